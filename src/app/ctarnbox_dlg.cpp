@@ -1,0 +1,227 @@
+#include "app/ctarnbox_dlg.h"
+
+#include "imaging/imaging_library.h"
+#include "resources/app_icon.h"
+#include "resources/menu_builder.h"
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+#include "support/platform.h"
+#include "support/ui_thread.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+
+std::atomic<CTarnboxDlg *> g_pMainDlg{nullptr};
+
+namespace {
+
+struct Column {
+    const char16_t *heading;
+    int width;
+};
+
+constexpr Column kColumns[] = {
+    {u"显示名称", 160}, {u"显示说明", 220}, {u"映像名称", 160}, {u"映像说明", 220},
+    {u"系统标识", 90},  {u"展开空间", 70},  {u"可启动", 60},
+};
+
+}  // namespace
+
+CTarnboxDlg::CTarnboxDlg(QWidget *parent)
+    : QDialog(parent)
+{
+    // Construction: template 102, icon 128, the defaults, the global pointer,
+    // the program's folder and the exclusion list.
+    const auto controls = buildDialogFromTemplate(this, res::mainWindowTemplate());
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    m_hIcon = appIcon();
+
+    m_List = qobject_cast<QTableWidget *>(controls.value(res::IDC_IMAGE_LIST));
+    m_Progress = qobject_cast<QProgressBar *>(controls.value(res::IDC_PROGRESS));
+    m_lblCompression = qobject_cast<QLabel *>(controls.value(res::IDC_COMPRESSION));
+    m_lblImageCount = qobject_cast<QLabel *>(controls.value(res::IDC_IMAGE_COUNT));
+    m_lblFilePath = qobject_cast<QLabel *>(controls.value(res::IDC_FILE_PATH));
+    m_lblAccess = qobject_cast<QLabel *>(controls.value(res::IDC_ACCESS));
+    m_lblWorkDir = qobject_cast<QLabel *>(controls.value(res::IDC_WORK_DIR));
+    m_lblBusy = qobject_cast<QLabel *>(controls.value(res::IDC_BUSY_LABEL));
+    m_lblRemaining = qobject_cast<QLabel *>(controls.value(res::IDC_REMAINING));
+    m_lblPercent = qobject_cast<QLabel *>(controls.value(res::IDC_PERCENT));
+
+    // The whole path of the temporary directory, however long.
+    m_strWinTemp = platform::defaultWorkDirectory();
+    m_strWorkDir = m_strWinTemp;
+    g_pMainDlg.store(this, std::memory_order_release);
+    m_strAppDir = platform::executableDirectory();
+    LoadExclusionList();
+
+    // Initialisation.
+    setWindowIcon(m_hIcon);
+    m_Progress->setRange(0, 100);
+    m_List->setColumnCount(int(std::size(kColumns)));
+    for (int c = 0; c < int(std::size(kColumns)); ++c) {
+        auto *item = new QTableWidgetItem(QString::fromUtf16(kColumns[c].heading));
+        item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        m_List->setHorizontalHeaderItem(c, item);
+        m_List->setColumnWidth(c, kColumns[c].width);
+    }
+    RefreshWindow();
+
+    connect(m_List, &QTableWidget::itemClicked, this, [this] { onListClicked(); });
+    connect(m_List, &QWidget::customContextMenuRequested, this, &CTarnboxDlg::onListRightClicked);
+    connect(m_List, &QTableWidget::itemDoubleClicked, this, [this] { OnListDblClk(); });
+    for (int id : {res::kIdOk, res::kIdCancel, res::IDC_WORK_DIR_BUTTON}) {
+        if (auto *button = qobject_cast<QPushButton *>(controls.value(id)))
+            connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+    }
+    uiThread::setWindowOpen(true);
+}
+
+CTarnboxDlg::~CTarnboxDlg()
+{
+    uiThread::setWindowOpen(false);
+    CTarnboxDlg *self = this;
+    g_pMainDlg.compare_exchange_strong(self, nullptr);
+}
+
+void CTarnboxDlg::RefreshWindow()
+{
+    if (!m_lblCompression)
+        return;
+    m_lblCompression->setText(m_strCompression);
+    m_lblImageCount->setText(QString::number(m_nImageCount));
+    m_lblFilePath->setText(m_strFilePath);
+    m_lblAccess->setText(m_strAccess);
+    m_lblWorkDir->setText(m_strWorkDir);
+    m_lblPercent->setText(m_strPercent);
+    m_lblRemaining->setText(m_strRemaining);
+}
+
+int CTarnboxDlg::SelectedRow() const
+{
+    const QModelIndex current = m_List->currentIndex();
+    if (!current.isValid())
+        return -1;
+    const int row = current.row();
+    return m_List->selectionModel()->isRowSelected(row, QModelIndex()) ? row : -1;
+}
+
+void CTarnboxDlg::SelectAndFocusRow(int r)
+{
+    if (r < 0 || r >= m_List->rowCount())
+        return;
+    m_List->setCurrentCell(r, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_List->setFocus();
+}
+
+int CTarnboxDlg::ContextMenuIndex() const
+{
+    if (IsBusy())
+        return -1;
+    return res::mainListPopupIndex(m_hWim != nullptr, SelectedRow() >= 0);
+}
+
+QMenu *CTarnboxDlg::CreateContextMenu()
+{
+    const int index = ContextMenuIndex();
+    if (index < 0)
+        return nullptr;
+    return buildPopupMenu(res::mainListMenu().at(index), this, [this](int command) { OnCommand(command); });
+}
+
+void CTarnboxDlg::onListClicked()
+{
+    if (SelectedRow() >= 0)
+        RefreshWindow();
+}
+
+void CTarnboxDlg::onListRightClicked(const QPoint &)
+{
+    QMenu *menu = CreateContextMenu();
+    if (!menu)
+        return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(QCursor::pos());
+}
+
+void CTarnboxDlg::OnCommand(int command)
+{
+    switch (command) {
+    case res::kIdOk:
+    case res::ID_OPEN_FILE: OpenArchive(); break;
+    case res::ID_NEW_FILE: NewArchive(); break;
+    case res::ID_ADD_IMAGE: AddImage(); break;
+    case res::ID_APPLY_IMAGE: ApplyImage(); break;
+    case res::ID_EXPORT_IMAGE: ExportImage(); break;
+    case res::ID_DELETE_IMAGE: DeleteImage(); break;
+    case res::ID_SET_BOOT_IMAGE: SetBootImage(); break;
+    case res::ID_EDIT_IMAGE: EditImage(); break;
+    case res::ID_SET_EXCLUSIONS: SetExclusions(); break;
+    case res::ID_SET_WORK_DIR:
+    case res::IDC_WORK_DIR_BUTTON: SetWorkDir(); break;
+    case res::kIdCancel: CloseApp(); break;
+    default: break;
+    }
+}
+
+QString CTarnboxDlg::PickFolder(QObject *owner)
+{
+    const QString chosen = uiThread::pickFolder(owner, QStringLiteral("选择目录"));
+    if (chosen.isEmpty())
+        return {};
+    return platform::withoutTrailingSeparator(chosen);
+}
+
+void CTarnboxDlg::SetWorkDir()
+{
+    const QString path = PickFolder(this);
+    if (path.isEmpty())
+        return;
+    if (!m_hWim) {
+        m_strWorkDir = path;
+        RefreshWindow();
+        return;
+    }
+    if (imaging().WIMSetTemporaryPath(m_hWim, path)) {
+        m_strWorkDir = path;
+        RefreshWindow();
+    } else {
+        uiThread::messageBox(this, QStringLiteral("临时目录设置失败！"), QStringLiteral("错误提示"), MB_OK);
+    }
+}
+
+void CTarnboxDlg::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        OnCommand(res::kIdOk);
+        event->accept();
+        return;
+    case Qt::Key_Escape:
+        OnCommand(res::kIdCancel);
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CTarnboxDlg::closeEvent(QCloseEvent *event)
+{
+    // The close box is command 2; the window ends only through CloseWorker.
+    event->ignore();
+    OnCommand(res::kIdCancel);
+}
+
+void CTarnboxDlg::reject()
+{
+    OnCommand(res::kIdCancel);
+}

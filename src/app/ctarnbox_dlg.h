@@ -1,0 +1,145 @@
+#pragma once
+
+#include "archive/image_info.h"
+#include "archive/image_table.h"
+#include "imaging/wim_types.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+
+// The main window: the open archive, its image list, the status fields, the
+// progress area and the context menus through which every command is given.
+// It owns every piece of state the operations share. Its handlers run on the
+// UI thread; the workers of the long operations reach it through the
+// hand-over of support/ui_thread.h.
+class CTarnboxDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CTarnboxDlg(QWidget *parent = nullptr);
+    ~CTarnboxDlg() override;
+
+    // ---- Fields, in declaration order ----
+    QIcon m_hIcon;
+    std::atomic<bool> m_bFilterActive{false};  // the capture's exclusion filter is on
+    qint64 m_tStart = 0;                       // wall-clock seconds when the operation began
+    qint64 m_tStartMonotonicMs = 0;            // the same moment on the monotonic clock (elapsed times)
+    QString m_strCapturePath;
+    QString m_strAppDir;                       // the executable's folder, with its trailing separator
+    QString m_strLog;
+    HWIM m_hWim = nullptr;
+    qint16 m_nAccess = -1;
+    ImageTable m_Images;
+    QTableWidget *m_List = nullptr;
+    QString m_strCompression;
+    int m_nImageCount = 0;
+    QString m_strFilePath;
+    QString m_strAccess;
+    QString m_strWorkDir;
+    QString m_strWinTemp;                      // default working directory
+    QProgressBar *m_Progress = nullptr;
+    QString m_strPercent;
+    QString m_strRemaining;
+
+    // ---- Main window ----
+    // Copies every bound field into its control (fields to controls only).
+    void RefreshWindow();
+    // The first row that is both focused and selected, or -1.
+    int SelectedRow() const;
+    // Makes row r selected and focused and gives the list the keyboard focus.
+    void SelectAndFocusRow(int r);
+    // The pop-up of menu 129 the right click shows now: 0, 1 or 2; -1 while busy.
+    int ContextMenuIndex() const;
+    // Builds that pop-up (nullptr while busy); its items run OnCommand.
+    QMenu *CreateContextMenu();
+    // Runs a command value of the menus or a button id.
+    void OnCommand(int command);
+    // The folder picker: the chosen folder without one trailing separator, or "".
+    static QString PickFolder(QObject *owner);
+    void SetWorkDir();
+
+    // ---- Opening and creating archives ----
+    void OpenArchive();
+    void NewArchive();
+
+    // ---- Image list ----
+    bool LoadImageList();
+    void AddImageRow(int r);
+    void SetRowText(int row, int column, const QString &text);
+
+    // ---- Background operations ----
+    void BeginBusy();
+    void EndBusy();
+    // Hides the busy label 1011 and then the bar 1010 at once, without
+    // EndBusy's pause: the early ends of a capture.
+    void HideBusyNow();
+    bool IsBusy() const;
+    void ReportFinished();
+    void ShowLog();
+    void OnOpProgress(int percent);
+    void AppendLogLine(unsigned message, const QString &path, qint32 code);
+    // Decides a WIM_MSG_PROCESS on the library's thread: may clear *keep.
+    void OnOpProcess(const char16_t *path, int32_t *keep);
+    void CloseApp();
+    void CloseWorker();
+
+    // ---- Capture ----
+    void AddImage();
+    void CaptureWorker(std::unique_ptr<ImageInfo> info);
+
+    // ---- Apply, export ----
+    void ApplyImage();
+    void ApplyWorker();
+    void ExportImage();
+    void ExportWorker(HWIM destination, HWIM image);
+
+    // ---- Delete, boot flag, edit ----
+    void DeleteImage();
+    void SetBootImage();
+    void EditImage();
+    void OnListDblClk();
+
+    // ---- Exclusion list ----
+    void LoadExclusionList();
+    void SaveExclusionList();
+    void SetExclusions();
+
+    // Capture state read by OnOpProcess on the library's thread; written
+    // before the capture call starts and not changed while it runs.
+    QString m_strCaptureRootRelative;  // the capture folder relative to its drive root, "\" separators
+    QString m_strArchiveOnDisk;        // canonical path of the open archive, left out of every capture
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+private:
+    void onListClicked();
+    void onListRightClicked(const QPoint &pos);
+    void setBusyVisible(bool visible);
+
+    QLabel *m_lblCompression = nullptr;
+    QLabel *m_lblImageCount = nullptr;
+    QLabel *m_lblFilePath = nullptr;
+    QLabel *m_lblAccess = nullptr;
+    QLabel *m_lblWorkDir = nullptr;
+    QLabel *m_lblBusy = nullptr;
+    QLabel *m_lblRemaining = nullptr;
+    QLabel *m_lblPercent = nullptr;
+    std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label
+    std::atomic<bool> m_closeRequested{false};
+};
+
+// The one main window; set by its constructor, cleared by its destructor.
+extern std::atomic<CTarnboxDlg *> g_pMainDlg;

@@ -1,0 +1,108 @@
+// The busy state, the progress area, the operation log and the end-of-operation
+// report of the main window.
+#include "app/ctarnbox_dlg.h"
+
+#include "operations/message_callback.h"
+#include "operations/progress_text.h"
+#include "support/cerror_show.h"
+#include "support/clock.h"
+#include "support/prompts.h"
+#include "support/ui_thread.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+void CTarnboxDlg::setBusyVisible(bool visible)
+{
+    // 1011 first when hiding: it is the busy test.
+    if (visible) {
+        m_Progress->show();
+        m_lblBusy->show();
+        m_lblRemaining->show();
+        m_lblPercent->show();
+    } else {
+        m_lblBusy->hide();
+        m_Progress->hide();
+        m_lblRemaining->hide();
+        m_lblPercent->hide();
+    }
+    m_busy.store(visible, std::memory_order_release);
+}
+
+void CTarnboxDlg::BeginBusy()
+{
+    uiThread::run([this] {
+        m_bFilterActive.store(false);
+        m_tStart = appClock().wallSeconds();
+        m_tStartMonotonicMs = appClock().monotonicMs();
+        m_strRemaining = QStringLiteral("正在预计");
+        m_strPercent = QStringLiteral("0%");
+        g_nAbort.store(0);
+        m_Progress->setValue(0);
+        setBusyVisible(true);
+        RefreshWindow();
+    });
+}
+
+void CTarnboxDlg::EndBusy()
+{
+    appClock().sleepMs(500);
+    uiThread::run([this] { setBusyVisible(false); });
+    // Once the window has gone, the state still has to read idle.
+    m_busy.store(false, std::memory_order_release);
+}
+
+void CTarnboxDlg::HideBusyNow()
+{
+    uiThread::run([this] {
+        m_lblBusy->hide();
+        m_Progress->hide();
+        m_busy.store(false, std::memory_order_release);
+    });
+    m_busy.store(false, std::memory_order_release);
+}
+
+bool CTarnboxDlg::IsBusy() const
+{
+    return m_busy.load(std::memory_order_acquire);
+}
+
+void CTarnboxDlg::OnOpProgress(int percent)
+{
+    if (percent != 0) {
+        const qint64 elapsed = (appClock().monotonicMs() - m_tStartMonotonicMs) / 1000;
+        m_strRemaining = FormatDuration(EstimateRemainingSeconds(elapsed, percent));
+        m_strPercent = FormatPercent(percent);
+        RefreshWindow();
+    }
+    m_Progress->setValue(qBound(0, percent, 100));
+}
+
+void CTarnboxDlg::AppendLogLine(unsigned message, const QString &path, qint32 code)
+{
+    const QString line = FormatLogLine(message, path, code);
+    if (!line.isEmpty())
+        AppendToLog(m_strLog, line);
+}
+
+void CTarnboxDlg::ReportFinished()
+{
+    const QString text = uiThread::call(QString(), [this] {
+        const qint64 elapsed = (appClock().monotonicMs() - m_tStartMonotonicMs) / 1000;
+        m_strRemaining = FormatDuration(elapsed);
+        return FinishedMessage(m_strRemaining);
+    });
+    if (!text.isEmpty())
+        uiThread::messageBox(this, text, QStringLiteral("温馨提示"), MB_OK);
+}
+
+void CTarnboxDlg::ShowLog()
+{
+    uiThread::run([this] {
+        if (m_strLog.isEmpty())
+            return;
+        CErrorShow dialog(this);
+        dialog.m_strText = m_strLog;
+        prompts().execDialog(dialog);
+    });
+}

@@ -1,0 +1,5 @@
+// Exporting an image into another archive.
+#include "app/ctarnbox_dlg.h"
+
+void CTarnboxDlg::ExportImage() {}
+void CTarnboxDlg::ExportWorker(HWIM, HWIM) {}

@@ -1,0 +1,16 @@
+#include "resources/menu_builder.h"
+
+#include <QMenu>
+
+QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::function<void(int)> onCommand)
+{
+    auto *menu = new QMenu(popup.title, parent);
+    menu->setObjectName(QStringLiteral("popup:") + popup.title);
+    for (const auto &item : popup.items) {
+        QAction *action = menu->addAction(item.text);
+        action->setData(item.command);
+        const int command = item.command;
+        QObject::connect(action, &QAction::triggered, menu, [onCommand, command] { onCommand(command); });
+    }
+    return menu;
+}

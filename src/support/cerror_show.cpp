@@ -1,0 +1,37 @@
+#include "support/cerror_show.h"
+
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+CErrorShow::CErrorShow(QWidget *parent)
+    : QDialog(parent)
+{
+    const auto controls = buildDialogFromTemplate(this, res::outputTemplate());
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    m_edit = qobject_cast<QPlainTextEdit *>(controls.value(res::IDC_OUTPUT_TEXT));
+    m_edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    if (auto *ok = qobject_cast<QPushButton *>(controls.value(res::kIdOk)))
+        connect(ok, &QPushButton::clicked, this, [this] {
+            UpdateData(true);
+            accept();
+        });
+    if (auto *cancel = qobject_cast<QPushButton *>(controls.value(res::kIdCancel)))
+        connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CErrorShow::UpdateData(bool saveAndValidate)
+{
+    if (saveAndValidate)
+        m_strText = m_edit->toPlainText();
+    else
+        m_edit->setPlainText(QString(m_strText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void CErrorShow::showEvent(QShowEvent *event)
+{
+    UpdateData(false);
+    QDialog::showEvent(event);
+}

@@ -1,0 +1,225 @@
+#include "support/platform.h"
+
+#include "support/shell_quote.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+namespace platform {
+
+namespace {
+
+struct Mount {
+    QString point;
+    QString source;
+};
+
+// mountinfo writes space, tab, newline and backslash as \ooo.
+QString unescapeMountField(const QByteArray &field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (int i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int v = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out.append(char(v));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(field[i]);
+    }
+    return QString::fromUtf8(out);
+}
+
+QList<Mount> readMounts()
+{
+    QList<Mount> mounts;
+    QFile f(QStringLiteral("/proc/self/mountinfo"));
+    if (!f.open(QIODevice::ReadOnly))
+        return mounts;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        const int dash = fields.indexOf("-");
+        if (fields.size() < 5 || dash < 0 || dash + 2 >= fields.size())
+            continue;
+        mounts.append({unescapeMountField(fields[4]), unescapeMountField(fields[dash + 2])});
+    }
+    return mounts;
+}
+
+QString canonical(const QString &path)
+{
+    const QString c = QFileInfo(path).canonicalFilePath();
+    return c.isEmpty() ? QDir::cleanPath(QDir(path).absolutePath()) : c;
+}
+
+bool isUnder(const QString &path, const QString &mountPoint)
+{
+    if (mountPoint == QLatin1String("/"))
+        return path.startsWith(QLatin1Char('/'));
+    return path == mountPoint || path.startsWith(mountPoint + QLatin1Char('/'));
+}
+
+const Mount *findMount(const QList<Mount> &mounts, const QString &canonicalPath)
+{
+    const Mount *best = nullptr;
+    for (const Mount &m : mounts) {
+        if (isUnder(canonicalPath, m.point) && (!best || m.point.size() >= best->point.size()))
+            best = &m;  // later entries of the same point shadow earlier ones
+    }
+    return best;
+}
+
+}  // namespace
+
+QString defaultWorkDirectory()
+{
+    return withoutTrailingSeparator(QDir::tempPath());
+}
+
+QString executableDirectory()
+{
+    QString dir = QCoreApplication::applicationDirPath();
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
+}
+
+QString systemDriveRoot()
+{
+    return QStringLiteral("/");
+}
+
+QString mountPointOf(const QString &path)
+{
+    const QList<Mount> mounts = readMounts();
+    const Mount *m = findMount(mounts, canonical(path));
+    return m ? m->point : QStringLiteral("/");
+}
+
+bool isDriveRoot(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    if (isSystemDriveRoot(path))
+        return true;
+    const QString c = canonical(path);
+    const QList<Mount> mounts = readMounts();
+    const Mount *m = findMount(mounts, c);
+    return m && m->point == c && m->source.startsWith(QLatin1String("/dev/"));
+}
+
+bool isSystemDriveRoot(const QString &path)
+{
+    return !path.isEmpty() && canonical(path) == QLatin1String("/");
+}
+
+bool sameDrive(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    return mountPointOf(a) == mountPointOf(b);
+}
+
+QString withoutTrailingSeparator(const QString &path)
+{
+    if (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        return path.left(path.size() - 1);
+    return path;
+}
+
+QString driveRelativePath(const QString &path)
+{
+    const QString c = canonical(path);
+    const QString mount = mountPointOf(c);
+    QString rel = mount == QLatin1String("/") ? c : c.mid(mount.size());
+    if (rel.isEmpty())
+        rel = QStringLiteral("/");
+    rel.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return rel;
+}
+
+QString deviceOfMountPoint(const QString &mountPoint)
+{
+    const QString c = canonical(mountPoint);
+    const QList<Mount> mounts = readMounts();
+    const Mount *m = findMount(mounts, c);
+    if (!m || m->point != c)
+        return {};
+    return m->source;
+}
+
+QString exclusionListDirectory(const QString &appDir)
+{
+    QString dir = appDir;
+    if (!dir.isEmpty() && !dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    // Writable means we can create a file there, not just that the mode bits say so.
+    if (!dir.isEmpty() && QFileInfo(dir).isDir()) {
+        QTemporaryFile probe(dir + QStringLiteral(".pellwick-probe-XXXXXX"));
+        if (probe.open())
+            return dir;
+    }
+    QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config/pellwick");
+    QDir().mkpath(config);
+    if (!config.endsWith(QLatin1Char('/')))
+        config += QLatin1Char('/');
+    return config;
+}
+
+QString childIgnoringCase(const QString &dir, const QString &child, bool wantDirectory)
+{
+    const QDir d(dir);
+    const QDir::Filters filters = (wantDirectory ? QDir::Dirs : QDir::Files) | QDir::Hidden | QDir::System
+                                  | QDir::NoDotAndDotDot;
+    const QStringList names = d.entryList(filters);
+    if (names.contains(child))
+        return d.filePath(child);
+    for (const QString &name : names) {
+        if (name.compare(child, Qt::CaseInsensitive) == 0)
+            return d.filePath(name);
+    }
+    return {};
+}
+
+QString softwareHivePath(const QString &capturePath)
+{
+    QString p = childIgnoringCase(capturePath, QStringLiteral("Windows"), true);
+    if (!p.isEmpty())
+        p = childIgnoringCase(p, QStringLiteral("System32"), true);
+    if (!p.isEmpty())
+        p = childIgnoringCase(p, QStringLiteral("config"), true);
+    if (!p.isEmpty())
+        p = childIgnoringCase(p, QStringLiteral("SOFTWARE"), false);
+    return p;
+}
+
+bool hasWindowsFolder(const QString &capturePath)
+{
+    const QString base = capturePath.isEmpty() ? QStringLiteral("/") : capturePath;
+    return !childIgnoringCase(base, QStringLiteral("Windows"), true).isEmpty();
+}
+
+QStringList formatCommands(const QString &mountPoint, const QString &label)
+{
+    const QString device = deviceOfMountPoint(mountPoint);
+    if (device.isEmpty())
+        return {};
+    return {
+        QStringLiteral("umount ") + shellQuote(mountPoint),
+        QStringLiteral("mkntfs --quick --force --label ") + shellQuote(label) + QLatin1Char(' ') + shellQuote(device),
+        QStringLiteral("mount -t ntfs-3g ") + shellQuote(device) + QLatin1Char(' ') + shellQuote(mountPoint),
+    };
+}
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+class QObject;
+class QDialog;
+
+// Message-box types and answers, with the Windows values the program uses.
+constexpr uint32_t MB_OK = 0x00000000;
+constexpr uint32_t MB_OKCANCEL = 0x00000001;
+constexpr uint32_t MB_ICONERROR = 0x00000010;
+constexpr uint32_t MB_ICONQUESTION = 0x00000020;
+constexpr uint32_t MB_ICONEXCLAMATION = 0x00000030;
+constexpr uint32_t MB_ICONINFORMATION = 0x00000040;
+constexpr uint32_t MB_TYPEMASK = 0x0000000F;
+constexpr uint32_t MB_ICONMASK = 0x000000F0;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// A file chooser's settings. filter is in the bar-separated form
+// "Label(*.ext)|*.ext||".
+struct FileChooser {
+    QString filter;
+    QString defaultExtension;
+    QString initialName;
+    bool overwritePrompt = false;
+};
+
+// Every message box, chooser and modal dialog the program shows goes through
+// this interface, so that tests can answer them and see what was asked.
+// Implementations are called on the user-interface thread only (workers reach
+// them through uiThread::messageBox and friends).
+class Prompts
+{
+public:
+    virtual ~Prompts() = default;
+
+    // Returns IDOK or IDCANCEL. caption is never empty here.
+    virtual int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) = 0;
+    // The chosen folder's file-system path as the chooser gives it; empty on cancel.
+    virtual QString pickFolder(QObject *owner, const QString &title) = 0;
+    // The chosen file's full path; empty on cancel.
+    virtual QString openFile(QObject *owner, const FileChooser &chooser) = 0;
+    virtual QString saveFile(QObject *owner, const FileChooser &chooser) = 0;
+    // Runs a modal dialog and returns its result (QDialog::Accepted / Rejected).
+    virtual int execDialog(QDialog &dialog) = 0;
+};
+
+// The process-wide instance; until one is installed, every prompt is answered
+// with its default (OK for an OK-only box, Cancel otherwise).
+Prompts &prompts();
+// Installs an instance (the caller keeps ownership); nullptr restores the default.
+void setPrompts(Prompts *p);
+
+// The answer a prompt of this type gets when nobody can be asked.
+int defaultAnswer(uint32_t type);

@@ -1,0 +1,46 @@
+#include "support/ui_thread.h"
+
+namespace uiThread {
+
+namespace {
+std::atomic<bool> g_windowOpen{true};
+}
+
+bool isUiThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+bool windowOpen()
+{
+    return g_windowOpen.load(std::memory_order_acquire);
+}
+
+void setWindowOpen(bool open)
+{
+    g_windowOpen.store(open, std::memory_order_release);
+}
+
+int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type)
+{
+    const QString shown = caption.isEmpty() ? QCoreApplication::applicationName() : caption;
+    return call(defaultAnswer(type), [&] { return prompts().messageBox(owner, text, shown, type); });
+}
+
+QString pickFolder(QObject *owner, const QString &title)
+{
+    return call(QString(), [&] { return prompts().pickFolder(owner, title); });
+}
+
+QString openFile(QObject *owner, const FileChooser &chooser)
+{
+    return call(QString(), [&] { return prompts().openFile(owner, chooser); });
+}
+
+QString saveFile(QObject *owner, const FileChooser &chooser)
+{
+    return call(QString(), [&] { return prompts().saveFile(owner, chooser); });
+}
+
+}  // namespace uiThread

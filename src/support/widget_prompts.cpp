@@ -1,0 +1,92 @@
+#include "support/widget_prompts.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QWidget>
+
+namespace {
+
+QWidget *ownerWidget(QObject *owner)
+{
+    return qobject_cast<QWidget *>(owner);
+}
+
+QString runFileDialog(QObject *owner, const FileChooser &chooser, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(ownerWidget(owner));
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilter(WidgetPrompts::qtFilter(chooser.filter));
+    if (!chooser.defaultExtension.isEmpty() && chooser.defaultExtension != QLatin1String("*"))
+        dialog.setDefaultSuffix(chooser.defaultExtension);
+    if (!chooser.initialName.isEmpty())
+        dialog.selectFile(chooser.initialName);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !chooser.overwritePrompt);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+}  // namespace
+
+int WidgetPrompts::messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type)
+{
+    QMessageBox box(ownerWidget(owner));
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (type & MB_ICONMASK) {
+    case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
+    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    QPushButton *cancel = nullptr;
+    if ((type & MB_TYPEMASK) == MB_OKCANCEL)
+        cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(cancel ? static_cast<QAbstractButton *>(cancel) : ok);
+    box.exec();
+    return box.clickedButton() == ok ? IDOK : (cancel ? IDCANCEL : IDOK);
+}
+
+QString WidgetPrompts::pickFolder(QObject *owner, const QString &title)
+{
+    return QFileDialog::getExistingDirectory(ownerWidget(owner), title, QString(),
+                                             QFileDialog::ShowDirsOnly);
+}
+
+QString WidgetPrompts::openFile(QObject *owner, const FileChooser &chooser)
+{
+    return runFileDialog(owner, chooser, QFileDialog::AcceptOpen);
+}
+
+QString WidgetPrompts::saveFile(QObject *owner, const FileChooser &chooser)
+{
+    return runFileDialog(owner, chooser, QFileDialog::AcceptSave);
+}
+
+int WidgetPrompts::execDialog(QDialog &dialog)
+{
+    return dialog.exec();
+}
+
+QString WidgetPrompts::qtFilter(const QString &barFilter)
+{
+    // Label|pattern|Label|pattern|| -> "Label (pattern);;Label (pattern)"
+    const QStringList parts = barFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty())
+            break;
+        QString pattern = parts[i + 1];
+        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}

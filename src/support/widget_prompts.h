@@ -1,0 +1,17 @@
+#pragma once
+
+#include "support/prompts.h"
+
+// The production prompts: QMessageBox and QFileDialog on the UI thread.
+class WidgetPrompts : public Prompts
+{
+public:
+    int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) override;
+    QString pickFolder(QObject *owner, const QString &title) override;
+    QString openFile(QObject *owner, const FileChooser &chooser) override;
+    QString saveFile(QObject *owner, const FileChooser &chooser) override;
+    int execDialog(QDialog &dialog) override;
+
+    // "Wim镜像(*.wim)|*.wim||" as a QFileDialog name filter.
+    static QString qtFilter(const QString &barFilter);
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "support/prompts.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+
+class QDialog;
+
+// A Prompts double: records every prompt (what was asked, on which thread)
+// and answers from scripted queues, or with the default when a queue is empty.
+class RecordingPrompts : public Prompts
+{
+public:
+    enum class Kind { MessageBox, PickFolder, OpenFile, SaveFile, Dialog };
+
+    struct Call {
+        Kind kind;
+        QString text;       // message text, chooser title, or dialog class name
+        QString caption;
+        uint32_t type = 0;  // MB_ flags
+        FileChooser chooser;
+        bool onUiThread = false;
+        QObject *owner = nullptr;
+    };
+
+    RecordingPrompts();   // installs itself
+    ~RecordingPrompts() override;  // restores the default
+
+    int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) override;
+    QString pickFolder(QObject *owner, const QString &title) override;
+    QString openFile(QObject *owner, const FileChooser &chooser) override;
+    QString saveFile(QObject *owner, const FileChooser &chooser) override;
+    int execDialog(QDialog &dialog) override;
+
+    // Scripted answers, used in order.
+    void answerMessage(int answer);
+    void answerFolder(const QString &path);
+    void answerOpenFile(const QString &path);
+    void answerSaveFile(const QString &path);
+    // Runs for every modal dialog, shown (offscreen) while it runs; its result
+    // is the dialog's. Without one, dialogs are rejected.
+    void onDialog(std::function<int(QDialog &)> handler);
+
+    QList<Call> calls() const;
+    QList<Call> messages() const;   // message boxes only
+    QStringList messageTexts() const;
+    void clear();
+
+private:
+    Call record(Kind kind, QObject *owner, const QString &text, const QString &caption = {}, uint32_t type = 0,
+                const FileChooser &chooser = {});
+
+    mutable QMutex m_mutex;
+    QList<Call> m_calls;
+    std::deque<int> m_messageAnswers;
+    std::deque<QString> m_folders;
+    std::deque<QString> m_openFiles;
+    std::deque<QString> m_saveFiles;
+    std::function<int(QDialog &)> m_dialogHandler;
+};
