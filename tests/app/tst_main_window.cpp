@@ -3,6 +3,7 @@
 #include "fake_clock.h"
 #include "imaging/imaging_library.h"
 #include "recording_prompts.h"
+#include "stub_imaging.h"
 #include "resources/resource_ids.h"
 #include "support/platform.h"
 
@@ -18,39 +19,23 @@
 
 namespace {
 
-// Only what the working-directory command needs of the library: a recording
-// WIMSetTemporaryPath with a scripted answer.
-class TemporaryPathLibrary : public ImagingLibrary
+// Records WIMSetTemporaryPath and answers as scripted.
+class TemporaryPathLibrary : public StubImaging
 {
 public:
     bool accept = true;
     QStringList paths;
 
-    HWIM WIMCreateFile(const QString &, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t *) override { return nullptr; }
-    bool WIMCloseHandle(HWIM) override { return true; }
     bool WIMSetTemporaryPath(HWIM, const QString &path) override
     {
         paths << path;
         return accept;
     }
-    bool WIMGetAttributes(HWIM, WIM_INFO *, uint32_t) override { return false; }
-    HWIM WIMLoadImage(HWIM, uint32_t) override { return nullptr; }
-    bool WIMGetImageInformation(HWIM, QString *, uint32_t *) override { return false; }
-    bool WIMSetImageInformation(HWIM, const QString &, uint32_t) override { return false; }
-    HWIM WIMCaptureImage(HWIM, const QString &, uint32_t) override { return nullptr; }
-    bool WIMApplyImage(HWIM, const QString &, uint32_t) override { return false; }
-    bool WIMExportImage(HWIM, HWIM, uint32_t) override { return false; }
-    bool WIMDeleteImage(HWIM, uint32_t) override { return false; }
-    bool WIMSetBootImage(HWIM, uint32_t) override { return false; }
-    uint32_t WIMRegisterMessageCallback(HWIM, WIMMessageCallback, void *) override { return 0; }
-    bool WIMUnregisterMessageCallback(HWIM, WIMMessageCallback) override { return true; }
-    QString LastErrorText() const override { return {}; }
 };
 
 HWIM fakeHandle()
 {
-    static int token;
-    return reinterpret_cast<HWIM>(&token);
+    return StubImaging::fakeHandle();
 }
 
 QString labelText(const QWidget *w, const char *name)
