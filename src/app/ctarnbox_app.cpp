@@ -1,6 +1,7 @@
 #include "app/ctarnbox_app.h"
 
 #include "app/ctarnbox_dlg.h"
+#include "app/termination_signals.h"
 #include "operations/background_task.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
@@ -27,6 +28,10 @@ bool CTarnboxApp::InitInstance()
 
     {
         CTarnboxDlg dlg;
+        installTerminationHandler([] {
+            if (CTarnboxDlg *main = g_pMainDlg.load())
+                main->CloseApp();
+        });
         dlg.exec();
         uiThread::setWindowOpen(false);
         // A worker may still be finishing (its completion message is answered
