@@ -1,6 +1,41 @@
 #include "capture_settings/exclusion_list.h"
 
-// Placeholder until the store lands.
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtEndian>
+
+namespace {
+
+// A list is a few hundred bytes; anything past this is not a list we wrote,
+// and reading it whole would only cost memory.
+constexpr qint64 kMaxListBytes = 16 * 1024 * 1024;
+
+constexpr char16_t kLf = 0x000A;
+constexpr char16_t kCr = 0x000D;
+
+QString listFile(const QString &dir, const char *name)
+{
+    QString path = dir;
+    if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + QLatin1String(name);
+}
+
+void appendLine(ExclusionList &list, QString line)
+{
+    if (line.endsWith(QChar(kCr)))
+        line.chop(1);
+    // A NUL ends the text as the wide-character reads of the original format
+    // do; whatever follows it on the line is not part of the entry.
+    const qsizetype nul = line.indexOf(QChar(0));
+    if (nul >= 0)
+        line.truncate(nul);
+    list.append(line);  // skips empty lines
+}
+
+}  // namespace
+
 void ExclusionList::append(const QString &entry)
 {
     if (!entry.isEmpty())
@@ -34,13 +69,79 @@ ExclusionList &exclusionList()
     return list;
 }
 
-void LoadExclusionList(ExclusionList &list, const QString &)
+void parseExclusionList(ExclusionList &list, const QByteArray &bytes, bool complete)
 {
-    for (const QString &e : ExclusionList::defaults())
-        list.append(e);
+    const qsizetype units = bytes.size() / 2;  // an odd last byte is not a code unit
+    const uchar *data = reinterpret_cast<const uchar *>(bytes.constData());
+    QString line;
+    for (qsizetype i = 0; i < units; ++i) {
+        const char16_t unit = qFromLittleEndian<quint16>(data + 2 * i);
+        if (unit == kLf) {
+            appendLine(list, line);
+            line.clear();
+        } else {
+            line.append(QChar(unit));
+        }
+    }
+    if (complete)
+        appendLine(list, line);
 }
 
-bool SaveExclusionList(const ExclusionList &, const QString &)
+void LoadExclusionList(ExclusionList &list, const QString &dir)
 {
-    return false;
+    list.clear();
+    const QString path = listFile(dir, "set2.data");
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        for (const QString &e : ExclusionList::defaults())
+            list.append(e);
+        return;
+    }
+    QFile::remove(listFile(dir, "set.data"));
+
+    // Only a regular file: opening a FIFO of that name would block forever.
+    if (!info.isFile())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.read(kMaxListBytes);
+    // A cut-off last line is not an entry.
+    const bool complete = !(bytes.size() == kMaxListBytes && !file.atEnd());
+    parseExclusionList(list, bytes, complete);
+}
+
+QByteArray serializeExclusionList(const ExclusionList &list)
+{
+    QByteArray out;
+    const auto put = [&out](char16_t unit) {
+        out.append(char(unit & 0xFF));
+        out.append(char(unit >> 8));
+    };
+    for (int i = 0; i < list.count(); ++i) {
+        if (i > 0) {
+            put(kCr);
+            put(kLf);
+        }
+        for (QChar c : list.at(i))
+            put(c.unicode());
+    }
+    return out;
+}
+
+bool SaveExclusionList(const ExclusionList &list, const QString &dir)
+{
+    if (list.count() == 0)
+        return true;
+    // A new file that replaces the old one only when complete: a failed write
+    // keeps the list saved before.
+    QSaveFile file(listFile(dir, "set2.data"));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = serializeExclusionList(list);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }

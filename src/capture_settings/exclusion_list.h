@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -27,9 +28,17 @@ private:
 // The one list of the program.
 ExclusionList &exclusionList();
 
-// Fills `list` from "set2.data" in `dir` (deleting "set.data" there when
-// "set2.data" exists), or with the defaults when there is no "set2.data".
+// Replaces the content of `list` with "set2.data" in `dir` (deleting
+// "set.data" there when "set2.data" exists), or with the defaults when there
+// is no "set2.data". An existing file that cannot be read gives an empty list.
 void LoadExclusionList(ExclusionList &list, const QString &dir);
+
+// The file format: UTF-16LE code units, entries separated by CR LF, nothing
+// after the last. Parsing takes LF alone as a line end too, drops one CR
+// before it, skips empty lines and cuts an entry at a NUL; `complete` false
+// drops a last line without a line end (a file cut off while reading).
+void parseExclusionList(ExclusionList &list, const QByteArray &bytes, bool complete = true);
+QByteArray serializeExclusionList(const ExclusionList &list);
 
 // Writes `list` to "set2.data" in `dir`, replacing the old file atomically;
 // an empty list writes nothing. Returns false when the file could not be written.
