@@ -1,20 +1,541 @@
 #include "imaging/wimlib_backend.h"
 
-WimlibBackend::WimlibBackend() = default;
-WimlibBackend::~WimlibBackend() = default;
+#include "imaging/wimlib_archive.h"
+#include "imaging/wimlib_progress.h"
+#include "imaging/wimlib_xml.h"
 
-HWIM WimlibBackend::WIMCreateFile(const QString &, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t *) { return nullptr; }
-bool WimlibBackend::WIMCloseHandle(HWIM) { return false; }
-bool WimlibBackend::WIMSetTemporaryPath(HWIM, const QString &) { return false; }
-bool WimlibBackend::WIMGetAttributes(HWIM, WIM_INFO *, uint32_t) { return false; }
-HWIM WimlibBackend::WIMLoadImage(HWIM, uint32_t) { return nullptr; }
-bool WimlibBackend::WIMGetImageInformation(HWIM, QString *, uint32_t *) { return false; }
-bool WimlibBackend::WIMSetImageInformation(HWIM, const QString &, uint32_t) { return false; }
-HWIM WimlibBackend::WIMCaptureImage(HWIM, const QString &, uint32_t) { return nullptr; }
-bool WimlibBackend::WIMApplyImage(HWIM, const QString &, uint32_t) { return false; }
-bool WimlibBackend::WIMExportImage(HWIM, HWIM, uint32_t) { return false; }
-bool WimlibBackend::WIMDeleteImage(HWIM, uint32_t) { return false; }
-bool WimlibBackend::WIMSetBootImage(HWIM, uint32_t) { return false; }
-uint32_t WimlibBackend::WIMRegisterMessageCallback(HWIM, WIMMessageCallback, void *) { return INVALID_CALLBACK_VALUE; }
-bool WimlibBackend::WIMUnregisterMessageCallback(HWIM, WIMMessageCallback) { return false; }
-QString WimlibBackend::LastErrorText() const { return QStringLiteral("not built yet"); }
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include <unistd.h>
+
+namespace {
+
+thread_local QString t_lastError;
+
+bool fail(const QString &text)
+{
+    t_lastError = text;
+    return false;
+}
+
+QString callText(const char *call, const QString &what)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(call), what);
+}
+
+QString wimlibText(const char *call, const QString &what, int code)
+{
+    return wimlibErrorText(callText(call, what), code);
+}
+
+QString property(WIMStruct *wim, uint32_t image, const char *name)
+{
+    const wimlib_tchar *value = wimlib_get_image_property(wim, int(image), name);
+    return value ? QString::fromUtf8(value) : QString();
+}
+
+// Locks the work mutexes of one or two archives (the same archive once).
+class WorkLock
+{
+public:
+    WorkLock(WimlibArchive &a, WimlibArchive &b) : m_a(a.work(), std::defer_lock), m_b(b.work(), std::defer_lock)
+    {
+        if (&a == &b)
+            m_a.lock();
+        else
+            std::lock(m_a, m_b);
+    }
+
+private:
+    std::unique_lock<std::mutex> m_a;
+    std::unique_lock<std::mutex> m_b;
+};
+
+}  // namespace
+
+WimlibBackend::WimlibBackend()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { wimlib_global_init(0); });
+}
+
+WimlibBackend::~WimlibBackend()
+{
+    std::lock_guard lock(m_handleMutex);
+    m_handles.clear();
+}
+
+HWIM WimlibBackend::addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t image)
+{
+    auto handle = std::make_shared<Handle>();
+    handle->archive = std::move(archive);
+    handle->image = image;
+    const void *key = handle.get();
+    std::lock_guard lock(m_handleMutex);
+    m_handles.emplace(key, std::move(handle));
+    // Never dereferenced as a WimObject: only compared and looked up.
+    return reinterpret_cast<HWIM>(const_cast<void *>(key));
+}
+
+std::shared_ptr<const WimlibBackend::Handle> WimlibBackend::findHandle(HWIM handle) const
+{
+    std::lock_guard lock(m_handleMutex);
+    const auto it = m_handles.find(reinterpret_cast<const void *>(handle));
+    return it == m_handles.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<WimlibArchive> WimlibBackend::archiveOf(HWIM wim, const char *call) const
+{
+    const auto handle = findHandle(wim);
+    if (!handle || handle->image != 0) {
+        fail(callText(call, handle ? QStringLiteral("an image handle where an archive handle is needed")
+                                   : QStringLiteral("not an open archive handle")));
+        return nullptr;
+    }
+    return handle->archive;
+}
+
+std::shared_ptr<const WimlibBackend::Handle> WimlibBackend::imageOf(HWIM image, const char *call) const
+{
+    auto handle = findHandle(image);
+    if (!handle || handle->image == 0) {
+        fail(callText(call, handle ? QStringLiteral("an archive handle where an image handle is needed")
+                                   : QStringLiteral("not an open image handle")));
+        return nullptr;
+    }
+    return handle;
+}
+
+HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
+                                  uint32_t flagsAndAttributes, uint32_t compressionType, uint32_t *creationResult)
+{
+    static const char call[] = "WIMCreateFile";
+    if (path.isEmpty()) {
+        fail(callText(call, QStringLiteral("no path")));
+        return nullptr;
+    }
+    if (desiredAccess & ~WIM_GENERIC_READ_WRITE) {
+        fail(callText(call, QStringLiteral("unknown access 0x%1").arg(desiredAccess, 0, 16)));
+        return nullptr;
+    }
+    const bool exists = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+    QString error;
+    std::shared_ptr<WimlibArchive> archive;
+    bool created = false;
+    switch (creationDisposition) {
+    case WIM_OPEN_EXISTING:
+        archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes, &error);
+        break;
+    case WIM_OPEN_ALWAYS:
+        if (exists) {
+            archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes, &error);
+        } else {
+            archive = WimlibArchive::create(path, compressionType, false, desiredAccess, flagsAndAttributes, &error);
+            created = true;
+        }
+        break;
+    case WIM_CREATE_NEW:
+        if (exists) {
+            error = QStringLiteral("%1 exists already").arg(path);
+            break;
+        }
+        archive = WimlibArchive::create(path, compressionType, true, desiredAccess, flagsAndAttributes, &error);
+        created = true;
+        break;
+    case WIM_CREATE_ALWAYS:
+        archive = WimlibArchive::create(path, compressionType, true, desiredAccess, flagsAndAttributes, &error);
+        created = true;
+        break;
+    default:
+        error = QStringLiteral("unknown creation disposition %1").arg(creationDisposition);
+        break;
+    }
+    if (!archive) {
+        fail(callText(call, error));
+        return nullptr;
+    }
+    if (creationResult)
+        *creationResult = created ? WIM_CREATED_NEW : WIM_OPENED_EXISTING;
+    return addHandle(std::move(archive), 0);
+}
+
+bool WimlibBackend::WIMCloseHandle(HWIM handle)
+{
+    std::shared_ptr<const Handle> closing;
+    {
+        std::lock_guard lock(m_handleMutex);
+        const auto it = m_handles.find(reinterpret_cast<const void *>(handle));
+        if (it == m_handles.end())
+            return fail(callText("WIMCloseHandle", QStringLiteral("not an open handle")));
+        closing = std::move(it->second);
+        m_handles.erase(it);
+    }
+    // The last reference may free a WIMStruct: outside the table's lock.
+    closing.reset();
+    return true;
+}
+
+bool WimlibBackend::WIMSetTemporaryPath(HWIM wim, const QString &path)
+{
+    static const char call[] = "WIMSetTemporaryPath";
+    const auto archive = archiveOf(wim, call);
+    if (!archive)
+        return false;
+    const QFileInfo folder(path);
+    if (path.isEmpty() || !folder.isDir())
+        return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
+    if (::access(QFile::encodeName(path).constData(), W_OK | X_OK) != 0)
+        return fail(callText(call, QStringLiteral("%1 is not writable").arg(path)));
+    archive->setTemporaryPath(folder.absoluteFilePath());
+    return true;
+}
+
+bool WimlibBackend::WIMGetAttributes(HWIM wim, WIM_INFO *info, uint32_t cbInfo)
+{
+    static const char call[] = "WIMGetAttributes";
+    const auto archive = archiveOf(wim, call);
+    if (!archive)
+        return false;
+    if (!info || cbInfo < sizeof(WIM_INFO))
+        return fail(callText(call, QStringLiteral("the record is too small")));
+    const auto snapshot = archive->snapshot();
+    std::memset(info, 0, sizeof(WIM_INFO));
+    const QString &path = archive->path();
+    const qsizetype length = std::min<qsizetype>(path.size(), qsizetype(std::size(info->WimPath)) - 1);
+    std::memcpy(info->WimPath, path.utf16(), size_t(length) * sizeof(char16_t));
+    const uint8_t *g = snapshot->guid;
+    info->Guid.Data1 = uint32_t(g[0]) | uint32_t(g[1]) << 8 | uint32_t(g[2]) << 16 | uint32_t(g[3]) << 24;
+    info->Guid.Data2 = uint16_t(g[4] | g[5] << 8);
+    info->Guid.Data3 = uint16_t(g[6] | g[7] << 8);
+    std::memcpy(info->Guid.Data4, g + 8, 8);
+    info->ImageCount = snapshot->imageCount;
+    info->CompressionType = snapshot->compression;
+    info->PartNumber = snapshot->partNumber;
+    info->TotalParts = snapshot->totalParts;
+    info->BootIndex = snapshot->bootIndex;
+    info->WimAttributes = snapshot->attributes;
+    info->WimFlagsAndAttr = archive->flags();
+    return true;
+}
+
+HWIM WimlibBackend::WIMLoadImage(HWIM wim, uint32_t index)
+{
+    static const char call[] = "WIMLoadImage";
+    auto archive = archiveOf(wim, call);
+    if (!archive)
+        return nullptr;
+    const uint32_t count = archive->snapshot()->imageCount;
+    if (index < 1 || index > count) {
+        fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
+        return nullptr;
+    }
+    return addHandle(std::move(archive), index);
+}
+
+bool WimlibBackend::WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount)
+{
+    static const char call[] = "WIMGetImageInformation";
+    const auto handle = imageOf(image, call);
+    if (!handle)
+        return false;
+    if (!xml)
+        return fail(callText(call, QStringLiteral("nowhere to put the text")));
+    const auto snapshot = handle->archive->snapshot();
+    if (handle->image > uint32_t(snapshot->images.size()))
+        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+    *xml = QChar(0xFEFF) + snapshot->images.at(qsizetype(handle->image) - 1);
+    if (byteCount)
+        *byteCount = uint32_t(xml->size() * 2);
+    return true;
+}
+
+bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount)
+{
+    static const char call[] = "WIMSetImageInformation";
+    const auto handle = imageOf(image, call);
+    if (!handle)
+        return false;
+    WimlibArchive &archive = *handle->archive;
+    if (!archive.mayWrite())
+        return fail(callText(call, QStringLiteral("the archive is open without write access")));
+    const qsizetype length = std::min<qsizetype>(xml.size(), qsizetype(byteCount / 2));
+    const auto texts = wimxml::editableTexts(xml.left(length));
+    if (!texts)
+        return fail(callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
+
+    std::lock_guard lock(archive.work());
+    QString error;
+    if (!archive.refresh(&error))
+        return fail(callText(call, error));
+    WIMStruct *wim = archive.wim();
+    wimlib_wim_info info {};
+    wimlib_get_wim_info(wim, &info);
+    if (handle->image > info.image_count)
+        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+
+    const std::pair<const char *, const QString *> wanted[] = {
+        {"NAME", &texts->name},
+        {"DESCRIPTION", &texts->description},
+        {"FLAGS", &texts->flags},
+        {"DISPLAYNAME", &texts->displayName},
+        {"DISPLAYDESCRIPTION", &texts->displayDescription},
+    };
+    bool changed = false;
+    for (const auto &[name, value] : wanted) {
+        if (property(wim, handle->image, name) == *value)
+            continue;
+        const QByteArray utf8 = value->toUtf8();
+        const int code = wimlib_set_image_property(wim, int(handle->image), name,
+                                                   value->isEmpty() ? nullptr : utf8.constData());
+        if (code != 0) {
+            archive.discard();
+            const QString what = code == WIMLIB_ERR_IMAGE_NAME_COLLISION
+                ? QStringLiteral("another image is named \"%1\"").arg(*value)
+                : QStringLiteral("cannot set %1").arg(QLatin1String(name));
+            return fail(wimlibText(call, what, code));
+        }
+        changed = true;
+    }
+    if (!changed)
+        return true;
+    if (const int code = archive.commit(0, nullptr))
+        return fail(wimlibText(call, QStringLiteral("cannot write %1").arg(archive.path()), code));
+    return true;
+}
+
+HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags)
+{
+    static const char call[] = "WIMCaptureImage";
+    Q_UNUSED(captureFlags);
+    auto archive = archiveOf(wim, call);
+    if (!archive)
+        return nullptr;
+    if (!archive->mayWrite()) {
+        fail(callText(call, QStringLiteral("the archive is open without write access")));
+        return nullptr;
+    }
+    if (path.isEmpty() || !QFileInfo(path).isDir()) {
+        fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
+        return nullptr;
+    }
+
+    std::lock_guard lock(archive->work());
+    QString error;
+    if (!archive->refresh(&error)) {
+        fail(callText(call, error));
+        return nullptr;
+    }
+    WimlibProgress progress(m_callbacks.current(), path);
+    dev_t device;
+    ino_t inode;
+    if (archive->fileIdentity(&device, &inode))
+        progress.setOwnFile(device, inode);
+
+    WIMStruct *w = archive->wim();
+    wimlib_register_progress_function(w, &WimlibProgress::forward, &progress);
+    const QByteArray source = QFile::encodeName(path);
+    int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
+                                WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE);
+    uint32_t newIndex = 0;
+    if (code == 0) {
+        wimlib_wim_info info {};
+        wimlib_get_wim_info(w, &info);
+        newIndex = info.image_count;
+        code = archive->commit(0, &progress);
+    } else {
+        archive->discard();
+    }
+    if (code != 0) {
+        fail(progress.aborted() ? callText(call, QStringLiteral("aborted; the archive is as it was"))
+                                : wimlibText(call, QStringLiteral("cannot capture %1").arg(path), code));
+        return nullptr;
+    }
+    progress.finish();
+    return addHandle(std::move(archive), newIndex);
+}
+
+bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags)
+{
+    static const char call[] = "WIMApplyImage";
+    Q_UNUSED(applyFlags);  // wimlib always verifies what it extracts
+    const auto handle = imageOf(image, call);
+    if (!handle)
+        return false;
+    WimlibArchive &archive = *handle->archive;
+    if (!archive.mayRead())
+        return fail(callText(call, QStringLiteral("the archive is open without read access")));
+    if (path.isEmpty() || !QFileInfo(path).isDir())
+        return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
+
+    std::lock_guard lock(archive.work());
+    QString error;
+    if (!archive.refresh(&error))
+        return fail(callText(call, error));
+    WIMStruct *wim = archive.wim();
+    wimlib_wim_info info {};
+    wimlib_get_wim_info(wim, &info);
+    if (handle->image > info.image_count)
+        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+
+    WimlibProgress progress(m_callbacks.current(), path);
+    wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
+    const QByteArray target = QFile::encodeName(path);
+    const int code = wimlib_extract_image(wim, int(handle->image), target.constData(), 0);
+    wimlib_register_progress_function(wim, nullptr, nullptr);
+    if (code != 0) {
+        return fail(progress.aborted()
+                        ? callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path))
+                        : wimlibText(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path),
+                                     code));
+    }
+    progress.finish();
+    return true;
+}
+
+bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags)
+{
+    static const char call[] = "WIMExportImage";
+    const auto handle = imageOf(image, call);
+    if (!handle)
+        return false;
+    const auto destination = archiveOf(destinationWim, call);
+    if (!destination)
+        return false;
+    WimlibArchive &source = *handle->archive;
+    if (!source.mayRead())
+        return fail(callText(call, QStringLiteral("the source archive is open without read access")));
+    if (!destination->mayWrite())
+        return fail(callText(call, QStringLiteral("the destination is open without write access")));
+
+    // The destination refers to the source's data until it has been written:
+    // both stay locked (and alive, through `handle`) until then.
+    WorkLock lock(source, *destination);
+    QString error;
+    if (!source.refresh(&error) || !destination->refresh(&error))
+        return fail(callText(call, error));
+    WIMStruct *from = source.wim();
+    WIMStruct *to = destination->wim();
+    wimlib_wim_info info {};
+    wimlib_get_wim_info(from, &info);
+    if (handle->image > info.image_count)
+        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+
+    const QString name = property(from, handle->image, "NAME");
+    QString newName = name;
+    if (!name.isEmpty() && (exportFlags & WIM_EXPORT_ALLOW_DUPLICATES)) {
+        for (int suffix = 2; wimlib_image_name_in_use(to, newName.toUtf8().constData()); ++suffix)
+            newName = QStringLiteral("%1 (%2)").arg(name).arg(suffix);
+    }
+    const QByteArray newNameUtf8 = newName.toUtf8();
+    int code = wimlib_export_image(from, int(handle->image), to, newName.isEmpty() ? nullptr : newNameUtf8.constData(),
+                                   nullptr, 0);
+    WimlibProgress progress(m_callbacks.current(), destination->path());
+    if (code == 0)
+        code = destination->commit(0, &progress);
+    else
+        destination->discard();
+    if (code != 0) {
+        return fail(progress.aborted()
+                        ? callText(call, QStringLiteral("aborted; the destination is as it was"))
+                        : wimlibText(call,
+                                     QStringLiteral("cannot export image %1 into %2")
+                                         .arg(handle->image)
+                                         .arg(destination->path()),
+                                     code));
+    }
+    progress.finish();
+    return true;
+}
+
+bool WimlibBackend::WIMDeleteImage(HWIM wim, uint32_t index)
+{
+    static const char call[] = "WIMDeleteImage";
+    const auto archive = archiveOf(wim, call);
+    if (!archive)
+        return false;
+    if (!archive->mayWrite())
+        return fail(callText(call, QStringLiteral("the archive is open without write access")));
+    std::lock_guard lock(archive->work());
+    QString error;
+    if (!archive->refresh(&error))
+        return fail(callText(call, error));
+    wimlib_wim_info info {};
+    wimlib_get_wim_info(archive->wim(), &info);
+    if (index < 1 || index > info.image_count)
+        return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)")
+                                       .arg(index)
+                                       .arg(info.image_count)));
+    int code = wimlib_delete_image(archive->wim(), int(index));
+    if (code == 0)
+        code = archive->commit(WIMLIB_WRITE_FLAG_SOFT_DELETE, nullptr);
+    else
+        archive->discard();
+    if (code != 0)
+        return fail(wimlibText(call, QStringLiteral("cannot delete image %1").arg(index), code));
+    return true;
+}
+
+bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
+{
+    static const char call[] = "WIMSetBootImage";
+    const auto archive = archiveOf(wim, call);
+    if (!archive)
+        return false;
+    if (!archive->mayWrite())
+        return fail(callText(call, QStringLiteral("the archive is open without write access")));
+    std::lock_guard lock(archive->work());
+    QString error;
+    if (!archive->refresh(&error))
+        return fail(callText(call, error));
+    wimlib_wim_info info {};
+    wimlib_get_wim_info(archive->wim(), &info);
+    if (index > info.image_count)
+        return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)")
+                                       .arg(index)
+                                       .arg(info.image_count)));
+    if (info.boot_index == index)
+        return true;
+    info.boot_index = index;
+    int code = wimlib_set_wim_info(archive->wim(), &info, WIMLIB_CHANGE_BOOT_INDEX);
+    if (code == 0)
+        code = archive->commit(0, nullptr);
+    else
+        archive->discard();
+    if (code != 0)
+        return fail(wimlibText(call, QStringLiteral("cannot make image %1 the boot image").arg(index), code));
+    return true;
+}
+
+uint32_t WimlibBackend::WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData)
+{
+    static const char call[] = "WIMRegisterMessageCallback";
+    if (wim) {
+        fail(callText(call, QStringLiteral("callbacks are registered for the whole process (null handle)")));
+        return INVALID_CALLBACK_VALUE;
+    }
+    if (!callback) {
+        fail(callText(call, QStringLiteral("no callback")));
+        return INVALID_CALLBACK_VALUE;
+    }
+    return m_callbacks.add(callback, userData);
+}
+
+bool WimlibBackend::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback)
+{
+    static const char call[] = "WIMUnregisterMessageCallback";
+    if (wim)
+        return fail(callText(call, QStringLiteral("callbacks are registered for the whole process (null handle)")));
+    if (!m_callbacks.remove(callback))
+        return fail(callText(call, QStringLiteral("the callback is not registered")));
+    return true;
+}
+
+QString WimlibBackend::LastErrorText() const
+{
+    return t_lastError;
+}

@@ -1,8 +1,54 @@
 #pragma once
 
 #include "imaging/imaging_library.h"
+#include "imaging/wimlib_callbacks.h"
 
-// The imaging library over wimlib (placeholder until the backend lands: every call fails).
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+class WimlibArchive;
+
+// The imaging library over wimlib, on real .wim files.
+//
+// Archives: access WIM_GENERIC_READ_WRITE needs a regular file we may read
+// and write (for root: one with a write permission bit, the Linux form of the
+// read-only attribute); WIM_GENERIC_READ one we may read; 0 (query only) one
+// we may read, and its handle answers only attributes and image texts. A
+// handle without write access refuses every change. WIM_CREATE_ALWAYS writes a
+// valid empty archive at once; WIM_OPEN_ALWAYS on a missing file creates the
+// archive in memory and writes it with its first change, so an export that
+// fails leaves no file behind.
+//
+// Changes (capture, image information, delete, boot image, export into the
+// destination) are written before the call returns. An in-place append that
+// fails, is aborted or runs out of disk is cut back by wimlib to the archive
+// as it was; the first write of a new archive goes to a temporary file beside
+// it, renamed over the target at the end and removed on failure. After every
+// change, whatever its outcome, the archive is read again, so the handle shows
+// what is on disk. A delete is a soft delete: the image's entry and metadata
+// go at once, its space is reclaimed by a later rebuild (wimlib-imagex
+// optimize) instead of rewriting a multi-gigabyte archive.
+//
+// Export: the destination holds both images afterwards, also when it is the
+// same image again. With WIM_EXPORT_ALLOW_DUPLICATES a name the destination
+// already holds gets the first free suffix " (2)", " (3)", ...; without it the
+// export is refused.
+//
+// WIMSetImageInformation stores only NAME, DESCRIPTION, FLAGS, DISPLAYNAME and
+// DISPLAYDESCRIPTION; a name another image holds is refused (names compare
+// case-sensitively; any number of images may have none). WIMSetBootImage(0)
+// clears the boot image.
+//
+// Threads: any call from any thread. wimlib makes one call at a time on an
+// archive: an archive and its images share one lock, and an export holds its
+// source's and its destination's. Attributes, image loading and image texts
+// never wait for a running call: they answer from what the archive held when
+// it was last read. A handle's archive is read again before a change when its
+// file changed on disk meanwhile. Message callbacks run on the thread that
+// makes the call, with the callbacks registered when it began; see
+// WimlibProgress for the messages. The capture root is never left out, and the
+// archive's own file never goes into its own image.
 class WimlibBackend : public ImagingLibrary
 {
 public:
@@ -25,4 +71,19 @@ public:
     uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
     QString LastErrorText() const override;
+
+private:
+    struct Handle {
+        std::shared_ptr<WimlibArchive> archive;
+        uint32_t image = 0;  // 0 for the archive itself
+    };
+
+    HWIM addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t image);
+    std::shared_ptr<const Handle> findHandle(HWIM handle) const;
+    std::shared_ptr<WimlibArchive> archiveOf(HWIM wim, const char *call) const;
+    std::shared_ptr<const Handle> imageOf(HWIM image, const char *call) const;
+
+    mutable std::mutex m_handleMutex;
+    std::unordered_map<const void *, std::shared_ptr<const Handle>> m_handles;
+    WimlibCallbacks m_callbacks;
 };

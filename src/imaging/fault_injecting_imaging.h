@@ -1,0 +1,96 @@
+#pragma once
+
+#include "imaging/imaging_library.h"
+
+#include <array>
+#include <mutex>
+
+// A decorator for tests: forwards every call to another ImagingLibrary and
+// makes chosen calls fail, so that every failure path of the program can be
+// driven on real archives.
+//
+//   WimlibBackend real;
+//   FaultInjectingImaging faults(real);
+//   ScopedImaging use(&faults);
+//   faults.failOn(FaultInjectingImaging::Call::SetImageInformation);      // the next use fails
+//   faults.failOn(FaultInjectingImaging::Call::CloseHandle, 2);           // the second use from now fails
+//   faults.failAlways(FaultInjectingImaging::Call::RegisterMessageCallback);
+//
+// A failing call is not forwarded: it returns null, false or
+// INVALID_CALLBACK_VALUE and leaves the archive untouched; LastErrorText()
+// then names the injected failure on that thread. The one exception is
+// WIMCloseHandle: it reports failure but still closes the handle underneath,
+// so that tests of that path leak nothing (a second close of it fails).
+//
+// Thread-safe: the program calls from its worker threads.
+class FaultInjectingImaging : public ImagingLibrary
+{
+public:
+    enum class Call {
+        CreateFile,
+        CloseHandle,
+        SetTemporaryPath,
+        GetAttributes,
+        LoadImage,
+        GetImageInformation,
+        SetImageInformation,
+        CaptureImage,
+        ApplyImage,
+        ExportImage,
+        DeleteImage,
+        SetBootImage,
+        RegisterMessageCallback,
+        UnregisterMessageCallback,
+    };
+    static constexpr int kCallCount = int(Call::UnregisterMessageCallback) + 1;
+
+    explicit FaultInjectingImaging(ImagingLibrary &inner);
+
+    // The nth use of `call` from now on fails (nth >= 1); uses before it are
+    // forwarded. A later failOn for the same call replaces the earlier one.
+    void failOn(Call call, int nth = 1);
+    // Every use of `call` fails until reset.
+    void failAlways(Call call);
+    // Forward `call` (or every call) again.
+    void reset(Call call);
+    void resetAll();
+
+    // How often `call` was made (failed or not) since construction.
+    int uses(Call call) const;
+    // How many uses of `call` were failed on purpose.
+    int failures(Call call) const;
+
+    static const char *callName(Call call);
+
+    HWIM WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
+                       uint32_t flagsAndAttributes, uint32_t compressionType, uint32_t *creationResult) override;
+    bool WIMCloseHandle(HWIM handle) override;
+    bool WIMSetTemporaryPath(HWIM wim, const QString &path) override;
+    bool WIMGetAttributes(HWIM wim, WIM_INFO *info, uint32_t cbInfo) override;
+    HWIM WIMLoadImage(HWIM wim, uint32_t index) override;
+    bool WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount) override;
+    bool WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount) override;
+    HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override;
+    bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
+    bool WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags) override;
+    bool WIMDeleteImage(HWIM wim, uint32_t index) override;
+    bool WIMSetBootImage(HWIM wim, uint32_t index) override;
+    uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
+    bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
+    QString LastErrorText() const override;
+
+private:
+    // Counts the use; true when this use is to fail.
+    bool shouldFail(Call call);
+
+    struct Rule {
+        int countdown = 0;  // fail when it reaches 0 from 1; 0 = no pending failure
+        bool always = false;
+        int uses = 0;
+        int failures = 0;
+    };
+
+    ImagingLibrary &m_inner;
+    mutable std::mutex m_mutex;
+    std::array<Rule, kCallCount> m_rules {};
+};

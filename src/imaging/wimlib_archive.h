@@ -1,0 +1,119 @@
+#pragma once
+
+#include "imaging/wim_types.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <wimlib.h>
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <mutex>
+
+class WimlibProgress;
+
+struct WimlibFree {
+    void operator()(WIMStruct *wim) const { wimlib_free(wim); }
+};
+using WimlibPtr = std::unique_ptr<WIMStruct, WimlibFree>;
+
+// "what went wrong: wimlib's own words (wimlib error N)".
+QString wimlibErrorText(const QString &what, int code);
+
+// What the archive held when it was last read from disk; readers take it
+// without waiting for a running call.
+struct WimlibSnapshot {
+    uint32_t imageCount = 0;
+    uint32_t bootIndex = 0;
+    uint32_t compression = 0;
+    uint8_t guid[WIMLIB_GUID_LEN] = {};
+    uint16_t partNumber = 1;
+    uint16_t totalParts = 1;
+    uint32_t attributes = 0;  // WIM_ATTRIBUTE_* values
+    QStringList images;       // each image's own <IMAGE> element
+};
+
+// The state of one open archive, shared by its archive handle and every image
+// handle loaded from it (shared ownership: closing in any order is fine).
+//
+// wimlib allows one call at a time on a WIMStruct and none after a successful
+// commit, so every call on wim() is made with work() locked, and every commit
+// is followed by reading the archive again (which also refreshes the
+// snapshot: wimlib's XML is stale after a commit on the same WIMStruct).
+class WimlibArchive
+{
+public:
+    // An existing regular file. writable: it must also be writable (and, for
+    // root, carry a write permission bit, as the kernel demands an execute
+    // bit before root may execute). Null and *error on failure.
+    static std::shared_ptr<WimlibArchive> open(const QString &path, uint32_t access, uint32_t flags, QString *error);
+
+    // replaceExisting: a new empty archive replaces whatever is at `path` now
+    // (written to a temporary file beside it and renamed over it: a failure
+    // leaves the old file as it was). Otherwise the archive exists only in
+    // memory until its first commit, which must not find a file there.
+    static std::shared_ptr<WimlibArchive> create(const QString &path, uint32_t compression, bool replaceExisting,
+                                                 uint32_t access, uint32_t flags, QString *error);
+
+    ~WimlibArchive();
+    WimlibArchive(const WimlibArchive &) = delete;
+    WimlibArchive &operator=(const WimlibArchive &) = delete;
+
+    const QString &path() const { return m_path; }
+    uint32_t access() const { return m_access; }
+    uint32_t flags() const { return m_flags; }
+    bool mayRead() const { return (m_access & WIM_GENERIC_READ) != 0; }
+    bool mayWrite() const { return (m_access & WIM_GENERIC_WRITE) != 0; }
+
+    std::shared_ptr<const WimlibSnapshot> snapshot() const;
+    QString temporaryPath() const;
+    void setTemporaryPath(const QString &path);
+
+    // Everything below requires work() to be locked.
+    std::mutex &work() { return m_work; }
+    // Null after a failed reopen: the archive is then unusable.
+    WIMStruct *wim() const { return m_wim.get(); }
+
+    // Reads the archive again when its file changed on disk since we last
+    // read it (another handle or program wrote it). False and *error when it
+    // is gone or cannot be read any more.
+    bool refresh(QString *error);
+
+    // Writes the changes made on wim() (in place: an append that wimlib cuts
+    // back on failure, or the first write of a new archive through a
+    // temporary file that is removed on failure), then reads the archive
+    // again whatever the outcome, so that a failed change leaves no trace in
+    // memory either. Returns a wimlib error code (0 = success).
+    int commit(int writeFlags, WimlibProgress *progress);
+
+    // Forgets changes made on wim() without writing them.
+    void discard();
+
+    // Identity of the archive's file (false while it exists only in memory).
+    bool fileIdentity(dev_t *device, ino_t *inode) const;
+
+private:
+    WimlibArchive(const QString &path, uint32_t access, uint32_t flags);
+    int load();
+    int writeNewFile(int writeFlags, bool replaceExisting);
+    void takeSnapshot();
+
+    const QString m_path;
+    const QByteArray m_native;
+    const uint32_t m_access;
+    const uint32_t m_flags;
+
+    std::mutex m_work;
+    WimlibPtr m_wim;
+    bool m_inMemoryOnly = false;
+    int m_compression = WIMLIB_COMPRESSION_TYPE_LZX;
+    bool m_haveStamp = false;
+    struct stat m_stamp {};
+
+    mutable std::mutex m_infoMutex;
+    std::shared_ptr<const WimlibSnapshot> m_snapshot;
+    QString m_temporaryPath;
+};

@@ -1,0 +1,158 @@
+#include "imaging/wimlib_progress.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+WimlibProgress::WimlibProgress(std::shared_ptr<const WimlibCallbacks::List> callbacks, const QString &rootPath)
+    : m_callbacks(std::move(callbacks)), m_rootPath(rootPath)
+{
+}
+
+void WimlibProgress::setOwnFile(dev_t device, ino_t inode)
+{
+    m_haveOwnFile = true;
+    m_ownDevice = device;
+    m_ownInode = inode;
+}
+
+uint32_t WimlibProgress::send(uint32_t message, uintptr_t wParam, intptr_t lParam) const
+{
+    uint32_t answer = WIM_MSG_SUCCESS;
+    for (const WimlibCallbacks::Entry &entry : *m_callbacks) {
+        if (entry.callback(message, wParam, lParam, entry.userData) == WIM_MSG_ABORT_IMAGE)
+            answer = WIM_MSG_ABORT_IMAGE;
+    }
+    return answer;
+}
+
+void WimlibProgress::report(uint32_t message, const char *path, int code)
+{
+    if (m_callbacks->empty())
+        return;
+    m_pathBuffer = path ? QFile::decodeName(path) : m_rootPath;
+    send(message, reinterpret_cast<uintptr_t>(m_pathBuffer.utf16()), code);
+}
+
+bool WimlibProgress::askToContinue()
+{
+    if (m_aborted)
+        return false;
+    if (m_callbacks->empty())
+        return true;
+    int32_t keep = 1;
+    if (send(WIM_MSG_PROCESS, reinterpret_cast<uintptr_t>(m_rootPath.utf16()), reinterpret_cast<intptr_t>(&keep))
+        == WIM_MSG_ABORT_IMAGE)
+        m_aborted = true;
+    return !m_aborted;
+}
+
+void WimlibProgress::percent(uint64_t done, uint64_t total)
+{
+    if (total == 0)
+        return;
+    // wimlib's total can shrink while it writes (duplicates found late): clamp.
+    const int p = int(std::min<uint64_t>(100, done >= total ? 100 : done * 100 / total));
+    if (p <= m_lastPercent)
+        return;
+    m_lastPercent = p;
+    send(WIM_MSG_PROGRESS, uintptr_t(p), 0);
+}
+
+void WimlibProgress::finish()
+{
+    if (m_lastPercent < 100) {
+        m_lastPercent = 100;
+        send(WIM_MSG_PROGRESS, 100, 0);
+    }
+}
+
+wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimlib_progress_info_test_file_exclusion &test)
+{
+    const bool isRoot = !m_rootSeen;
+    if (isRoot) {
+        m_rootSeen = true;
+        m_rootNative = test.path;
+    }
+    if (!m_callbacks->empty()) {
+        m_pathBuffer = QFile::decodeName(test.path);
+        int32_t keep = 1;
+        if (send(WIM_MSG_PROCESS, reinterpret_cast<uintptr_t>(m_pathBuffer.utf16()), reinterpret_cast<intptr_t>(&keep))
+            == WIM_MSG_ABORT_IMAGE) {
+            m_aborted = true;
+            return WIMLIB_PROGRESS_STATUS_ABORT;
+        }
+        // Without its root an image has no tree at all; the root stays.
+        if (keep == 0 && !isRoot) {
+            test.will_exclude = true;
+            return WIMLIB_PROGRESS_STATUS_CONTINUE;
+        }
+    }
+    if (isRoot)
+        return WIMLIB_PROGRESS_STATUS_CONTINUE;
+
+    struct stat st;
+    if (::lstat(test.path, &st) != 0)
+        return WIMLIB_PROGRESS_STATUS_CONTINUE;  // wimlib reports it through HANDLE_ERROR
+    if (m_haveOwnFile && st.st_dev == m_ownDevice && st.st_ino == m_ownInode) {
+        test.will_exclude = true;
+        return WIMLIB_PROGRESS_STATUS_CONTINUE;
+    }
+    if (S_ISREG(st.st_mode)) {
+        // wimlib reads file data only while it writes, and one unreadable file
+        // would then fail the whole write: find it now and leave it out.
+        const int fd = ::open(test.path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            test.will_exclude = true;
+            report(WIM_MSG_ERROR, test.path, error);
+        } else {
+            ::close(fd);
+        }
+    }
+    return WIMLIB_PROGRESS_STATUS_CONTINUE;
+}
+
+wimlib_progress_status WimlibProgress::handleError(wimlib_progress_info::wimlib_progress_info_handle_error &error)
+{
+    const int code = errno != 0 ? errno : EIO;
+    if (!error.path || m_rootNative == error.path)
+        return WIMLIB_PROGRESS_STATUS_CONTINUE;  // not ignored: the capture fails
+    error.will_ignore = true;
+    report(WIM_MSG_ERROR, error.path, code);
+    return WIMLIB_PROGRESS_STATUS_CONTINUE;
+}
+
+wimlib_progress_status WimlibProgress::forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context)
+{
+    auto *self = static_cast<WimlibProgress *>(context);
+    switch (message) {
+    case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION:
+        return self->testExclusion(info->test_file_exclusion);
+    case WIMLIB_PROGRESS_MSG_HANDLE_ERROR:
+        return self->handleError(info->handle_error);
+    case WIMLIB_PROGRESS_MSG_SCAN_DENTRY:
+        if (info->scan.status == wimlib_progress_info::wimlib_progress_info_scan::WIMLIB_SCAN_DENTRY_UNSUPPORTED)
+            self->report(WIM_MSG_WARNING, info->scan.cur_path, EOPNOTSUPP);
+        return WIMLIB_PROGRESS_STATUS_CONTINUE;
+    case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
+        self->percent(info->write_streams.completed_bytes, info->write_streams.total_bytes);
+        break;
+    case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:
+        self->percent(info->extract.completed_bytes, info->extract.total_bytes);
+        break;
+    case WIMLIB_PROGRESS_MSG_EXTRACT_FILE_STRUCTURE:
+    case WIMLIB_PROGRESS_MSG_EXTRACT_METADATA:
+    case WIMLIB_PROGRESS_MSG_WRITE_METADATA_BEGIN:
+        break;
+    default:
+        return WIMLIB_PROGRESS_STATUS_CONTINUE;
+    }
+    return self->askToContinue() ? WIMLIB_PROGRESS_STATUS_CONTINUE : WIMLIB_PROGRESS_STATUS_ABORT;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "imaging/wim_types.h"
+#include "imaging/wimlib_callbacks.h"
+
+#include <QString>
+
+#include <wimlib.h>
+
+#include <sys/types.h>
+
+#include <memory>
+
+// Turns wimlib's progress reports during one long call into callback messages,
+// on the calling thread:
+// - capture: every path wimlib offers becomes WIM_MSG_PROCESS with its keep
+//   flag. A kept regular file that cannot be opened, a name that is not
+//   UTF-8 and a folder that cannot be read are left out and reported as
+//   WIM_MSG_ERROR (path, errno); a file of a type an image cannot hold is left
+//   out as WIM_MSG_WARNING (path, EOPNOTSUPP). The capture root is always
+//   kept, and an error on it fails the capture. The archive's own file is left
+//   out silently.
+// - every write or extraction report becomes a WIM_MSG_PROGRESS percentage
+//   that never goes back, and is followed by a WIM_MSG_PROCESS with the
+//   operation's root path (its keep flag is ignored there) so that an abort
+//   answer also stops the long phase.
+// - WIM_MSG_ABORT_IMAGE as the answer to any WIM_MSG_PROCESS stops wimlib.
+class WimlibProgress
+{
+public:
+    // rootPath: the capture source, the apply target or the destination archive.
+    WimlibProgress(std::shared_ptr<const WimlibCallbacks::List> callbacks, const QString &rootPath);
+
+    // Identity of a file a capture must never read (the archive being written).
+    void setOwnFile(dev_t device, ino_t inode);
+
+    // For wimlib_register_progress_function, with `this` as context.
+    static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context);
+
+    // The call succeeded: make sure the last percentage sent is 100.
+    void finish();
+
+    bool aborted() const { return m_aborted; }
+
+private:
+    uint32_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) const;
+    void report(uint32_t message, const char *path, int code);
+    bool askToContinue();
+    void percent(uint64_t done, uint64_t total);
+    wimlib_progress_status testExclusion(wimlib_progress_info::wimlib_progress_info_test_file_exclusion &test);
+    wimlib_progress_status handleError(wimlib_progress_info::wimlib_progress_info_handle_error &error);
+
+    const std::shared_ptr<const WimlibCallbacks::List> m_callbacks;
+    const QString m_rootPath;
+    QString m_pathBuffer;
+    bool m_haveOwnFile = false;
+    dev_t m_ownDevice = 0;
+    ino_t m_ownInode = 0;
+    bool m_rootSeen = false;
+    QByteArray m_rootNative;
+    int m_lastPercent = -1;
+    bool m_aborted = false;
+};
