@@ -114,7 +114,8 @@ bool isDriveRoot(const QString &path)
     const QString c = canonical(path);
     const QList<Mount> mounts = readMounts();
     const Mount *m = findMount(mounts, c);
-    return m && m->point == c && m->source.startsWith(QLatin1String("/dev/"));
+    // A single file bind-mounted from a disk (containers do this) is no drive.
+    return m && m->point == c && m->source.startsWith(QLatin1String("/dev/")) && QFileInfo(c).isDir();
 }
 
 bool isSystemDriveRoot(const QString &path)
@@ -180,8 +181,9 @@ QString exclusionListDirectory(const QString &appDir)
 QString childIgnoringCase(const QString &dir, const QString &child, bool wantDirectory)
 {
     const QDir d(dir);
-    const QDir::Filters filters = (wantDirectory ? QDir::Dirs : QDir::Files) | QDir::Hidden | QDir::System
-                                  | QDir::NoDotAndDotDot;
+    // No QDir::System: it lets FIFOs, sockets and broken links through as
+    // files and even as folders, and opening a FIFO blocks for good.
+    const QDir::Filters filters = (wantDirectory ? QDir::Dirs : QDir::Files) | QDir::Hidden | QDir::NoDotAndDotDot;
     const QStringList names = d.entryList(filters);
     if (names.contains(child))
         return d.filePath(child);
@@ -212,8 +214,10 @@ bool hasWindowsFolder(const QString &capturePath)
 
 QStringList formatCommands(const QString &mountPoint, const QString &label)
 {
+    // Only a block device can be formatted; unmounting a tmpfs or a network
+    // share first would just throw its contents away.
     const QString device = deviceOfMountPoint(mountPoint);
-    if (device.isEmpty())
+    if (!device.startsWith(QLatin1String("/dev/")))
         return {};
     return {
         QStringLiteral("umount ") + shellQuote(mountPoint),

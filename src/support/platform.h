@@ -58,7 +58,7 @@ bool hasWindowsFolder(const QString &capturePath);
 
 // Shell commands that format the drive mounted at `mountPoint` with NTFS and
 // the label `label`, and mount it back at the same place: unmount, mkntfs,
-// mount; every argument quoted. Empty when the mount point has no device.
+// mount; every argument quoted. Empty when no block device is mounted there.
 QStringList formatCommands(const QString &mountPoint, const QString &label);
 
 }  // namespace platform
