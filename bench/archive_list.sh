@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Opening and listing an archive of 200 images: Pellwick's main window against
+# `wimlib-imagex info` on the same file, as a ratio of median times.
+#   bench/archive_list.sh [BUILD_DIR]     (default: build-bench, configured here)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-bench}
+images=200
+repeats=${REPEATS:-9}
+
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_BENCH=ON -DPELLWICK_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target archive_list_bench >/dev/null
+bench="$build/bench/archive_list_bench"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/tree/sub"
+printf 'first file\n' >"$work/tree/a.txt"
+head -c 65536 /dev/zero >"$work/tree/sub/b.bin"
+wim="$work/list.wim"
+wimlib-imagex capture "$work/tree" "$wim" "映像 1" "说明 1" >/dev/null
+for i in $(seq 2 "$images"); do
+    printf '%s\n' "$i" >"$work/tree/a.txt"
+    wimlib-imagex append "$work/tree" "$wim" "映像 $i" "说明 $i" >/dev/null
+done
+
+# Median wall time of one `wimlib-imagex info` run, in milliseconds.
+peer_times=()
+for _ in $(seq "$repeats"); do
+    start=$(date +%s%N)
+    wimlib-imagex info "$wim" >/dev/null
+    end=$(date +%s%N)
+    peer_times+=("$(( (end - start) / 1000 ))")
+done
+peer_us=$(printf '%s\n' "${peer_times[@]}" | sort -n | sed -n "$(( (repeats + 1) / 2 ))p")
+
+out=$("$bench" "$wim" "$repeats")
+rows=$(awk '/^rows/ {print $2}' <<<"$out")
+ours_ms=$(awk '/^median_ms/ {print $2}' <<<"$out")
+if [ "$rows" != "$images" ]; then
+    echo "archive_list: listed $rows rows, expected $images" >&2
+    exit 1
+fi
+
+awk -v ours="$ours_ms" -v peer_us="$peer_us" -v n="$images" 'BEGIN {
+    peer = peer_us / 1000
+    printf "open and list %d images: pellwick %.1f ms, wimlib-imagex info %.1f ms, ratio %.2f\n", n, ours, peer, ours / peer
+}'
