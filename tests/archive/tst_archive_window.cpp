@@ -207,6 +207,10 @@ void TestArchiveWindow::openListsEveryImage()
                           QStringLiteral("WIMCloseHandle image 2"), QStringLiteral("WIMLoadImage 3"),
                           QStringLiteral("WIMGetImageInformation 3"), QStringLiteral("WIMCloseHandle image 3")}));
     QCOMPARE(m_library->openHandles(), 1);
+
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty())
+        QVERIFY(dlg.grab().save(out + QStringLiteral("/archive-window.png")));
     closeArchive(dlg);
 }
 
