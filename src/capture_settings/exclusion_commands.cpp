@@ -2,8 +2,10 @@
 // dialog command and the save after it.
 #include "app/ctarnbox_dlg.h"
 
+#include "capture_settings/cwith_out_path.h"
 #include "capture_settings/exclusion_list.h"
 #include "support/platform.h"
+#include "support/prompts.h"
 
 void CTarnboxDlg::LoadExclusionList()
 {
@@ -15,4 +17,11 @@ void CTarnboxDlg::SaveExclusionList()
     ::SaveExclusionList(exclusionList(), platform::exclusionListDirectory(m_strAppDir));
 }
 
-void CTarnboxDlg::SetExclusions() {}
+void CTarnboxDlg::SetExclusions()
+{
+    // The result does not matter: edits take effect as they are made, and
+    // the list is saved however the dialog was closed.
+    CWithOutPath dialog;
+    prompts().execDialog(dialog);
+    SaveExclusionList();
+}
