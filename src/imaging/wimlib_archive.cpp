@@ -193,7 +193,8 @@ void WimlibArchive::takeSnapshot()
         wimlib_get_wim_info(m_wim.get(), &info);
         snapshot->imageCount = info.image_count;
         snapshot->bootIndex = info.boot_index;
-        snapshot->compression = uint32_t(info.compression_type);
+        // A new archive reports no compression until it is written with its own.
+        snapshot->compression = uint32_t(m_inMemoryOnly ? m_compression : info.compression_type);
         std::memcpy(snapshot->guid, info.guid, sizeof snapshot->guid);
         snapshot->partNumber = info.part_number;
         snapshot->totalParts = info.total_parts;

@@ -45,12 +45,21 @@ QStringList imageElements(const QString &document, int imageCount)
                 bool ok = false;
                 const int index = reader.attributes().value(QLatin1String("INDEX")).toInt(&ok);
                 imageSlot = (ok ? index : ordinal) - 1;
-                imageStart = tokenStart;
+                // The reader's offsets may run a character past a token's
+                // start after white space: find the tag's own "<".
+                imageStart = text.lastIndexOf(u'<', tokenStart);
             }
         } else if (token == QXmlStreamReader::EndElement) {
             if (depth == 2 && imageStart >= 0) {
-                if (imageSlot >= 0 && size_t(imageSlot) < found.size() && found[size_t(imageSlot)].isEmpty())
-                    found[size_t(imageSlot)] = text.mid(imageStart, reader.characterOffset() - imageStart);
+                const qsizetype startTagEnd = text.indexOf(u'>', imageStart);
+                qsizetype end = startTagEnd + 1;
+                if (startTagEnd > 0 && text.at(startTagEnd - 1) != u'/') {
+                    const qsizetype endTag = text.lastIndexOf(QLatin1String("</"), reader.characterOffset() - 1);
+                    end = endTag > startTagEnd ? text.indexOf(u'>', endTag) + 1 : 0;
+                }
+                if (end > imageStart && imageSlot >= 0 && size_t(imageSlot) < found.size()
+                    && found[size_t(imageSlot)].isEmpty())
+                    found[size_t(imageSlot)] = text.mid(imageStart, end - imageStart);
                 imageStart = -1;
             }
             --depth;

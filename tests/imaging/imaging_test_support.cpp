@@ -1,0 +1,111 @@
+#include "imaging_test_support.h"
+
+#include "imaging/wimlib_xml.h"
+#include "test_archives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <unistd.h>
+
+namespace imagingtest {
+
+QByteArray noise(int size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(random.bounded(256));
+    return bytes;
+}
+
+namespace {
+bool put(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+}  // namespace
+
+bool makeSampleTree(const QString &root)
+{
+    bool ok = QDir().mkpath(root + QStringLiteral("/empty folder"));
+    ok &= put(root + QStringLiteral("/readme.txt"), "plain text\n");
+    ok &= put(root + QStringLiteral("/empty.bin"), QByteArray());
+    ok &= put(root + QStringLiteral("/a/b/c/deep.dat"), noise(70000, 1));
+    ok &= put(root + QStringLiteral("/a/b/empty inside"), QByteArray());
+    ok &= put(root + QStringLiteral("/中文目录/文件名.txt"), QStringLiteral("中文内容").toUtf8());
+    ok &= put(root + QStringLiteral("/Ünïcødé ñame €.txt"), "unicode\n");
+    ok &= put(root + QStringLiteral("/emoji 😀.txt"), "outside the BMP\n");
+    ok &= ::link(QFile::encodeName(root + QStringLiteral("/readme.txt")).constData(),
+                 QFile::encodeName(root + QStringLiteral("/a/readme hard link.txt")).constData())
+        == 0;
+    ok &= QFile::link(QStringLiteral("../readme.txt"), root + QStringLiteral("/a/readme symlink"));
+    return ok;
+}
+
+bool makeDataTree(const QString &root, int files, int size)
+{
+    bool ok = true;
+    for (int i = 0; i < files; ++i)
+        ok &= put(QStringLiteral("%1/d%2/f%3.bin").arg(root).arg(i % 4).arg(i), noise(size / files, quint32(100 + i)));
+    return ok;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QMap<QString, QByteArray> treeOf(const QString &root)
+{
+    QMap<QString, QByteArray> tree = testarchives::readTree(root);
+    for (auto it = tree.begin(); it != tree.end(); ++it) {
+        if (!it.value().startsWith("-> "))
+            continue;
+        char target[4096];
+        const ssize_t n = ::readlink(QFile::encodeName(root + QLatin1Char('/') + it.key()).constData(), target,
+                                     sizeof target);
+        it.value() = "-> " + QByteArray(target, n > 0 ? int(n) : 0);
+    }
+    return tree;
+}
+
+QString imageName(ImagingLibrary &lib, HWIM wim, uint32_t index)
+{
+    Handle image(lib, lib.WIMLoadImage(wim, index));
+    QString xml;
+    if (!image || !lib.WIMGetImageInformation(image.get(), &xml, nullptr))
+        return QStringLiteral("<unreadable>");
+    const auto texts = wimxml::editableTexts(xml);
+    return texts ? texts->name : QStringLiteral("<malformed>");
+}
+
+HWIM openWim(ImagingLibrary &lib, const QString &path, uint32_t access)
+{
+    return lib.WIMCreateFile(path, access, WIM_OPEN_EXISTING, WIM_FLAG_SHARE_WRITE, WIM_COMPRESS_LZX, nullptr);
+}
+
+HWIM createWim(ImagingLibrary &lib, const QString &path, uint32_t compression)
+{
+    return lib.WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, WIM_FLAG_SHARE_WRITE, compression,
+                             nullptr);
+}
+
+uint32_t imageCount(ImagingLibrary &lib, HWIM wim)
+{
+    WIM_INFO info {};
+    return lib.WIMGetAttributes(wim, &info, sizeof info) ? info.ImageCount : 0xFFFFFFFFu;
+}
+
+uint32_t bootIndex(ImagingLibrary &lib, HWIM wim)
+{
+    WIM_INFO info {};
+    return lib.WIMGetAttributes(wim, &info, sizeof info) ? info.BootIndex : 0xFFFFFFFFu;
+}
+
+}  // namespace imagingtest

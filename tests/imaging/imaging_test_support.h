@@ -1,0 +1,61 @@
+#pragma once
+
+#include "imaging/imaging_library.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+// Helpers of the imaging tests: sample trees and handles that close themselves.
+namespace imagingtest {
+
+// Deterministic bytes that do not compress to nothing.
+QByteArray noise(int size, quint32 seed);
+
+// A tree with nested folders, an empty folder, empty files, Chinese and other
+// Unicode names, a hard link (two names of one file) and a relative symbolic
+// link. Returns false when the file system refused a part of it.
+bool makeSampleTree(const QString &root);
+
+// `size` bytes of noise spread over `files` files in a few folders.
+bool makeDataTree(const QString &root, int files, int size);
+
+QByteArray fileBytes(const QString &path);
+
+// testarchives::readTree with each symbolic link's own target text ("-> ../x"),
+// so that trees under different roots compare equal.
+QMap<QString, QByteArray> treeOf(const QString &root);
+
+// Image i's NAME, read back through WIMGetImageInformation ("" when unnamed).
+QString imageName(ImagingLibrary &lib, HWIM wim, uint32_t index);
+
+// A handle that is closed when it goes out of scope.
+class Handle
+{
+public:
+    Handle(ImagingLibrary &lib, HWIM handle) : m_lib(lib), m_handle(handle) {}
+    ~Handle() { close(); }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    HWIM get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
+    bool close()
+    {
+        const bool ok = m_handle && m_lib.WIMCloseHandle(m_handle);
+        m_handle = nullptr;
+        return ok;
+    }
+
+private:
+    ImagingLibrary &m_lib;
+    HWIM m_handle;
+};
+
+// The archive at `path` opened or created through the boundary.
+HWIM openWim(ImagingLibrary &lib, const QString &path, uint32_t access = WIM_GENERIC_READ_WRITE);
+HWIM createWim(ImagingLibrary &lib, const QString &path, uint32_t compression = WIM_COMPRESS_LZX);
+
+uint32_t imageCount(ImagingLibrary &lib, HWIM wim);
+uint32_t bootIndex(ImagingLibrary &lib, HWIM wim);
+
+}  // namespace imagingtest
