@@ -1,0 +1,144 @@
+#pragma once
+
+// Shared pieces of the apply, export and quick-edit tests: a recording
+// decorator over the imaging library, real archives made with wimlib-imagex,
+// and file-backed drives on loop devices.
+
+#include "imaging/imaging_library.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <set>
+
+class CTarnboxDlg;
+
+// Forwards every call to another library and writes down what the program
+// asked, on whichever thread. It also
+// - counts the handles it handed out and which of them came back closed;
+// - refuses (without forwarding) every apply whose target lies outside
+//   `allowedApplyRoot`, so that a test can never write into a real system
+//   path, even when the code under test goes wrong;
+// - can send scripted library messages through the registered callback while
+//   an apply or an export runs, as the library does;
+// - can replace the metadata text the library returns (to hand the program a
+//   damaged one).
+class RecordingImaging : public ImagingLibrary
+{
+public:
+    struct Message {
+        uint32_t id;
+        QString path;
+        int32_t code;
+    };
+
+    explicit RecordingImaging(ImagingLibrary &inner);
+
+    QString allowedApplyRoot;
+    QList<Message> messagesDuringLongCalls;
+    std::function<QString(const QString &xml)> xmlFilter;
+
+    // "LoadImage 2", "ApplyImage /t 6", "CreateFile /x.wim c0000000 4 0 2",
+    // "SetTemporaryPath /w", "Export 1", "Delete 3", "SetBoot 3",
+    // "SetImageInformation", "GetImageInformation", "Register", "Unregister", "Close".
+    QStringList calls() const;
+    QStringList callsStartingWith(const QString &prefix) const;
+    // The texts given to WIMSetImageInformation and returned by WIMGetImageInformation, in order.
+    QStringList xmlWritten() const;
+    QStringList xmlRead() const;
+    void clear();
+    // Handles handed out and not closed yet.
+    int openHandles() const;
+    // Closes of handles this decorator never handed out (or closed twice).
+    int strayCloses() const;
+
+    HWIM WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
+                       uint32_t flagsAndAttributes, uint32_t compressionType, uint32_t *creationResult) override;
+    bool WIMCloseHandle(HWIM handle) override;
+    bool WIMSetTemporaryPath(HWIM wim, const QString &path) override;
+    bool WIMGetAttributes(HWIM wim, WIM_INFO *info, uint32_t cbInfo) override;
+    HWIM WIMLoadImage(HWIM wim, uint32_t index) override;
+    bool WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount) override;
+    bool WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount) override;
+    HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override;
+    bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
+    bool WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags) override;
+    bool WIMDeleteImage(HWIM wim, uint32_t index) override;
+    bool WIMSetBootImage(HWIM wim, uint32_t index) override;
+    uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
+    bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
+    QString LastErrorText() const override;
+
+private:
+    void note(const QString &call);
+    HWIM opened(HWIM handle);
+    void sendScriptedMessages();
+
+    ImagingLibrary &m_inner;
+    mutable QMutex m_mutex;
+    QStringList m_calls;
+    QStringList m_xmlWritten;
+    QStringList m_xmlRead;
+    std::set<HWIM> m_open;
+    int m_strayCloses = 0;
+    WIMMessageCallback m_callback = nullptr;
+    void *m_userData = nullptr;
+};
+
+namespace opsfixture {
+
+// Runs wimlib-imagex; on failure `why` says what it printed.
+bool wimlib(const QStringList &arguments, QString *why);
+
+// Captures one tree per image into a new archive with wimlib-imagex. Image i
+// is named names[i] with the description "说明 i+1".
+bool makeArchive(const QString &wimPath, const QList<QString> &trees, const QStringList &names, QString *why,
+                 const QString &compression = QStringLiteral("LZX"));
+
+// Opens `wimPath` in the window through its own command, answering the chooser.
+void openInWindow(CTarnboxDlg &dlg, const QString &wimPath);
+
+// Closes the window's archive handle (as closing the window would).
+void closeArchive(CTarnboxDlg &dlg);
+
+// Every cell of the list, row by row, columns joined by "|".
+QStringList rows(const CTarnboxDlg &dlg);
+// Column `column` of every row.
+QStringList column(const CTarnboxDlg &dlg, int column);
+
+// Waits for the background operations the test started; keeps the UI thread serving them.
+bool waitForOperations(int timeoutMs = 120000);
+
+// Why loop-device drives cannot be made here ("" when they can). `ntfs`
+// adds what formatting to NTFS and mounting it back need.
+QString loopDrivesUnavailable(bool ntfs);
+
+// A file-backed disk attached to a loop device, formatted with `filesystem`
+// and mounted at <dir>/mnt. Everything is undone by the destructor, also when
+// a test fails half-way: unmounted (as often as it was mounted over) and detached.
+class LoopDrive
+{
+public:
+    LoopDrive(const QString &dir, int sizeMiB, const QString &filesystem);
+    ~LoopDrive();
+    LoopDrive(const LoopDrive &) = delete;
+    LoopDrive &operator=(const LoopDrive &) = delete;
+
+    bool ok() const { return m_error.isEmpty(); }
+    QString error() const { return m_error; }
+    QString mountPoint() const { return m_mountPoint; }
+    QString device() const { return m_device; }
+    // The filesystem type and label blkid finds on the device now.
+    QString fsType() const;
+    QString label() const;
+
+private:
+    QString m_image;
+    QString m_device;
+    QString m_mountPoint;
+    QString m_error;
+};
+
+}  // namespace opsfixture

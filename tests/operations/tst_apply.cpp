@@ -1,0 +1,455 @@
+// Applying an image from the main window: real archives made by wimlib-imagex,
+// applied into folders and onto file-backed drives on loop devices.
+#include "app/ctarnbox_dlg.h"
+#include "fake_clock.h"
+#include "imaging/fault_injecting_imaging.h"
+#include "imaging/wimlib_backend.h"
+#include "operations/drive_format.h"
+#include "ops_fixture.h"
+#include "recording_prompts.h"
+#include "resources/resource_ids.h"
+#include "support/platform.h"
+#include "test_archives.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace opsfixture;
+using Fault = FaultInjectingImaging::Call;
+using Kind = RecordingPrompts::Kind;
+
+namespace {
+
+const QString kDone = QStringLiteral("操作完成，一共耗时 ");
+const QString kQuestion = QStringLiteral("你需要格式化目标分区吗(NTFS分区 4K自动对齐)？格式化后原有数据将会丢失！");
+const QString kSystemWarning = QStringLiteral("正在释放到当前系统盘，点击确定继续！");
+const QString kApplyFailed = QStringLiteral("无法释放映像到目标路径");
+
+const QMap<QString, QByteArray> kTree1{
+    {QStringLiteral("readme.txt"), "first image\n"},
+    {QStringLiteral("docs/说明.txt"), "中文内容"},
+    {QStringLiteral("docs/deep/data.bin"), QByteArray(70000, 'x')},
+    {QStringLiteral("empty/"), QByteArray()},
+};
+const QMap<QString, QByteArray> kTree2{
+    {QStringLiteral("second.txt"), "second image\n"},
+    {QStringLiteral("bin/tool"), QByteArray("\x7f" "ELF", 4)},
+};
+
+// Records every command line and answers from a script: exit codes by the
+// command's first word; anything not scripted succeeds without running.
+struct FakeRunner {
+    QStringList lines;
+    QMap<QString, int> exitCodes;
+
+    FormatCommandRunner runner()
+    {
+        return [this](const QString &line) {
+            lines << line;
+            CommandResult r;
+            r.started = true;
+            r.exitCode = exitCodes.value(line.section(QLatin1Char(' '), 0, 0), 0);
+            r.output = r.exitCode ? QStringLiteral("scripted failure") : QString();
+            return r;
+        };
+    }
+};
+
+// Every entry of `expected` is in `actual` with the same contents.
+bool holdsTree(const QMap<QString, QByteArray> &actual, const QMap<QString, QByteArray> &expected, QString *why)
+{
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+        if (!actual.contains(it.key())) {
+            *why = QStringLiteral("missing ") + it.key();
+            return false;
+        }
+        if (actual.value(it.key()) != it.value()) {
+            *why = QStringLiteral("different contents of ") + it.key();
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+class TestApply : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void appliesSelectedImage_data();
+    void appliesSelectedImage();
+    void cancelledPickerDoesNothing();
+    void failures_data();
+    void failures();
+    void libraryMessagesFollowCompletion();
+    void systemDriveWarnsThenAsks();
+    void archiveDriveIsNeverFormatted();
+    void driveRootCancelAppliesUnformatted();
+    void formatsAndApplies();
+    void failedFormatAppliesNothing();
+    void driveOfWorkDirIsNeverFormatted();
+
+private:
+    void startApply();
+    QStringList messageTexts() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<RecordingPrompts> m_prompts;
+    std::unique_ptr<WimlibBackend> m_real;
+    std::unique_ptr<FaultInjectingImaging> m_faults;
+    std::unique_ptr<RecordingImaging> m_library;
+    std::unique_ptr<ScopedImaging> m_scoped;
+    std::unique_ptr<CTarnboxDlg> m_dlg;
+    FakeRunner m_runner;
+    QString m_wim;
+};
+
+void TestApply::initTestCase()
+{
+    QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
+             "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
+}
+
+void TestApply::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    const QString tree1 = m_dir->filePath(QStringLiteral("tree1"));
+    const QString tree2 = m_dir->filePath(QStringLiteral("tree2"));
+    testarchives::writeTree(tree1, kTree1);
+    testarchives::writeTree(tree2, kTree2);
+    m_wim = m_dir->filePath(QStringLiteral("source.wim"));
+    QString why;
+    QVERIFY2(makeArchive(m_wim, {tree1, tree2}, {QStringLiteral("one"), QStringLiteral("two")}, &why), qPrintable(why));
+
+    m_clock = std::make_unique<FakeClock>();
+    m_prompts = std::make_unique<RecordingPrompts>();
+    m_real = std::make_unique<WimlibBackend>();
+    m_faults = std::make_unique<FaultInjectingImaging>(*m_real);
+    m_library = std::make_unique<RecordingImaging>(*m_faults);
+    m_library->allowedApplyRoot = m_dir->path();
+    m_scoped = std::make_unique<ScopedImaging>(m_library.get());
+    m_runner = FakeRunner();
+    setFormatCommandRunner(m_runner.runner());
+
+    m_dlg = std::make_unique<CTarnboxDlg>();
+    m_dlg->show();
+    openInWindow(*m_dlg, m_wim);
+    QCOMPARE(m_dlg->m_List->rowCount(), 2);
+    m_prompts->clear();
+    m_library->clear();
+}
+
+void TestApply::cleanup()
+{
+    QVERIFY(waitForOperations());
+    if (m_dlg)
+        closeArchive(*m_dlg);
+    m_dlg.reset();
+    const int open = m_library->openHandles();
+    const int stray = m_library->strayCloses();
+    setFormatCommandRunner({});
+    m_scoped.reset();
+    m_library.reset();
+    m_faults.reset();
+    m_real.reset();
+    m_prompts.reset();
+    m_clock.reset();
+    m_dir.reset();
+    // Every handle the apply opened was closed, exactly once.
+    QCOMPARE(open, 0);
+    QCOMPARE(stray, 0);
+}
+
+void TestApply::startApply()
+{
+    m_dlg->OnCommand(res::ID_APPLY_IMAGE);
+    QVERIFY(waitForOperations());
+    QVERIFY(!m_dlg->IsBusy());
+}
+
+QStringList TestApply::messageTexts() const
+{
+    QStringList out;
+    for (const QString &text : m_prompts->messageTexts())
+        out << (text.startsWith(kDone) ? kDone : text);
+    return out;
+}
+
+void TestApply::appliesSelectedImage_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("tree");
+    QTest::newRow("row 0 is image 1") << 0 << 1;
+    QTest::newRow("row 1 is image 2") << 1 << 2;
+}
+
+void TestApply::appliesSelectedImage()
+{
+    QFETCH(int, row);
+    QFETCH(int, tree);
+    m_dlg->SelectAndFocusRow(row);
+    const QString target = m_dir->filePath(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(target));
+    m_prompts->answerFolder(target + QLatin1Char('/'));  // the picker's separator is dropped
+    startApply();
+
+    QCOMPARE(testarchives::readTree(target), testarchives::readTree(m_dir->filePath(QStringLiteral("tree%1").arg(tree))));
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage %1").arg(row + 1)});
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")),
+             QStringList{QStringLiteral("ApplyImage %1 6").arg(target)});
+    // An ordinary folder asks nothing: the picker, then the completion alone.
+    const auto calls = m_prompts->calls();
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls[0].kind, Kind::PickFolder);
+    QCOMPARE(calls[0].text, QStringLiteral("选择目录"));
+    QCOMPARE(calls[1].kind, Kind::MessageBox);
+    // The pauses after the apply: 500 ms, then EndBusy's own 500 ms.
+    QCOMPARE(calls[1].text, kDone + QStringLiteral("1秒"));
+    QCOMPARE(calls[1].caption, QStringLiteral("温馨提示"));
+    QCOMPARE(calls[1].type, MB_OK);
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Register")).size(), 1);
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Unregister")).size(), 1);
+    // The open archive is untouched.
+    QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 2);
+}
+
+void TestApply::cancelledPickerDoesNothing()
+{
+    startApply();
+    const auto calls = m_prompts->calls();
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0].kind, Kind::PickFolder);
+    QVERIFY(m_library->calls().isEmpty());
+    QCOMPARE(m_dlg->m_tStart, qint64(0));  // never busy
+}
+
+void TestApply::failures_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("busy");
+
+    const QString error = QStringLiteral("错误提示");
+    QTest::newRow("image cannot be loaded") << int(Fault::LoadImage) << QStringList{kApplyFailed, kDone} << error << true;
+    QTest::newRow("apply fails") << int(Fault::ApplyImage) << QStringList{kApplyFailed, kDone} << error << true;
+    QTest::newRow("callback refused") << int(Fault::RegisterMessageCallback) << QStringList{QStringLiteral("回掉出错！")}
+                                      << QCoreApplication::applicationName() << false;
+    QTest::newRow("unregistration refused") << int(Fault::UnregisterMessageCallback)
+                                            << QStringList{QStringLiteral("吊销出错！"), kDone} << error << true;
+}
+
+void TestApply::failures()
+{
+    QFETCH(int, fault);
+    QFETCH(QStringList, messages);
+    QFETCH(QString, caption);
+    QFETCH(bool, busy);
+    const QString target = m_dir->filePath(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(target));
+    m_faults->failOn(Fault(fault));
+    m_prompts->answerFolder(target);
+    startApply();
+
+    QCOMPARE(messageTexts(), messages);
+    QCOMPARE(m_prompts->messages().first().caption, caption);
+    QCOMPARE(m_dlg->m_tStart != 0, busy);
+    if (Fault(fault) == Fault::UnregisterMessageCallback) {
+        // The apply itself went through.
+        QCOMPARE(testarchives::readTree(target), testarchives::readTree(m_dir->filePath(QStringLiteral("tree1"))));
+    } else {
+        QVERIFY(testarchives::readTree(target).isEmpty());
+    }
+}
+
+void TestApply::libraryMessagesFollowCompletion()
+{
+    QStringList shown;
+    m_prompts->onDialog([&](QDialog &d) {
+        auto *edit = d.findChild<QPlainTextEdit *>(QStringLiteral("IDC_OUTPUT_TEXT"));
+        shown << (edit ? edit->toPlainText() : QStringLiteral("<no text>"));
+        return int(QDialog::Accepted);
+    });
+    m_library->messagesDuringLongCalls = {{WIM_MSG_WARNING, QStringLiteral("/img/a.txt"), 32},
+                                          {WIM_MSG_ERROR, QStringLiteral("/img/b.txt"), 5}};
+    m_dlg->m_strLog = QStringLiteral("left over from before");
+    const QString target = m_dir->filePath(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(target));
+    m_prompts->answerFolder(target);
+    startApply();
+
+    const auto calls = m_prompts->calls();
+    QCOMPARE(calls.size(), 3);
+    QVERIFY(calls[1].text.startsWith(kDone));
+    QCOMPARE(calls[2].kind, Kind::Dialog);
+    QCOMPARE(calls[2].text, QStringLiteral("CErrorShow"));
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].contains(QStringLiteral("警告: /img/a.txt [err = 32]")), qPrintable(shown[0]));
+    QVERIFY2(shown[0].contains(QStringLiteral("错误: /img/b.txt [err = 5]")), qPrintable(shown[0]));
+    QVERIFY(!shown[0].contains(QStringLiteral("left over")));
+}
+
+void TestApply::systemDriveWarnsThenAsks()
+{
+    // Cancel to the question; the decorator refuses any apply outside the
+    // test's folder, so nothing is ever written to "/".
+    m_prompts->answerFolder(QStringLiteral("/"));
+    m_prompts->answerMessage(IDOK);
+    m_prompts->answerMessage(IDCANCEL);
+    startApply();
+
+    const auto messages = m_prompts->messages();
+    QCOMPARE(messageTexts(), (QStringList{kSystemWarning, kQuestion, kApplyFailed, kDone}));
+    QCOMPARE(messages[0].caption, QStringLiteral("警告"));
+    QCOMPARE(messages[0].type & MB_TYPEMASK, MB_OK);
+    QCOMPARE(messages[1].caption, QStringLiteral("温馨提示"));
+    QCOMPARE(messages[1].type & MB_TYPEMASK, MB_OKCANCEL);
+    QVERIFY(m_runner.lines.isEmpty());
+    // The library was handed the root as it is, and refused by the guard.
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")), QStringList{QStringLiteral("ApplyImage / 6 refused")});
+}
+
+void TestApply::archiveDriveIsNeverFormatted()
+{
+    const QString drive = platform::mountPointOf(m_wim);
+    if (!platform::isDriveRoot(drive))
+        QSKIP("the temporary folder is not on a block-device drive here, so there is no drive root to pick");
+    // OK to every question: the refusal must come before any command runs.
+    m_prompts->answerFolder(drive);
+    m_prompts->answerMessage(IDOK);
+    m_prompts->answerMessage(IDOK);
+    startApply();
+
+    QStringList expected{kQuestion, QStringLiteral("目标分区上有当前打开的映像文件，不能格式化！")};
+    if (platform::isSystemDriveRoot(drive))
+        expected.prepend(kSystemWarning);
+    QCOMPARE(messageTexts(), expected);
+    QCOMPARE(m_prompts->messages().last().caption, QStringLiteral("错误提示"));
+    QVERIFY(m_runner.lines.isEmpty());
+    QVERIFY(m_library->calls().isEmpty());
+    QCOMPARE(m_dlg->m_tStart, qint64(0));
+}
+
+void TestApply::driveRootCancelAppliesUnformatted()
+{
+    const QString unavailable = loopDrivesUnavailable(false);
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 16, QStringLiteral("ext2"));
+    if (!drive.ok())
+        QSKIP(qPrintable(drive.error()));
+    testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("kept.txt"), "data that stays"}});
+    m_library->allowedApplyRoot = drive.mountPoint();
+
+    m_prompts->answerFolder(drive.mountPoint());
+    m_prompts->answerMessage(IDCANCEL);
+    startApply();
+
+    QCOMPARE(messageTexts(), (QStringList{kQuestion, kDone}));
+    QVERIFY(m_runner.lines.isEmpty());
+    QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
+    const auto tree = testarchives::readTree(drive.mountPoint());
+    QCOMPARE(tree.value(QStringLiteral("kept.txt")), QByteArray("data that stays"));
+    QString why;
+    QVERIFY2(holdsTree(tree, testarchives::readTree(m_dir->filePath(QStringLiteral("tree1"))), &why), qPrintable(why));
+}
+
+void TestApply::formatsAndApplies()
+{
+    const QString unavailable = loopDrivesUnavailable(true);
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 64, QStringLiteral("ext2"));
+    if (!drive.ok())
+        QSKIP(qPrintable(drive.error()));
+    testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("old.txt"), "goes with the format"}});
+    m_library->allowedApplyRoot = drive.mountPoint();
+    setFormatCommandRunner({});  // the real unmount, mkntfs and ntfs-3g mount
+
+    m_dlg->SelectAndFocusRow(1);
+    m_prompts->answerFolder(drive.mountPoint());
+    m_prompts->answerMessage(IDOK);
+    startApply();
+
+    QCOMPARE(messageTexts(), (QStringList{kQuestion, kDone}));
+    QCOMPARE(drive.fsType(), QStringLiteral("ntfs"));
+    QCOMPARE(drive.label(), QStringLiteral("ravo"));
+    QVERIFY(platform::isDriveRoot(drive.mountPoint()));
+    const auto tree = testarchives::readTree(drive.mountPoint());
+    QVERIFY(!tree.contains(QStringLiteral("old.txt")));
+    QString why;
+    QVERIFY2(holdsTree(tree, testarchives::readTree(m_dir->filePath(QStringLiteral("tree2"))), &why), qPrintable(why));
+}
+
+void TestApply::failedFormatAppliesNothing()
+{
+    const QString unavailable = loopDrivesUnavailable(true);
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 16, QStringLiteral("ext2"));
+    if (!drive.ok())
+        QSKIP(qPrintable(drive.error()));
+    testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("kept.txt"), "still here"}});
+    m_library->allowedApplyRoot = drive.mountPoint();
+    setFormatCommandRunner({});
+    // An open file keeps the drive busy: the real unmount fails.
+    QFile busy(drive.mountPoint() + QStringLiteral("/kept.txt"));
+    QVERIFY(busy.open(QIODevice::ReadOnly));
+
+    m_prompts->answerFolder(drive.mountPoint());
+    m_prompts->answerMessage(IDOK);
+    startApply();
+    busy.close();
+
+    const auto messages = m_prompts->messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].text, kQuestion);
+    QVERIFY2(messages[1].text.startsWith(QStringLiteral("格式化失败，未释放映像！")), qPrintable(messages[1].text));
+    QVERIFY2(messages[1].text.contains(QStringLiteral("umount")), qPrintable(messages[1].text));
+    QCOMPARE(messages[1].caption, QStringLiteral("错误提示"));
+    QVERIFY(m_library->calls().isEmpty());
+    QCOMPARE(m_dlg->m_tStart, qint64(0));
+    QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
+    QCOMPARE(testarchives::readTree(drive.mountPoint()).value(QStringLiteral("kept.txt")), QByteArray("still here"));
+}
+
+void TestApply::driveOfWorkDirIsNeverFormatted()
+{
+    const QString unavailable = loopDrivesUnavailable(false);
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 16, QStringLiteral("ext2"));
+    if (!drive.ok())
+        QSKIP(qPrintable(drive.error()));
+    const QString work = drive.mountPoint() + QStringLiteral("/work");
+    QVERIFY(QDir().mkpath(work));
+    m_dlg->m_strWorkDir = work;
+
+    m_prompts->answerFolder(drive.mountPoint());
+    m_prompts->answerMessage(IDOK);
+    startApply();
+
+    QCOMPARE(messageTexts(), (QStringList{kQuestion, QStringLiteral("目标分区上有临时目录，不能格式化！请先更改临时目录。")}));
+    QVERIFY(m_runner.lines.isEmpty());
+    QVERIFY(m_library->calls().isEmpty());
+    QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
+    QVERIFY(QFileInfo(work).isDir());
+}
+
+QTEST_MAIN(TestApply)
+#include "tst_apply.moc"

@@ -1,0 +1,348 @@
+// Exporting an image from the main window into new and existing archives,
+// checked with wimlib-imagex, and every way the export can fail.
+#include "app/ctarnbox_dlg.h"
+#include "fake_clock.h"
+#include "imaging/fault_injecting_imaging.h"
+#include "imaging/wimlib_backend.h"
+#include "ops_fixture.h"
+#include "recording_prompts.h"
+#include "resources/resource_ids.h"
+#include "test_archives.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace opsfixture;
+using Fault = FaultInjectingImaging::Call;
+using Kind = RecordingPrompts::Kind;
+
+namespace {
+
+const QString kDone = QStringLiteral("操作完成，一共耗时 ");
+
+const QMap<QString, QByteArray> kTree1{
+    {QStringLiteral("a.txt"), "image one\n"},
+    {QStringLiteral("sub/b.bin"), QByteArray(50000, 'b')},
+};
+const QMap<QString, QByteArray> kTree2{
+    {QStringLiteral("c.txt"), "image two\n"},
+    {QStringLiteral("空/"), QByteArray()},
+};
+
+}  // namespace
+
+class TestExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void intoNewArchive_data();
+    void intoNewArchive();
+    void intoExistingArchive();
+    void sameImageTwice();
+    void cancelledChooserDoesNothing();
+    void failures_data();
+    void failures();
+    void openArchiveRefused_data();
+    void openArchiveRefused();
+    void libraryMessagesShown();
+
+private:
+    // A source archive of two images, opened in a new window.
+    void setUp(const QString &compression = QStringLiteral("LZX"));
+    void startExport(const QString &destination);
+    QStringList messageTexts() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<RecordingPrompts> m_prompts;
+    std::unique_ptr<WimlibBackend> m_real;
+    std::unique_ptr<FaultInjectingImaging> m_faults;
+    std::unique_ptr<RecordingImaging> m_library;
+    std::unique_ptr<ScopedImaging> m_scoped;
+    std::unique_ptr<CTarnboxDlg> m_dlg;
+    QString m_wim;
+    QStringList m_rowsBefore;
+};
+
+void TestExport::initTestCase()
+{
+    QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
+             "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
+}
+
+void TestExport::setUp(const QString &compression)
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    const QString tree1 = m_dir->filePath(QStringLiteral("tree1"));
+    const QString tree2 = m_dir->filePath(QStringLiteral("tree2"));
+    testarchives::writeTree(tree1, kTree1);
+    testarchives::writeTree(tree2, kTree2);
+    m_wim = m_dir->filePath(QStringLiteral("source.wim"));
+    QString why;
+    QVERIFY2(makeArchive(m_wim, {tree1, tree2}, {QStringLiteral("first"), QStringLiteral("second")}, &why, compression),
+             qPrintable(why));
+
+    m_clock = std::make_unique<FakeClock>();
+    m_prompts = std::make_unique<RecordingPrompts>();
+    m_real = std::make_unique<WimlibBackend>();
+    m_faults = std::make_unique<FaultInjectingImaging>(*m_real);
+    m_library = std::make_unique<RecordingImaging>(*m_faults);
+    m_scoped = std::make_unique<ScopedImaging>(m_library.get());
+    m_dlg = std::make_unique<CTarnboxDlg>();
+    m_dlg->show();
+    openInWindow(*m_dlg, m_wim);
+    QCOMPARE(m_dlg->m_List->rowCount(), 2);
+    m_rowsBefore = rows(*m_dlg);
+    m_prompts->clear();
+    m_library->clear();
+}
+
+void TestExport::cleanup()
+{
+    QVERIFY(waitForOperations());
+    if (!m_dlg)
+        return;
+    // The open archive and its list are as they were.
+    QCOMPARE(rows(*m_dlg), m_rowsBefore);
+    QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 2);
+    closeArchive(*m_dlg);
+    m_dlg.reset();
+    const int open = m_library->openHandles();
+    const int stray = m_library->strayCloses();
+    m_scoped.reset();
+    m_library.reset();
+    m_faults.reset();
+    m_real.reset();
+    m_prompts.reset();
+    m_clock.reset();
+    m_dir.reset();
+    QCOMPARE(open, 0);
+    QCOMPARE(stray, 0);
+}
+
+void TestExport::startExport(const QString &destination)
+{
+    if (!destination.isEmpty())
+        m_prompts->answerSaveFile(destination);
+    m_dlg->OnCommand(res::ID_EXPORT_IMAGE);
+    QVERIFY(waitForOperations());
+    QVERIFY(!m_dlg->IsBusy());
+}
+
+QStringList TestExport::messageTexts() const
+{
+    QStringList out;
+    for (const QString &text : m_prompts->messageTexts())
+        out << (text.startsWith(kDone) ? kDone : text);
+    return out;
+}
+
+void TestExport::intoNewArchive_data()
+{
+    QTest::addColumn<QString>("compression");  // as wimlib-imagex takes and prints it
+    QTest::addColumn<int>("code");
+    QTest::newRow("LZX") << QStringLiteral("LZX") << 2;
+    QTest::newRow("XPRESS") << QStringLiteral("XPRESS") << 1;
+    QTest::newRow("none") << QStringLiteral("None") << 0;
+}
+
+void TestExport::intoNewArchive()
+{
+    QFETCH(QString, compression);
+    QFETCH(int, code);
+    setUp(compression);
+    if (QTest::currentTestFailed())
+        return;
+    m_dlg->SelectAndFocusRow(1);
+    const QString destination = m_dir->filePath(QStringLiteral("out/new.wim"));
+    QVERIFY(QDir().mkpath(QFileInfo(destination).path()));
+    startExport(destination);
+
+    const auto calls = m_prompts->calls();
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls[0].kind, Kind::SaveFile);
+    QCOMPARE(calls[0].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim||"));
+    QCOMPARE(calls[0].chooser.defaultExtension, QStringLiteral("wim"));
+    QCOMPARE(calls[0].chooser.initialName, QStringLiteral("Wim镜像"));
+    QVERIFY(!calls[0].chooser.overwritePrompt);
+    QCOMPARE(calls[1].text, kDone + QStringLiteral("0秒"));
+    QCOMPARE(calls[1].caption, QStringLiteral("温馨提示"));
+
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("CreateFile")),
+             QStringList{QStringLiteral("CreateFile %1 c0000000 4 0 %2").arg(destination).arg(code)});
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("SetTemporaryPath")),
+             QStringList{QStringLiteral("SetTemporaryPath ") + m_dlg->m_strWorkDir});
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Export")), QStringList{QStringLiteral("Export 1")});
+
+    const auto info = testarchives::wimInfo(destination);
+    QVERIFY2(info.ok, qPrintable(info.raw));
+    QCOMPARE(info.imageCount, 1);
+    QCOMPARE(info.compression, compression);
+    QCOMPARE(info.names, QStringList{QStringLiteral("second")});
+    QVERIFY(testarchives::wimVerify(destination));
+    const QString applied = m_dir->filePath(QStringLiteral("applied"));
+    QString why;
+    QVERIFY2(wimlib({QStringLiteral("apply"), destination, QStringLiteral("1"), applied}, &why), qPrintable(why));
+    QCOMPARE(testarchives::readTree(applied), testarchives::readTree(m_dir->filePath(QStringLiteral("tree2"))));
+}
+
+void TestExport::intoExistingArchive()
+{
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    const QString other = m_dir->filePath(QStringLiteral("other"));
+    testarchives::writeTree(other, {{QStringLiteral("x.txt"), "already there"}});
+    const QString destination = m_dir->filePath(QStringLiteral("existing.wim"));
+    QString why;
+    QVERIFY2(makeArchive(destination, {other}, {QStringLiteral("resident")}, &why, QStringLiteral("XPRESS")),
+             qPrintable(why));
+    startExport(destination);
+
+    // No question about the existing file: only the completion message.
+    QCOMPARE(messageTexts(), QStringList{kDone});
+    const auto info = testarchives::wimInfo(destination);
+    QCOMPARE(info.imageCount, 2);
+    QCOMPARE(info.names, (QStringList{QStringLiteral("resident"), QStringLiteral("first")}));
+    QCOMPARE(info.compression, QStringLiteral("XPRESS"));
+    QVERIFY(testarchives::wimVerify(destination));
+}
+
+void TestExport::sameImageTwice()
+{
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    const QString destination = m_dir->filePath(QStringLiteral("twice.wim"));
+    startExport(destination);
+    startExport(destination);
+    QCOMPARE(messageTexts(), (QStringList{kDone, kDone}));
+    const auto info = testarchives::wimInfo(destination);
+    QCOMPARE(info.imageCount, 2);
+    QCOMPARE(info.names.size(), 2);
+    QCOMPARE(info.names[0], QStringLiteral("first"));
+    QVERIFY(info.names[1].startsWith(QStringLiteral("first")));
+    QVERIFY(testarchives::wimVerify(destination));
+}
+
+void TestExport::cancelledChooserDoesNothing()
+{
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    startExport(QString());
+    QCOMPARE(m_prompts->calls().size(), 1);
+    QVERIFY(m_library->calls().isEmpty());
+    QCOMPARE(m_dlg->m_tStart, qint64(0));
+}
+
+void TestExport::failures_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<int>("closes");
+
+    QTest::newRow("source not loaded") << int(Fault::LoadImage) << QStringList{QStringLiteral("当前文件无法加载！")}
+                                       << false << 0;
+    QTest::newRow("destination not opened") << int(Fault::CreateFile) << QStringList{QStringLiteral("目标文件无法打开！")}
+                                            << false << 1;
+    QTest::newRow("working directory refused")
+        << int(Fault::SetTemporaryPath) << QStringList{QStringLiteral("无法设置临时目录！")} << false << 2;
+    QTest::newRow("callback refused") << int(Fault::RegisterMessageCallback)
+                                      << QStringList{QStringLiteral("无法注册回掉！")} << true << 2;
+    QTest::newRow("export fails") << int(Fault::ExportImage) << QStringList{QStringLiteral("文件导出失败！"), kDone}
+                                  << true << 2;
+}
+
+void TestExport::failures()
+{
+    QFETCH(int, fault);
+    QFETCH(QStringList, messages);
+    QFETCH(bool, busy);
+    QFETCH(int, closes);
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    const QString destination = m_dir->filePath(QStringLiteral("failed.wim"));
+    m_faults->failOn(Fault(fault));
+    startExport(destination);
+
+    QCOMPARE(messageTexts(), messages);
+    QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
+    QCOMPARE(m_dlg->m_tStart != 0, busy);
+    // Nothing is left behind, and every handle opened for the export is
+    // closed, each once (cleanup checks that none stays open).
+    QVERIFY(!QFile::exists(destination));
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Close")).size(), closes);
+}
+
+void TestExport::openArchiveRefused_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("its own path") << false;
+    QTest::newRow("a link to it") << true;
+}
+
+void TestExport::openArchiveRefused()
+{
+    QFETCH(bool, throughLink);
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    QString destination = m_wim;
+    if (throughLink) {
+        destination = m_dir->filePath(QStringLiteral("link.wim"));
+        QVERIFY(QFile::link(m_wim, destination));
+    }
+    startExport(destination);
+    QCOMPARE(messageTexts(), QStringList{QStringLiteral("不能导出到当前打开的文件！")});
+    QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
+    QVERIFY(m_library->calls().isEmpty());
+    QCOMPARE(m_dlg->m_tStart, qint64(0));
+}
+
+void TestExport::libraryMessagesShown()
+{
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    QStringList shown;
+    m_prompts->onDialog([&](QDialog &d) {
+        auto *edit = d.findChild<QPlainTextEdit *>(QStringLiteral("IDC_OUTPUT_TEXT"));
+        shown << (edit ? edit->toPlainText() : QStringLiteral("<no text>"));
+        return int(QDialog::Accepted);
+    });
+    // Lines left from an earlier operation are not shown after an export.
+    m_dlg->m_strLog = QStringLiteral("\r\n警告: /earlier [err = 1]");
+    const QString destination = m_dir->filePath(QStringLiteral("quiet.wim"));
+    startExport(destination);
+    QCOMPARE(messageTexts(), QStringList{kDone});
+    QVERIFY(shown.isEmpty());
+
+    m_prompts->clear();
+    m_library->messagesDuringLongCalls = {{WIM_MSG_WARNING, QStringLiteral("/src/a.txt"), 17}};
+    startExport(destination);
+    const auto calls = m_prompts->calls();
+    QCOMPARE(calls.size(), 3);
+    QVERIFY(calls[1].text.startsWith(kDone));
+    QCOMPARE(calls[2].kind, Kind::Dialog);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].contains(QStringLiteral("警告: /src/a.txt [err = 17]")), qPrintable(shown[0]));
+    QVERIFY(!shown[0].contains(QStringLiteral("/earlier")));
+}
+
+QTEST_MAIN(TestExport)
+#include "tst_export.moc"
