@@ -3,6 +3,7 @@
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 
+#include <QEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -13,6 +14,7 @@ CErrorShow::CErrorShow(QWidget *parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     m_edit = qobject_cast<QPlainTextEdit *>(controls.value(res::IDC_OUTPUT_TEXT));
     m_edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_edit->installEventFilter(this);
     if (auto *ok = qobject_cast<QPushButton *>(controls.value(res::kIdOk)))
         connect(ok, &QPushButton::clicked, this, [this] {
             UpdateData(true);
@@ -34,4 +36,13 @@ void CErrorShow::showEvent(QShowEvent *event)
 {
     UpdateData(false);
     QDialog::showEvent(event);
+}
+
+bool CErrorShow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A read-only edit that lets the user select still takes an input
+    // method's committed text (Chinese typing) into its document.
+    if (watched == m_edit && event->type() == QEvent::InputMethod)
+        return true;
+    return QDialog::eventFilter(watched, event);
 }
