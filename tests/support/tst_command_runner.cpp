@@ -75,12 +75,19 @@ QString expectedSeq(int last)
 
 }  // namespace
 
+// glibc's newlocale does not free the folder list it splits LOCPATH into.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:__argz_add_sep\n";
+}
+
 class TestCommandRunner : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
 
     void output_data();
     void output();
@@ -101,13 +108,61 @@ private slots:
     void allHostileArgumentsInOneLine();
 
 private:
+    locale_t gb18030Locale(QString *why);
+
     QTemporaryDir m_dir;
+    locale_t m_gb18030 = locale_t(nullptr);
+    QString m_whyNoGb18030;
 };
 
 void TestCommandRunner::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY2(QFile::exists(QStringLiteral("/bin/sh")), "the runner needs /bin/sh");
+}
+
+void TestCommandRunner::cleanupTestCase()
+{
+    if (m_gb18030 != locale_t(nullptr))
+        ::freelocale(m_gb18030);
+}
+
+// zh_CN.GB18030, built once into the test's folder (few systems have it).
+locale_t TestCommandRunner::gb18030Locale(QString *why)
+{
+    if (m_gb18030 != locale_t(nullptr) || !m_whyNoGb18030.isEmpty()) {
+        *why = m_whyNoGb18030;
+        return m_gb18030;
+    }
+    const QString localedef = QStandardPaths::findExecutable(QStringLiteral("localedef"));
+    const QString target = m_dir.filePath(QStringLiteral("locales/zh_CN.GB18030"));
+    if (localedef.isEmpty() || !QFile::exists(QStringLiteral("/usr/share/i18n/charmaps/GB18030.gz"))
+        || !QFile::exists(QStringLiteral("/usr/share/i18n/locales/zh_CN"))) {
+        m_whyNoGb18030 = QStringLiteral("localedef or the zh_CN / GB18030 sources (package locales) are missing");
+    } else {
+        QDir().mkpath(QFileInfo(target).path());
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(localedef, {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
+                            QStringLiteral("GB18030"), target});
+        if (!p.waitForFinished(120000) || !QFileInfo::exists(target)) {
+            m_whyNoGb18030 = QStringLiteral("localedef could not build zh_CN.GB18030: ")
+                             + QString::fromLocal8Bit(p.readAll());
+        } else {
+            // glibc looks the name up in LOCPATH, read at this call only.
+            const QByteArray old = qgetenv("LOCPATH");
+            qputenv("LOCPATH", QFile::encodeName(QFileInfo(target).path()));
+            m_gb18030 = ::newlocale(LC_ALL_MASK, "zh_CN.GB18030", locale_t(nullptr));
+            if (old.isNull())
+                qunsetenv("LOCPATH");
+            else
+                qputenv("LOCPATH", old);
+            if (m_gb18030 == locale_t(nullptr))
+                m_whyNoGb18030 = QStringLiteral("the generated zh_CN.GB18030 locale does not load");
+        }
+    }
+    *why = m_whyNoGb18030;
+    return m_gb18030;
 }
 
 void TestCommandRunner::output_data()
@@ -314,41 +369,15 @@ void TestCommandRunner::localeEncodingIsDecoded()
     QFETCH(QString, command);
     QFETCH(QString, expected);
 
-    static QTemporaryDir localeDir;
-    static bool built = false;
-    static QString why;
-    if (!built && why.isEmpty()) {
-        const QString localedef = QStandardPaths::findExecutable(QStringLiteral("localedef"));
-        if (localedef.isEmpty() || !QFile::exists(QStringLiteral("/usr/share/i18n/charmaps/GB18030.gz"))
-            || !QFile::exists(QStringLiteral("/usr/share/i18n/locales/zh_CN"))) {
-            why = QStringLiteral("localedef or the zh_CN / GB18030 locale sources (package locales) are missing");
-        } else {
-            QProcess p;
-            p.start(localedef, {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
-                                QStringLiteral("GB18030"), localeDir.filePath(QStringLiteral("zh_CN.GB18030"))});
-            if (!p.waitForFinished(120000) || !QFileInfo::exists(localeDir.filePath(QStringLiteral("zh_CN.GB18030"))))
-                why = QStringLiteral("localedef could not build zh_CN.GB18030: ") + QString::fromLocal8Bit(p.readAll());
-            else
-                built = true;
-        }
-    }
-    if (!built)
+    QString why;
+    const locale_t gb = gb18030Locale(&why);
+    if (gb == locale_t(nullptr))
         QSKIP(qPrintable(why));
-
-    const QByteArray oldLocPath = qgetenv("LOCPATH");
-    qputenv("LOCPATH", QFile::encodeName(localeDir.path()));
-    locale_t gb = ::newlocale(LC_ALL_MASK, "zh_CN.GB18030", locale_t(nullptr));
-    if (oldLocPath.isNull())
-        qunsetenv("LOCPATH");
-    else
-        qputenv("LOCPATH", oldLocPath);
-    QVERIFY2(gb != locale_t(nullptr), "the generated locale does not load");
 
     // Only this thread switches, as a worker would.
     const locale_t previous = ::uselocale(gb);
     const QString got = RunCommand(command);
     ::uselocale(previous);
-    ::freelocale(gb);
     QCOMPARE(got.size(), expected.size());
     QCOMPARE(got, expected);
 
