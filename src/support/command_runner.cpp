@@ -41,9 +41,10 @@ private:
     int m_fd;
 };
 
-// The calling thread's locale encoding. A plain C locale says ASCII, but the
-// tools it runs print UTF-8 where they print anything beyond it, as Qt assumes
-// on this platform too.
+// The calling thread's locale encoding, looked up by name: Qt 6's
+// QStringDecoder::System is UTF-8 on every Unix, whatever the locale says. A
+// plain C locale says ASCII, but the tools print UTF-8 where they print
+// anything beyond it, as Qt assumes too.
 QStringDecoder localeDecoder()
 {
     const QByteArray codeset(nl_langinfo(CODESET));
