@@ -1,7 +1,176 @@
 // Deleting an image, marking the boot image and editing an image's texts.
 #include "app/ctarnbox_dlg.h"
 
-void CTarnboxDlg::DeleteImage() {}
-void CTarnboxDlg::SetBootImage() {}
-void CTarnboxDlg::EditImage() {}
-void CTarnboxDlg::OnListDblClk() {}
+#include "archive/metadata_xml.h"
+#include "capture_settings/cwim_image_info.h"
+#include "imaging/imaging_library.h"
+#include "support/prompts.h"
+#include "support/ui_thread.h"
+
+#include <QTableWidget>
+
+namespace {
+
+constexpr int kBootColumn = 6;
+
+// One editable text: its record field, list column, dialog member and element.
+struct EditableText {
+    QString ImageInfo::*field;
+    int column;
+    QString CWIM_Image_Info::*member;
+    MetadataTag tag;
+};
+
+// In the order the texts are written into the metadata.
+constexpr EditableText kEditOrder[] = {
+    {&ImageInfo::description, 3, &CWIM_Image_Info::m_imageDescription, MetadataTag::Description},
+    {&ImageInfo::name, 2, &CWIM_Image_Info::m_imageName, MetadataTag::Name},
+    {&ImageInfo::flags, 4, &CWIM_Image_Info::m_systemFlag, MetadataTag::Flags},
+    {&ImageInfo::displayDescription, 1, &CWIM_Image_Info::m_displayDescription, MetadataTag::DisplayDescription},
+    {&ImageInfo::displayName, 0, &CWIM_Image_Info::m_displayName, MetadataTag::DisplayName},
+};
+
+// The library's text may carry its terminating zero; the text ends there.
+void cutAtNul(QString &xml)
+{
+    const qsizetype nul = xml.indexOf(QChar(0));
+    if (nul >= 0)
+        xml.truncate(nul);
+}
+
+}  // namespace
+
+void CTarnboxDlg::DeleteImage()
+{
+    if (m_nAccess != 2) {
+        uiThread::messageBox(this, QStringLiteral("文件无法写入"));
+        return;
+    }
+    if (m_strWorkDir.isEmpty()) {
+        uiThread::messageBox(this, QStringLiteral("请先设置临时文件！"), QStringLiteral("错误提示"));
+        return;
+    }
+    const int r = SelectedRow();
+    if (r < 0 || r >= m_Images.count)
+        return;
+    if (!imaging().WIMDeleteImage(m_hWim, uint32_t(r + 1))) {
+        uiThread::messageBox(this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"));
+        return;
+    }
+    m_List->removeRow(r);
+    m_Images.remove(r);
+    if (m_Images.bootRow == r)
+        m_Images.bootRow = -1;
+    else if (m_Images.bootRow > r)
+        --m_Images.bootRow;
+    m_nImageCount = m_Images.count;
+    RefreshWindow();
+    if (m_Images.count != 0)
+        SelectAndFocusRow(0);
+}
+
+void CTarnboxDlg::SetBootImage()
+{
+    if (m_nAccess != 2) {
+        uiThread::messageBox(this, QStringLiteral("文件无法写入"));
+        return;
+    }
+    const int r = SelectedRow();
+    if (r < 0 || r >= m_Images.count)
+        return;
+    if (!imaging().WIMSetBootImage(m_hWim, uint32_t(r + 1))) {
+        uiThread::messageBox(this, QStringLiteral("设置为启动失败！"), QStringLiteral("错误提示"));
+        return;
+    }
+    if (m_Images.bootRow != -1)
+        SetRowText(m_Images.bootRow, kBootColumn, QStringLiteral("否"));
+    m_Images.bootRow = r;
+    SetRowText(r, kBootColumn, QStringLiteral("是"));
+}
+
+void CTarnboxDlg::EditImage()
+{
+    const int r = SelectedRow();
+    if (r < 0 || r >= m_Images.count)
+        return;
+    const HWIM wim = m_hWim;
+    const ImageInfo before = m_Images.records[std::size_t(r)];
+
+    CWIM_Image_Info dialog(this);
+    dialog.m_editMode = true;
+    for (const EditableText &t : kEditOrder)
+        dialog.*(t.member) = before.*(t.field);
+    if (prompts().execDialog(dialog) != QDialog::Accepted)
+        return;
+    // An operation that ran while the dialog was open may have changed the
+    // list; the edits belong to a state that is gone.
+    if (IsBusy() || m_hWim != wim || r >= m_Images.count)
+        return;
+
+    ImagingLibrary &lib = imaging();
+    HWIM image = lib.WIMLoadImage(m_hWim, uint32_t(r + 1));
+    if (!image) {
+        uiThread::messageBox(this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"));
+        return;
+    }
+    QString xml;
+    uint32_t bytes = 0;
+    if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
+        lib.WIMCloseHandle(image);
+        uiThread::messageBox(this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"));
+        return;
+    }
+    cutAtNul(xml);
+
+    // The new text is made whole before the record and the row change, so an
+    // unclosed value leaves them showing what the archive still holds.
+    ImageInfo &record = m_Images.records[std::size_t(r)];
+    ImageInfo edited = record;
+    for (const EditableText &t : kEditOrder) {
+        const QString &value = dialog.*(t.member);
+        if (value == record.*(t.field))
+            continue;
+        edited.*(t.field) = value;
+        if (!SetMetadataTag(xml, value, t.tag)) {
+            lib.WIMCloseHandle(image);
+            uiThread::messageBox(this, QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)"),
+                                 QStringLiteral("错误提示"));
+            return;
+        }
+    }
+    auto showTexts = [this, r](const ImageInfo &texts) {
+        for (const EditableText &t : kEditOrder)
+            SetRowText(r, t.column, texts.*(t.field));
+    };
+    record = edited;
+    showTexts(record);
+
+    if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
+        // The archive kept its texts: show those, not the refused ones.
+        QString stored;
+        ImageTable fresh;
+        bool readBack = lib.WIMGetImageInformation(image, &stored, nullptr);
+        if (readBack) {
+            cutAtNul(stored);
+            readBack = ReadImageInfo(stored, fresh);
+        }
+        if (readBack) {
+            const ImageInfo &held = fresh.records[0];
+            for (const EditableText &t : kEditOrder)
+                record.*(t.field) = held.*(t.field);
+        } else {
+            for (const EditableText &t : kEditOrder)
+                record.*(t.field) = before.*(t.field);
+        }
+        showTexts(record);
+        uiThread::messageBox(this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"));
+    }
+    lib.WIMCloseHandle(image);
+    RefreshWindow();
+}
+
+void CTarnboxDlg::OnListDblClk()
+{
+    if (SelectedRow() >= 0)
+        EditImage();
+}

@@ -333,8 +333,13 @@ QString loopDrivesUnavailable(bool ntfs)
 
 LoopDrive::LoopDrive(const QString &dir, int sizeMiB, const QString &filesystem)
 {
-    m_image = dir + QStringLiteral("/disk.img");
-    m_mountPoint = QFileInfo(dir).canonicalFilePath() + QStringLiteral("/mnt");
+    const QString base = QDir().mkpath(dir) ? QFileInfo(dir).canonicalFilePath() : QString();
+    if (base.isEmpty() || base == QLatin1String("/")) {
+        m_error = QStringLiteral("cannot make the folder ") + dir;
+        return;
+    }
+    m_image = base + QStringLiteral("/disk.img");
+    m_mountPoint = base + QStringLiteral("/mnt");
     QDir().mkpath(m_mountPoint);
     {
         QFile f(m_image);
@@ -366,6 +371,8 @@ LoopDrive::LoopDrive(const QString &dir, int sizeMiB, const QString &filesystem)
 
 LoopDrive::~LoopDrive()
 {
+    if (m_mountPoint.isEmpty())
+        return;
     // The code under test may have mounted it again (once or more): undo all.
     for (int i = 0; i < 5; ++i) {
         QFile mounts(QStringLiteral("/proc/self/mountinfo"));
