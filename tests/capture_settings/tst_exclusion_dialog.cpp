@@ -132,6 +132,10 @@ void TestExclusionDialog::rowsMirrorTheList()
         QVERIFY(button);
         QVERIFY(!button->isVisible());
     }
+
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty())
+        QVERIFY(dialog.grab().save(out + QStringLiteral("/exclusion-dialog.png")));
 }
 
 void TestExclusionDialog::popup_data()

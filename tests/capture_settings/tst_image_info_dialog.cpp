@@ -140,6 +140,12 @@ private:
     ReaderProbe *m_probe = nullptr;
     QTemporaryDir m_tmp;
     QString windowsTree(const QString &name, const Values &values);
+    // A Windows tree whose hive names product "P" and edition "E".
+    QString editionTree(const QString &name);
+    // Shows the dialog with the probe as its edition reader.
+    void open(CWIM_Image_Info &dialog);
+    // Browses to `folder` with the reader held open; true once the job runs.
+    bool browseHeld(CWIM_Image_Info &dialog, const QString &folder);
 };
 
 void TestImageInfoDialog::init()
@@ -165,6 +171,26 @@ QString TestImageInfoDialog::windowsTree(const QString &name, const Values &valu
     if (testhive::makeWindowsTree(root, values).isEmpty())
         return {};
     return root;
+}
+
+QString TestImageInfoDialog::editionTree(const QString &name)
+{
+    return windowsTree(name, {sz(QStringLiteral("ProductName"), QStringLiteral("P")),
+                              sz(QStringLiteral("EditionID"), QStringLiteral("E"))});
+}
+
+void TestImageInfoDialog::open(CWIM_Image_Info &dialog)
+{
+    dialog.m_editionReader = m_probe->reader();
+    dialog.show();
+}
+
+bool TestImageInfoDialog::browseHeld(CWIM_Image_Info &dialog, const QString &folder)
+{
+    m_probe->block = true;
+    m_prompts->answerFolder(folder);
+    dialog.OnBrowse();
+    return m_probe->started.tryAcquire(1, kWaitMs);
 }
 
 void TestImageInfoDialog::captureModeStartsEmpty()
@@ -194,6 +220,9 @@ void TestImageInfoDialog::editModeHidesCaptureRowAndShowsTexts()
     QCOMPARE(shownTexts(&dialog), memberTexts(dialog));
     for (const char *name : {"IDC_CAPTURE_PATH_LABEL", "IDC_CAPTURE_PATH", "IDC_BROWSE_PATH"})
         QVERIFY2(!shown(&dialog, name), name);
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty())
+        QVERIFY(dialog.grab().save(out + QStringLiteral("/image-info-edit.png")));
     QVERIFY(shown(&dialog, "IDC_DISPLAY_NAME"));
 
     typeInto(lineEdit(&dialog, "IDC_IMAGE_NAME"), QStringLiteral(" 2"));
@@ -268,9 +297,8 @@ void TestImageInfoDialog::systemDriveFromPicker()
 {
     QFETCH(QString, picked);
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
     dialog.m_capturePath = m_tmp.path();
-    dialog.show();
+    open(dialog);
     m_prompts->answerFolder(picked);
     dialog.OnBrowse();
 
@@ -289,8 +317,7 @@ void TestImageInfoDialog::systemDriveFromPicker()
 void TestImageInfoDialog::systemDriveFromPathText()
 {
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
+    open(dialog);
     // A change of the path that is not the dialog's own refresh is checked.
     lineEdit(&dialog, "IDC_CAPTURE_PATH")->setText(QStringLiteral("/"));
     const auto messages = m_prompts->messages();
@@ -305,9 +332,8 @@ void TestImageInfoDialog::systemDriveFromPathText()
 void TestImageInfoDialog::pickerCancelledEmptiesPath()
 {
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
     dialog.m_capturePath = m_tmp.path();
-    dialog.show();
+    open(dialog);
     typeInto(lineEdit(&dialog, "IDC_DISPLAY_NAME"), QStringLiteral("kept"));
     dialog.OnBrowse();  // nothing scripted: cancelled
     QVERIFY(dialog.m_capturePath.isEmpty());
@@ -328,8 +354,7 @@ void TestImageInfoDialog::trailingSeparatorRemoved()
 {
     QVERIFY(QDir().mkpath(m_tmp.filePath(QStringLiteral("plain"))));
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
+    open(dialog);
     m_prompts->answerFolder(m_tmp.filePath(QStringLiteral("plain/")));
     dialog.OnBrowse();
     QCOMPARE(dialog.m_capturePath, m_tmp.filePath(QStringLiteral("plain")));
@@ -340,8 +365,7 @@ void TestImageInfoDialog::folderWithoutWindowsStartsNothing()
 {
     QVERIFY(QDir().mkpath(m_tmp.filePath(QStringLiteral("data/Windows.old"))));
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
+    open(dialog);
     typeInto(lineEdit(&dialog, "IDC_IMAGE_NAME"), QStringLiteral("typed"));
     m_prompts->answerFolder(m_tmp.filePath(QStringLiteral("data")));
     dialog.OnBrowse();
@@ -359,9 +383,8 @@ void TestImageInfoDialog::openingStartsNoDetection()
                                                                 sz(QStringLiteral("EditionID"), QStringLiteral("Y"))});
     QVERIFY(!tree.isEmpty());
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
     dialog.m_capturePath = tree;
-    dialog.show();
+    open(dialog);
     QCOMPARE(lineEdit(&dialog, "IDC_CAPTURE_PATH")->text(), tree);
     QVERIFY(!dialog.IsDetecting());
     QCOMPARE(m_probe->calls.load(), 0);
@@ -425,8 +448,7 @@ void TestImageInfoDialog::detection()
     }
 
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
+    open(dialog);
     const QStringList typed{QStringLiteral("d"), QStringLiteral("dd"), QStringLiteral("n"), QStringLiteral("nd"),
                             QStringLiteral("f")};
     typeInto(lineEdit(&dialog, "IDC_DISPLAY_NAME"), typed[0]);
@@ -456,12 +478,10 @@ void TestImageInfoDialog::detection()
 
 void TestImageInfoDialog::sameFolderTwiceDetectsOnce()
 {
-    const QString tree = windowsTree(QStringLiteral("twice"), {sz(QStringLiteral("ProductName"), QStringLiteral("P")),
-                                                               sz(QStringLiteral("EditionID"), QStringLiteral("E"))});
+    const QString tree = editionTree(QStringLiteral("twice"));
     QVERIFY(!tree.isEmpty());
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
+    open(dialog);
     m_prompts->answerFolder(tree);
     m_prompts->answerFolder(tree + QLatin1Char('/'));
     dialog.OnBrowse();
@@ -475,12 +495,10 @@ void TestImageInfoDialog::sameFolderTwiceDetectsOnce()
 
 void TestImageInfoDialog::pathTextChangeStartsDetection()
 {
-    const QString tree = windowsTree(QStringLiteral("typed path"), {sz(QStringLiteral("ProductName"), QStringLiteral("P")),
-                                                                    sz(QStringLiteral("EditionID"), QStringLiteral("E"))});
+    const QString tree = editionTree(QStringLiteral("typed path"));
     QVERIFY(!tree.isEmpty());
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
+    open(dialog);
     lineEdit(&dialog, "IDC_CAPTURE_PATH")->setText(tree);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsDetecting(), kWaitMs);
     QCOMPARE(m_probe->calls.load(), 1);
@@ -492,16 +510,11 @@ void TestImageInfoDialog::pathTextChangeStartsDetection()
 
 void TestImageInfoDialog::statusShownWhileDetecting()
 {
-    const QString tree = windowsTree(QStringLiteral("status"), {sz(QStringLiteral("ProductName"), QStringLiteral("P")),
-                                                                sz(QStringLiteral("EditionID"), QStringLiteral("E"))});
+    const QString tree = editionTree(QStringLiteral("status"));
     QVERIFY(!tree.isEmpty());
-    m_probe->block = true;
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
-    m_prompts->answerFolder(tree);
-    dialog.OnBrowse();
-    QVERIFY(m_probe->started.tryAcquire(1, kWaitMs));
+    open(dialog);
+    QVERIFY(browseHeld(dialog, tree));
 
     auto *status = qobject_cast<QLabel *>(control(&dialog, "IDC_CHECK_STATUS"));
     QVERIFY(status->isVisible());
@@ -510,6 +523,9 @@ void TestImageInfoDialog::statusShownWhileDetecting()
     // The dialog stays usable: typing goes on while the job is held.
     typeInto(lineEdit(&dialog, "IDC_DISPLAY_NAME"), QStringLiteral("x"));
     QCOMPARE(lineEdit(&dialog, "IDC_DISPLAY_NAME")->text(), QStringLiteral("x"));
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty())
+        QVERIFY(dialog.grab().save(out + QStringLiteral("/image-info-detecting.png")));
     // A second browse while detecting starts nothing.
     dialog.OnBrowse();
     QCOMPARE(m_probe->calls.load(), 1);
@@ -522,16 +538,11 @@ void TestImageInfoDialog::statusShownWhileDetecting()
 
 void TestImageInfoDialog::cancelWaitsForTheDetection()
 {
-    const QString tree = windowsTree(QStringLiteral("cancel"), {sz(QStringLiteral("ProductName"), QStringLiteral("P")),
-                                                                sz(QStringLiteral("EditionID"), QStringLiteral("E"))});
+    const QString tree = editionTree(QStringLiteral("cancel"));
     QVERIFY(!tree.isEmpty());
-    m_probe->block = true;
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
-    m_prompts->answerFolder(tree);
-    dialog.OnBrowse();
-    QVERIFY(m_probe->started.tryAcquire(1, kWaitMs));
+    open(dialog);
+    QVERIFY(browseHeld(dialog, tree));
 
     QSignalSpy finished(&dialog, &QDialog::finished);
     bool detectionOverAtClose = false;
@@ -561,16 +572,11 @@ void TestImageInfoDialog::cancelWaitsForTheDetection()
 
 void TestImageInfoDialog::okDuringDetectionKeepsShownTexts()
 {
-    const QString tree = windowsTree(QStringLiteral("ok"), {sz(QStringLiteral("ProductName"), QStringLiteral("P")),
-                                                            sz(QStringLiteral("EditionID"), QStringLiteral("E"))});
+    const QString tree = editionTree(QStringLiteral("ok"));
     QVERIFY(!tree.isEmpty());
-    m_probe->block = true;
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
-    m_prompts->answerFolder(tree);
-    dialog.OnBrowse();
-    QVERIFY(m_probe->started.tryAcquire(1, kWaitMs));
+    open(dialog);
+    QVERIFY(browseHeld(dialog, tree));
 
     typeInto(lineEdit(&dialog, "IDC_DISPLAY_NAME"), QStringLiteral("mine"));
     QSignalSpy finished(&dialog, &QDialog::finished);
@@ -594,13 +600,9 @@ void TestImageInfoDialog::textTypedDuringDetectionSurvives()
 {
     const QString tree = windowsTree(QStringLiteral("typing"), {sz(QStringLiteral("ProductName"), QStringLiteral("P"))});
     QVERIFY(!tree.isEmpty());
-    m_probe->block = true;
     CWIM_Image_Info dialog;
-    dialog.m_editionReader = m_probe->reader();
-    dialog.show();
-    m_prompts->answerFolder(tree);
-    dialog.OnBrowse();
-    QVERIFY(m_probe->started.tryAcquire(1, kWaitMs));
+    open(dialog);
+    QVERIFY(browseHeld(dialog, tree));
     typeInto(lineEdit(&dialog, "IDC_DISPLAY_NAME"), QStringLiteral("typed meanwhile"));
     typeInto(textEdit(&dialog, "IDC_IMAGE_DESCRIPTION"), QStringLiteral("replaced"));
     m_probe->release.release();
@@ -611,16 +613,11 @@ void TestImageInfoDialog::textTypedDuringDetectionSurvives()
 
 void TestImageInfoDialog::dialogGoneBeforeDetectionEnds()
 {
-    const QString tree = windowsTree(QStringLiteral("gone"), {sz(QStringLiteral("ProductName"), QStringLiteral("P")),
-                                                              sz(QStringLiteral("EditionID"), QStringLiteral("E"))});
+    const QString tree = editionTree(QStringLiteral("gone"));
     QVERIFY(!tree.isEmpty());
-    m_probe->block = true;
     auto *dialog = new CWIM_Image_Info;
-    dialog->m_editionReader = m_probe->reader();
-    dialog->show();
-    m_prompts->answerFolder(tree);
-    dialog->OnBrowse();
-    QVERIFY(m_probe->started.tryAcquire(1, kWaitMs));
+    open(*dialog);
+    QVERIFY(browseHeld(*dialog, tree));
     delete dialog;
     m_probe->release.release();
     // The job ends without reaching the destroyed dialog (a sanitizer build
