@@ -83,6 +83,7 @@ private slots:
     void popup_data();
     void popup();
     void menuItemRunsItsCommand();
+    void rightClickShowsThePopup();
     void addFolderOnAnotherDrive();
     void addFolder_data();
     void addFolder();
@@ -199,6 +200,32 @@ void TestExclusionDialog::menuItemRunsItsCommand()
     actions.at(2)->trigger();
     QCOMPARE(exclusionList().entries(), QStringList{QStringLiteral("\\b")});
     QCOMPARE(rowTexts(dialog), QStringList{QStringLiteral("\\b")});
+}
+
+void TestExclusionDialog::rightClickShowsThePopup()
+{
+    setEntries({QStringLiteral("\\a"), QStringLiteral("\\b")});
+    CWithOutPath dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const auto openMenu = [&dialog]() -> QMenu * {
+        for (QMenu *m : dialog.findChildren<QMenu *>()) {
+            if (m->isVisible())
+                return m;
+        }
+        return nullptr;
+    };
+    QVERIFY(!openMenu());
+    selectAndFocus(dialog, 1);
+    emit dialog.m_List->customContextMenuRequested(QPoint(5, 5));
+    QTRY_VERIFY_WITH_TIMEOUT(openMenu(), 5000);
+    QCOMPARE(openMenu()->actions().size(), 3);
+    openMenu()->close();
+
+    dialog.m_List->selectionModel()->clearSelection();
+    emit dialog.m_List->customContextMenuRequested(QPoint(5, 5));
+    QTRY_VERIFY_WITH_TIMEOUT(openMenu() && openMenu()->actions().size() == 2, 5000);
+    openMenu()->close();
 }
 
 void TestExclusionDialog::addFolderOnAnotherDrive()
