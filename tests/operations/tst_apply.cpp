@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTableWidget>
@@ -425,6 +426,12 @@ void TestApply::failedFormatAppliesNothing()
     QVERIFY(m_library->calls().isEmpty());
     QCOMPARE(m_dlg->m_tStart, qint64(0));
     QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty()) {
+        QMessageBox box(QMessageBox::NoIcon, messages[1].caption, messages[1].text, QMessageBox::Ok, m_dlg.get());
+        box.show();
+        QVERIFY(box.grab().save(out + QStringLiteral("/format-failed.png")));
+    }
     QCOMPARE(testarchives::readTree(drive.mountPoint()).value(QStringLiteral("kept.txt")), QByteArray("still here"));
 }
 

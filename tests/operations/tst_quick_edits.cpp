@@ -415,6 +415,9 @@ void TestQuickEdits::editAllTexts()
     const QString row0 = rows(*m_dlg).value(0);
     QVERIFY2(row0.startsWith(QStringLiteral("显示 <名>|显示说明 & 更多|A&B <x>|新说明|Professional|")), qPrintable(row0));
     QCOMPARE(reopenedRows(), rows(*m_dlg));
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty())
+        QVERIFY(m_dlg->grab().save(out + QStringLiteral("/edited-texts.png")));
     const auto info = testarchives::wimInfo(m_wim);
     QCOMPARE(info.names, (QStringList{QStringLiteral("A&B <x>"), QStringLiteral("b")}));
     QCOMPARE(info.descriptions.value(0), QStringLiteral("新说明"));
