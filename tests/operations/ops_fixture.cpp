@@ -242,6 +242,30 @@ QString RecordingImaging::LastErrorText() const
 
 namespace opsfixture {
 
+WindowOnArchive::WindowOnArchive(const QString &wimPath, bool readOnly) : dlg(std::make_unique<CTarnboxDlg>())
+{
+    dlg->show();
+    if (readOnly)
+        faults.failOn(FaultInjectingImaging::Call::CreateFile);
+    prompts.answerOpenFile(wimPath);
+    dlg->OpenArchive();
+    prompts.clear();
+    library.clear();
+}
+
+QString WindowOnArchive::finish()
+{
+    if (dlg)
+        closeArchive(*dlg);
+    dlg.reset();
+    QStringList problems;
+    if (library.openHandles() != 0)
+        problems << QStringLiteral("%1 handles left open").arg(library.openHandles());
+    if (library.strayCloses() != 0)
+        problems << QStringLiteral("%1 closes of handles not open").arg(library.strayCloses());
+    return problems.join(QStringLiteral("; "));
+}
+
 bool wimlib(const QStringList &arguments, QString *why)
 {
     const testarchives::ToolResult r = runTool(QStringLiteral("wimlib-imagex"), arguments);

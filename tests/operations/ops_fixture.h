@@ -4,16 +4,19 @@
 // decorator over the imaging library, real archives made with wimlib-imagex,
 // and file-backed drives on loop devices.
 
+#include "app/ctarnbox_dlg.h"
+#include "imaging/fault_injecting_imaging.h"
 #include "imaging/imaging_library.h"
+#include "imaging/wimlib_backend.h"
+#include "recording_prompts.h"
 
 #include <QMap>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <set>
-
-class CTarnboxDlg;
 
 // Forwards every call to another library and writes down what the program
 // asked, on whichever thread. It also
@@ -88,6 +91,25 @@ private:
 };
 
 namespace opsfixture {
+
+// One test's world: recording prompts; the real backend under the
+// fault-injecting decorator under the recording one, installed while it
+// lives; and a shown main window with `wimPath` open (read only when
+// `readOnly`: opening for writing is made to fail). What the opening asked and
+// called is forgotten.
+struct WindowOnArchive {
+    explicit WindowOnArchive(const QString &wimPath, bool readOnly = false);
+    // Closes the window's archive and the window. "" when every handle the
+    // library handed out came back, each once; otherwise what went wrong.
+    QString finish();
+
+    RecordingPrompts prompts;
+    WimlibBackend real;
+    FaultInjectingImaging faults{real};
+    RecordingImaging library{faults};
+    ScopedImaging scoped{&library};
+    std::unique_ptr<CTarnboxDlg> dlg;
+};
 
 // Runs wimlib-imagex; on failure `why` says what it printed.
 bool wimlib(const QStringList &arguments, QString *why);

@@ -81,6 +81,15 @@ bool holdsTree(const QMap<QString, QByteArray> &actual, const QMap<QString, QByt
 
 }  // namespace
 
+// An ext2 drive of `sizeMiB` on a loop device, or a skip that says why there
+// cannot be one here; `ntfs`: formatting it to NTFS must be possible too.
+#define MAKE_DRIVE(name, ntfs, sizeMiB)                                                   \
+    if (const QString unavailable = loopDrivesUnavailable(ntfs); !unavailable.isEmpty()) \
+        QSKIP(qPrintable(unavailable));                                                   \
+    LoopDrive name(m_dir->filePath(QStringLiteral("disk")), sizeMiB, QStringLiteral("ext2")); \
+    if (!name.ok())                                                                       \
+        QSKIP(qPrintable(name.error()))
+
 class TestApply : public QObject
 {
     Q_OBJECT
@@ -109,12 +118,11 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<RecordingPrompts> m_prompts;
-    std::unique_ptr<WimlibBackend> m_real;
-    std::unique_ptr<FaultInjectingImaging> m_faults;
-    std::unique_ptr<RecordingImaging> m_library;
-    std::unique_ptr<ScopedImaging> m_scoped;
-    std::unique_ptr<CTarnboxDlg> m_dlg;
+    std::unique_ptr<WindowOnArchive> m_w;
+    RecordingPrompts *m_prompts = nullptr;
+    FaultInjectingImaging *m_faults = nullptr;
+    RecordingImaging *m_library = nullptr;
+    CTarnboxDlg *m_dlg = nullptr;
     FakeRunner m_runner;
     QString m_wim;
 };
@@ -138,42 +146,27 @@ void TestApply::init()
     QVERIFY2(makeArchive(m_wim, {tree1, tree2}, {QStringLiteral("one"), QStringLiteral("two")}, &why), qPrintable(why));
 
     m_clock = std::make_unique<FakeClock>();
-    m_prompts = std::make_unique<RecordingPrompts>();
-    m_real = std::make_unique<WimlibBackend>();
-    m_faults = std::make_unique<FaultInjectingImaging>(*m_real);
-    m_library = std::make_unique<RecordingImaging>(*m_faults);
-    m_library->allowedApplyRoot = m_dir->path();
-    m_scoped = std::make_unique<ScopedImaging>(m_library.get());
     m_runner = FakeRunner();
     setFormatCommandRunner(m_runner.runner());
-
-    m_dlg = std::make_unique<CTarnboxDlg>();
-    m_dlg->show();
-    openInWindow(*m_dlg, m_wim);
+    m_w = std::make_unique<WindowOnArchive>(m_wim);
+    m_prompts = &m_w->prompts;
+    m_faults = &m_w->faults;
+    m_library = &m_w->library;
+    m_dlg = m_w->dlg.get();
+    m_library->allowedApplyRoot = m_dir->path();
     QCOMPARE(m_dlg->m_List->rowCount(), 2);
-    m_prompts->clear();
-    m_library->clear();
 }
 
 void TestApply::cleanup()
 {
     QVERIFY(waitForOperations());
-    if (m_dlg)
-        closeArchive(*m_dlg);
-    m_dlg.reset();
-    const int open = m_library->openHandles();
-    const int stray = m_library->strayCloses();
     setFormatCommandRunner({});
-    m_scoped.reset();
-    m_library.reset();
-    m_faults.reset();
-    m_real.reset();
-    m_prompts.reset();
+    // Every handle the apply opened was closed, exactly once.
+    const QString handles = m_w ? m_w->finish() : QString();
+    m_w.reset();
     m_clock.reset();
     m_dir.reset();
-    // Every handle the apply opened was closed, exactly once.
-    QCOMPARE(open, 0);
-    QCOMPARE(stray, 0);
+    QVERIFY2(handles.isEmpty(), qPrintable(handles));
 }
 
 void TestApply::startApply()
@@ -348,12 +341,7 @@ void TestApply::archiveDriveIsNeverFormatted()
 
 void TestApply::driveRootCancelAppliesUnformatted()
 {
-    const QString unavailable = loopDrivesUnavailable(false);
-    if (!unavailable.isEmpty())
-        QSKIP(qPrintable(unavailable));
-    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 16, QStringLiteral("ext2"));
-    if (!drive.ok())
-        QSKIP(qPrintable(drive.error()));
+    MAKE_DRIVE(drive, false, 16);
     testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("kept.txt"), "data that stays"}});
     m_library->allowedApplyRoot = drive.mountPoint();
 
@@ -372,12 +360,7 @@ void TestApply::driveRootCancelAppliesUnformatted()
 
 void TestApply::formatsAndApplies()
 {
-    const QString unavailable = loopDrivesUnavailable(true);
-    if (!unavailable.isEmpty())
-        QSKIP(qPrintable(unavailable));
-    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 64, QStringLiteral("ext2"));
-    if (!drive.ok())
-        QSKIP(qPrintable(drive.error()));
+    MAKE_DRIVE(drive, true, 64);
     testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("old.txt"), "goes with the format"}});
     m_library->allowedApplyRoot = drive.mountPoint();
     setFormatCommandRunner({});  // the real unmount, mkntfs and ntfs-3g mount
@@ -399,12 +382,7 @@ void TestApply::formatsAndApplies()
 
 void TestApply::failedFormatAppliesNothing()
 {
-    const QString unavailable = loopDrivesUnavailable(true);
-    if (!unavailable.isEmpty())
-        QSKIP(qPrintable(unavailable));
-    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 16, QStringLiteral("ext2"));
-    if (!drive.ok())
-        QSKIP(qPrintable(drive.error()));
+    MAKE_DRIVE(drive, true, 16);
     testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("kept.txt"), "still here"}});
     m_library->allowedApplyRoot = drive.mountPoint();
     setFormatCommandRunner({});
@@ -428,7 +406,7 @@ void TestApply::failedFormatAppliesNothing()
     QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
     const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
     if (!out.isEmpty()) {
-        QMessageBox box(QMessageBox::NoIcon, messages[1].caption, messages[1].text, QMessageBox::Ok, m_dlg.get());
+        QMessageBox box(QMessageBox::NoIcon, messages[1].caption, messages[1].text, QMessageBox::Ok, m_dlg);
         box.show();
         QVERIFY(box.grab().save(out + QStringLiteral("/format-failed.png")));
     }
@@ -437,12 +415,7 @@ void TestApply::failedFormatAppliesNothing()
 
 void TestApply::driveOfWorkDirIsNeverFormatted()
 {
-    const QString unavailable = loopDrivesUnavailable(false);
-    if (!unavailable.isEmpty())
-        QSKIP(qPrintable(unavailable));
-    LoopDrive drive(m_dir->filePath(QStringLiteral("disk")), 16, QStringLiteral("ext2"));
-    if (!drive.ok())
-        QSKIP(qPrintable(drive.error()));
+    MAKE_DRIVE(drive, false, 16);
     const QString work = drive.mountPoint() + QStringLiteral("/work");
     QVERIFY(QDir().mkpath(work));
     m_dlg->m_strWorkDir = work;

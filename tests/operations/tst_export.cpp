@@ -64,12 +64,11 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<RecordingPrompts> m_prompts;
-    std::unique_ptr<WimlibBackend> m_real;
-    std::unique_ptr<FaultInjectingImaging> m_faults;
-    std::unique_ptr<RecordingImaging> m_library;
-    std::unique_ptr<ScopedImaging> m_scoped;
-    std::unique_ptr<CTarnboxDlg> m_dlg;
+    std::unique_ptr<WindowOnArchive> m_w;
+    RecordingPrompts *m_prompts = nullptr;
+    FaultInjectingImaging *m_faults = nullptr;
+    RecordingImaging *m_library = nullptr;
+    CTarnboxDlg *m_dlg = nullptr;
     QString m_wim;
     QStringList m_rowsBefore;
 };
@@ -94,41 +93,28 @@ void TestExport::setUp(const QString &compression)
              qPrintable(why));
 
     m_clock = std::make_unique<FakeClock>();
-    m_prompts = std::make_unique<RecordingPrompts>();
-    m_real = std::make_unique<WimlibBackend>();
-    m_faults = std::make_unique<FaultInjectingImaging>(*m_real);
-    m_library = std::make_unique<RecordingImaging>(*m_faults);
-    m_scoped = std::make_unique<ScopedImaging>(m_library.get());
-    m_dlg = std::make_unique<CTarnboxDlg>();
-    m_dlg->show();
-    openInWindow(*m_dlg, m_wim);
+    m_w = std::make_unique<WindowOnArchive>(m_wim);
+    m_prompts = &m_w->prompts;
+    m_faults = &m_w->faults;
+    m_library = &m_w->library;
+    m_dlg = m_w->dlg.get();
     QCOMPARE(m_dlg->m_List->rowCount(), 2);
     m_rowsBefore = rows(*m_dlg);
-    m_prompts->clear();
-    m_library->clear();
 }
 
 void TestExport::cleanup()
 {
     QVERIFY(waitForOperations());
-    if (!m_dlg)
+    if (!m_w)
         return;
     // The open archive and its list are as they were.
     QCOMPARE(rows(*m_dlg), m_rowsBefore);
     QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 2);
-    closeArchive(*m_dlg);
-    m_dlg.reset();
-    const int open = m_library->openHandles();
-    const int stray = m_library->strayCloses();
-    m_scoped.reset();
-    m_library.reset();
-    m_faults.reset();
-    m_real.reset();
-    m_prompts.reset();
+    const QString handles = m_w->finish();
+    m_w.reset();
     m_clock.reset();
     m_dir.reset();
-    QCOMPARE(open, 0);
-    QCOMPARE(stray, 0);
+    QVERIFY2(handles.isEmpty(), qPrintable(handles));
 }
 
 void TestExport::startExport(const QString &destination)

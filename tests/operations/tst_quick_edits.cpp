@@ -91,12 +91,11 @@ private:
     QStringList reopenedRows();
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RecordingPrompts> m_prompts;
-    std::unique_ptr<WimlibBackend> m_real;
-    std::unique_ptr<FaultInjectingImaging> m_faults;
-    std::unique_ptr<RecordingImaging> m_library;
-    std::unique_ptr<ScopedImaging> m_scoped;
-    std::unique_ptr<CTarnboxDlg> m_dlg;
+    std::unique_ptr<WindowOnArchive> m_w;
+    RecordingPrompts *m_prompts = nullptr;
+    FaultInjectingImaging *m_faults = nullptr;
+    RecordingImaging *m_library = nullptr;
+    CTarnboxDlg *m_dlg = nullptr;
     QString m_wim;
     Texts m_given;
     bool m_givenEditMode = false;
@@ -132,39 +131,22 @@ void TestQuickEdits::setUp(int images, int boot, bool readOnly)
         QVERIFY2(wimlib({QStringLiteral("info"), m_wim, QString::number(boot), QStringLiteral("--boot")}, &why),
                  qPrintable(why));
 
-    m_prompts = std::make_unique<RecordingPrompts>();
-    m_real = std::make_unique<WimlibBackend>();
-    m_faults = std::make_unique<FaultInjectingImaging>(*m_real);
-    m_library = std::make_unique<RecordingImaging>(*m_faults);
-    m_scoped = std::make_unique<ScopedImaging>(m_library.get());
-    m_dlg = std::make_unique<CTarnboxDlg>();
-    m_dlg->show();
-    if (readOnly)
-        m_faults->failOn(Fault::CreateFile);  // read and write refused: the window falls back to read only
-    openInWindow(*m_dlg, m_wim);
+    m_w = std::make_unique<WindowOnArchive>(m_wim, readOnly);
+    m_prompts = &m_w->prompts;
+    m_faults = &m_w->faults;
+    m_library = &m_w->library;
+    m_dlg = m_w->dlg.get();
     QCOMPARE(m_dlg->m_nAccess, qint16(readOnly ? 1 : 2));
     QCOMPARE(m_dlg->m_List->rowCount(), images);
     QCOMPARE(m_dlg->m_Images.bootRow, boot - 1);
-    m_prompts->clear();
-    m_library->clear();
 }
 
 void TestQuickEdits::cleanup()
 {
-    if (!m_dlg)
-        return;
-    closeArchive(*m_dlg);
-    m_dlg.reset();
-    const int open = m_library->openHandles();
-    const int stray = m_library->strayCloses();
-    m_scoped.reset();
-    m_library.reset();
-    m_faults.reset();
-    m_real.reset();
-    m_prompts.reset();
+    const QString handles = m_w ? m_w->finish() : QString();
+    m_w.reset();
     m_dir.reset();
-    QCOMPARE(open, 0);
-    QCOMPARE(stray, 0);
+    QVERIFY2(handles.isEmpty(), qPrintable(handles));
 }
 
 void TestQuickEdits::answerEdit(const Texts &texts)
