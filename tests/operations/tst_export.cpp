@@ -52,6 +52,7 @@ private slots:
     void cancelledChooserDoesNothing();
     void failures_data();
     void failures();
+    void notAnArchiveLeftAlone();
     void openArchiveRefused_data();
     void openArchiveRefused();
     void libraryMessagesShown();
@@ -273,6 +274,20 @@ void TestExport::failures()
     // closed, each once (cleanup checks that none stays open).
     QVERIFY(!QFile::exists(destination));
     QCOMPARE(m_library->callsStartingWith(QStringLiteral("Close")).size(), closes);
+}
+
+void TestExport::notAnArchiveLeftAlone()
+{
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    const QString destination = m_dir->filePath(QStringLiteral("notes.wim"));
+    testarchives::writeTree(m_dir->path(), {{QStringLiteral("notes.wim"), "not an archive, but precious"}});
+    startExport(destination);
+    QCOMPARE(messageTexts(), QStringList{QStringLiteral("目标文件无法打开！")});
+    QCOMPARE(testarchives::readTree(m_dir->path()).value(QStringLiteral("notes.wim")),
+             QByteArray("not an archive, but precious"));
+    QCOMPARE(m_dlg->m_tStart, qint64(0));
 }
 
 void TestExport::openArchiveRefused_data()

@@ -409,24 +409,29 @@ void TestQuickEdits::editAllTexts()
 void TestQuickEdits::editRefusedShowsArchiveTexts_data()
 {
     QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<bool>("injected");
     QTest::addColumn<bool>("readBackFails");
-    QTest::newRow("read-only archive") << true << false;
-    QTest::newRow("refused, read back") << false << false;
-    QTest::newRow("refused, read back fails too") << false << true;
+    QTest::addColumn<QString>("name");
+    QTest::newRow("read-only archive") << true << false << false << QStringLiteral("z");
+    QTest::newRow("name another image holds") << false << false << false << QStringLiteral("a");
+    QTest::newRow("refused, read back") << false << true << false << QStringLiteral("z");
+    QTest::newRow("refused, read back fails too") << false << true << true << QStringLiteral("z");
 }
 
 void TestQuickEdits::editRefusedShowsArchiveTexts()
 {
     QFETCH(bool, readOnly);
+    QFETCH(bool, injected);
     QFETCH(bool, readBackFails);
+    QFETCH(QString, name);
     SET_UP(2, 0, readOnly);
     m_dlg->SelectAndFocusRow(1);
     const QStringList before = rows(*m_dlg);
-    if (!readOnly)
+    if (injected)
         m_faults->failOn(Fault::SetImageInformation);
     if (readBackFails)
         m_faults->failOn(Fault::GetImageInformation, 2);
-    answerEdit({QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z"), QStringLiteral("w"), QStringLiteral("v")});
+    answerEdit({QStringLiteral("x"), QStringLiteral("y"), name, QStringLiteral("w"), QStringLiteral("v")});
     m_dlg->EditImage();
 
     QCOMPARE(m_prompts->messageTexts(), QStringList{QStringLiteral("修改失败！")});
