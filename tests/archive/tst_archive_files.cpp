@@ -57,6 +57,17 @@ void closeArchive(CTarnboxDlg &dlg)
     dlg.m_hWim = nullptr;
 }
 
+// The modal dialogs that were run, by class name.
+QStringList dialogsRun(const RecordingPrompts &prompts)
+{
+    QStringList out;
+    for (const auto &call : prompts.calls()) {
+        if (call.kind == RecordingPrompts::Kind::Dialog)
+            out << call.text;
+    }
+    return out;
+}
+
 bool writeFile(const QString &path, const QByteArray &data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -533,6 +544,8 @@ void TestArchiveFiles::newArchiveReplacesFile()
     QCOMPARE(dlg.m_strArchiveOnDisk, QFileInfo(realPath).canonicalFilePath());
     QVERIFY(!dlg.m_strArchiveOnDisk.contains(QStringLiteral("/link/")));
     QCOMPARE(dlg.ContextMenuIndex(), 1);
+    // It went straight on to the capture dialog; cancelled, the new archive stays open and empty.
+    QCOMPARE(dialogsRun(*m_prompts), QStringList{QStringLiteral("CWIM_Image_Info")});
 
     // An independent reader agrees: a valid, empty LZX archive.
     const testarchives::WimInfo info = testarchives::wimInfo(realPath);

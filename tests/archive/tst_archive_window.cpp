@@ -56,6 +56,17 @@ QStringList filtered(const QStringList &calls, const QString &prefix)
     return out;
 }
 
+// The modal dialogs that were run, by class name.
+QStringList dialogsRun(const RecordingPrompts &prompts)
+{
+    QStringList out;
+    for (const auto &call : prompts.calls()) {
+        if (call.kind == RecordingPrompts::Kind::Dialog)
+            out << call.text;
+    }
+    return out;
+}
+
 QString appName()
 {
     return QCoreApplication::applicationName();
@@ -468,6 +479,9 @@ void TestArchiveWindow::newArchive()
     QCOMPARE(status(dlg), (QStringList{QStringLiteral("最大压缩"), QStringLiteral("0"), path,
                                        QStringLiteral("读取和写入"), dlg.m_strWorkDir}));
     QVERIFY(m_prompts->messages().isEmpty());
+    // It goes straight on to the capture of a first image (cancelled here).
+    QCOMPARE(dialogsRun(*m_prompts), QStringList{QStringLiteral("CWIM_Image_Info")});
+    QCOMPARE(dlg.m_List->rowCount(), 0);
     closeArchive(dlg);
 }
 
