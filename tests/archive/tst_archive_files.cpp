@@ -7,12 +7,12 @@
 #include "imaging/wimlib_backend.h"
 #include "recording_prompts.h"
 #include "test_archives.h"
+#include "window_view.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,52 +20,17 @@
 #include <unistd.h>
 
 using testarchives::runTool;
+using windowview::closeArchive;
+using windowview::dialogsRun;
+using windowview::labelText;
+using windowview::rows;
 
 namespace {
 
-QString labelText(const QWidget &w, const char *name)
-{
-    auto *label = w.findChild<QLabel *>(QString::fromLatin1(name));
-    return label ? label->text() : QStringLiteral("<missing>");
-}
-
-QStringList rows(const CTarnboxDlg &dlg)
-{
-    QStringList out;
-    for (int r = 0; r < dlg.m_List->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < dlg.m_List->columnCount(); ++c) {
-            const QTableWidgetItem *item = dlg.m_List->item(r, c);
-            cells << (item ? item->text() : QStringLiteral("<none>"));
-        }
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
-}
-
+// The status fields without the working directory.
 QStringList status(const CTarnboxDlg &dlg)
 {
-    return {labelText(dlg, "IDC_1003"), labelText(dlg, "IDC_1004"), labelText(dlg, "IDC_1005"),
-            labelText(dlg, "IDC_1006")};
-}
-
-// Closes the window's archive, as closing the window would.
-void closeArchive(CTarnboxDlg &dlg)
-{
-    if (dlg.m_hWim)
-        imaging().WIMCloseHandle(dlg.m_hWim);
-    dlg.m_hWim = nullptr;
-}
-
-// The modal dialogs that were run, by class name.
-QStringList dialogsRun(const RecordingPrompts &prompts)
-{
-    QStringList out;
-    for (const auto &call : prompts.calls()) {
-        if (call.kind == RecordingPrompts::Kind::Dialog)
-            out << call.text;
-    }
-    return out;
+    return windowview::status(dlg).mid(0, 4);
 }
 
 bool writeFile(const QString &path, const QByteArray &data)

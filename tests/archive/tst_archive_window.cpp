@@ -6,45 +6,23 @@
 #include "memory_imaging.h"
 #include "recording_prompts.h"
 #include "resources/resource_ids.h"
+#include "window_view.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+using windowview::closeArchive;
+using windowview::dialogsRun;
+using windowview::labelText;
+using windowview::rows;
+using windowview::status;
 
 namespace {
 
 const QString kA = QStringLiteral("/archives/a.wim");
 const QString kB = QStringLiteral("/archives/b.wim");
-
-QString labelText(const QWidget &w, const char *name)
-{
-    auto *label = w.findChild<QLabel *>(QString::fromLatin1(name));
-    return label ? label->text() : QStringLiteral("<missing>");
-}
-
-// Every cell of the list, row by row, columns joined by "|".
-QStringList rows(const CTarnboxDlg &dlg)
-{
-    QStringList out;
-    for (int r = 0; r < dlg.m_List->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < dlg.m_List->columnCount(); ++c) {
-            const QTableWidgetItem *item = dlg.m_List->item(r, c);
-            cells << (item ? item->text() : QStringLiteral("<none>"));
-        }
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
-}
-
-// The status fields as shown: compression, count, path, access, working directory.
-QStringList status(const CTarnboxDlg &dlg)
-{
-    return {labelText(dlg, "IDC_1003"), labelText(dlg, "IDC_1004"), labelText(dlg, "IDC_1005"),
-            labelText(dlg, "IDC_1006"), labelText(dlg, "IDC_1008")};
-}
 
 QStringList filtered(const QStringList &calls, const QString &prefix)
 {
@@ -56,28 +34,9 @@ QStringList filtered(const QStringList &calls, const QString &prefix)
     return out;
 }
 
-// The modal dialogs that were run, by class name.
-QStringList dialogsRun(const RecordingPrompts &prompts)
-{
-    QStringList out;
-    for (const auto &call : prompts.calls()) {
-        if (call.kind == RecordingPrompts::Kind::Dialog)
-            out << call.text;
-    }
-    return out;
-}
-
 QString appName()
 {
     return QCoreApplication::applicationName();
-}
-
-// Closes the window's archive so that the library sees every handle returned.
-void closeArchive(CTarnboxDlg &dlg)
-{
-    if (dlg.m_hWim)
-        imaging().WIMCloseHandle(dlg.m_hWim);
-    dlg.m_hWim = nullptr;
 }
 
 }  // namespace
