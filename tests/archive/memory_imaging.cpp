@@ -58,7 +58,7 @@ bool MemoryImaging::WIMGetAttributes(HWIM wim, WIM_INFO *info, uint32_t cbInfo)
 {
     calls << QStringLiteral("WIMGetAttributes %1").arg(cbInfo);
     const Handle *h = find(wim);
-    if (!h || failAttributes || cbInfo < sizeof(WIM_INFO))
+    if (!h || cbInfo < sizeof(WIM_INFO))
         return false;
     const Archive &archive = archives[h->path];
     info->ImageCount = uint32_t(archive.xml.size());
@@ -71,7 +71,7 @@ HWIM MemoryImaging::WIMLoadImage(HWIM wim, uint32_t index)
 {
     calls << QStringLiteral("WIMLoadImage %1").arg(index);
     const Handle *h = find(wim);
-    if (!h || index == 0 || index > uint32_t(archives[h->path].xml.size()) || index == failLoadImage)
+    if (!h || index == 0 || index > uint32_t(archives[h->path].xml.size()))
         return nullptr;
     m_all.push_back(std::make_unique<Handle>(Handle{h->path, index}));
     m_live.insert(m_all.back().get());
@@ -82,7 +82,7 @@ bool MemoryImaging::WIMGetImageInformation(HWIM image, QString *xml, uint32_t *b
 {
     const Handle *h = find(image);
     calls << QStringLiteral("WIMGetImageInformation %1").arg(h ? h->image : 0);
-    if (!h || !h->image || h->image == failImageInformation)
+    if (!h || !h->image)
         return false;
     *xml = archives[h->path].xml.at(h->image - 1);
     if (byteCount)

@@ -28,9 +28,6 @@ public:
     QSet<uint32_t> refusedAccess;     // desired-access values WIMCreateFile refuses
     bool failCreate = false;          // WIM_CREATE_ALWAYS fails
     bool failTemporaryPath = false;
-    bool failAttributes = false;
-    uint32_t failLoadImage = 0;       // this 1-based index gives a null handle
-    uint32_t failImageInformation = 0;
 
     // "WIMCreateFile <path> 0x<access> <disposition> 0x<flags> <compression>",
     // "WIMSetTemporaryPath <path>", "WIMGetAttributes <size>", "WIMLoadImage <index>",

@@ -60,13 +60,10 @@ private slots:
     void bootIndexOutOfRange_data();
     void bootIndexOutOfRange();
     void emptyArchive();
-    void listingFailures_data();
-    void listingFailures();
     void unclosedValueEndsTheLoad();
     void workDirRefusedOnOpen();
     void newArchive();
     void newArchiveCreationFails();
-    void workDirRefusedOnNew();
     void reopenClosesThePreviousArchive();
 
 private:
@@ -324,51 +321,6 @@ void TestArchiveWindow::emptyArchive()
     closeArchive(dlg);
 }
 
-void TestArchiveWindow::listingFailures_data()
-{
-    QTest::addColumn<int>("failure");  // 0 attributes, 1 load image 2, 2 image information 2
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("recordsRead");
-    QTest::newRow("attributes") << 0 << QStringLiteral("无法正常获取文件信息！") << 0;
-    QTest::newRow("loading image 2") << 1 << QStringLiteral("无法获取信息，文件打开失败！") << 1;
-    QTest::newRow("information of image 2") << 2 << QStringLiteral("无法获取信息，文件打开失败！") << 1;
-}
-
-void TestArchiveWindow::listingFailures()
-{
-    QFETCH(int, failure);
-    QFETCH(QString, message);
-    QFETCH(int, recordsRead);
-    CTarnboxDlg dlg;
-    dlg.show();
-    m_prompts->answerOpenFile(kB);
-    dlg.OpenArchive();
-    const QStringList shownStatus = status(dlg);
-    m_library->failAttributes = failure == 0;
-    m_library->failLoadImage = failure == 1 ? 2 : 0;
-    m_library->failImageInformation = failure == 2 ? 2 : 0;
-
-    m_prompts->answerOpenFile(kA);
-    dlg.OpenArchive();
-    const auto messages = m_prompts->messages();
-    QCOMPARE(messages.size(), 2);
-    QCOMPARE(messages[0].text, message);
-    QCOMPARE(messages[0].caption, appName());
-    QCOMPARE(messages[0].type, MB_OK);
-    QCOMPARE(messages[1].text, QStringLiteral("文件无法打开！"));
-    QCOMPARE(messages[1].caption, QStringLiteral("错误提示"));
-    // The archive stays open; the list is empty and the table holds what was read.
-    QVERIFY(dlg.m_hWim);
-    QCOMPARE(dlg.m_List->rowCount(), 0);
-    QCOMPARE(dlg.m_Images.count, recordsRead);
-    QCOMPARE(dlg.m_nImageCount, 0);
-    QCOMPARE(status(dlg), shownStatus);  // not refreshed
-    // Image 3 is never asked for.
-    QVERIFY(!m_library->calls.contains(QStringLiteral("WIMLoadImage 3")));
-    QCOMPARE(m_library->openHandles(), 1);
-    closeArchive(dlg);
-}
-
 void TestArchiveWindow::unclosedValueEndsTheLoad()
 {
     m_library->archives[kA].xml[1] = QStringLiteral("<IMAGE INDEX=\"2\"><TOTALBYTES>5</TOTALBYTES><NAME>cut");
@@ -465,24 +417,6 @@ void TestArchiveWindow::newArchiveCreationFails()
     QCOMPARE(dlg.m_strFilePath, kA);
     QCOMPARE(m_library->openHandles(), 1);
     QVERIFY(!m_library->calls.contains(QStringLiteral("WIMCloseHandle archive")));
-    closeArchive(dlg);
-}
-
-void TestArchiveWindow::workDirRefusedOnNew()
-{
-    QTemporaryDir dir;
-    m_library->failTemporaryPath = true;
-    CTarnboxDlg dlg;
-    m_prompts->answerSaveFile(dir.filePath(QStringLiteral("n.wim")));
-    dlg.NewArchive();
-    const auto messages = m_prompts->messages();
-    QCOMPARE(messages.size(), 1);
-    QCOMPARE(messages[0].text, QStringLiteral("临时文件设置失败！"));
-    QCOMPARE(messages[0].caption, QStringLiteral("错误提示"));
-    QVERIFY(dlg.m_hWim);
-    QCOMPARE(dlg.m_strWorkDir, QString());
-    QCOMPARE(labelText(dlg, "IDC_1008"), QString());
-    QCOMPARE(labelText(dlg, "IDC_1006"), QStringLiteral("读取和写入"));
     closeArchive(dlg);
 }
 
