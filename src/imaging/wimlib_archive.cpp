@@ -328,12 +328,3 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
     const int reload = load();
     return code != 0 ? code : reload;
 }
-
-bool WimlibArchive::fileIdentity(dev_t *device, ino_t *inode) const
-{
-    if (m_inMemoryOnly || !m_haveStamp)
-        return false;
-    *device = m_stamp.st_dev;
-    *inode = m_stamp.st_ino;
-    return true;
-}

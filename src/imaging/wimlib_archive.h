@@ -92,8 +92,8 @@ public:
     // Forgets changes made on wim() without writing them.
     void discard();
 
-    // Identity of the archive's file (false while it exists only in memory).
-    bool fileIdentity(dev_t *device, ino_t *inode) const;
+    // False while the archive exists only in memory.
+    bool existsOnDisk() const { return !m_inMemoryOnly; }
 
 private:
     WimlibArchive(const QString &path, uint32_t access, uint32_t flags);

@@ -331,10 +331,14 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         return nullptr;
     }
     WimlibProgress progress(m_callbacks.current(), path);
-    dev_t device;
-    ino_t inode;
-    if (archive->fileIdentity(&device, &inode))
-        progress.setOwnFile(device, inode);
+    if (archive->existsOnDisk()) {
+        const QString own = QFileInfo(archive->path()).canonicalFilePath();
+        const QString root = QFileInfo(path).canonicalFilePath();
+        if (!own.isEmpty() && !root.isEmpty() && own.startsWith(root + QLatin1Char('/')))
+            progress.setOwnFile(QFile::encodeName(own.mid(root.size() + 1)));
+        else if (root == QLatin1String("/"))
+            progress.setOwnFile(QFile::encodeName(own.mid(1)));
+    }
 
     WIMStruct *w = archive->wim();
     wimlib_register_progress_function(w, &WimlibProgress::forward, &progress);

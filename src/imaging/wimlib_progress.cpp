@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 WimlibProgress::WimlibProgress(std::shared_ptr<const WimlibCallbacks::List> callbacks, const QString &rootPath)
@@ -15,11 +14,9 @@ WimlibProgress::WimlibProgress(std::shared_ptr<const WimlibCallbacks::List> call
 {
 }
 
-void WimlibProgress::setOwnFile(dev_t device, ino_t inode)
+void WimlibProgress::setOwnFile(const QByteArray &relativePath)
 {
-    m_haveOwnFile = true;
-    m_ownDevice = device;
-    m_ownInode = inode;
+    m_ownRelative = relativePath;
 }
 
 uint32_t WimlibProgress::send(uint32_t message, uintptr_t wParam, intptr_t lParam) const
@@ -79,6 +76,8 @@ wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimli
     if (isRoot) {
         m_rootSeen = true;
         m_rootNative = test.path;
+        if (!m_ownRelative.isEmpty())
+            m_ownPath = m_rootNative + (m_rootNative.endsWith('/') ? "" : "/") + m_ownRelative;
     }
     if (!m_callbacks->empty()) {
         m_pathBuffer = QFile::decodeName(test.path);
@@ -97,24 +96,19 @@ wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimli
     if (isRoot)
         return WIMLIB_PROGRESS_STATUS_CONTINUE;
 
-    struct stat st;
-    if (::lstat(test.path, &st) != 0)
-        return WIMLIB_PROGRESS_STATUS_CONTINUE;  // wimlib reports it through HANDLE_ERROR
-    if (m_haveOwnFile && st.st_dev == m_ownDevice && st.st_ino == m_ownInode) {
+    if (!m_ownPath.isEmpty() && m_ownPath == test.path) {
         test.will_exclude = true;
         return WIMLIB_PROGRESS_STATUS_CONTINUE;
     }
-    if (S_ISREG(st.st_mode)) {
-        // wimlib reads file data only while it writes, and one unreadable file
-        // would then fail the whole write: find it now and leave it out.
-        const int fd = ::open(test.path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            const int error = errno;
-            test.will_exclude = true;
-            report(WIM_MSG_ERROR, test.path, error);
-        } else {
-            ::close(fd);
-        }
+    // wimlib reads file data only while it writes, and one unreadable file
+    // would then fail the whole write: find it now and leave it out. One
+    // access test per path (the link itself for a symbolic link) keeps this
+    // cheap and opens no device or pipe; a path that is gone is left to
+    // wimlib, which reports it through HANDLE_ERROR.
+    if (::faccessat(AT_FDCWD, test.path, R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT) {
+        const int error = errno;
+        test.will_exclude = true;
+        report(WIM_MSG_ERROR, test.path, error);
     }
     return WIMLIB_PROGRESS_STATUS_CONTINUE;
 }

@@ -3,23 +3,22 @@
 #include "imaging/wim_types.h"
 #include "imaging/wimlib_callbacks.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <wimlib.h>
-
-#include <sys/types.h>
 
 #include <memory>
 
 // Turns wimlib's progress reports during one long call into callback messages,
 // on the calling thread:
 // - capture: every path wimlib offers becomes WIM_MSG_PROCESS with its keep
-//   flag. A kept regular file that cannot be opened, a name that is not
-//   UTF-8 and a folder that cannot be read are left out and reported as
-//   WIM_MSG_ERROR (path, errno); a file of a type an image cannot hold is left
-//   out as WIM_MSG_WARNING (path, EOPNOTSUPP). The capture root is always
-//   kept, and an error on it fails the capture. The archive's own file is left
-//   out silently.
+//   flag. A kept path we may not read, a name that is not UTF-8 and a folder
+//   that cannot be listed are left out and reported as WIM_MSG_ERROR (path,
+//   errno); a file of a type an image cannot hold (a pipe, a device, a socket)
+//   is left out as WIM_MSG_WARNING (path, EOPNOTSUPP). The capture root is
+//   always kept, and an error on it fails the capture. The archive's own file
+//   is left out silently.
 // - every write or extraction report becomes a WIM_MSG_PROGRESS percentage
 //   that never goes back, and is followed by a WIM_MSG_PROCESS with the
 //   operation's root path (its keep flag is ignored there) so that an abort
@@ -31,8 +30,10 @@ public:
     // rootPath: the capture source, the apply target or the destination archive.
     WimlibProgress(std::shared_ptr<const WimlibCallbacks::List> callbacks, const QString &rootPath);
 
-    // Identity of a file a capture must never read (the archive being written).
-    void setOwnFile(dev_t device, ino_t inode);
+    // A file below the capture root that must never be read (the archive being
+    // written), as a path relative to the root. wimlib spells every path as the
+    // root followed by the names below it, so a comparison of texts finds it.
+    void setOwnFile(const QByteArray &relativePath);
 
     // For wimlib_register_progress_function, with `this` as context.
     static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context);
@@ -53,9 +54,8 @@ private:
     const std::shared_ptr<const WimlibCallbacks::List> m_callbacks;
     const QString m_rootPath;
     QString m_pathBuffer;
-    bool m_haveOwnFile = false;
-    dev_t m_ownDevice = 0;
-    ino_t m_ownInode = 0;
+    QByteArray m_ownRelative;
+    QByteArray m_ownPath;
     bool m_rootSeen = false;
     QByteArray m_rootNative;
     int m_lastPercent = -1;

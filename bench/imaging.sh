@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The imaging boundary against wimlib-imagex on one generated tree of 20,000
+# files: capture (LZX, into a new archive), apply and export, each timed through
+# pellwick-wim (which registers a message callback that tests every path, as the
+# program does) and through wimlib-imagex with the same compression. Runs
+# alternate between the two; each line gives the medians and their ratio.
+# Target: every ratio at most 1.05.
+#   bench/imaging.sh [BUILD_DIR]             (default: build-bench, configured here)
+#   FILES=20000 REPEATS=5 bench/imaging.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-bench}
+files=${FILES:-20000}
+repeats=${REPEATS:-5}
+
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target pellwick-wim >/dev/null
+ours="$build/src/imaging/pellwick-wim"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Nested folders of distinct text-like files, with every tenth file random
+# bytes (about 60 MB). Written by the shell's own printf: no process per file.
+tree="$work/tree"
+block=""
+for i in $(seq 200); do
+    block+="line $i: imaging archives keep folders, files, links and their times in one file"$'\n'
+done
+random="$work/random.bin"
+head -c $((24 * 1024 * 1024)) /dev/urandom >"$random"
+for d in $(seq 0 99); do
+    for e in $(seq 0 4); do
+        mkdir -p "$tree/d$d/e$e"
+    done
+done
+for i in $(seq "$files"); do
+    path="$tree/d$((i % 100))/e$((i % 5))/file $i"
+    if [ $((i % 10)) -eq 0 ]; then
+        dd if="$random" of="$path.bin" iflag=skip_bytes,count_bytes status=none \
+            skip=$(((i * 7919) % (16 * 1024 * 1024))) count=$((4096 + (i % 32) * 1024))
+    else
+        printf 'file %d\n%s' "$i" "${block:$(((i * 31) % 9000)):$((300 + (i % 50) * 60))}" >"$path.txt"
+    fi
+done
+rm "$random"
+empty="$work/empty.conf"
+: >"$empty"
+
+# Runs "$@" once and prints its wall time in microseconds. The previous run's
+# written data is flushed first, so that no run pays for another's writeback.
+time_us() {
+    local start end
+    sync
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000))
+}
+
+median() {
+    sort -n | sed -n "$(((repeats + 1) / 2))p"
+}
+
+# Untimed: warm the page cache and make the archive that apply and export read.
+source_wim="$work/source.wim"
+wimlib-imagex capture "$tree" "$source_wim" bench --compress=LZX --config="$empty" >/dev/null
+"$ours" capture "$tree" "$work/warm.wim" bench >/dev/null
+
+declare -a capture_ours capture_peer apply_ours apply_peer export_ours export_peer
+for r in $(seq "$repeats"); do
+    rm -rf "$work/c1.wim" "$work/c2.wim" "$work/a1" "$work/a2" "$work/e1.wim" "$work/e2.wim"
+    mkdir "$work/a1" "$work/a2"
+    # Alternate who goes first, so that cache warmth and machine noise hit both alike.
+    if [ $((r % 2)) -eq 1 ]; then
+        capture_ours+=("$(time_us "$ours" capture "$tree" "$work/c1.wim" bench)")
+        capture_peer+=("$(time_us wimlib-imagex capture "$tree" "$work/c2.wim" bench --compress=LZX --config="$empty")")
+        apply_ours+=("$(time_us "$ours" apply "$source_wim" 1 "$work/a1")")
+        apply_peer+=("$(time_us wimlib-imagex apply "$source_wim" 1 "$work/a2")")
+        export_ours+=("$(time_us "$ours" export "$source_wim" 1 "$work/e1.wim")")
+        export_peer+=("$(time_us wimlib-imagex export "$source_wim" 1 "$work/e2.wim")")
+    else
+        capture_peer+=("$(time_us wimlib-imagex capture "$tree" "$work/c2.wim" bench --compress=LZX --config="$empty")")
+        capture_ours+=("$(time_us "$ours" capture "$tree" "$work/c1.wim" bench)")
+        apply_peer+=("$(time_us wimlib-imagex apply "$source_wim" 1 "$work/a2")")
+        apply_ours+=("$(time_us "$ours" apply "$source_wim" 1 "$work/a1")")
+        export_peer+=("$(time_us wimlib-imagex export "$source_wim" 1 "$work/e2.wim")")
+        export_ours+=("$(time_us "$ours" export "$source_wim" 1 "$work/e1.wim")")
+    fi
+done
+
+# Both did the same work.
+count_of() { wimlib-imagex info "$1" 1 | awk -F: '/^File Count/ {gsub(/ /, "", $2); print $2}'; }
+if [ "$(count_of "$work/c1.wim")" != "$(count_of "$work/c2.wim")" ]; then
+    echo "imaging: the two captures hold different numbers of files" >&2
+    exit 1
+fi
+if ! diff -r "$work/a1" "$tree" >/dev/null; then
+    echo "imaging: pellwick-wim applied a different tree" >&2
+    exit 1
+fi
+if [ "$(count_of "$work/e1.wim")" != "$(count_of "$work/e2.wim")" ]; then
+    echo "imaging: the two exports differ" >&2
+    exit 1
+fi
+
+report() {
+    local what=$1 ours_us=$2 peer_us=$3
+    awk -v what="$what" -v ours="$ours_us" -v peer="$peer_us" 'BEGIN {
+        printf "%-8s pellwick-wim %8.1f ms   wimlib-imagex %8.1f ms   ratio %.3f\n", what, ours / 1000, peer / 1000, ours / peer
+    }'
+}
+echo "one tree of $files files, $(du -sm "$tree" | cut -f1) MB, LZX; median of $repeats alternating runs (target: ratio <= 1.05)"
+report capture "$(printf '%s\n' "${capture_ours[@]}" | median)" "$(printf '%s\n' "${capture_peer[@]}" | median)"
+report apply "$(printf '%s\n' "${apply_ours[@]}" | median)" "$(printf '%s\n' "${apply_peer[@]}" | median)"
+report export "$(printf '%s\n' "${export_ours[@]}" | median)" "$(printf '%s\n' "${export_peer[@]}" | median)"
