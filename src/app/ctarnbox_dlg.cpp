@@ -87,6 +87,10 @@ CTarnboxDlg::CTarnboxDlg(QWidget *parent)
 CTarnboxDlg::~CTarnboxDlg()
 {
     uiThread::setWindowOpen(false);
+    // Normally the close has released it already.
+    if (m_hWim)
+        imaging().WIMCloseHandle(m_hWim);
+    m_hWim = nullptr;
     CTarnboxDlg *self = this;
     g_pMainDlg.compare_exchange_strong(self, nullptr);
 }

@@ -117,7 +117,8 @@ public:
     // Capture state read by OnOpProcess on the library's thread; written
     // before the capture call starts and not changed while it runs.
     QString m_strCaptureRootRelative;  // the capture folder relative to its drive root, "\" separators
-    QString m_strArchiveOnDisk;        // canonical path of the open archive, left out of every capture
+    QString m_strArchiveOnDisk;        // canonical path of the open archive
+    QString m_strArchiveInCapture;     // the open archive as the running capture spells it ("" when outside it)
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

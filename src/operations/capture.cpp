@@ -72,7 +72,7 @@ void CTarnboxDlg::AddImage()
     // What the matcher needs on the library's thread, settled before it starts.
     const QString rootRelative = platform::driveRelativePath(m_strCapturePath);
     m_strCaptureRootRelative = rootRelative == QLatin1String("\\") ? QString() : rootRelative;
-    m_strArchiveOnDisk = archiveAsCaptured(m_strFilePath, m_strCapturePath);
+    m_strArchiveInCapture = archiveAsCaptured(m_strArchiveOnDisk, m_strCapturePath);
 
     backgroundTasks::start([this, info] { CaptureWorker(std::make_unique<ImageInfo>(*info)); });
 }
@@ -83,7 +83,7 @@ void CTarnboxDlg::OnOpProcess(const char16_t *path, int32_t *keep)
         return;
     const QStringView p(path);
     // The archive being written is never captured into itself.
-    if (!m_strArchiveOnDisk.isEmpty() && p == m_strArchiveOnDisk) {
+    if (!m_strArchiveInCapture.isEmpty() && p == m_strArchiveInCapture) {
         *keep = 0;
         return;
     }
