@@ -166,6 +166,7 @@ int WimlibArchive::load()
 {
     m_wim.reset();
     m_haveStamp = false;
+    m_stale.store(false, std::memory_order_release);
     WIMStruct *wim = nullptr;
     int code;
     if (m_inMemoryOnly) {
@@ -222,8 +223,15 @@ void WimlibArchive::takeSnapshot()
     m_snapshot = std::move(snapshot);
 }
 
-std::shared_ptr<const WimlibSnapshot> WimlibArchive::snapshot() const
+std::shared_ptr<const WimlibSnapshot> WimlibArchive::snapshot()
 {
+    if (m_stale.load(std::memory_order_acquire)) {
+        // Stale only between a change's end and the next use: no long call
+        // holds the lock then.
+        std::lock_guard work(m_work);
+        if (m_stale.load(std::memory_order_relaxed))
+            load();
+    }
     std::lock_guard lock(m_infoMutex);
     return m_snapshot;
 }
@@ -242,20 +250,18 @@ void WimlibArchive::setTemporaryPath(const QString &path)
 
 bool WimlibArchive::refresh(QString *error)
 {
-    if (m_inMemoryOnly) {
-        if (!m_wim && load() != 0) {
-            *error = QStringLiteral("cannot prepare the new archive %1").arg(m_path);
+    const bool loaded = m_wim && !m_stale.load(std::memory_order_relaxed);
+    if (!m_inMemoryOnly) {
+        struct stat now;
+        if (::stat(m_native.constData(), &now) != 0) {
+            *error = systemErrorText(QStringLiteral("the archive %1 is gone").arg(m_path), errno);
             return false;
         }
+        if (loaded && m_haveStamp && sameFile(now, m_stamp))
+            return true;
+    } else if (loaded) {
         return true;
     }
-    struct stat now;
-    if (::stat(m_native.constData(), &now) != 0) {
-        *error = systemErrorText(QStringLiteral("the archive %1 is gone").arg(m_path), errno);
-        return false;
-    }
-    if (m_wim && m_haveStamp && sameFile(now, m_stamp))
-        return true;
     if (const int code = load()) {
         *error = wimlibErrorText(QStringLiteral("cannot read the archive %1 again").arg(m_path), code);
         return false;
@@ -265,7 +271,8 @@ bool WimlibArchive::refresh(QString *error)
 
 void WimlibArchive::discard()
 {
-    load();
+    m_wim.reset();
+    m_stale.store(true, std::memory_order_release);
 }
 
 int WimlibArchive::writeNewFile(int writeFlags, bool replaceExisting)
@@ -324,7 +331,8 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
         code = wimlib_overwrite(m_wim.get(), writeFlags, 0);
     }
     // After a commit wimlib allows nothing but wimlib_free on the WIMStruct;
-    // after a failed one it still holds the change: read the archive again.
-    const int reload = load();
-    return code != 0 ? code : reload;
+    // after a failed one it still holds the change: read the archive again,
+    // on its next use.
+    discard();
+    return code;
 }

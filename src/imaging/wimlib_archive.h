@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -41,8 +42,10 @@ struct WimlibSnapshot {
 //
 // wimlib allows one call at a time on a WIMStruct and none after a successful
 // commit, so every call on wim() is made with work() locked, and every commit
-// is followed by reading the archive again (which also refreshes the
-// snapshot: wimlib's XML is stale after a commit on the same WIMStruct).
+// drops the WIMStruct: the archive is read again on its next use, which also
+// renews the snapshot (wimlib's XML is stale after a commit on the same
+// WIMStruct). A long call therefore must not reach its callbacks between a
+// commit and the release of work(): they may ask for the snapshot.
 class WimlibArchive
 {
 public:
@@ -68,7 +71,9 @@ public:
     bool mayRead() const { return (m_access & WIM_GENERIC_READ) != 0; }
     bool mayWrite() const { return (m_access & WIM_GENERIC_WRITE) != 0; }
 
-    std::shared_ptr<const WimlibSnapshot> snapshot() const;
+    // Reads the archive first when a change made it stale. Never call it
+    // with work() locked.
+    std::shared_ptr<const WimlibSnapshot> snapshot();
     QString temporaryPath() const;
     void setTemporaryPath(const QString &path);
 
@@ -84,12 +89,12 @@ public:
 
     // Writes the changes made on wim() (in place: an append that wimlib cuts
     // back on failure, or the first write of a new archive through a
-    // temporary file that is removed on failure), then reads the archive
-    // again whatever the outcome, so that a failed change leaves no trace in
-    // memory either. Returns a wimlib error code (0 = success).
+    // temporary file that is removed on failure), then drops the WIMStruct
+    // whatever the outcome, so that a failed change leaves no trace in memory
+    // either. Returns a wimlib error code (0 = success).
     int commit(int writeFlags, WimlibProgress *progress);
 
-    // Forgets changes made on wim() without writing them.
+    // Drops wim() and any change made on it; the next use reads the archive again.
     void discard();
 
     // False while the archive exists only in memory.
@@ -109,6 +114,7 @@ private:
     std::mutex m_work;
     WimlibPtr m_wim;
     bool m_inMemoryOnly = false;
+    std::atomic<bool> m_stale {false};  // wim() dropped after a change; snapshot outdated
     int m_compression = WIMLIB_COMPRESSION_TYPE_LZX;
     bool m_haveStamp = false;
     struct stat m_stamp {};

@@ -324,41 +324,44 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         return nullptr;
     }
 
-    std::lock_guard lock(archive->work());
-    QString error;
-    if (!archive->refresh(&error)) {
-        fail(callText(call, error));
-        return nullptr;
-    }
     WimlibProgress progress(m_callbacks.current(), path);
-    if (archive->existsOnDisk()) {
-        const QString own = QFileInfo(archive->path()).canonicalFilePath();
-        const QString root = QFileInfo(path).canonicalFilePath();
-        if (!own.isEmpty() && !root.isEmpty() && own.startsWith(root + QLatin1Char('/')))
-            progress.setOwnFile(QFile::encodeName(own.mid(root.size() + 1)));
-        else if (root == QLatin1String("/"))
-            progress.setOwnFile(QFile::encodeName(own.mid(1)));
-    }
-
-    WIMStruct *w = archive->wim();
-    wimlib_register_progress_function(w, &WimlibProgress::forward, &progress);
-    const QByteArray source = QFile::encodeName(path);
-    int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
-                                WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE);
     uint32_t newIndex = 0;
-    if (code == 0) {
-        wimlib_wim_info info {};
-        wimlib_get_wim_info(w, &info);
-        newIndex = info.image_count;
-        code = archive->commit(0, &progress);
-    } else {
-        archive->discard();
+    {
+        std::lock_guard lock(archive->work());
+        QString error;
+        if (!archive->refresh(&error)) {
+            fail(callText(call, error));
+            return nullptr;
+        }
+        if (archive->existsOnDisk()) {
+            const QString own = QFileInfo(archive->path()).canonicalFilePath();
+            const QString root = QFileInfo(path).canonicalFilePath();
+            if (root == QLatin1String("/"))
+                progress.setOwnFile(QFile::encodeName(own.mid(1)));
+            else if (!own.isEmpty() && !root.isEmpty() && own.startsWith(root + QLatin1Char('/')))
+                progress.setOwnFile(QFile::encodeName(own.mid(root.size() + 1)));
+        }
+
+        WIMStruct *w = archive->wim();
+        wimlib_register_progress_function(w, &WimlibProgress::forward, &progress);
+        const QByteArray source = QFile::encodeName(path);
+        int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
+                                    WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE);
+        if (code == 0) {
+            wimlib_wim_info info {};
+            wimlib_get_wim_info(w, &info);
+            newIndex = info.image_count;
+            code = archive->commit(0, &progress);
+        } else {
+            archive->discard();
+        }
+        if (code != 0) {
+            fail(progress.aborted() ? callText(call, QStringLiteral("aborted; the archive is as it was"))
+                                    : wimlibText(call, QStringLiteral("cannot capture %1").arg(path), code));
+            return nullptr;
+        }
     }
-    if (code != 0) {
-        fail(progress.aborted() ? callText(call, QStringLiteral("aborted; the archive is as it was"))
-                                : wimlibText(call, QStringLiteral("cannot capture %1").arg(path), code));
-        return nullptr;
-    }
+    // Outside the lock: a callback may ask for the archive, which is read again now.
     progress.finish();
     return addHandle(std::move(archive), newIndex);
 }
@@ -376,7 +379,7 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     if (path.isEmpty() || !QFileInfo(path).isDir())
         return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
 
-    std::lock_guard lock(archive.work());
+    std::unique_lock lock(archive.work());
     QString error;
     if (!archive.refresh(&error))
         return fail(callText(call, error));
@@ -391,6 +394,7 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     const QByteArray target = QFile::encodeName(path);
     const int code = wimlib_extract_image(wim, int(handle->image), target.constData(), 0);
     wimlib_register_progress_function(wim, nullptr, nullptr);
+    lock.unlock();
     if (code != 0) {
         return fail(progress.aborted()
                         ? callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path))
@@ -416,41 +420,51 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
     if (!destination->mayWrite())
         return fail(callText(call, QStringLiteral("the destination is open without write access")));
 
-    // The destination refers to the source's data until it has been written:
-    // both stay locked (and alive, through `handle`) until then.
-    WorkLock lock(source, *destination);
-    QString error;
-    if (!source.refresh(&error) || !destination->refresh(&error))
-        return fail(callText(call, error));
-    WIMStruct *from = source.wim();
-    WIMStruct *to = destination->wim();
-    wimlib_wim_info info {};
-    wimlib_get_wim_info(from, &info);
-    if (handle->image > info.image_count)
-        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
-
-    const QString name = property(from, handle->image, "NAME");
-    QString newName = name;
-    if (!name.isEmpty() && (exportFlags & WIM_EXPORT_ALLOW_DUPLICATES)) {
-        for (int suffix = 2; wimlib_image_name_in_use(to, newName.toUtf8().constData()); ++suffix)
-            newName = QStringLiteral("%1 (%2)").arg(name).arg(suffix);
-    }
-    const QByteArray newNameUtf8 = newName.toUtf8();
-    int code = wimlib_export_image(from, int(handle->image), to, newName.isEmpty() ? nullptr : newNameUtf8.constData(),
-                                   nullptr, 0);
     WimlibProgress progress(m_callbacks.current(), destination->path());
-    if (code == 0)
-        code = destination->commit(0, &progress);
-    else
-        destination->discard();
-    if (code != 0) {
-        return fail(progress.aborted()
-                        ? callText(call, QStringLiteral("aborted; the destination is as it was"))
-                        : wimlibText(call,
-                                     QStringLiteral("cannot export image %1 into %2")
-                                         .arg(handle->image)
-                                         .arg(destination->path()),
-                                     code));
+    {
+        // The destination refers to the source's data until it has been
+        // written: both stay locked (and alive, through `handle`) until then.
+        WorkLock lock(source, *destination);
+        QString error;
+        if (!source.refresh(&error) || !destination->refresh(&error))
+            return fail(callText(call, error));
+        WIMStruct *from = source.wim();
+        WIMStruct *to = destination->wim();
+        wimlib_wim_info info {};
+        wimlib_get_wim_info(from, &info);
+        if (handle->image > info.image_count)
+            return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+
+        const QString name = property(from, handle->image, "NAME");
+        QString newName = name;
+        if (!name.isEmpty() && (exportFlags & WIM_EXPORT_ALLOW_DUPLICATES)) {
+            for (int suffix = 2; wimlib_image_name_in_use(to, newName.toUtf8().constData()); ++suffix)
+                newName = QStringLiteral("%1 (%2)").arg(name).arg(suffix);
+        }
+        const QByteArray newNameUtf8 = newName.toUtf8();
+        // The source is read again on its next use anyway (a WIMStruct is not
+        // kept across changes), so it may hand its data over instead of
+        // copying it: unless it is the destination itself.
+        const bool gift = &source != destination.get();
+        int code = wimlib_export_image(from, int(handle->image), to,
+                                       newName.isEmpty() ? nullptr : newNameUtf8.constData(), nullptr,
+                                       gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
+        if (code == 0)
+            code = destination->commit(0, &progress);
+        else
+            destination->discard();
+        // The destination's WIMStruct is gone now; only then may the source's go.
+        if (gift)
+            source.discard();
+        if (code != 0) {
+            return fail(progress.aborted()
+                            ? callText(call, QStringLiteral("aborted; the destination is as it was"))
+                            : wimlibText(call,
+                                         QStringLiteral("cannot export image %1 into %2")
+                                             .arg(handle->image)
+                                             .arg(destination->path()),
+                                         code));
+        }
     }
     progress.finish();
     return true;

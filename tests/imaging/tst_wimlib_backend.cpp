@@ -583,9 +583,15 @@ void TestWimlibBackend::exportKeepsTheSourceAliveAfterItsHandlesClose()
     destination = openWim(lib, target);
     QVERIFY(lib.WIMCloseHandle(wim));
     QVERIFY(lib.WIMExportImage(image, destination, WIM_EXPORT_ALLOW_DUPLICATES));
+    // The source image serves again after an export.
+    QString xml;
+    QVERIFY(lib.WIMGetImageInformation(image, &xml, nullptr));
+    QVERIFY(xml.contains(QStringLiteral("<NAME>one</NAME>")));
+    QVERIFY(lib.WIMExportImage(image, destination, WIM_EXPORT_ALLOW_DUPLICATES));
     QVERIFY(lib.WIMCloseHandle(destination));
     QVERIFY(lib.WIMCloseHandle(image));
-    QCOMPARE(wimInfo(target).imageCount, 2);
+    QCOMPARE(wimInfo(target).names,
+             (QStringList {QStringLiteral("one"), QStringLiteral("one (2)"), QStringLiteral("one (3)")}));
     QVERIFY(wimVerify(target));
 }
 
