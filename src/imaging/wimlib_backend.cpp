@@ -39,22 +39,38 @@ QString property(WIMStruct *wim, uint32_t image, const char *name)
     return value ? QString::fromUtf8(value) : QString();
 }
 
-// Locks the work mutexes of one or two archives (the same archive once).
+// Takes the work locks of one or two archives (the same archive once) without
+// waiting: an archive busy with another call (on another thread, or the very
+// call whose callback is asking) is refused at once instead of deadlocking.
 class WorkLock
 {
 public:
+    explicit WorkLock(WimlibArchive &a) : m_a(a.work(), std::try_to_lock) {}
     WorkLock(WimlibArchive &a, WimlibArchive &b) : m_a(a.work(), std::defer_lock), m_b(b.work(), std::defer_lock)
     {
-        if (&a == &b)
-            m_a.lock();
-        else
-            std::lock(m_a, m_b);
+        if (&a == &b) {
+            m_b.release();
+            m_a.try_lock();
+        } else
+            std::try_lock(m_a, m_b);
+    }
+    bool owns() const { return m_a.owns_lock() && (!m_b.mutex() || m_b.owns_lock()); }
+    void unlock()
+    {
+        if (m_b.owns_lock())
+            m_b.unlock();
+        m_a.unlock();
     }
 
 private:
     std::unique_lock<std::mutex> m_a;
     std::unique_lock<std::mutex> m_b;
 };
+
+bool busy(const char *call)
+{
+    return fail(callText(call, QStringLiteral("the archive is busy with another call")));
+}
 
 }  // namespace
 
@@ -268,7 +284,9 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
     if (!texts)
         return fail(callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
 
-    std::lock_guard lock(archive.work());
+    WorkLock lock(archive);
+    if (!lock.owns())
+        return busy(call);
     QString error;
     if (!archive.refresh(&error))
         return fail(callText(call, error));
@@ -327,7 +345,11 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
     WimlibProgress progress(m_callbacks.current(), path);
     uint32_t newIndex = 0;
     {
-        std::lock_guard lock(archive->work());
+        WorkLock lock(*archive);
+        if (!lock.owns()) {
+            busy(call);
+            return nullptr;
+        }
         QString error;
         if (!archive->refresh(&error)) {
             fail(callText(call, error));
@@ -379,7 +401,9 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     if (path.isEmpty() || !QFileInfo(path).isDir())
         return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
 
-    std::unique_lock lock(archive.work());
+    WorkLock lock(archive);
+    if (!lock.owns())
+        return busy(call);
     QString error;
     if (!archive.refresh(&error))
         return fail(callText(call, error));
@@ -425,6 +449,8 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         // The destination refers to the source's data until it has been
         // written: both stay locked (and alive, through `handle`) until then.
         WorkLock lock(source, *destination);
+        if (!lock.owns())
+            return busy(call);
         QString error;
         if (!source.refresh(&error) || !destination->refresh(&error))
             return fail(callText(call, error));
@@ -478,7 +504,9 @@ bool WimlibBackend::WIMDeleteImage(HWIM wim, uint32_t index)
         return false;
     if (!archive->mayWrite())
         return fail(callText(call, QStringLiteral("the archive is open without write access")));
-    std::lock_guard lock(archive->work());
+    WorkLock lock(*archive);
+    if (!lock.owns())
+        return busy(call);
     QString error;
     if (!archive->refresh(&error))
         return fail(callText(call, error));
@@ -506,7 +534,9 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
         return false;
     if (!archive->mayWrite())
         return fail(callText(call, QStringLiteral("the archive is open without write access")));
-    std::lock_guard lock(archive->work());
+    WorkLock lock(*archive);
+    if (!lock.owns())
+        return busy(call);
     QString error;
     if (!archive->refresh(&error))
         return fail(callText(call, error));

@@ -25,8 +25,8 @@ class WimlibArchive;
 // fails, is aborted or runs out of disk is cut back by wimlib to the archive
 // as it was; the first write of a new archive goes to a temporary file beside
 // it, renamed over the target at the end and removed on failure. After every
-// change, whatever its outcome, the archive is read again, so the handle shows
-// what is on disk. A delete is a soft delete: the image's entry and metadata
+// change, whatever its outcome, the archive is read again (on its next use),
+// so the handle shows what is on disk. A delete is a soft delete: the image's entry and metadata
 // go at once, its space is reclaimed by a later rebuild (wimlib-imagex
 // optimize) instead of rewriting a multi-gigabyte archive.
 //
@@ -42,9 +42,11 @@ class WimlibArchive;
 //
 // Threads: any call from any thread. wimlib makes one call at a time on an
 // archive: an archive and its images share one lock, and an export holds its
-// source's and its destination's. Attributes, image loading and image texts
-// never wait for a running call: they answer from what the archive held when
-// it was last read. A handle's archive is read again before a change when its
+// source's and its destination's. A change, apply or export on an archive that
+// is busy with another call (on another thread, or from a callback of that
+// very call) fails at once instead of waiting. Attributes, image loading and
+// image texts never wait for a running call: they answer from what the
+// archive held when it was last read. A handle's archive is read again before a change when its
 // file changed on disk meanwhile. Message callbacks run on the thread that
 // makes the call, with the callbacks registered when it began; see
 // WimlibProgress for the messages. The capture root is never left out, and the
