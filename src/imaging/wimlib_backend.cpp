@@ -67,9 +67,43 @@ private:
     std::unique_lock<std::mutex> m_b;
 };
 
-bool busy(const char *call)
+// What every call that uses wim() checks once it holds the lock: that it got
+// the lock, and that the archive is read and current.
+bool ready(WimlibArchive &archive, const WorkLock &lock, const char *call)
 {
-    return fail(callText(call, QStringLiteral("the archive is busy with another call")));
+    if (!lock.owns())
+        return fail(callText(call, QStringLiteral("the archive is busy with another call")));
+    QString error;
+    if (!archive.refresh(&error))
+        return fail(callText(call, error));
+    return true;
+}
+
+bool writable(const WimlibArchive &archive, const char *call)
+{
+    return archive.mayWrite() || fail(callText(call, QStringLiteral("the archive is open without write access")));
+}
+
+uint32_t imageCount(WIMStruct *wim)
+{
+    wimlib_wim_info info {};
+    wimlib_get_wim_info(wim, &info);
+    return info.image_count;
+}
+
+// Writes a change that wimlib accepted in memory (code 0), or forgets it.
+int commitOrDiscard(WimlibArchive &archive, int code, int writeFlags, WimlibProgress *progress)
+{
+    if (code != 0) {
+        archive.discard();
+        return code;
+    }
+    return archive.commit(writeFlags, progress);
+}
+
+bool noSuchImage(const char *call, uint32_t index, uint32_t count)
+{
+    return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
 }
 
 }  // namespace
@@ -247,7 +281,7 @@ HWIM WimlibBackend::WIMLoadImage(HWIM wim, uint32_t index)
         return nullptr;
     const uint32_t count = archive->snapshot()->imageCount;
     if (index < 1 || index > count) {
-        fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
+        noSuchImage(call, index, count);
         return nullptr;
     }
     return addHandle(std::move(archive), index);
@@ -263,7 +297,7 @@ bool WimlibBackend::WIMGetImageInformation(HWIM image, QString *xml, uint32_t *b
         return fail(callText(call, QStringLiteral("nowhere to put the text")));
     const auto snapshot = handle->archive->snapshot();
     if (handle->image > uint32_t(snapshot->images.size()))
-        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+        return noSuchImage(call, handle->image, uint32_t(snapshot->images.size()));
     *xml = QChar(0xFEFF) + snapshot->images.at(qsizetype(handle->image) - 1);
     if (byteCount)
         *byteCount = uint32_t(xml->size() * 2);
@@ -277,24 +311,19 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
     if (!handle)
         return false;
     WimlibArchive &archive = *handle->archive;
-    if (!archive.mayWrite())
-        return fail(callText(call, QStringLiteral("the archive is open without write access")));
+    if (!writable(archive, call))
+        return false;
     const qsizetype length = std::min<qsizetype>(xml.size(), qsizetype(byteCount / 2));
     const auto texts = wimxml::editableTexts(xml.left(length));
     if (!texts)
         return fail(callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
 
     WorkLock lock(archive);
-    if (!lock.owns())
-        return busy(call);
-    QString error;
-    if (!archive.refresh(&error))
-        return fail(callText(call, error));
+    if (!ready(archive, lock, call))
+        return false;
     WIMStruct *wim = archive.wim();
-    wimlib_wim_info info {};
-    wimlib_get_wim_info(wim, &info);
-    if (handle->image > info.image_count)
-        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+    if (const uint32_t count = imageCount(wim); handle->image > count)
+        return noSuchImage(call, handle->image, count);
 
     const std::pair<const char *, const QString *> wanted[] = {
         {"NAME", &texts->name},
@@ -333,10 +362,8 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
     auto archive = archiveOf(wim, call);
     if (!archive)
         return nullptr;
-    if (!archive->mayWrite()) {
-        fail(callText(call, QStringLiteral("the archive is open without write access")));
+    if (!writable(*archive, call))
         return nullptr;
-    }
     if (path.isEmpty() || !QFileInfo(path).isDir()) {
         fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
         return nullptr;
@@ -346,15 +373,8 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
     uint32_t newIndex = 0;
     {
         WorkLock lock(*archive);
-        if (!lock.owns()) {
-            busy(call);
+        if (!ready(*archive, lock, call))
             return nullptr;
-        }
-        QString error;
-        if (!archive->refresh(&error)) {
-            fail(callText(call, error));
-            return nullptr;
-        }
         if (archive->existsOnDisk()) {
             const QString own = QFileInfo(archive->path()).canonicalFilePath();
             const QString root = QFileInfo(path).canonicalFilePath();
@@ -369,14 +389,8 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         const QByteArray source = QFile::encodeName(path);
         int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
                                     WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE);
-        if (code == 0) {
-            wimlib_wim_info info {};
-            wimlib_get_wim_info(w, &info);
-            newIndex = info.image_count;
-            code = archive->commit(0, &progress);
-        } else {
-            archive->discard();
-        }
+        newIndex = imageCount(w);
+        code = commitOrDiscard(*archive, code, 0, &progress);
         if (code != 0) {
             fail(progress.aborted() ? callText(call, QStringLiteral("aborted; the archive is as it was"))
                                     : wimlibText(call, QStringLiteral("cannot capture %1").arg(path), code));
@@ -402,16 +416,11 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
         return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
 
     WorkLock lock(archive);
-    if (!lock.owns())
-        return busy(call);
-    QString error;
-    if (!archive.refresh(&error))
-        return fail(callText(call, error));
+    if (!ready(archive, lock, call))
+        return false;
     WIMStruct *wim = archive.wim();
-    wimlib_wim_info info {};
-    wimlib_get_wim_info(wim, &info);
-    if (handle->image > info.image_count)
-        return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+    if (const uint32_t count = imageCount(wim); handle->image > count)
+        return noSuchImage(call, handle->image, count);
 
     WimlibProgress progress(m_callbacks.current(), path);
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
@@ -441,25 +450,20 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
     WimlibArchive &source = *handle->archive;
     if (!source.mayRead())
         return fail(callText(call, QStringLiteral("the source archive is open without read access")));
-    if (!destination->mayWrite())
-        return fail(callText(call, QStringLiteral("the destination is open without write access")));
+    if (!writable(*destination, call))
+        return false;
 
     WimlibProgress progress(m_callbacks.current(), destination->path());
     {
         // The destination refers to the source's data until it has been
         // written: both stay locked (and alive, through `handle`) until then.
         WorkLock lock(source, *destination);
-        if (!lock.owns())
-            return busy(call);
-        QString error;
-        if (!source.refresh(&error) || !destination->refresh(&error))
-            return fail(callText(call, error));
+        if (!ready(source, lock, call) || !ready(*destination, lock, call))
+            return false;
         WIMStruct *from = source.wim();
         WIMStruct *to = destination->wim();
-        wimlib_wim_info info {};
-        wimlib_get_wim_info(from, &info);
-        if (handle->image > info.image_count)
-            return fail(callText(call, QStringLiteral("image %1 no longer exists").arg(handle->image)));
+        if (const uint32_t count = imageCount(from); handle->image > count)
+            return noSuchImage(call, handle->image, count);
 
         const QString name = property(from, handle->image, "NAME");
         QString newName = name;
@@ -475,10 +479,7 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         int code = wimlib_export_image(from, int(handle->image), to,
                                        newName.isEmpty() ? nullptr : newNameUtf8.constData(), nullptr,
                                        gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
-        if (code == 0)
-            code = destination->commit(0, &progress);
-        else
-            destination->discard();
+        code = commitOrDiscard(*destination, code, 0, &progress);
         // The destination's WIMStruct is gone now; only then may the source's go.
         if (gift)
             source.discard();
@@ -500,63 +501,38 @@ bool WimlibBackend::WIMDeleteImage(HWIM wim, uint32_t index)
 {
     static const char call[] = "WIMDeleteImage";
     const auto archive = archiveOf(wim, call);
-    if (!archive)
+    if (!archive || !writable(*archive, call))
         return false;
-    if (!archive->mayWrite())
-        return fail(callText(call, QStringLiteral("the archive is open without write access")));
     WorkLock lock(*archive);
-    if (!lock.owns())
-        return busy(call);
-    QString error;
-    if (!archive->refresh(&error))
-        return fail(callText(call, error));
-    wimlib_wim_info info {};
-    wimlib_get_wim_info(archive->wim(), &info);
-    if (index < 1 || index > info.image_count)
-        return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)")
-                                       .arg(index)
-                                       .arg(info.image_count)));
-    int code = wimlib_delete_image(archive->wim(), int(index));
-    if (code == 0)
-        code = archive->commit(WIMLIB_WRITE_FLAG_SOFT_DELETE, nullptr);
-    else
-        archive->discard();
-    if (code != 0)
-        return fail(wimlibText(call, QStringLiteral("cannot delete image %1").arg(index), code));
-    return true;
+    if (!ready(*archive, lock, call))
+        return false;
+    if (const uint32_t count = imageCount(archive->wim()); index < 1 || index > count)
+        return noSuchImage(call, index, count);
+    const int code = commitOrDiscard(*archive, wimlib_delete_image(archive->wim(), int(index)),
+                                     WIMLIB_WRITE_FLAG_SOFT_DELETE, nullptr);
+    return code == 0 || fail(wimlibText(call, QStringLiteral("cannot delete image %1").arg(index), code));
 }
 
 bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
 {
     static const char call[] = "WIMSetBootImage";
     const auto archive = archiveOf(wim, call);
-    if (!archive)
+    if (!archive || !writable(*archive, call))
         return false;
-    if (!archive->mayWrite())
-        return fail(callText(call, QStringLiteral("the archive is open without write access")));
     WorkLock lock(*archive);
-    if (!lock.owns())
-        return busy(call);
-    QString error;
-    if (!archive->refresh(&error))
-        return fail(callText(call, error));
+    if (!ready(*archive, lock, call))
+        return false;
     wimlib_wim_info info {};
     wimlib_get_wim_info(archive->wim(), &info);
     if (index > info.image_count)
-        return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)")
-                                       .arg(index)
-                                       .arg(info.image_count)));
+        return noSuchImage(call, index, info.image_count);
     if (info.boot_index == index)
         return true;
     info.boot_index = index;
-    int code = wimlib_set_wim_info(archive->wim(), &info, WIMLIB_CHANGE_BOOT_INDEX);
-    if (code == 0)
-        code = archive->commit(0, nullptr);
-    else
-        archive->discard();
-    if (code != 0)
-        return fail(wimlibText(call, QStringLiteral("cannot make image %1 the boot image").arg(index), code));
-    return true;
+    const int code = commitOrDiscard(*archive, wimlib_set_wim_info(archive->wim(), &info, WIMLIB_CHANGE_BOOT_INDEX),
+                                     0, nullptr);
+    return code == 0
+        || fail(wimlibText(call, QStringLiteral("cannot make image %1 the boot image").arg(index), code));
 }
 
 uint32_t WimlibBackend::WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData)
