@@ -7,10 +7,35 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+namespace {
+
+// Local disk file systems, where the kernel lets root read every file.
+bool rootReadsEverything(decltype(statfs::f_type) type)
+{
+    switch (type) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+    case 0x2FC12FC1:  // zfs
+    case 0x4D44:      // vfat
+    case 0x2011BAB0:  // exfat
+    case 0x7366746E:  // ntfs3
+    case 0x794C7630:  // overlayfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
 WimlibProgress::WimlibProgress(std::shared_ptr<const WimlibCallbacks::List> callbacks, const QString &rootPath)
-    : m_callbacks(std::move(callbacks)), m_rootPath(rootPath)
+    : m_callbacks(std::move(callbacks)), m_rootPath(rootPath), m_privileged(::geteuid() == 0)
 {
 }
 
@@ -105,12 +130,31 @@ wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimli
     // access test per path (the link itself for a symbolic link) keeps this
     // cheap and opens no device or pipe; a path that is gone is left to
     // wimlib, which reports it through HANDLE_ERROR.
-    if (::faccessat(AT_FDCWD, test.path, R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT) {
+    if (mayBeUnreadable(test.path)
+        && ::faccessat(AT_FDCWD, test.path, R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT) {
         const int error = errno;
         test.will_exclude = true;
         report(WIM_MSG_ERROR, test.path, error);
     }
     return WIMLIB_PROGRESS_STATUS_CONTINUE;
+}
+
+bool WimlibProgress::mayBeUnreadable(const char *path)
+{
+    if (!m_privileged)
+        return true;
+    // Root reads everything on a local disk file system; only network and
+    // user-space file systems may refuse it. Asked once per folder.
+    const char *slash = std::strrchr(path, '/');
+    const qsizetype length = slash ? qsizetype(slash - path) : 0;
+    if (!m_folderKnown || m_folder.size() != length || std::memcmp(m_folder.constData(), path, size_t(length)) != 0) {
+        m_folder = QByteArray(path, length);
+        struct statfs fs;
+        const char *folder = length > 0 ? m_folder.constData() : (slash ? "/" : ".");
+        m_folderTrusted = ::statfs(folder, &fs) == 0 && rootReadsEverything(fs.f_type);
+        m_folderKnown = true;
+    }
+    return !m_folderTrusted;
 }
 
 wimlib_progress_status WimlibProgress::handleError(wimlib_progress_info::wimlib_progress_info_handle_error &error)

@@ -49,6 +49,7 @@ private:
     bool askToContinue();
     void percent(uint64_t done, uint64_t total);
     wimlib_progress_status testExclusion(wimlib_progress_info::wimlib_progress_info_test_file_exclusion &test);
+    bool mayBeUnreadable(const char *path);
     wimlib_progress_status handleError(wimlib_progress_info::wimlib_progress_info_handle_error &error);
 
     const std::shared_ptr<const WimlibCallbacks::List> m_callbacks;
@@ -58,6 +59,10 @@ private:
     QByteArray m_ownPath;
     bool m_rootSeen = false;
     QByteArray m_rootNative;
+    const bool m_privileged;
+    bool m_folderKnown = false;
+    bool m_folderTrusted = false;
+    QByteArray m_folder;
     int m_lastPercent = -1;
     bool m_aborted = false;
 };
