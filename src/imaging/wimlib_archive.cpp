@@ -3,7 +3,6 @@
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_xml.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>

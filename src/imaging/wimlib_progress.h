@@ -13,9 +13,10 @@
 // Turns wimlib's progress reports during one long call into callback messages,
 // on the calling thread:
 // - capture: every path wimlib offers becomes WIM_MSG_PROCESS with its keep
-//   flag. A kept path we may not read, a name that is not UTF-8 and a folder
-//   that cannot be listed are left out and reported as WIM_MSG_ERROR (path,
-//   errno); a file of a type an image cannot hold (a pipe, a device, a socket)
+//   flag. A kept path we may not read (tested when it is offered; root is
+//   not tested on local disk file systems, which refuse it nothing), a name
+//   that is not UTF-8 and a folder that cannot be listed are left out and
+//   reported as WIM_MSG_ERROR (path, errno); a file of a type an image cannot hold (a pipe, a device, a socket)
 //   is left out as WIM_MSG_WARNING (path, EOPNOTSUPP). The capture root is
 //   always kept, and an error on it fails the capture. The archive's own file
 //   is left out silently.
