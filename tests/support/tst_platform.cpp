@@ -223,17 +223,17 @@ void TestPlatform::windowsFolders()
 
     QTemporaryDir source(m_dir.filePath(QStringLiteral("source-XXXXXX")));
     QVERIFY(source.isValid());
-    for (const QString &spec : files) {
-        const int arrow = spec.indexOf(QLatin1Char('>'));
+    for (const QString &entry : files) {
+        const int arrow = entry.indexOf(QLatin1Char('>'));
         if (arrow > 0) {
-            QVERIFY(QDir().mkpath(QFileInfo(source.filePath(spec.left(arrow))).path()));
-            QVERIFY(QFile::link(spec.mid(arrow + 1), source.filePath(spec.left(arrow))));
-        } else if (spec.endsWith(QLatin1Char('|'))) {
-            QVERIFY(makeFifo(source.filePath(spec.chopped(1))));
-        } else if (spec.endsWith(QLatin1Char('/'))) {
-            QVERIFY(QDir().mkpath(source.filePath(spec)));
+            QVERIFY(QDir().mkpath(QFileInfo(source.filePath(entry.left(arrow))).path()));
+            QVERIFY(QFile::link(entry.mid(arrow + 1), source.filePath(entry.left(arrow))));
+        } else if (entry.endsWith(QLatin1Char('|'))) {
+            QVERIFY(makeFifo(source.filePath(entry.chopped(1))));
+        } else if (entry.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir().mkpath(source.filePath(entry)));
         } else {
-            QVERIFY(makeFile(source.filePath(spec)));
+            QVERIFY(makeFile(source.filePath(entry)));
         }
     }
 
