@@ -6,12 +6,12 @@
 # alternate between the two; each line gives the medians and their ratio.
 # Target: every ratio at most 1.05.
 #   bench/imaging.sh [BUILD_DIR]             (default: build-bench, configured here)
-#   FILES=20000 REPEATS=5 bench/imaging.sh
+#   FILES=20000 REPEATS=7 bench/imaging.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 files=${FILES:-20000}
-repeats=${REPEATS:-5}
+repeats=${REPEATS:-7}
 
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_TESTS=OFF >/dev/null
