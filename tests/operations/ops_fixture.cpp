@@ -298,27 +298,6 @@ void openInWindow(CTarnboxDlg &dlg, const QString &wimPath)
     dlg.OpenArchive();
 }
 
-void closeArchive(CTarnboxDlg &dlg)
-{
-    if (dlg.m_hWim)
-        imaging().WIMCloseHandle(dlg.m_hWim);
-    dlg.m_hWim = nullptr;
-}
-
-QStringList rows(const CTarnboxDlg &dlg)
-{
-    QStringList out;
-    for (int r = 0; r < dlg.m_List->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < dlg.m_List->columnCount(); ++c) {
-            const QTableWidgetItem *item = dlg.m_List->item(r, c);
-            cells << (item ? item->text() : QStringLiteral("<none>"));
-        }
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
-}
-
 QStringList column(const CTarnboxDlg &dlg, int column)
 {
     QStringList out;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window_view.h"
+
 // Shared pieces of the apply, export and quick-edit tests: a recording
 // decorator over the imaging library, real archives made with wimlib-imagex,
 // and file-backed drives on loop devices.
@@ -122,11 +124,9 @@ bool makeArchive(const QString &wimPath, const QList<QString> &trees, const QStr
 // Opens `wimPath` in the window through its own command, answering the chooser.
 void openInWindow(CTarnboxDlg &dlg, const QString &wimPath);
 
-// Closes the window's archive handle (as closing the window would).
-void closeArchive(CTarnboxDlg &dlg);
+using windowview::closeArchive;
 
-// Every cell of the list, row by row, columns joined by "|".
-QStringList rows(const CTarnboxDlg &dlg);
+using windowview::rows;
 // Column `column` of every row.
 QStringList column(const CTarnboxDlg &dlg, int column);
 
