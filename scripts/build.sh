@@ -9,6 +9,6 @@ if [ "${1:-}" = "--sanitize" ]; then
     dir=build-sanitize
     args=(-DCMAKE_BUILD_TYPE=Debug -DPELLWICK_SANITIZE=ON)
 fi
-cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+cmake -S . -B "$dir" -G Ninja "${args[@]}" >&2
+cmake --build "$dir" -j "$(nproc)" >&2
 echo "$dir"

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Renders the windows offscreen into docs/screenshots/ (the README shows them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install.sh >/dev/null
+dir=$(scripts/build.sh)
+out="$PWD/docs/screenshots"
+mkdir -p "$out"
+export QT_QPA_PLATFORM=offscreen PELLWICK_SCREENSHOT_DIR="$out"
+for t in archive/tst_archive_window capture_settings/tst_image_info_dialog capture_settings/tst_exclusion_dialog; do
+    "$dir/tests/$t" >/dev/null
+done
+ls "$out"
