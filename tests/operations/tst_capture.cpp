@@ -270,6 +270,11 @@ void TestCapture::progressAreaBeforeFirstProgress()
     QVERIFY(!f.dlg.findChild<QWidget *>(QStringLiteral("IDC_1010"))->isHidden());
     // No second operation can start meanwhile.
     QCOMPARE(f.dlg.ContextMenuIndex(), -1);
+    const QString shots = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        f.dlg.show();
+        QVERIFY(f.dlg.grab().save(shots + QStringLiteral("/capture-busy.png")));
+    }
     f.faults.holdCapture = false;
     QVERIFY(f.waitForMessage(kDone));
     QTRY_VERIFY(!f.dlg.IsBusy());
