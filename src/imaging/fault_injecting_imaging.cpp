@@ -5,7 +5,7 @@ namespace {
 thread_local QString t_injected;
 }
 
-FaultInjectingImaging::FaultInjectingImaging(ImagingLibrary &inner) : m_inner(inner) {}
+FaultInjectingImaging::FaultInjectingImaging(ImagingLibrary &inner) : ForwardingImaging(inner) {}
 
 void FaultInjectingImaging::failOn(Call call, int nth)
 {
@@ -84,82 +84,82 @@ HWIM FaultInjectingImaging::WIMCreateFile(const QString &path, uint32_t desiredA
 {
     if (shouldFail(Call::CreateFile))
         return nullptr;
-    return m_inner.WIMCreateFile(path, desiredAccess, creationDisposition, flagsAndAttributes, compressionType,
+    return inner().WIMCreateFile(path, desiredAccess, creationDisposition, flagsAndAttributes, compressionType,
                                  creationResult);
 }
 
 bool FaultInjectingImaging::WIMCloseHandle(HWIM handle)
 {
     if (shouldFail(Call::CloseHandle)) {
-        m_inner.WIMCloseHandle(handle);
+        inner().WIMCloseHandle(handle);
         return false;
     }
-    return m_inner.WIMCloseHandle(handle);
+    return inner().WIMCloseHandle(handle);
 }
 
 bool FaultInjectingImaging::WIMSetTemporaryPath(HWIM wim, const QString &path)
 {
-    return !shouldFail(Call::SetTemporaryPath) && m_inner.WIMSetTemporaryPath(wim, path);
+    return !shouldFail(Call::SetTemporaryPath) && inner().WIMSetTemporaryPath(wim, path);
 }
 
 bool FaultInjectingImaging::WIMGetAttributes(HWIM wim, WIM_INFO *info, uint32_t cbInfo)
 {
-    return !shouldFail(Call::GetAttributes) && m_inner.WIMGetAttributes(wim, info, cbInfo);
+    return !shouldFail(Call::GetAttributes) && inner().WIMGetAttributes(wim, info, cbInfo);
 }
 
 HWIM FaultInjectingImaging::WIMLoadImage(HWIM wim, uint32_t index)
 {
-    return shouldFail(Call::LoadImage) ? nullptr : m_inner.WIMLoadImage(wim, index);
+    return shouldFail(Call::LoadImage) ? nullptr : inner().WIMLoadImage(wim, index);
 }
 
 bool FaultInjectingImaging::WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount)
 {
-    return !shouldFail(Call::GetImageInformation) && m_inner.WIMGetImageInformation(image, xml, byteCount);
+    return !shouldFail(Call::GetImageInformation) && inner().WIMGetImageInformation(image, xml, byteCount);
 }
 
 bool FaultInjectingImaging::WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount)
 {
-    return !shouldFail(Call::SetImageInformation) && m_inner.WIMSetImageInformation(image, xml, byteCount);
+    return !shouldFail(Call::SetImageInformation) && inner().WIMSetImageInformation(image, xml, byteCount);
 }
 
 HWIM FaultInjectingImaging::WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags)
 {
-    return shouldFail(Call::CaptureImage) ? nullptr : m_inner.WIMCaptureImage(wim, path, captureFlags);
+    return shouldFail(Call::CaptureImage) ? nullptr : inner().WIMCaptureImage(wim, path, captureFlags);
 }
 
 bool FaultInjectingImaging::WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags)
 {
-    return !shouldFail(Call::ApplyImage) && m_inner.WIMApplyImage(image, path, applyFlags);
+    return !shouldFail(Call::ApplyImage) && inner().WIMApplyImage(image, path, applyFlags);
 }
 
 bool FaultInjectingImaging::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags)
 {
-    return !shouldFail(Call::ExportImage) && m_inner.WIMExportImage(image, destinationWim, exportFlags);
+    return !shouldFail(Call::ExportImage) && inner().WIMExportImage(image, destinationWim, exportFlags);
 }
 
 bool FaultInjectingImaging::WIMDeleteImage(HWIM wim, uint32_t index)
 {
-    return !shouldFail(Call::DeleteImage) && m_inner.WIMDeleteImage(wim, index);
+    return !shouldFail(Call::DeleteImage) && inner().WIMDeleteImage(wim, index);
 }
 
 bool FaultInjectingImaging::WIMSetBootImage(HWIM wim, uint32_t index)
 {
-    return !shouldFail(Call::SetBootImage) && m_inner.WIMSetBootImage(wim, index);
+    return !shouldFail(Call::SetBootImage) && inner().WIMSetBootImage(wim, index);
 }
 
 uint32_t FaultInjectingImaging::WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData)
 {
     if (shouldFail(Call::RegisterMessageCallback))
         return INVALID_CALLBACK_VALUE;
-    return m_inner.WIMRegisterMessageCallback(wim, callback, userData);
+    return inner().WIMRegisterMessageCallback(wim, callback, userData);
 }
 
 bool FaultInjectingImaging::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback)
 {
-    return !shouldFail(Call::UnregisterMessageCallback) && m_inner.WIMUnregisterMessageCallback(wim, callback);
+    return !shouldFail(Call::UnregisterMessageCallback) && inner().WIMUnregisterMessageCallback(wim, callback);
 }
 
 QString FaultInjectingImaging::LastErrorText() const
 {
-    return t_injected.isEmpty() ? m_inner.LastErrorText() : t_injected;
+    return t_injected.isEmpty() ? inner().LastErrorText() : t_injected;
 }

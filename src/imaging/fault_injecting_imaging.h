@@ -1,12 +1,12 @@
 #pragma once
 
-#include "imaging/imaging_library.h"
+#include "imaging/forwarding_imaging.h"
 
 #include <array>
 #include <mutex>
 
 // A decorator for tests: forwards every call to another ImagingLibrary and
-// makes chosen calls fail, so that every failure path of the program can be
+// makes chosen calls fail (calls without a Call value are only forwarded), so that every failure path of the program can be
 // driven on real archives.
 //
 //   WimlibBackend real;
@@ -23,7 +23,7 @@
 // so that tests of that path leak nothing (a second close of it fails).
 //
 // Thread-safe: the program calls from its worker threads.
-class FaultInjectingImaging : public ImagingLibrary
+class FaultInjectingImaging : public ForwardingImaging
 {
 public:
     enum class Call {
@@ -90,7 +90,6 @@ private:
         int failures = 0;
     };
 
-    ImagingLibrary &m_inner;
     mutable std::mutex m_mutex;
     std::array<Rule, kCallCount> m_rules {};
 };

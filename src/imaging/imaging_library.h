@@ -74,6 +74,13 @@ public:
 
     // Text of the calling thread's last failure, for logs and the command-line driver.
     virtual QString LastErrorText() const = 0;
+
+    // ---- Extensions beyond the platform library's calls ----
+    // What the Windows imaging library does not offer (browsing and extracting,
+    // split sets, verify, optimize, ...); a wimgapi backend would serve them
+    // another way. Each is a virtual with a default body here that fails, so
+    // that test doubles need not implement it; WimlibBackend serves it and
+    // ForwardingImaging forwards it.
 };
 
 // The process-wide instance. The wimlib backend unless replaced.

@@ -15,7 +15,7 @@
 
 using testarchives::runTool;
 
-RecordingImaging::RecordingImaging(ImagingLibrary &inner) : m_inner(inner) {}
+RecordingImaging::RecordingImaging(ImagingLibrary &inner) : ForwardingImaging(inner) {}
 
 void RecordingImaging::note(const QString &call)
 {
@@ -107,7 +107,7 @@ HWIM RecordingImaging::WIMCreateFile(const QString &path, uint32_t desiredAccess
              .arg(flagsAndAttributes)
              .arg(compressionType));
     return opened(
-        m_inner.WIMCreateFile(path, desiredAccess, creationDisposition, flagsAndAttributes, compressionType,
+        inner().WIMCreateFile(path, desiredAccess, creationDisposition, flagsAndAttributes, compressionType,
                               creationResult));
 }
 
@@ -119,30 +119,30 @@ bool RecordingImaging::WIMCloseHandle(HWIM handle)
         if (m_open.erase(handle) == 0)
             ++m_strayCloses;
     }
-    return m_inner.WIMCloseHandle(handle);
+    return inner().WIMCloseHandle(handle);
 }
 
 bool RecordingImaging::WIMSetTemporaryPath(HWIM wim, const QString &path)
 {
     note(QStringLiteral("SetTemporaryPath ") + path);
-    return m_inner.WIMSetTemporaryPath(wim, path);
+    return inner().WIMSetTemporaryPath(wim, path);
 }
 
 bool RecordingImaging::WIMGetAttributes(HWIM wim, WIM_INFO *info, uint32_t cbInfo)
 {
-    return m_inner.WIMGetAttributes(wim, info, cbInfo);
+    return inner().WIMGetAttributes(wim, info, cbInfo);
 }
 
 HWIM RecordingImaging::WIMLoadImage(HWIM wim, uint32_t index)
 {
     note(QStringLiteral("LoadImage %1").arg(index));
-    return opened(m_inner.WIMLoadImage(wim, index));
+    return opened(inner().WIMLoadImage(wim, index));
 }
 
 bool RecordingImaging::WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount)
 {
     note(QStringLiteral("GetImageInformation"));
-    const bool ok = m_inner.WIMGetImageInformation(image, xml, byteCount);
+    const bool ok = inner().WIMGetImageInformation(image, xml, byteCount);
     if (ok && xml) {
         std::function<QString(const QString &)> filter;
         {
@@ -164,13 +164,13 @@ bool RecordingImaging::WIMSetImageInformation(HWIM image, const QString &xml, ui
         QMutexLocker lock(&m_mutex);
         m_xmlWritten.append(xml);
     }
-    return m_inner.WIMSetImageInformation(image, xml, byteCount);
+    return inner().WIMSetImageInformation(image, xml, byteCount);
 }
 
 HWIM RecordingImaging::WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags)
 {
     note(QStringLiteral("CaptureImage ") + path);
-    return opened(m_inner.WIMCaptureImage(wim, path, captureFlags));
+    return opened(inner().WIMCaptureImage(wim, path, captureFlags));
 }
 
 bool RecordingImaging::WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags)
@@ -190,32 +190,32 @@ bool RecordingImaging::WIMApplyImage(HWIM image, const QString &path, uint32_t a
     }
     note(call);
     sendScriptedMessages();
-    return m_inner.WIMApplyImage(image, path, applyFlags);
+    return inner().WIMApplyImage(image, path, applyFlags);
 }
 
 bool RecordingImaging::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags)
 {
     note(QStringLiteral("Export %1").arg(exportFlags));
     sendScriptedMessages();
-    return m_inner.WIMExportImage(image, destinationWim, exportFlags);
+    return inner().WIMExportImage(image, destinationWim, exportFlags);
 }
 
 bool RecordingImaging::WIMDeleteImage(HWIM wim, uint32_t index)
 {
     note(QStringLiteral("Delete %1").arg(index));
-    return m_inner.WIMDeleteImage(wim, index);
+    return inner().WIMDeleteImage(wim, index);
 }
 
 bool RecordingImaging::WIMSetBootImage(HWIM wim, uint32_t index)
 {
     note(QStringLiteral("SetBoot %1").arg(index));
-    return m_inner.WIMSetBootImage(wim, index);
+    return inner().WIMSetBootImage(wim, index);
 }
 
 uint32_t RecordingImaging::WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData)
 {
     note(QStringLiteral("Register"));
-    const uint32_t result = m_inner.WIMRegisterMessageCallback(wim, callback, userData);
+    const uint32_t result = inner().WIMRegisterMessageCallback(wim, callback, userData);
     if (result != INVALID_CALLBACK_VALUE) {
         QMutexLocker lock(&m_mutex);
         m_callback = callback;
@@ -232,12 +232,12 @@ bool RecordingImaging::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback
         m_callback = nullptr;
         m_userData = nullptr;
     }
-    return m_inner.WIMUnregisterMessageCallback(wim, callback);
+    return inner().WIMUnregisterMessageCallback(wim, callback);
 }
 
 QString RecordingImaging::LastErrorText() const
 {
-    return m_inner.LastErrorText();
+    return inner().LastErrorText();
 }
 
 namespace opsfixture {

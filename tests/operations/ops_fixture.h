@@ -8,7 +8,7 @@
 
 #include "app/ctarnbox_dlg.h"
 #include "imaging/fault_injecting_imaging.h"
-#include "imaging/imaging_library.h"
+#include "imaging/forwarding_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "recording_prompts.h"
 
@@ -30,7 +30,7 @@
 //   an apply or an export runs, as the library does;
 // - can replace the metadata text the library returns (to hand the program a
 //   damaged one).
-class RecordingImaging : public ImagingLibrary
+class RecordingImaging : public ForwardingImaging
 {
 public:
     struct Message {
@@ -81,7 +81,6 @@ private:
     HWIM opened(HWIM handle);
     void sendScriptedMessages();
 
-    ImagingLibrary &m_inner;
     mutable QMutex m_mutex;
     QStringList m_calls;
     QStringList m_xmlWritten;

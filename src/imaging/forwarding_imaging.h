@@ -1,0 +1,66 @@
+#pragma once
+
+#include "imaging/imaging_library.h"
+
+// Forwards every call to another ImagingLibrary. Decorators (fault injection,
+// the tests' recorders) derive from it and override only the calls they
+// intercept, so a call added to the boundary reaches the real backend through
+// every decorator without touching each of them.
+class ForwardingImaging : public ImagingLibrary
+{
+public:
+    explicit ForwardingImaging(ImagingLibrary &inner) : m_inner(inner) {}
+
+    HWIM WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
+                       uint32_t flagsAndAttributes, uint32_t compressionType, uint32_t *creationResult) override
+    {
+        return m_inner.WIMCreateFile(path, desiredAccess, creationDisposition, flagsAndAttributes, compressionType,
+                                     creationResult);
+    }
+    bool WIMCloseHandle(HWIM handle) override { return m_inner.WIMCloseHandle(handle); }
+    bool WIMSetTemporaryPath(HWIM wim, const QString &path) override { return m_inner.WIMSetTemporaryPath(wim, path); }
+    bool WIMGetAttributes(HWIM wim, WIM_INFO *info, uint32_t cbInfo) override
+    {
+        return m_inner.WIMGetAttributes(wim, info, cbInfo);
+    }
+    HWIM WIMLoadImage(HWIM wim, uint32_t index) override { return m_inner.WIMLoadImage(wim, index); }
+    bool WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount) override
+    {
+        return m_inner.WIMGetImageInformation(image, xml, byteCount);
+    }
+    bool WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount) override
+    {
+        return m_inner.WIMSetImageInformation(image, xml, byteCount);
+    }
+    HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override
+    {
+        return m_inner.WIMCaptureImage(wim, path, captureFlags);
+    }
+    bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override
+    {
+        return m_inner.WIMApplyImage(image, path, applyFlags);
+    }
+    bool WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags) override
+    {
+        return m_inner.WIMExportImage(image, destinationWim, exportFlags);
+    }
+    bool WIMDeleteImage(HWIM wim, uint32_t index) override { return m_inner.WIMDeleteImage(wim, index); }
+    bool WIMSetBootImage(HWIM wim, uint32_t index) override { return m_inner.WIMSetBootImage(wim, index); }
+    uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override
+    {
+        return m_inner.WIMRegisterMessageCallback(wim, callback, userData);
+    }
+    bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override
+    {
+        return m_inner.WIMUnregisterMessageCallback(wim, callback);
+    }
+    QString LastErrorText() const override { return m_inner.LastErrorText(); }
+
+    // ---- Extensions: forward each one added to ImagingLibrary here ----
+
+protected:
+    ImagingLibrary &inner() const { return m_inner; }
+
+private:
+    ImagingLibrary &m_inner;
+};
