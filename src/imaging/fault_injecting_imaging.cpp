@@ -163,3 +163,10 @@ QString FaultInjectingImaging::LastErrorText() const
 {
     return t_injected.isEmpty() ? inner().LastErrorText() : t_injected;
 }
+
+ImagingError FaultInjectingImaging::LastError() const
+{
+    if (t_injected.isEmpty())
+        return inner().LastError();
+    return {ImagingError::Kind::Other, 0, t_injected};
+}

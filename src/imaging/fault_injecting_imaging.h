@@ -78,6 +78,7 @@ public:
     uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
     QString LastErrorText() const override;
+    ImagingError LastError() const override;
 
 private:
     // Counts the use; true when this use is to fail.

@@ -55,6 +55,7 @@ public:
         return m_inner.WIMUnregisterMessageCallback(wim, callback);
     }
     QString LastErrorText() const override { return m_inner.LastErrorText(); }
+    ImagingError LastError() const override { return m_inner.LastError(); }
 
     // ---- Extensions: forward each one added to ImagingLibrary here ----
 

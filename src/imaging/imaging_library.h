@@ -4,6 +4,32 @@
 
 #include <QString>
 
+// Why the calling thread's last call failed, in terms that do not depend on
+// the library behind the boundary: the window turns it into a cause beneath
+// its own message, the log and the command-line driver print `text`.
+struct ImagingError {
+    enum class Kind {
+        None,                   // the last call succeeded, or nothing is known
+        NotFound,               // a file or folder named in the call does not exist
+        AccessDenied,           // permission denied
+        ReadOnlyFileSystem,     // the file system is mounted read-only
+        NoSpace,                // no space left on the device
+        NotAnArchive,           // the file is not an imaging archive
+        DamagedHeader,          // the archive's header or tables are damaged
+        DamagedData,            // checksum mismatch or data that cannot be decompressed
+        NameInUse,              // another image of the archive has that name
+        PathTooLong,            // a path or name is too long
+        WouldOverwriteArchive,  // the call would write over the archive it reads from
+        Busy,                   // the archive or device is busy with another call
+        Aborted,                // stopped by the callback's answer
+        Unsupported,            // this backend does not offer the call
+        Other,
+    };
+    Kind kind = Kind::None;
+    int systemError = 0;  // errno of the failing system call, 0 when none is known
+    QString text;         // the library's own words, with the call and the path
+};
+
 // The imaging boundary: every call the program makes into the imaging library,
 // one member per library call with its name and arguments. Indices are
 // 1-based; a null handle or false means failure (LastErrorText() says why,
@@ -74,6 +100,13 @@ public:
 
     // Text of the calling thread's last failure, for logs and the command-line driver.
     virtual QString LastErrorText() const = 0;
+
+    // The calling thread's last failure with its kind and system error number.
+    // The default knows only the text.
+    virtual ImagingError LastError() const
+    {
+        return {ImagingError::Kind::Other, 0, LastErrorText()};
+    }
 
     // ---- Extensions beyond the platform library's calls ----
     // What the Windows imaging library does not offer (browsing and extracting,
