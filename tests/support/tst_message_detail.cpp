@@ -75,8 +75,6 @@ class TestMessageDetail : public QObject
 
 private slots:
     void errorBoxShowsItsCauseBeneath();
-    void causeIsPlainText();
-    void boxWithoutCauseShowsNoInformativeText();
     void workerMessageCarriesItsCause();
     void promptsWithoutCausesStillAsk();
 };
@@ -85,6 +83,8 @@ void TestMessageDetail::errorBoxShowsItsCauseBeneath()
 {
     const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
     const QString cause = errorCause(ImagingError{ImagingError::Kind::NotAnArchive, 0, QStringLiteral("not a WIM")});
+    // A cause in the library's words holds paths, which may look like markup.
+    const QString libraryCause = QStringLiteral("WIMCreateFile: /tmp/<b>x</b>.wim: bad");
     WidgetPrompts widgets;
     Shown shown;
     readAndAccept(&shown, out.isEmpty() ? QString() : out + QStringLiteral("/error-with-cause.png"));
@@ -95,29 +95,11 @@ void TestMessageDetail::errorBoxShowsItsCauseBeneath()
     QCOMPARE(shown.informative, QStringLiteral("这不是 WIM 映像文件"));
     QVERIFY(shown.informativeVisible);
     QVERIFY2(shown.informativeBelowText >= 0, qPrintable(QString::number(shown.informativeBelowText)));
-}
 
-void TestMessageDetail::causeIsPlainText()
-{
-    // A library text holds paths, which may look like markup.
-    const QString cause = QStringLiteral("WIMCreateFile: /tmp/<b>x</b>.wim: bad");
-    WidgetPrompts widgets;
-    Shown shown;
     readAndAccept(&shown, QString());
-    widgets.messageBox(nullptr, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"), MB_OK, cause);
-    QCOMPARE(shown.informative, cause);
+    widgets.messageBox(nullptr, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"), MB_OK, libraryCause);
+    QCOMPARE(shown.informative, libraryCause);
     QCOMPARE(shown.informativeFormat, Qt::PlainText);
-}
-
-void TestMessageDetail::boxWithoutCauseShowsNoInformativeText()
-{
-    WidgetPrompts widgets;
-    Shown shown;
-    readAndAccept(&shown, QString());
-    widgets.messageBox(nullptr, QStringLiteral("操作完成，一共耗时 3秒"), QStringLiteral("温馨提示"), MB_OK);
-    QCOMPARE(shown.text, QStringLiteral("操作完成，一共耗时 3秒"));
-    QVERIFY(shown.informative.isEmpty());
-    QVERIFY(!shown.informativeVisible);
 }
 
 void TestMessageDetail::workerMessageCarriesItsCause()
@@ -135,9 +117,7 @@ void TestMessageDetail::workerMessageCarriesItsCause()
 
     const QList<RecordingPrompts::Call> calls = recording.messages();
     QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls[0].detail, QStringLiteral("磁盘空间不足"));
     QVERIFY(calls[0].onUiThread);
-    QCOMPARE(calls[0].caption, QStringLiteral("错误提示"));
     QCOMPARE(recording.messageDetails(), (QStringList{QStringLiteral("磁盘空间不足"), QString()}));
 }
 
