@@ -115,7 +115,8 @@ void TestInstallation::metainfoValidates()
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
     if (validator.isEmpty())
         QSKIP("appstreamcli is missing (Debian: appstream, which scripts/install.sh installs)");
-    const Run r = run(validator, {QStringLiteral("validate"), QStringLiteral("--no-net"), m_prefix.filePath(kMetainfo)});
+    const Run r =
+        run(validator, {QStringLiteral("validate"), QStringLiteral("--no-net"), m_prefix.filePath(kMetainfo)});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
 
     // The software centre launches the entry installed beside it.
