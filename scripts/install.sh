@@ -9,7 +9,9 @@ packages=(
     libwim-dev wimtools
     libhivex-dev
     ntfs-3g
+    qt6-translations-l10n
     fonts-wqy-microhei
+    desktop-file-utils appstream
     util-linux mount
 )
 

@@ -4,8 +4,11 @@
 #include "app/termination_signals.h"
 #include "operations/background_task.h"
 #include "support/prompts.h"
+#include "support/qt_translation.h"
 #include "support/ui_thread.h"
 #include "support/widget_prompts.h"
+
+#include <QTranslator>
 
 CTarnboxApp::CTarnboxApp(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -22,6 +25,11 @@ QString CTarnboxApp::settingsKey()
 bool CTarnboxApp::InitInstance()
 {
     setOrganizationName(settingsKey());
+
+    // Qt's own dialogs speak Chinese with the rest of the window, whatever
+    // the locale; without the translation they stay in English (logged).
+    QTranslator qtTranslator;
+    installQtTranslation(qtTranslator);
 
     WidgetPrompts widgetPrompts;
     setPrompts(&widgetPrompts);

@@ -1,5 +1,6 @@
 #include "imaging/wimlib_backend.h"
 
+#include "imaging/imaging_log.h"
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_xml.h"
@@ -20,6 +21,7 @@ thread_local QString t_lastError;
 bool fail(const QString &text)
 {
     t_lastError = text;
+    qCWarning(lcImaging).noquote() << text;
     return false;
 }
 

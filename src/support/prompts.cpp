@@ -7,6 +7,7 @@ namespace {
 class UnattendedPrompts : public Prompts
 {
 public:
+    using Prompts::messageBox;
     int messageBox(QObject *, const QString &, const QString &, uint32_t type) override { return defaultAnswer(type); }
     QString pickFolder(QObject *, const QString &) override { return {}; }
     QString openFile(QObject *, const FileChooser &) override { return {}; }

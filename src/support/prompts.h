@@ -38,6 +38,15 @@ public:
 
     // Returns IDOK or IDCANCEL. caption is never empty here.
     virtual int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) = 0;
+    // The same with detail, when not empty, shown beneath text in smaller
+    // type (the cause of a failure). Prompts that cannot show it leave it
+    // out: the default asks without it.
+    virtual int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type,
+                           const QString &detail)
+    {
+        Q_UNUSED(detail);
+        return messageBox(owner, text, caption, type);
+    }
     // The chosen folder's file-system path as the chooser gives it; empty on cancel.
     virtual QString pickFolder(QObject *owner, const QString &title) = 0;
     // The chosen file's full path; empty on cancel.

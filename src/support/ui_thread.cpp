@@ -22,10 +22,10 @@ void setWindowOpen(bool open)
     g_windowOpen.store(open, std::memory_order_release);
 }
 
-int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type)
+int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type, const QString &detail)
 {
     const QString shown = caption.isEmpty() ? QCoreApplication::applicationName() : caption;
-    return call(defaultAnswer(type), [&] { return prompts().messageBox(owner, text, shown, type); });
+    return call(defaultAnswer(type), [&] { return prompts().messageBox(owner, text, shown, type, detail); });
 }
 
 QString pickFolder(QObject *owner, const QString &title)

@@ -60,8 +60,10 @@ R call(R fallback, F &&f)
 }
 
 // The prompts, callable from any thread. An empty caption becomes the
-// application's name.
-int messageBox(QObject *owner, const QString &text, const QString &caption = {}, uint32_t type = MB_OK);
+// application's name; detail, when not empty, is shown beneath text (the
+// cause of a failure, see support/error_cause.h).
+int messageBox(QObject *owner, const QString &text, const QString &caption = {}, uint32_t type = MB_OK,
+               const QString &detail = {});
 QString pickFolder(QObject *owner, const QString &title);
 QString openFile(QObject *owner, const FileChooser &chooser);
 QString saveFile(QObject *owner, const FileChooser &chooser);

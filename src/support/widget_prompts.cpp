@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -35,9 +36,22 @@ QString runFileDialog(QObject *owner, const FileChooser &chooser, QFileDialog::A
 
 int WidgetPrompts::messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type)
 {
+    return messageBox(owner, text, caption, type, QString());
+}
+
+int WidgetPrompts::messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type,
+                              const QString &detail)
+{
     QMessageBox box(ownerWidget(owner));
     box.setWindowTitle(caption);
     box.setText(text);
+    // Plain text, both: a path in a message or a cause is never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    if (!detail.isEmpty()) {
+        box.setInformativeText(detail);
+        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextFormat(Qt::PlainText);
+    }
     switch (type & MB_ICONMASK) {
     case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
     case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;

@@ -7,6 +7,8 @@ class WidgetPrompts : public Prompts
 {
 public:
     int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) override;
+    int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type,
+                   const QString &detail) override;
     QString pickFolder(QObject *owner, const QString &title) override;
     QString openFile(QObject *owner, const FileChooser &chooser) override;
     QString saveFile(QObject *owner, const FileChooser &chooser) override;

@@ -16,9 +16,9 @@ RecordingPrompts::~RecordingPrompts()
 }
 
 RecordingPrompts::Call RecordingPrompts::record(Kind kind, QObject *owner, const QString &text, const QString &caption,
-                                                uint32_t type, const FileChooser &chooser)
+                                                uint32_t type, const FileChooser &chooser, const QString &detail)
 {
-    Call c{kind, text, caption, type, chooser, uiThread::isUiThread(), owner};
+    Call c{kind, text, caption, type, chooser, uiThread::isUiThread(), owner, detail};
     QMutexLocker lock(&m_mutex);
     m_calls.append(c);
     return c;
@@ -26,7 +26,13 @@ RecordingPrompts::Call RecordingPrompts::record(Kind kind, QObject *owner, const
 
 int RecordingPrompts::messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type)
 {
-    record(Kind::MessageBox, owner, text, caption, type);
+    return messageBox(owner, text, caption, type, QString());
+}
+
+int RecordingPrompts::messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type,
+                                 const QString &detail)
+{
+    record(Kind::MessageBox, owner, text, caption, type, {}, detail);
     QMutexLocker lock(&m_mutex);
     if (m_messageAnswers.empty())
         return defaultAnswer(type);
@@ -133,6 +139,14 @@ QStringList RecordingPrompts::messageTexts() const
     QStringList out;
     for (const Call &c : messages())
         out.append(c.text);
+    return out;
+}
+
+QStringList RecordingPrompts::messageDetails() const
+{
+    QStringList out;
+    for (const Call &c : messages())
+        out.append(c.detail);
     return out;
 }
 

@@ -26,12 +26,15 @@ public:
         FileChooser chooser;
         bool onUiThread = false;
         QObject *owner = nullptr;
+        QString detail;     // a message box's text beneath its main text
     };
 
     RecordingPrompts();   // installs itself
     ~RecordingPrompts() override;  // restores the default
 
     int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) override;
+    int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type,
+                   const QString &detail) override;
     QString pickFolder(QObject *owner, const QString &title) override;
     QString openFile(QObject *owner, const FileChooser &chooser) override;
     QString saveFile(QObject *owner, const FileChooser &chooser) override;
@@ -49,11 +52,12 @@ public:
     QList<Call> calls() const;
     QList<Call> messages() const;   // message boxes only
     QStringList messageTexts() const;
+    QStringList messageDetails() const;  // in the order of messageTexts()
     void clear();
 
 private:
     Call record(Kind kind, QObject *owner, const QString &text, const QString &caption = {}, uint32_t type = 0,
-                const FileChooser &chooser = {});
+                const FileChooser &chooser = {}, const QString &detail = {});
 
     mutable QMutex m_mutex;
     QList<Call> m_calls;
