@@ -76,7 +76,6 @@ private slots:
     void emptyListWritesNothing();
     void saveAfterEdits_data();
     void saveAfterEdits();
-    void appendStopsAtTheCap();
     void saveReplacesLongerFile();
     void loadReplacesWhatTheListHeld();
     void saveIntoMissingFolderFails();
@@ -261,18 +260,6 @@ void TestExclusionList::saveAfterEdits()
         QCOMPARE(readFile(file), after);
     // What was saved is what the next start sees.
     QCOMPARE(loaded(dir.path()), l.entries());
-}
-
-void TestExclusionList::appendStopsAtTheCap()
-{
-    ExclusionList l;
-    QVERIFY(!l.append(QString()));
-    QVERIFY(!l.isEdited());
-    for (int i = 0; i < ExclusionList::kMaxEntries; ++i)
-        QVERIFY(l.append(QStringLiteral("\\%1").arg(i)));
-    QVERIFY(!l.append(QStringLiteral("\\more")));
-    QCOMPARE(l.count(), ExclusionList::kMaxEntries);
-    QCOMPARE(l.at(l.count() - 1), QStringLiteral("\\%1").arg(ExclusionList::kMaxEntries - 1));
 }
 
 void TestExclusionList::saveReplacesLongerFile()

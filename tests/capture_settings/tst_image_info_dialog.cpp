@@ -698,7 +698,6 @@ void TestImageInfoDialog::editedTextLineEnds_data()
     QTest::newRow("LF before") << QStringLiteral("a") + p + QStringLiteral("b") << QStringLiteral("x\ny")
                                << QStringLiteral("a\nb");
     QTest::newRow("no line end before") << QStringLiteral("a") + p << QStringLiteral("x") << QStringLiteral("a\n");
-    QTest::newRow("mixed before") << p << QStringLiteral("x\r\ny\nz") << QStringLiteral("\n");
     QTest::newRow("lone CR before") << p << QStringLiteral("x\r\ny\rz") << QStringLiteral("\n");
     QTest::newRow("no-break space and line separator kept")
         << QStringLiteral("a\u00a0b\u2028c") << QString() << QStringLiteral("a\u00a0b\u2028c");

@@ -31,10 +31,6 @@ void TestFileFilter::conversion_data()
         << QStringLiteral("Images|*.png;*.jpg||") << QStringLiteral("Images (*.png *.jpg)")
         << QStringList{QStringLiteral("Images (*.png *.jpg)")}
         << QStringList{QStringLiteral("*.png"), QStringLiteral("*.jpg")};
-    QTest::newRow("label with several patterns")
-        << QStringLiteral("Text (*.txt *.md)|*.txt;*.md||") << QStringLiteral("Text (*.txt *.md)")
-        << QStringList{QStringLiteral("Text (*.txt *.md)")}
-        << QStringList{QStringLiteral("*.txt"), QStringLiteral("*.md")};
     // The patterns given are the ones that match, even when the label says otherwise.
     QTest::newRow("label naming other patterns")
         << QStringLiteral("Old(*.a)|*.b||") << QStringLiteral("Old(*.a) (*.b)")
