@@ -59,7 +59,7 @@ bool CTarnboxDlg::LoadImageList()
         SetRowText(m_Images.bootRow, kBootColumn, QStringLiteral("是"));
     if (m_Images.count != 0)
         SelectAndFocusRow(0);
-    m_strCompression = CompressionLabel(m_Images.compression, m_strCompression);
+    m_strCompression = CompressionLabel(m_Images.compression);
     RefreshWindow();
     return true;
 }

@@ -22,12 +22,13 @@ QString FormatImageSize(quint64 bytes)
     return text + unit;
 }
 
-QString CompressionLabel(int compression, const QString &current)
+QString CompressionLabel(int compression)
 {
     switch (compression) {
     case 0: return QStringLiteral("无压缩");
     case 1: return QStringLiteral("快速压缩");
     case 2: return QStringLiteral("最大压缩");
-    default: return current;
+    case 3: return QStringLiteral("LZMS压缩");
+    default: return QStringLiteral("未知压缩(%1)").arg(compression);
     }
 }

@@ -8,6 +8,7 @@
 // the unit ("0KB", "1.5GB", "12.05MB").
 QString FormatImageSize(quint64 bytes);
 
-// The label of an archive's compression type: "无压缩", "快速压缩" or
-// "最大压缩" for 0, 1 and 2. Any other type keeps `current`.
-QString CompressionLabel(int compression, const QString &current);
+// The label of an archive's compression type: "无压缩", "快速压缩",
+// "最大压缩" and "LZMS压缩" for 0 to 3 (3: solid ESD files); any other type
+// is named by its number, so no earlier archive's label stays on show.
+QString CompressionLabel(int compression);

@@ -6,42 +6,58 @@
 
 namespace {
 
-struct TagNames {
-    const char16_t *opening;
-    const char16_t *closing;
-};
+// The element names, by MetadataTag index.
+constexpr const char16_t *kTags[] = {u"NAME", u"DESCRIPTION", u"DISPLAYNAME", u"DISPLAYDESCRIPTION", u"FLAGS"};
 
-constexpr TagNames kTags[] = {
-    {u"<NAME>", u"</NAME>"},
-    {u"<DESCRIPTION>", u"</DESCRIPTION>"},
-    {u"<DISPLAYNAME>", u"</DISPLAYNAME>"},
-    {u"<DISPLAYDESCRIPTION>", u"</DISPLAYDESCRIPTION>"},
-    {u"<FLAGS>", u"</FLAGS>"},
-};
-
-const TagNames &names(MetadataTag tag)
+QStringView name(MetadataTag tag)
 {
     const int i = int(tag);
     Q_ASSERT(i >= 0 && i < int(std::size(kTags)));
-    return kTags[i];
+    return QStringView(kTags[i]);
 }
 
-// Where the value of `openingTag` starts and where it ends (the next "<").
-// begin = -1: the element does not occur. end = -1: the value is unclosed.
+bool isXmlSpace(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
+}
+
+// The first occurrence of an element: "<NAME>" followed by its value, or the
+// empty "<NAME/>" that other tools write, whichever comes first; attributes
+// in the tag are kept. The value runs up to the next "<".
 struct ValueSpan {
-    qsizetype begin = -1;
-    qsizetype end = -1;
+    qsizetype begin = -1;    // the value's first character; -1 when the element does not occur
+    qsizetype end = -1;      // the "<" after the value; -1 when unclosed
+    qsizetype slash = -1;    // an empty element: where its "/>" starts
 };
 
-ValueSpan findValue(const QString &text, QStringView openingTag)
+ValueSpan findValue(const QString &text, QStringView elementName)
 {
     ValueSpan span;
-    const qsizetype at = text.indexOf(openingTag);
-    if (at < 0)
+    const QStringView all(text);
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype at = text.indexOf(QLatin1Char('<'), from);
+        if (at < 0)
+            return span;
+        from = at + 1;
+        const qsizetype p = from + elementName.size();
+        if (!all.mid(from).startsWith(elementName) || p >= text.size())
+            continue;
+        const QChar next = text.at(p);
+        if (next != QLatin1Char('>') && next != QLatin1Char('/') && !isXmlSpace(next))
+            continue;  // "<NAMES>": another element
+        const qsizetype close = text.indexOf(QLatin1Char('>'), p);
+        if (close < 0 || (next == QLatin1Char('/') && close != p + 1))
+            continue;  // not a tag
+        if (text.at(close - 1) == QLatin1Char('/')) {
+            span.slash = close - 1;
+            span.begin = span.end = close + 1;
+        } else {
+            span.begin = close + 1;
+            span.end = text.indexOf(QLatin1Char('<'), span.begin);
+        }
         return span;
-    span.begin = at + openingTag.size();
-    span.end = text.indexOf(QLatin1Char('<'), span.begin);
-    return span;
+    }
 }
 
 // Each character adds its low four bits as a decimal digit; the value wraps.
@@ -54,10 +70,10 @@ quint64 parseNumber(QStringView digits)
 }
 
 // Reads a number element into *value (0 when it is missing); false when unclosed.
-bool readNumber(const QString &text, QStringView openingTag, quint64 *value)
+bool readNumber(const QString &text, QStringView elementName, quint64 *value)
 {
     *value = 0;
-    const ValueSpan span = findValue(text, openingTag);
+    const ValueSpan span = findValue(text, elementName);
     if (span.begin < 0)
         return true;
     if (span.end < 0)
@@ -150,10 +166,10 @@ QString escapeValue(const QString &value)
 }
 
 // Reads a text element into *field (empty when it is missing); false when unclosed.
-bool readText(const QString &text, QStringView openingTag, QString *field)
+bool readText(const QString &text, QStringView elementName, QString *field)
 {
     field->clear();
-    const ValueSpan span = findValue(text, openingTag);
+    const ValueSpan span = findValue(text, elementName);
     if (span.begin < 0)
         return true;
     if (span.end < 0)
@@ -166,12 +182,12 @@ bool readText(const QString &text, QStringView openingTag, QString *field)
 
 QString openingTag(MetadataTag tag)
 {
-    return QString::fromUtf16(names(tag).opening);
+    return QLatin1Char('<') + name(tag).toString() + QLatin1Char('>');
 }
 
 QString closingTag(MetadataTag tag)
 {
-    return QString::fromUtf16(names(tag).closing);
+    return QStringLiteral("</") + name(tag).toString() + QLatin1Char('>');
 }
 
 bool ReadImageInfo(const QString &text, ImageTable &table)
@@ -180,21 +196,25 @@ bool ReadImageInfo(const QString &text, ImageTable &table)
 
     quint64 totalBytes = 0;
     quint64 hardLinkBytes = 0;
-    if (!readNumber(text, u"<TOTALBYTES>", &totalBytes) || !readNumber(text, u"<HARDLINKBYTES>", &hardLinkBytes))
+    if (!readNumber(text, u"TOTALBYTES", &totalBytes) || !readNumber(text, u"HARDLINKBYTES", &hardLinkBytes))
         return false;
     record.expandedBytes = totalBytes - hardLinkBytes;
 
-    return readText(text, names(MetadataTag::Name).opening, &record.name)
-           && readText(text, names(MetadataTag::Description).opening, &record.description)
-           && readText(text, names(MetadataTag::Flags).opening, &record.flags)
-           && readText(text, names(MetadataTag::DisplayName).opening, &record.displayName)
-           && readText(text, names(MetadataTag::DisplayDescription).opening, &record.displayDescription);
+    return readText(text, name(MetadataTag::Name), &record.name)
+           && readText(text, name(MetadataTag::Description), &record.description)
+           && readText(text, name(MetadataTag::Flags), &record.flags)
+           && readText(text, name(MetadataTag::DisplayName), &record.displayName)
+           && readText(text, name(MetadataTag::DisplayDescription), &record.displayDescription);
 }
 
 bool SetMetadataTag(QString &text, const QString &value, MetadataTag tag)
 {
-    const TagNames &tagNames = names(tag);
-    const ValueSpan span = findValue(text, tagNames.opening);
+    const ValueSpan span = findValue(text, name(tag));
+    if (span.slash >= 0) {
+        // "<FLAGS/>" is the element: a second one beside it would be ignored.
+        text.replace(span.slash, 2, QLatin1Char('>') + escapeValue(value) + closingTag(tag));
+        return true;
+    }
     if (span.begin >= 0) {
         // An unclosed old value leaves the text as it was: the caller gives up
         // on it, and a half-edited text must never reach the archive.
@@ -206,9 +226,6 @@ bool SetMetadataTag(QString &text, const QString &value, MetadataTag tag)
     qsizetype at = text.indexOf(u"</IMAGE>");
     if (at < 0)
         at = 0;
-    QString element = QString::fromUtf16(tagNames.opening);
-    element += escapeValue(value);
-    element += QStringView(tagNames.closing);
-    text.insert(at, element);
+    text.insert(at, openingTag(tag) + escapeValue(value) + closingTag(tag));
     return true;
 }

@@ -1,5 +1,6 @@
 #include "capture_settings/cwim_image_info.h"
 
+#include "capture_settings/edited_text.h"
 #include "operations/background_task.h"
 #include "resources/app_icon.h"
 #include "resources/resource_ids.h"
@@ -14,6 +15,9 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextDocument>
+
+#include <limits>
 
 CWIM_Image_Info::CWIM_Image_Info(QWidget *parent)
     : QDialog(parent)
@@ -34,6 +38,10 @@ CWIM_Image_Info::CWIM_Image_Info(QWidget *parent)
     m_btnBrowse = qobject_cast<QPushButton *>(controls.value(res::IDC_BROWSE_PATH));
     m_btnOk = qobject_cast<QPushButton *>(controls.value(res::kIdOk));
     m_btnCancel = qobject_cast<QPushButton *>(controls.value(res::kIdCancel));
+    // Texts longer than a line edit's default limit of 32,767 characters
+    // would be cut when shown.
+    for (QLineEdit *box : {m_edDisplayName, m_edImageName, m_edSystemFlag})
+        box->setMaxLength(std::numeric_limits<int>::max());
 
     // The caller may leave this unset; the running system is never a source.
     m_systemDrive = platform::systemDriveRoot();
@@ -44,14 +52,33 @@ CWIM_Image_Info::CWIM_Image_Info(QWidget *parent)
     connect(m_edCapturePath, &QLineEdit::textChanged, this, &CWIM_Image_Info::onCapturePathEdited);
 }
 
+namespace {
+
+// A box is read back only when the user changed it since our last refresh:
+// the boxes cannot give back every text unchanged (a multi-line box turns
+// CR LF into LF), and a text nobody touched must reach the archive as it was.
+void readIfChanged(const QLineEdit *box, QString &member)
+{
+    if (box->isModified())
+        member = box->text();
+}
+
+void readIfChanged(const QPlainTextEdit *box, QString &member)
+{
+    if (box->document()->isModified())
+        member = textFromEditor(box->document()->toRawText(), member);
+}
+
+}  // namespace
+
 void CWIM_Image_Info::UpdateData(bool save)
 {
     if (save) {
-        m_displayName = m_edDisplayName->text();
-        m_displayDescription = m_edDisplayDescription->toPlainText();
-        m_imageName = m_edImageName->text();
-        m_imageDescription = m_edImageDescription->toPlainText();
-        m_systemFlag = m_edSystemFlag->text();
+        readIfChanged(m_edDisplayName, m_displayName);
+        readIfChanged(m_edDisplayDescription, m_displayDescription);
+        readIfChanged(m_edImageName, m_imageName);
+        readIfChanged(m_edImageDescription, m_imageDescription);
+        readIfChanged(m_edSystemFlag, m_systemFlag);
         m_capturePath = m_edCapturePath->text();
         return;
     }

@@ -42,6 +42,8 @@ public:
 
     // Data exchange: save = true reads the controls into the members, false
     // refreshes the controls from the members (1002, 1013, 1003, 1014, 1015, 1001).
+    // Reading takes only the text boxes the user changed since the last
+    // refresh; the others keep their member exactly as it was.
     void UpdateData(bool save);
 
     // Handlers, public so that tests can drive them.

@@ -134,8 +134,12 @@ void CWithOutPath::addEntry(const QString &entry)
     // would come back as two wrong entries.
     if (entry.isEmpty() || entry.contains(QLatin1Char('\n')) || entry.contains(QLatin1Char('\r')))
         return;
+    if (!m_entries.append(entry)) {
+        uiThread::messageBox(this, QStringLiteral("排除名单已满，最多 %1 项！").arg(ExclusionList::kMaxEntries),
+                             QStringLiteral("错误提示"));
+        return;
+    }
     appendRow(entry);
-    m_entries.append(entry);
 }
 
 void CWithOutPath::appendRow(const QString &text)

@@ -6,6 +6,7 @@
 #include "capture_settings/exclusion_list.h"
 #include "support/platform.h"
 #include "support/prompts.h"
+#include "support/ui_thread.h"
 
 void CTarnboxDlg::LoadExclusionList()
 {
@@ -14,7 +15,10 @@ void CTarnboxDlg::LoadExclusionList()
 
 void CTarnboxDlg::SaveExclusionList()
 {
-    ::SaveExclusionList(exclusionList(), platform::exclusionListDirectory(m_strAppDir));
+    QString cause;
+    if (!::SaveExclusionList(exclusionList(), platform::exclusionListDirectory(m_strAppDir), &cause))
+        uiThread::messageBox(this, QStringLiteral("排除名单保存失败，修改只在本次运行中有效！\n") + cause,
+                             QStringLiteral("错误提示"));
 }
 
 void CTarnboxDlg::SetExclusions()

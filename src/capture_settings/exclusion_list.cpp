@@ -13,6 +13,8 @@ constexpr qint64 kMaxListBytes = 16 * 1024 * 1024;
 
 constexpr char16_t kLf = 0x000A;
 constexpr char16_t kCr = 0x000D;
+constexpr char16_t kBom = 0xFEFF;
+constexpr char16_t kSwappedBom = 0xFFFE;
 
 QString listFile(const QString &dir, const char *name)
 {
@@ -36,16 +38,21 @@ void appendLine(ExclusionList &list, QString line)
 
 }  // namespace
 
-void ExclusionList::append(const QString &entry)
+bool ExclusionList::append(const QString &entry)
 {
-    if (!entry.isEmpty())
-        m_entries.append(entry);
+    if (entry.isEmpty() || count() >= kMaxEntries)
+        return false;
+    m_entries.append(entry);
+    m_edited = true;
+    return true;
 }
 
 void ExclusionList::removeAt(int i)
 {
-    if (i >= 0 && i < m_entries.size())
-        m_entries.removeAt(i);
+    if (i < 0 || i >= m_entries.size())
+        return;
+    m_entries.removeAt(i);
+    m_edited = true;
 }
 
 const QStringList &ExclusionList::defaults()
@@ -73,9 +80,20 @@ void parseExclusionList(ExclusionList &list, const QByteArray &bytes, bool compl
 {
     const qsizetype units = bytes.size() / 2;  // an odd last byte is not a code unit
     const uchar *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const auto unitAt = [data](qsizetype i, bool bigEndian) -> char16_t {
+        return bigEndian ? qFromBigEndian<quint16>(data + 2 * i) : qFromLittleEndian<quint16>(data + 2 * i);
+    };
+    qsizetype i = 0;
+    bool bigEndian = false;
+    if (units > 0 && unitAt(0, false) == kBom) {
+        i = 1;
+    } else if (units > 0 && unitAt(0, false) == kSwappedBom) {
+        i = 1;
+        bigEndian = true;
+    }
     QString line;
-    for (qsizetype i = 0; i < units; ++i) {
-        const char16_t unit = qFromLittleEndian<quint16>(data + 2 * i);
+    for (; i < units && list.count() < ExclusionList::kMaxEntries; ++i) {
+        const char16_t unit = unitAt(i, bigEndian);
         if (unit == kLf) {
             appendLine(list, line);
             line.clear();
@@ -83,13 +101,14 @@ void parseExclusionList(ExclusionList &list, const QByteArray &bytes, bool compl
             line.append(QChar(unit));
         }
     }
-    if (complete)
+    if (complete && i == units)
         appendLine(list, line);
 }
 
-void LoadExclusionList(ExclusionList &list, const QString &dir)
+namespace {
+
+void fillFromFile(ExclusionList &list, const QString &dir)
 {
-    list.clear();
     const QString path = listFile(dir, "set2.data");
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -111,6 +130,15 @@ void LoadExclusionList(ExclusionList &list, const QString &dir)
     parseExclusionList(list, bytes, complete);
 }
 
+}  // namespace
+
+void LoadExclusionList(ExclusionList &list, const QString &dir)
+{
+    list.clear();
+    fillFromFile(list, dir);
+    list.setEdited(false);
+}
+
 QByteArray serializeExclusionList(const ExclusionList &list)
 {
     QByteArray out;
@@ -129,19 +157,21 @@ QByteArray serializeExclusionList(const ExclusionList &list)
     return out;
 }
 
-bool SaveExclusionList(const ExclusionList &list, const QString &dir)
+bool SaveExclusionList(const ExclusionList &list, const QString &dir, QString *error)
 {
-    if (list.count() == 0)
+    // An empty list nobody emptied (a file that could not be read) must not
+    // overwrite that file.
+    if (list.count() == 0 && !list.isEdited())
         return true;
     // A new file that replaces the old one only when complete: a failed write
     // keeps the list saved before.
-    QSaveFile file(listFile(dir, "set2.data"));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    const QString path = listFile(dir, "set2.data");
+    QSaveFile file(path);
     const QByteArray bytes = serializeExclusionList(list);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    if (error)
+        *error = path + QStringLiteral(": ") + file.errorString();
+    file.cancelWriting();
+    return false;
 }

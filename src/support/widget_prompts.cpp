@@ -1,5 +1,7 @@
 #include "support/widget_prompts.h"
 
+#include "support/file_filter.h"
+
 #include <QDialog>
 #include <QFileDialog>
 #include <QLabel>
@@ -20,7 +22,7 @@ QString runFileDialog(QObject *owner, const FileChooser &chooser, QFileDialog::A
     QFileDialog dialog(ownerWidget(owner));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilter(WidgetPrompts::qtFilter(chooser.filter));
+    dialog.setNameFilter(qtNameFilters(chooser.filter));
     if (!chooser.defaultExtension.isEmpty() && chooser.defaultExtension != QLatin1String("*"))
         dialog.setDefaultSuffix(chooser.defaultExtension);
     if (!chooser.initialName.isEmpty())
@@ -88,19 +90,4 @@ QString WidgetPrompts::saveFile(QObject *owner, const FileChooser &chooser)
 int WidgetPrompts::execDialog(QDialog &dialog)
 {
     return dialog.exec();
-}
-
-QString WidgetPrompts::qtFilter(const QString &barFilter)
-{
-    // Label|pattern|Label|pattern|| -> "Label (pattern);;Label (pattern)"
-    const QStringList parts = barFilter.split(QLatin1Char('|'));
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty())
-            break;
-        QString pattern = parts[i + 1];
-        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
-        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
-    }
-    return filters.join(QStringLiteral(";;"));
 }

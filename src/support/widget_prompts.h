@@ -13,7 +13,4 @@ public:
     QString openFile(QObject *owner, const FileChooser &chooser) override;
     QString saveFile(QObject *owner, const FileChooser &chooser) override;
     int execDialog(QDialog &dialog) override;
-
-    // "Wim镜像(*.wim)|*.wim||" as a QFileDialog name filter.
-    static QString qtFilter(const QString &barFilter);
 };

@@ -259,8 +259,9 @@ void TestArchiveWindow::compressionLabels_data()
     QTest::newRow("none") << WIM_COMPRESS_NONE << QStringLiteral("无压缩");
     QTest::newRow("XPRESS") << WIM_COMPRESS_XPRESS << QStringLiteral("快速压缩");
     QTest::newRow("LZX") << WIM_COMPRESS_LZX << QStringLiteral("最大压缩");
-    // Another type leaves the label of the archive shown before (b.wim, XPRESS).
-    QTest::newRow("LZMS") << WIM_COMPRESS_LZMS << QStringLiteral("快速压缩");
+    // Not the label of the archive shown before (b.wim, XPRESS).
+    QTest::newRow("LZMS") << WIM_COMPRESS_LZMS << QStringLiteral("LZMS压缩");
+    QTest::newRow("unknown") << uint32_t(9) << QStringLiteral("未知压缩(9)");
 }
 
 void TestArchiveWindow::compressionLabels()

@@ -90,15 +90,16 @@ void TestImageTable::compressionLabel_data()
     QTest::newRow("none") << 0 << QStringLiteral("无压缩");
     QTest::newRow("XPRESS") << 1 << QStringLiteral("快速压缩");
     QTest::newRow("LZX") << 2 << QStringLiteral("最大压缩");
-    QTest::newRow("LZMS keeps the label") << 3 << QStringLiteral("previous");
-    QTest::newRow("negative keeps the label") << -1 << QStringLiteral("previous");
+    QTest::newRow("LZMS, solid ESD") << 3 << QStringLiteral("LZMS压缩");
+    QTest::newRow("unknown type by its number") << 4 << QStringLiteral("未知压缩(4)");
+    QTest::newRow("negative type by its number") << -1 << QStringLiteral("未知压缩(-1)");
 }
 
 void TestImageTable::compressionLabel()
 {
     QFETCH(int, compression);
     QFETCH(QString, label);
-    QCOMPARE(CompressionLabel(compression, QStringLiteral("previous")), label);
+    QCOMPARE(CompressionLabel(compression), label);
 }
 
 void TestImageTable::startsWithFourSlots()

@@ -168,6 +168,13 @@ void TestMetadataXml::texts_data()
     QTest::newRow("first occurrence wins") << "<NAME>a</NAME><NAME>b</NAME>" << strs({"", "", "a", "", ""});
     QTest::newRow("nested WINDOWS element")
         << "<WINDOWS><EDITIONID>Core</EDITIONID></WINDOWS><FLAGS>Core</FLAGS>" << strs({"", "", "", "", "Core"});
+    // Empty elements as other tools write them, and tags spelled with space or attributes.
+    QTest::newRow("empty tag first wins") << "<NAME/><NAME>late</NAME><FLAGS />" << strs({"", "", "", "", ""});
+    QTest::newRow("empty DISPLAYNAME is not NAME")
+        << "<DISPLAYNAME/><NAME>n</NAME>" << strs({"", "", "n", "", ""});
+    QTest::newRow("longer name is another element") << "<NAMES>x</NAMES><NAME>n</NAME>" << strs({"", "", "n", "", ""});
+    QTest::newRow("space and attribute in the tag")
+        << "<NAME >a</NAME><FLAGS lang=\"x\">f</FLAGS>" << strs({"", "", "a", "", "f"});
 }
 
 void TestMetadataXml::texts()
@@ -311,6 +318,16 @@ void TestMetadataXml::setTag_data()
                                             << "<IMAGE><FLAGS>&lt;x&gt;</FLAGS></IMAGE>";
     QTest::newRow("typed entity escaped") << "<IMAGE><NAME>q</NAME></IMAGE>" << 0 << "&amp;"
                                           << "<IMAGE><NAME>&amp;amp;</NAME></IMAGE>";
+    QTest::newRow("empty tag becomes the element") << "<IMAGE><FLAGS/></IMAGE>" << 4 << "Core"
+                                                   << "<IMAGE><FLAGS>Core</FLAGS></IMAGE>";
+    QTest::newRow("empty tag set empty") << "<IMAGE><FLAGS/><NAME>n</NAME></IMAGE>" << 4 << ""
+                                         << "<IMAGE><FLAGS></FLAGS><NAME>n</NAME></IMAGE>";
+    QTest::newRow("empty tag before a full one") << "<IMAGE><NAME /><NAME>b</NAME></IMAGE>" << 0 << "A&B"
+                                                 << "<IMAGE><NAME >A&amp;B</NAME><NAME>b</NAME></IMAGE>";
+    QTest::newRow("empty DISPLAYNAME left alone") << "<IMAGE><DISPLAYNAME/></IMAGE>" << 0 << "n"
+                                                  << "<IMAGE><DISPLAYNAME/><NAME>n</NAME></IMAGE>";
+    QTest::newRow("attributes kept") << "<IMAGE><FLAGS a=\"1\"/><NAME a=\"2\">x</NAME></IMAGE>" << 4 << "C"
+                                     << "<IMAGE><FLAGS a=\"1\">C</FLAGS><NAME a=\"2\">x</NAME></IMAGE>";
     QTest::newRow("quotes need no escape") << "<IMAGE><NAME>q</NAME></IMAGE>" << 0 << "\"'"
                                            << "<IMAGE><NAME>\"'</NAME></IMAGE>";
 }
@@ -397,7 +414,8 @@ void TestMetadataXml::roundTrip()
     const QStringList starts{image(QStringLiteral("<TOTALBYTES>1</TOTALBYTES>")),
                              image(QStringLiteral("<NAME>old</NAME><DESCRIPTION>old</DESCRIPTION>"
                                                   "<FLAGS>old</FLAGS><DISPLAYNAME>old</DISPLAYNAME>"
-                                                  "<DISPLAYDESCRIPTION>old</DISPLAYDESCRIPTION>"))};
+                                                  "<DISPLAYDESCRIPTION>old</DISPLAYDESCRIPTION>")),
+                             image(QStringLiteral("<NAME/><DESCRIPTION /><FLAGS/><DISPLAYNAME/><DISPLAYDESCRIPTION/>"))};
     for (const QString &start : starts) {
         QString text = start;
         for (int index : {1, 0, 4, 3, 2})
@@ -411,6 +429,7 @@ void TestMetadataXml::roundTrip()
         // Well-formed, and an XML parser reads the same texts.
         QCOMPARE(parsedValue(text, QStringLiteral("NAME")), value);
         QCOMPARE(parsedValue(text, QStringLiteral("DISPLAYDESCRIPTION")), value);
+        QCOMPARE(parsedValue(text, QStringLiteral("FLAGS")), value);
         // Setting it again changes nothing.
         const QString once = text;
         for (int index : {1, 0, 4, 3, 2})

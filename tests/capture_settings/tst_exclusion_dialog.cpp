@@ -96,7 +96,9 @@ private slots:
     void nameWithLineBreakIsNotAdded();
     void enterClosesWithOk();
     void escKeepsAndSavesChanges();
-    void emptiedListWritesNothing();
+    void emptiedListSavedEmpty();
+    void failedSaveShowsMessage();
+    void fullListRefusesEntry();
 
 private:
     std::unique_ptr<RecordingPrompts> m_prompts;
@@ -447,7 +449,7 @@ void TestExclusionDialog::escKeepsAndSavesChanges()
              utf16le(QStringLiteral("\\first\r\n") + added));
 }
 
-void TestExclusionDialog::emptiedListWritesNothing()
+void TestExclusionDialog::emptiedListSavedEmpty()
 {
     QTemporaryDir appDir;
     const QString file = appDir.filePath(QStringLiteral("set2.data"));
@@ -459,7 +461,8 @@ void TestExclusionDialog::emptiedListWritesNothing()
     }
     CTarnboxDlg window;
     window.m_strAppDir = appDir.path() + QLatin1Char('/');
-    setEntries({QStringLiteral("\\only")});
+    window.LoadExclusionList();
+    QCOMPARE(exclusionList().entries(), QStringList{QStringLiteral("\\saved-before")});
     m_prompts->onDialog([&](QDialog &d) {
         auto *dialog = qobject_cast<CWithOutPath *>(&d);
         if (!dialog)
@@ -471,7 +474,47 @@ void TestExclusionDialog::emptiedListWritesNothing()
     });
     window.SetExclusions();
     QCOMPARE(exclusionList().count(), 0);
-    QCOMPARE(readFile(file), before);
+    // Written empty, so the removed entry does not come back at the next start.
+    QCOMPARE(readFile(file), QByteArray());
+    QVERIFY(m_prompts->messages().isEmpty());
+    setEntries({QStringLiteral("\\stale")});
+    window.LoadExclusionList();
+    QCOMPARE(exclusionList().count(), 0);
+}
+
+void TestExclusionDialog::failedSaveShowsMessage()
+{
+    QTemporaryDir appDir;
+    // A folder where the file should be: the new file cannot replace it.
+    QVERIFY(QDir().mkpath(appDir.filePath(QStringLiteral("set2.data/inside"))));
+    CTarnboxDlg window;
+    window.m_strAppDir = appDir.path() + QLatin1Char('/');
+    setEntries({QStringLiteral("\\kept")});
+    window.SetExclusions();
+
+    const QStringList texts = m_prompts->messageTexts();
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts[0].startsWith(QStringLiteral("排除名单保存失败，修改只在本次运行中有效！\n")), qPrintable(texts[0]));
+    QVERIFY2(texts[0].contains(appDir.filePath(QStringLiteral("set2.data"))), qPrintable(texts[0]));
+    QCOMPARE(m_prompts->messages()[0].caption, QStringLiteral("错误提示"));
+    QVERIFY(QFileInfo(appDir.filePath(QStringLiteral("set2.data/inside"))).isDir());
+    QCOMPARE(exclusionList().entries(), QStringList{QStringLiteral("\\kept")});
+}
+
+void TestExclusionDialog::fullListRefusesEntry()
+{
+    QStringList full;
+    for (int i = 0; i < ExclusionList::kMaxEntries; ++i)
+        full << QStringLiteral("\\e%1").arg(i);
+    setEntries(full);
+    QCOMPARE(exclusionList().count(), ExclusionList::kMaxEntries);
+    CWithOutPath dialog;
+    dialog.show();
+    m_prompts->answerFolder(m_tmp.path());
+    dialog.OnAddFolder();
+    QCOMPARE(m_prompts->messageTexts(), QStringList{QStringLiteral("排除名单已满，最多 4096 项！")});
+    QCOMPARE(exclusionList().entries(), full);
+    QCOMPARE(dialog.m_List->rowCount(), ExclusionList::kMaxEntries);
 }
 
 QTEST_MAIN(TestExclusionDialog)

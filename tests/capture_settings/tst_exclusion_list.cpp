@@ -74,6 +74,8 @@ private slots:
     void oldFileDeletedWhenNewOneExists();
     void oldFileKeptWithoutNewOne();
     void emptyListWritesNothing();
+    void saveAfterEdits_data();
+    void saveAfterEdits();
     void saveReplacesLongerFile();
     void loadReplacesWhatTheListHeld();
     void saveIntoMissingFolderFails();
@@ -141,8 +143,20 @@ void TestExclusionList::load_data()
                QString(QChar(u'\\')) + QChar(0xD800) + QChar(u'x'), QString(QChar(u'\\')) + QChar(0xDC00)};
     QTest::newRow("NUL ends the entry") << units({u'\\', u'a', 0, u'b', u'\r', u'\n', 0, u'c', u'\n', u'\\', u'd'})
                                         << QStringList{QStringLiteral("\\a"), QStringLiteral("\\d")};
-    QTest::newRow("byte-order mark is part of the text")
-        << units({0xFEFF}) + utf16le(a) << QStringList{QString(QChar(0xFEFF)) + a};
+    // As text editors write the file.
+    QTest::newRow("byte-order mark skipped") << units({0xFEFF}) + utf16le(a + QStringLiteral("\r\n") + b)
+                                             << QStringList{a, b};
+    QTest::newRow("only a byte-order mark") << units({0xFEFF}) << QStringList{};
+    QTest::newRow("big-endian after its mark")
+        << QByteArray("\xFE\xFF\x00\x5C\x00\x61\x00\x0D\x00\x0A\x4E\x2D", 12)
+        << QStringList{QStringLiteral("\\a"), QStringLiteral("中")};
+    QTest::newRow("mark inside the text stays") << utf16le(a + QStringLiteral("\n")) + units({0xFEFF}) + utf16le(b)
+                                                << QStringList{a, QString(QChar(0xFEFF)) + b};
+    QStringList many;
+    for (int i = 0; i <= ExclusionList::kMaxEntries; ++i)
+        many << QStringLiteral("\\%1").arg(i);
+    QTest::newRow("capped by entries") << utf16le(many.join(QStringLiteral("\r\n")))
+                                       << many.mid(0, ExclusionList::kMaxEntries);
 }
 
 void TestExclusionList::load()
@@ -205,6 +219,49 @@ void TestExclusionList::emptyListWritesNothing()
     QCOMPARE(readFile(file), before);
 }
 
+void TestExclusionList::saveAfterEdits_data()
+{
+    QTest::addColumn<QByteArray>("before");    // set2.data at the start; null: none
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QByteArray>("after");     // null: no file
+    const QByteArray none;
+    QTest::newRow("emptied on purpose") << utf16le(QStringLiteral("\\a\r\n\\b")) << "remove all" << QByteArray("");
+    QTest::newRow("defaults emptied") << none << "remove all" << QByteArray("");
+    QTest::newRow("added and removed") << QByteArray("") << "add, remove" << QByteArray("");
+    QTest::newRow("empty, untouched: no write") << utf16le(QStringLiteral("\r\n")) << "" << utf16le(QStringLiteral("\r\n"));
+    QTest::newRow("first start, untouched") << none << "" << serializeExclusionList(
+        [] { ExclusionList l; for (const QString &e : ExclusionList::defaults()) l.append(e); return l; }());
+    QTest::newRow("saved without the mark") << units({0xFEFF}) + utf16le(QStringLiteral("\\a")) << ""
+                                            << utf16le(QStringLiteral("\\a"));
+}
+
+void TestExclusionList::saveAfterEdits()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, edit);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("set2.data"));
+    if (!before.isNull())
+        QVERIFY(writeFile(file, before));
+    ExclusionList l;
+    LoadExclusionList(l, dir.path());
+    QVERIFY(!l.isEdited());
+    if (edit.startsWith(QLatin1String("add")))
+        QVERIFY(l.append(QStringLiteral("\\x")));
+    if (edit.contains(QLatin1String("remove")))
+        while (l.count() > 0)
+            l.removeAt(0);
+    QString error;
+    QVERIFY(SaveExclusionList(l, dir.path(), &error));
+    QVERIFY(error.isEmpty());
+    QCOMPARE(QFile::exists(file), !after.isNull());
+    if (!after.isNull())
+        QCOMPARE(readFile(file), after);
+    // What was saved is what the next start sees.
+    QCOMPARE(loaded(dir.path()), l.entries());
+}
+
 void TestExclusionList::saveReplacesLongerFile()
 {
     QTemporaryDir dir;
@@ -229,7 +286,9 @@ void TestExclusionList::saveIntoMissingFolderFails()
 {
     QTemporaryDir dir;
     const QString missing = dir.filePath(QStringLiteral("no/such/folder"));
-    QVERIFY(!SaveExclusionList(listOf({QStringLiteral("\\a")}), missing));
+    QString error;
+    QVERIFY(!SaveExclusionList(listOf({QStringLiteral("\\a")}), missing, &error));
+    QVERIFY2(error.startsWith(missing + QStringLiteral("/set2.data: ")), qPrintable(error));
     QVERIFY(!QFile::exists(missing));
 }
 
@@ -257,25 +316,26 @@ void TestExclusionList::hugeFileLoadsWhatFitsTheCap()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("set2.data"));
-    // 17 MiB of 62-byte lines: more than is read, and the cap falls inside a line.
-    const QByteArray line = utf16le(QStringLiteral("\\folder-entry-of-some-length\\") + QStringLiteral("\r\n"));
-    QCOMPARE(line.size(), 62);
+    // 17 MiB of 10,004-byte lines: more than is read, fewer lines than the
+    // entry cap, and the byte cap falls inside a line.
+    const QString entry = QStringLiteral("\\") + QString(4999, QLatin1Char('x'));
+    const QByteArray line = utf16le(entry + QStringLiteral("\r\n"));
+    QCOMPARE(line.size(), 10004);
     const qint64 cap = 16 * 1024 * 1024;
     const int lines = int((17 * 1024 * 1024) / line.size());
     {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        const QByteArray block = line.repeated(1024);
-        for (int i = 0; i < lines / 1024; ++i)
-            QCOMPARE(f.write(block), block.size());
+        for (int i = 0; i < lines; ++i)
+            QCOMPARE(f.write(line), line.size());
     }
     ExclusionList l;
-    LoadExclusionList(l, path.left(path.lastIndexOf(QLatin1Char('/'))));
+    LoadExclusionList(l, dir.path());
     // Every whole line inside the cap, none of the cut one.
     QCOMPARE(l.count(), int(cap / line.size()));
-    for (int i = 0; i < l.count(); i += 4099)
-        QCOMPARE(l.at(i), QStringLiteral("\\folder-entry-of-some-length\\"));
-    QCOMPARE(l.at(l.count() - 1), QStringLiteral("\\folder-entry-of-some-length\\"));
+    QVERIFY(l.count() < ExclusionList::kMaxEntries);
+    QCOMPARE(l.at(0), entry);
+    QCOMPARE(l.at(l.count() - 1), entry);
 }
 
 QTEST_GUILESS_MAIN(TestExclusionList)

@@ -1,14 +1,20 @@
 // The image information dialog: capture and edit mode, OK and Cancel, the
 // system-drive checks, and the edition detection that runs in the background
 // while the dialog stays usable.
+#include "app/ctarnbox_dlg.h"
 #include "capture_settings/cwim_image_info.h"
+#include "capture_settings/edited_text.h"
 #include "hive_builder.h"
 #include "operations/background_task.h"
 #include "recording_prompts.h"
 #include "support/ui_thread.h"
+#include "test_archives.h"
+#include "window_view.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMutex>
@@ -134,6 +140,11 @@ private slots:
     void okDuringDetectionKeepsShownTexts();
     void textTypedDuringDetectionSurvives();
     void dialogGoneBeforeDetectionEnds();
+    void untouchedTextsKept_data();
+    void untouchedTextsKept();
+    void editedTextLineEnds_data();
+    void editedTextLineEnds();
+    void editOnRealArchiveKeepsUntouchedTexts();
 
 private:
     std::unique_ptr<RecordingPrompts> m_prompts;
@@ -624,6 +635,161 @@ void TestImageInfoDialog::dialogGoneBeforeDetectionEnds()
     // would report any access).
     QVERIFY(backgroundTasks::waitForAll(kWaitMs));
     QVERIFY(m_probe->returned);
+}
+
+void TestImageInfoDialog::untouchedTextsKept_data()
+{
+    QTest::addColumn<QString>("box");        // the box typed into ("" for none)
+    QTest::addColumn<QStringList>("given");  // members before, in data-exchange order
+    QTest::addColumn<QStringList>("after");  // members after OK
+    // What the boxes cannot give back as they were given.
+    const QString longName = QString(40000, QLatin1Char('n')) + QChar(QChar::Nbsp);
+    const QStringList given{longName, QStringLiteral("a\r\nb\rc\u2028d\u00a0e"), QStringLiteral("名\u00a0称"),
+                            QStringLiteral("x\r\ny\r\n"), QStringLiteral("Pro\u00a0")};
+    QTest::newRow("nothing typed") << QString() << given << given;
+    QStringList after = given;
+    after[0] += QLatin1Char('!');
+    QTest::newRow("long display name typed") << QStringLiteral("IDC_DISPLAY_NAME") << given << after;
+    after = given;
+    after[1] = QStringLiteral("a\nb\nc\u2028d\u00a0e!");  // mixed line ends become LF
+    QTest::newRow("display description typed") << QStringLiteral("IDC_DISPLAY_DESCRIPTION") << given << after;
+    after = given;
+    after[3] = QStringLiteral("x\r\ny\r\n!");  // CR LF throughout stays CR LF
+    QTest::newRow("image description typed") << QStringLiteral("IDC_IMAGE_DESCRIPTION") << given << after;
+}
+
+void TestImageInfoDialog::untouchedTextsKept()
+{
+    QFETCH(QString, box);
+    QFETCH(QStringList, given);
+    QFETCH(QStringList, after);
+    CWIM_Image_Info dialog;
+    dialog.m_editMode = true;
+    dialog.m_displayName = given[0];
+    dialog.m_displayDescription = given[1];
+    dialog.m_imageName = given[2];
+    dialog.m_imageDescription = given[3];
+    dialog.m_systemFlag = given[4];
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // Shown whole: a line edit cuts at 32,767 characters by default.
+    QCOMPARE(lineEdit(&dialog, "IDC_DISPLAY_NAME")->text().size(), given[0].size());
+    if (!box.isEmpty()) {
+        QWidget *w = control(&dialog, box.toLatin1().constData());
+        QVERIFY(w);
+        w->setFocus();
+        QTest::keyClick(w, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(w, Qt::Key_End);
+        QTest::keyClicks(w, QStringLiteral("!"));
+    }
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("IDOK")), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(memberTexts(dialog), after);
+}
+
+void TestImageInfoDialog::editedTextLineEnds_data()
+{
+    QTest::addColumn<QString>("raw");     // a document's raw text: paragraphs end in U+2029
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("text");
+    const QString p(QChar(QChar::ParagraphSeparator));
+    QTest::newRow("CR LF before") << QStringLiteral("a") + p + QStringLiteral("b") << QStringLiteral("x\r\ny")
+                                  << QStringLiteral("a\r\nb");
+    QTest::newRow("LF before") << QStringLiteral("a") + p + QStringLiteral("b") << QStringLiteral("x\ny")
+                               << QStringLiteral("a\nb");
+    QTest::newRow("no line end before") << QStringLiteral("a") + p << QStringLiteral("x") << QStringLiteral("a\n");
+    QTest::newRow("lone CR before") << p << QStringLiteral("x\r\ny\rz") << QStringLiteral("\n");
+    QTest::newRow("no-break space and line separator kept")
+        << QStringLiteral("a\u00a0b\u2028c") << QString() << QStringLiteral("a\u00a0b\u2028c");
+}
+
+void TestImageInfoDialog::editedTextLineEnds()
+{
+    QFETCH(QString, raw);
+    QFETCH(QString, before);
+    QFETCH(QString, text);
+    QCOMPARE(textFromEditor(raw, before), text);
+}
+
+namespace {
+
+// The value that `wimlib-imagex info` prints for `label`, up to the line of
+// `nextLabel`; every character as wimlib holds it.
+QString infoValue(const QString &raw, const QString &label, const QString &nextLabel)
+{
+    const qsizetype at = raw.indexOf(QLatin1Char('\n') + label + QLatin1Char(':'));
+    const qsizetype next = raw.indexOf(QLatin1Char('\n') + nextLabel + QLatin1Char(':'), at + 1);
+    if (at < 0 || next < 0)
+        return QStringLiteral("<missing>");
+    qsizetype begin = at + label.size() + 2;
+    while (begin < next && raw.at(begin) == QLatin1Char(' '))
+        ++begin;
+    return raw.mid(begin, next - begin);
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return f.open(QIODevice::ReadOnly) && hash.addData(&f) ? hash.result() : QByteArray();
+}
+
+}  // namespace
+
+void TestImageInfoDialog::editOnRealArchiveKeepsUntouchedTexts()
+{
+    if (!testarchives::haveTool(QStringLiteral("wimlib-imagex")))
+        QSKIP("wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make the archive");
+    QTemporaryDir dir;
+    const QString wim = dir.filePath(QStringLiteral("texts.wim"));
+    testarchives::writeTree(dir.filePath(QStringLiteral("tree")), {{QStringLiteral("f.txt"), "text"}});
+    const QString description = QStringLiteral("Line one\r\nline\u00a0two\rthree");
+    const QString displayDescription = QStringLiteral("显示\r\n说明\u00a0x\u2028y");
+    const auto made = testarchives::runTool(
+        QStringLiteral("wimlib-imagex"),
+        {QStringLiteral("capture"), dir.filePath(QStringLiteral("tree")), wim, QStringLiteral("Name"), description,
+         QStringLiteral("--image-property"), QStringLiteral("DISPLAYNAME=old"), QStringLiteral("--image-property"),
+         QStringLiteral("DISPLAYDESCRIPTION=") + displayDescription});
+    QVERIFY2(made.exitCode == 0, qPrintable(made.output));
+
+    CTarnboxDlg window;
+    m_prompts->answerOpenFile(wim);
+    window.OpenArchive();
+    QVERIFY2(m_prompts->messages().isEmpty(), qPrintable(m_prompts->messageTexts().join(QLatin1Char('\n'))));
+    window.SelectAndFocusRow(0);
+
+    // OK with nothing typed leaves the archive as it was, byte for byte.
+    const QByteArray before = fileHash(wim);
+    m_prompts->onDialog([](QDialog &d) {
+        d.show();
+        QTest::mouseClick(d.findChild<QPushButton *>(QStringLiteral("IDOK")), Qt::LeftButton);
+        return d.result();
+    });
+    window.EditImage();
+    QVERIFY(m_prompts->messages().isEmpty());
+    QCOMPARE(fileHash(wim), before);
+
+    // Only the display name typed: the descriptions stay as they were.
+    m_prompts->onDialog([](QDialog &d) {
+        d.show();
+        QLineEdit *name = lineEdit(&d, "IDC_DISPLAY_NAME");
+        name->setFocus();
+        name->selectAll();
+        // One key event carrying the whole text, as an input method sends it.
+        QTest::sendKeyEvent(QTest::Click, name, Qt::Key_unknown, QStringLiteral("新名称"), Qt::NoModifier);
+        QTest::mouseClick(d.findChild<QPushButton *>(QStringLiteral("IDOK")), Qt::LeftButton);
+        return d.result();
+    });
+    window.EditImage();
+    QVERIFY2(m_prompts->messages().isEmpty(), qPrintable(m_prompts->messageTexts().join(QLatin1Char('\n'))));
+    windowview::closeArchive(window);
+
+    const QString raw = testarchives::wimInfo(wim).raw;
+    QCOMPARE(infoValue(raw, QStringLiteral("Display Name"), QStringLiteral("Display Description")),
+             QStringLiteral("新名称"));
+    QCOMPARE(infoValue(raw, QStringLiteral("Description"), QStringLiteral("Display Name")), description);
+    QCOMPARE(infoValue(raw, QStringLiteral("Display Description"), QStringLiteral("Directory Count")),
+             displayDescription);
 }
 
 QTEST_MAIN(TestImageInfoDialog)
