@@ -1,0 +1,223 @@
+#include "imaging/wimlib_ntfs.h"
+
+#include "imaging/wimlib_archive.h"
+
+#include <QFile>
+#include <QList>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace wimlibntfs {
+
+namespace {
+
+using Kind = ImagingError::Kind;
+
+ImagingError error(Kind kind, int systemError, const QString &text)
+{
+    return {kind, systemError, text};
+}
+
+QString systemText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// The kind of a system error number, for the failures this mode meets.
+Kind kindOf(int code)
+{
+    switch (code) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return Kind::NotFound;
+    case EACCES:
+    case EPERM:
+        return Kind::AccessDenied;
+    case EBUSY:
+        return Kind::Busy;
+    case EROFS:
+        return Kind::ReadOnlyFileSystem;
+    case ENOSPC:
+        return Kind::NoSpace;
+    default:
+        return Kind::Other;
+    }
+}
+
+ImagingError openFailure(const QString &path, int code)
+{
+    QString text = QStringLiteral("cannot open %1: %2").arg(path, systemText(code));
+    if (code == EACCES || code == EPERM)
+        text += QStringLiteral(" (NTFS-3G mode reads and writes the device itself, which needs root)");
+    return error(kindOf(code), code, text);
+}
+
+// mountinfo writes space, tab, newline and backslash as \ooo.
+QString mountField(const QByteArray &field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int v = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out.append(char(v));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(field[i]);
+    }
+    return QFile::decodeName(out);
+}
+
+struct DeviceMount {
+    QString point;
+    bool readOnly = false;
+};
+
+// Every mount of the block device `device` (by device number, so that any
+// name of the device and ntfs-3g's fuseblk mounts are found alike).
+QList<DeviceMount> mountsOf(dev_t device)
+{
+    QList<DeviceMount> found;
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    if (!file.open(QIODevice::ReadOnly))
+        return found;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() < 6 || dash < 6 || dash + 2 >= fields.size())
+            continue;
+        const QList<QByteArray> number = fields[2].split(':');
+        bool same = number.size() == 2 && ::makedev(number[0].toUInt(), number[1].toUInt()) == device;
+        if (!same && fields[dash + 2].startsWith("/dev/")) {
+            struct stat source;
+            same = ::stat(fields[dash + 2].constData(), &source) == 0 && S_ISBLK(source.st_mode)
+                   && source.st_rdev == device;
+        }
+        if (same)
+            found.append({mountField(fields[4]), fields[5].split(',').contains("ro")});
+    }
+    return found;
+}
+
+// An NTFS boot sector names its file system at byte 3.
+ImagingError checkNtfs(int fd, const QString &path)
+{
+    char sector[512];
+    const ssize_t n = ::pread(fd, sector, sizeof sector, 0);
+    if (n < 0) {
+        const int code = errno;
+        return error(kindOf(code), code, QStringLiteral("cannot read %1: %2").arg(path, systemText(code)));
+    }
+    if (n < 11 || std::memcmp(sector + 3, "NTFS    ", 8) != 0)
+        return error(Kind::Other, 0, QStringLiteral("%1 holds no NTFS file system").arg(path));
+    return {};
+}
+
+// What both directions check before the device is opened.
+ImagingError checkPath(const QString &path, struct stat *st)
+{
+    if (path.isEmpty())
+        return error(Kind::NotFound, 0, QStringLiteral("no volume given"));
+    if (::stat(QFile::encodeName(path).constData(), st) != 0) {
+        const int code = errno;
+        return error(kindOf(code), code, QStringLiteral("%1: %2").arg(path, systemText(code)));
+    }
+    if (!S_ISBLK(st->st_mode) && !S_ISREG(st->st_mode))
+        return error(Kind::Other, 0, QStringLiteral("%1 is neither a block device nor a volume image").arg(path));
+    return {};
+}
+
+}  // namespace
+
+VolumeClaim::~VolumeClaim()
+{
+    reset();
+}
+
+void VolumeClaim::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+ImagingError checkCaptureSource(const QString &path)
+{
+    struct stat st;
+    if (ImagingError e = checkPath(path, &st); e.kind != Kind::None)
+        return e;
+    if (S_ISBLK(st.st_mode)) {
+        for (const DeviceMount &m : mountsOf(st.st_rdev)) {
+            if (!m.readOnly) {
+                return error(Kind::Busy, EBUSY,
+                             QStringLiteral("%1 is mounted read-write at %2: unmount it or remount it read-only first")
+                                 .arg(path, m.point));
+            }
+        }
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return openFailure(path, errno);
+    const ImagingError e = checkNtfs(fd, path);
+    ::close(fd);
+    return e;
+}
+
+ImagingError claimApplyTarget(const QString &path, VolumeClaim *claim)
+{
+    claim->reset();
+    struct stat st;
+    if (ImagingError e = checkPath(path, &st); e.kind != Kind::None)
+        return e;
+    const bool device = S_ISBLK(st.st_mode);
+    if (device) {
+        if (const QList<DeviceMount> mounts = mountsOf(st.st_rdev); !mounts.isEmpty())
+            return error(Kind::Busy, EBUSY,
+                         QStringLiteral("%1 is mounted at %2: unmount it first").arg(path, mounts.first().point));
+    }
+    // O_EXCL on a block device fails with EBUSY while anything holds it:
+    // a kernel mount, ntfs-3g, a device mapper or RAID member.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | (device ? O_EXCL : 0));
+    if (fd < 0) {
+        const int code = errno;
+        if (code == EBUSY)
+            return error(Kind::Busy, code, QStringLiteral("%1 is in use (mounted, or part of another device)").arg(path));
+        return openFailure(path, code);
+    }
+    const ImagingError e = checkNtfs(fd, path);
+    if (e.kind != Kind::None || !device)
+        ::close(fd);
+    else
+        claim->reset(fd);
+    return e;
+}
+
+ImagingError failure(const QString &what, int wimlibCode, int savedErrno)
+{
+    if (wimlibCode == WIMLIB_ERR_UNSUPPORTED) {
+        return error(Kind::Unsupported, 0,
+                     wimlibErrorText(what + QStringLiteral(": this wimlib was built without NTFS-3G support"),
+                                     wimlibCode));
+    }
+    if (wimlibCode != WIMLIB_ERR_NTFS_3G || savedErrno == 0)
+        return error(Kind::Other, 0, wimlibErrorText(what, wimlibCode));
+    QString cause = systemText(savedErrno);
+    if (savedErrno == EEXIST)
+        cause += QStringLiteral(" (NTFS-3G mode adds the image to the volume and replaces nothing on it: "
+                                "format the volume first)");
+    return error(kindOf(savedErrno), savedErrno, wimlibErrorText(QStringLiteral("%1: %2").arg(what, cause), wimlibCode));
+}
+
+}  // namespace wimlibntfs
