@@ -1,6 +1,7 @@
 #include "imaging/wimlib_backend.h"
 
 #include "imaging/wimlib_archive.h"
+#include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_ntfs.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_xml.h"
@@ -125,7 +126,10 @@ bool noSuchImage(const char *call, uint32_t index, uint32_t count)
 WimlibBackend::WimlibBackend()
 {
     static std::once_flag once;
-    std::call_once(once, [] { wimlib_global_init(0); });
+    std::call_once(once, [] {
+        wimlib_global_init(0);
+        wimlibmessages::install();
+    });
 }
 
 WimlibBackend::~WimlibBackend()
@@ -411,6 +415,7 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         wimlib_register_progress_function(w, &WimlibProgress::forward, &progress);
         const QByteArray source = QFile::encodeName(path);
         errno = 0;
+        wimlibmessages::clear();
         int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
                                     WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE
                                         | (ntfs ? WIMLIB_ADD_FLAG_NTFS : 0));
@@ -423,7 +428,7 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
             if (progress.aborted())
                 fail(callText(call, QStringLiteral("aborted; the archive is as it was")));
             else if (ntfs && scanFailed)
-                fail(wimlibntfs::failure(what, code, scanErrno));
+                fail(wimlibntfs::failure(what, code, scanErrno, wimlibmessages::lastError()));
             else
                 fail(wimlibErrorText(what, code));
             return nullptr;
@@ -466,6 +471,7 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
     const QByteArray target = QFile::encodeName(path);
     errno = 0;
+    wimlibmessages::clear();
     const int code = wimlib_extract_image(wim, int(handle->image), target.constData(), ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0);
     const int extractErrno = errno;
     wimlib_register_progress_function(wim, nullptr, nullptr);
@@ -475,7 +481,8 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
         const QString what = callText(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path));
         if (progress.aborted())
             return fail(callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
-        return ntfs ? fail(wimlibntfs::failure(what, code, extractErrno)) : fail(wimlibErrorText(what, code));
+        return ntfs ? fail(wimlibntfs::failure(what, code, extractErrno, wimlibmessages::lastError()))
+                    : fail(wimlibErrorText(what, code));
     }
     progress.finish();
     return true;

@@ -204,16 +204,25 @@ ImagingError claimApplyTarget(const QString &path, VolumeClaim *claim)
     return e;
 }
 
-ImagingError failure(const QString &what, int wimlibCode, int savedErrno)
+ImagingError failure(const QString &what, int wimlibCode, int savedErrno, const QString &printed)
 {
     if (wimlibCode == WIMLIB_ERR_UNSUPPORTED) {
         return error(Kind::Unsupported, 0,
                      wimlibErrorText(what + QStringLiteral(": this wimlib was built without NTFS-3G support"),
                                      wimlibCode));
     }
-    if (wimlibCode != WIMLIB_ERR_NTFS_3G || savedErrno == 0)
+    if (wimlibCode != WIMLIB_ERR_NTFS_3G)
         return error(Kind::Other, 0, wimlibErrorText(what, wimlibCode));
-    QString cause = systemText(savedErrno);
+    // wimlib's message ends with strerror() of the cause, and names the file.
+    QString cause = printed;
+    for (const int code : {EEXIST, ENOSPC, EACCES, EPERM, EBUSY, EROFS, ENOENT, EIO, EINVAL}) {
+        if (savedErrno == 0 && !printed.isEmpty() && printed.endsWith(systemText(code)))
+            savedErrno = code;
+    }
+    if (cause.isEmpty() && savedErrno != 0)
+        cause = systemText(savedErrno);
+    if (cause.isEmpty())
+        return error(Kind::Other, 0, wimlibErrorText(what, wimlibCode));
     if (savedErrno == EEXIST)
         cause += QStringLiteral(" (NTFS-3G mode adds the image to the volume and replaces nothing on it: "
                                 "format the volume first)");

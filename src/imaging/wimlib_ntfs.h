@@ -41,7 +41,8 @@ ImagingError checkCaptureSource(const QString &path);
 ImagingError claimApplyTarget(const QString &path, VolumeClaim *claim);
 
 // The failure of a wimlib call in NTFS-3G mode, with errno as it was right
-// after the call (libntfs-3g reports its cause there).
-ImagingError failure(const QString &what, int wimlibCode, int savedErrno);
+// after the call and the error message wimlib printed on this thread
+// (wimlibmessages): libntfs-3g's cause is in one of them.
+ImagingError failure(const QString &what, int wimlibCode, int savedErrno, const QString &printed);
 
 }  // namespace wimlibntfs
