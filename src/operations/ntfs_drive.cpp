@@ -27,8 +27,9 @@ QString unmountCommand(const NtfsDrive &drive)
 // Back with the driver it had: ntfs-3g is what shows as fuseblk.
 QString mountBackCommand(const NtfsDrive &drive)
 {
+    // Only NTFS drives come here: the type is one of ntfs-3g, ntfs3, ntfs.
     const QString type = drive.mountType == QLatin1String("fuseblk") ? QStringLiteral("ntfs-3g") : drive.mountType;
-    return QStringLiteral("mount -t ") + shellQuote(type) + (drive.readOnly ? QStringLiteral(" -o ro ") : QStringLiteral(" "))
+    return QStringLiteral("mount -t ") + type + (drive.readOnly ? QStringLiteral(" -o ro ") : QStringLiteral(" "))
            + shellQuote(drive.device) + QLatin1Char(' ') + shellQuote(drive.mountPoint);
 }
 
