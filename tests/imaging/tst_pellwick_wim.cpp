@@ -24,64 +24,6 @@ ToolResult tool(const QStringList &args)
     return runTool(kTool, args);
 }
 
-// A fresh NTFS volume on a loop device, detached (and unmounted) when it goes.
-class NtfsLoop
-{
-public:
-    explicit NtfsLoop(const QString &image)
-    {
-        QFile f(image);
-        if (!f.open(QIODevice::WriteOnly) || !f.resize(32 << 20))
-            return;
-        f.close();
-        const auto r = runTool(QStringLiteral("losetup"), {QStringLiteral("--find"), QStringLiteral("--show"), image});
-        if (r.exitCode == 0)
-            device = r.output.trimmed();
-        if (!device.isEmpty()
-            && runTool(QStringLiteral("mkntfs"), {QStringLiteral("--quick"), QStringLiteral("--force"),
-                                                  QStringLiteral("--quiet"), device})
-                       .exitCode
-                   != 0)
-            formatted = false;
-    }
-    ~NtfsLoop()
-    {
-        if (!mountPoint.isEmpty())
-            runTool(QStringLiteral("umount"), {mountPoint});
-        if (!device.isEmpty())
-            runTool(QStringLiteral("losetup"), {QStringLiteral("--detach"), device});
-    }
-    NtfsLoop(const NtfsLoop &) = delete;
-    NtfsLoop &operator=(const NtfsLoop &) = delete;
-
-    bool ok() const { return !device.isEmpty() && formatted; }
-    bool mountAt(const QString &dir)
-    {
-        if (runTool(QStringLiteral("mount"), {device, dir}).exitCode != 0)
-            return false;
-        mountPoint = dir;
-        return true;
-    }
-
-    QString device;
-    QString mountPoint;
-    bool formatted = true;
-};
-
-// Why loop devices with NTFS cannot be had here, or "".
-QString ntfsLoopsUnavailable()
-{
-    if (::geteuid() != 0)
-        return QStringLiteral("attaching loop devices needs root");
-    if (!QFileInfo::exists(QStringLiteral("/dev/loop-control")))
-        return QStringLiteral("this machine has no /dev/loop-control");
-    for (const char *program : {"losetup", "mkntfs", "mount", "umount", "setpriv"}) {
-        if (!testarchives::haveTool(QString::fromLatin1(program)))
-            return QStringLiteral("%1 is not installed").arg(QLatin1String(program));
-    }
-    return {};
-}
-
 }  // namespace
 
 class TestPellwickWim : public QObject
@@ -95,7 +37,6 @@ private slots:
     void failuresSayWhyAndExitNonZero_data();
     void failuresSayWhyAndExitNonZero();
     void unreadableFileIsReportedAndTheCaptureGoesOn();
-    void blockDevicesAreNtfsVolumes();
 
 private:
     QTemporaryDir m_dir;
@@ -239,48 +180,6 @@ void TestPellwickWim::unreadableFileIsReportedAndTheCaptureGoesOn()
     QCOMPARE(inImage.filter(QStringLiteral(".bin")).size(), 3);
     QVERIFY(!inImage.contains(QStringLiteral("/d1/secret.txt")));
     QVERIFY(testarchives::wimVerify(wim));
-}
-
-void TestPellwickWim::blockDevicesAreNtfsVolumes()
-{
-    if (const QString unavailable = ntfsLoopsUnavailable(); !unavailable.isEmpty())
-        QSKIP(qPrintable(unavailable));
-    QTemporaryDir dir;
-    NtfsLoop first(dir.filePath(QStringLiteral("first.img")));
-    NtfsLoop second(dir.filePath(QStringLiteral("second.img")));
-    QVERIFY2(first.ok() && second.ok(), "cannot attach and format two loop devices");
-
-    const QString source = dir.filePath(QStringLiteral("source.wim"));
-    QCOMPARE(tool({QStringLiteral("capture"), m_tree, source}).exitCode, 0);
-    auto r = tool({QStringLiteral("apply"), source, QStringLiteral("1"), first.device});
-    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    const QString volume = dir.filePath(QStringLiteral("volume.wim"));
-    r = tool({QStringLiteral("capture"), first.device, volume, QStringLiteral("volume")});
-    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    QCOMPARE(testarchives::wimDir(volume, 1), testarchives::wimDir(source, 1));
-    QCOMPARE(testarchives::wimInfo(volume).names, QStringList{QStringLiteral("volume")});
-
-    // A mounted volume is never written behind its driver's back.
-    const QString mnt = dir.filePath(QStringLiteral("mnt"));
-    QVERIFY(QDir().mkpath(mnt));
-    QVERIFY(second.mountAt(mnt));
-    r = tool({QStringLiteral("apply"), source, QStringLiteral("1"), second.device});
-    QVERIFY(r.exitCode != 0);
-    QVERIFY2(r.output.contains(QStringLiteral("%1 is mounted at %2: unmount it first").arg(second.device, mnt)),
-             qPrintable(r.output));
-
-    // Without root the device cannot be opened, and the message says so.
-    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
-    r = runTool(QStringLiteral("setpriv"), {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                            QStringLiteral("--clear-groups"), kTool, QStringLiteral("apply"), source,
-                                            QStringLiteral("1"), first.device});
-    if (r.exitCode == 2)
-        QSKIP("the user 'nobody' cannot run the pellwick-wim in this build folder");
-    QVERIFY(r.exitCode != 0);
-    QVERIFY2(r.output.contains(QStringLiteral("cannot open %1: Permission denied").arg(first.device))
-                 && r.output.contains(QLatin1String("needs root")),
-             qPrintable(r.output));
 }
 
 QTEST_GUILESS_MAIN(TestPellwickWim)
