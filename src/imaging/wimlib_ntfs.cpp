@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <mntent.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace wimlibntfs {
@@ -59,55 +59,28 @@ ImagingError openFailure(const QString &path, int code)
     return error(kindOf(code), code, text);
 }
 
-// mountinfo writes space, tab, newline and backslash as \ooo.
-QString mountField(const QByteArray &field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int v = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok) {
-                out.append(char(v));
-                i += 3;
-                continue;
-            }
-        }
-        out.append(field[i]);
-    }
-    return QFile::decodeName(out);
-}
-
 struct DeviceMount {
     QString point;
     bool readOnly = false;
 };
 
-// Every mount of the block device `device` (by device number, so that any
-// name of the device and ntfs-3g's fuseblk mounts are found alike).
+// Every mount of the block device `device`, whatever name it was mounted by
+// (ntfs-3g's fuseblk mounts name the device too).
 QList<DeviceMount> mountsOf(dev_t device)
 {
     QList<DeviceMount> found;
-    QFile file(QStringLiteral("/proc/self/mountinfo"));
-    if (!file.open(QIODevice::ReadOnly))
+    FILE *table = ::setmntent("/proc/self/mounts", "r");
+    if (!table)
         return found;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.split(' ');
-        const qsizetype dash = fields.indexOf("-");
-        if (fields.size() < 6 || dash < 6 || dash + 2 >= fields.size())
-            continue;
-        const QList<QByteArray> number = fields[2].split(':');
-        bool same = number.size() == 2 && ::makedev(number[0].toUInt(), number[1].toUInt()) == device;
-        if (!same && fields[dash + 2].startsWith("/dev/")) {
-            struct stat source;
-            same = ::stat(fields[dash + 2].constData(), &source) == 0 && S_ISBLK(source.st_mode)
-                   && source.st_rdev == device;
-        }
-        if (same)
-            found.append({mountField(fields[4]), fields[5].split(',').contains("ro")});
+    struct mntent entry;
+    char buffer[4096];
+    while (::getmntent_r(table, &entry, buffer, sizeof buffer)) {
+        struct stat source;
+        if (entry.mnt_fsname[0] == '/' && ::stat(entry.mnt_fsname, &source) == 0 && S_ISBLK(source.st_mode)
+            && source.st_rdev == device)
+            found.append({QFile::decodeName(entry.mnt_dir), ::hasmntopt(&entry, "ro") != nullptr});
     }
+    ::endmntent(table);
     return found;
 }
 
