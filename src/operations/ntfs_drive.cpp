@@ -52,6 +52,16 @@ const QString &rootNeeded()
     return text;
 }
 
+// The first of `paths` that lies on the drive, or "".
+QString onDrive(const NtfsDrive &drive, const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        if (!path.isEmpty() && platform::mountPointOf(path) == drive.mountPoint)
+            return path;
+    }
+    return {};
+}
+
 // Unmounts the drive; the outcome says why not when it cannot.
 std::optional<NtfsDriveOutcome> unmount(const NtfsDrive &drive, const FormatCommandRunner &run)
 {
@@ -125,11 +135,13 @@ NtfsProbe ProbeNtfsDrive(const QString &mountPoint, bool privileged, const Forma
     return ProbeNtfsMount(platform::mountAt(mountPoint), privileged, run);
 }
 
-NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, const NtfsVolumeCall &apply,
-                                    const FormatCommandRunner &run)
+NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, const QStringList &mustStayMounted,
+                                    const NtfsVolumeCall &apply, const FormatCommandRunner &run)
 {
     if (!privileged)
         return refused(rootNeeded());
+    if (const QString path = onDrive(drive, mustStayMounted); !path.isEmpty())
+        return refused(QStringLiteral("%1 位于目标分区上，而释放期间该分区需要卸载。").arg(path));
     if (auto failed = unmount(drive, run))
         return *failed;
     const bool applied = apply(drive.device);
@@ -143,10 +155,8 @@ NtfsDriveOutcome CaptureFromNtfsDrive(const NtfsDrive &drive, bool privileged, c
         return refused(rootNeeded());
     if (platform::isSystemDriveRoot(drive.mountPoint))
         return refused(QStringLiteral("系统盘在运行中无法设为只读，不能直接捕获。"));
-    for (const QString &path : mustStayWritable) {
-        if (!path.isEmpty() && platform::mountPointOf(path) == drive.mountPoint)
-            return refused(QStringLiteral("%1 位于要捕获的分区上，而捕获期间该分区不可写入。").arg(path));
-    }
+    if (const QString path = onDrive(drive, mustStayWritable); !path.isEmpty())
+        return refused(QStringLiteral("%1 位于要捕获的分区上，而捕获期间该分区不可写入。").arg(path));
 
     if (drive.readOnly) {
         NtfsDriveOutcome outcome;

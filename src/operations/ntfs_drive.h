@@ -66,9 +66,10 @@ using NtfsVolumeCall = std::function<bool(const QString &device)>;
 // Unmounts the drive, makes `apply` on its device, and mounts it back at the
 // same place with its type (ntfs-3g for "fuseblk") and its read-only flag,
 // whatever `apply` returned; other mount options are not kept (ntfs-3g's own
-// do not show in the mount table). Refused without root.
-NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, const NtfsVolumeCall &apply,
-                                    const FormatCommandRunner &run);
+// do not show in the mount table). Refused without root and when one of
+// `mustStayMounted` (the open archive, the working directory) lies on the drive.
+NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, const QStringList &mustStayMounted,
+                                    const NtfsVolumeCall &apply, const FormatCommandRunner &run);
 
 // Makes `capture` on the drive's device while the volume is not writable: a
 // drive mounted read-only is left as it is; otherwise it is remounted

@@ -240,7 +240,7 @@ void TestNtfsDrive::steps()
     script.output = u"umount: /mnt/e: target is busy."_s;
     const NtfsDriveOutcome outcome
         = capture ? CaptureFromNtfsDrive(drive, privileged, {}, script.call(callResult), script.runner())
-                  : ApplyOntoNtfsDrive(drive, privileged, script.call(callResult), script.runner());
+                  : ApplyOntoNtfsDrive(drive, privileged, {}, script.call(callResult), script.runner());
     QCOMPARE(int(outcome.stage), stage);
     QCOMPARE(script.log, log);
     QCOMPARE(outcome.callSucceeded, callResult && log.contains(u"call /dev/sdb1"_s));
@@ -324,7 +324,7 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
     QCOMPARE(target.result, NtfsProbe::Ntfs);
     HWIM image = lib.WIMLoadImage(archive, 1);
     const NtfsDriveOutcome applied = ApplyOntoNtfsDrive(
-        target.drive, true,
+        target.drive, true, {wim},
         [&](const QString &device) {
             return lib.WIMApplyImage(image, device, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | WIM_FLAG_NTFS_VOLUME);
         },
@@ -354,6 +354,8 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
 
     // Refused: the archive on the drive; a mounted drive, whatever a caller forgets; not root.
     QCOMPARE(CaptureFromNtfsDrive(target.drive, true, {copy.mountPoint() + u"/x.wim"_s}, {}, run).stage,
+             NtfsDriveOutcome::Refused);
+    QCOMPARE(ApplyOntoNtfsDrive(target.drive, true, {copy.mountPoint() + u"/x.wim"_s}, {}, run).stage,
              NtfsDriveOutcome::Refused);
     HWIM third = lib.WIMCreateFile(m_dir->filePath(u"refused.wim"_s), WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0,
                                    WIM_COMPRESS_LZX, nullptr);
