@@ -82,9 +82,25 @@ public:
     // Sends WIM_MSG_PROCESS for every file and folder (a cleared keep flag
     // leaves it out; the answer WIM_MSG_ABORT_IMAGE stops the call, which fails
     // and leaves the archive as it was) and WIM_MSG_PROGRESS percentages.
+    // With WIM_FLAG_NTFS_VOLUME (an extension) `path` is an NTFS volume (a
+    // block device, or a file holding a volume image) mounted nowhere or only
+    // read-only, read directly with everything Windows keeps. Each
+    // WIM_MSG_PROCESS path is then `path` followed by the "/"-separated path
+    // within the volume, the volume's root being `path` alone: what follows
+    // `path` is the volume-relative path the exclusion list is written in.
+    // Failures before anything is read: LastError() kind Busy (mounted
+    // read-write), AccessDenied (the device cannot be opened: not root),
+    // NotFound, Unsupported (the library has no NTFS-3G mode), Other (no NTFS
+    // file system there).
     virtual HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) = 0;
 
     // Extracts the image into the folder `path`, with progress messages.
+    // With WIM_FLAG_NTFS_VOLUME (an extension) `path` is an NTFS volume
+    // mounted nowhere; the image is written into it directly with its security
+    // descriptors, attributes, named streams, short names, reparse points and
+    // object IDs. Nothing on the volume is replaced: a name it holds already
+    // fails the call (format it first). Busy when the volume is mounted or in
+    // use, AccessDenied when it cannot be opened for writing (not root).
     virtual bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) = 0;
 
     // Copies the image into the destination archive and commits it.

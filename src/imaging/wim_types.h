@@ -33,6 +33,15 @@ constexpr uint32_t WIM_FLAG_SHARE_WRITE = 0x00000040;
 constexpr uint32_t WIM_FLAG_VERIFY = 0x00000002;
 constexpr uint32_t WIM_FLAG_INDEX = 0x00000004;
 
+// Extension flag of WIMCaptureImage and WIMApplyImage (no Windows imaging API
+// value): `path` names an NTFS volume (a block device, or a file holding a
+// volume image) instead of a folder, read or written directly in NTFS-3G mode
+// so that security descriptors, attributes, named streams, short names,
+// reparse points and object IDs are kept. The Windows API's own flags of these
+// calls lie in the low 16 bits (0x1 to 0x8000); this bit is one it leaves
+// unused, and a wimgapi backend must refuse it rather than pass it on.
+constexpr uint32_t WIM_FLAG_NTFS_VOLUME = 0x40000000u;
+
 // Flags of WIMExportImage.
 constexpr uint32_t WIM_EXPORT_ALLOW_DUPLICATES = 0x00000001;
 

@@ -2,6 +2,8 @@
 
 #include "imaging/imaging_log.h"
 #include "imaging/wimlib_archive.h"
+#include "imaging/wimlib_messages.h"
+#include "imaging/wimlib_ntfs.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_xml.h"
 
@@ -9,6 +11,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -17,11 +20,24 @@
 namespace {
 
 thread_local QString t_lastError;
+thread_local ImagingError::Kind t_lastKind = ImagingError::Kind::None;
+thread_local int t_lastSystemError = 0;
 
 bool fail(const QString &text)
 {
     t_lastError = text;
     qCWarning(lcImaging).noquote() << text;
+    t_lastKind = ImagingError::Kind::Other;
+    t_lastSystemError = 0;
+    return false;
+}
+
+bool fail(const ImagingError &error)
+{
+    t_lastError = error.text;
+    t_lastKind = error.kind;
+    t_lastSystemError = error.systemError;
+    qCWarning(lcImaging).noquote() << error.text;
     return false;
 }
 
@@ -113,7 +129,10 @@ bool noSuchImage(const char *call, uint32_t index, uint32_t count)
 WimlibBackend::WimlibBackend()
 {
     static std::once_flag once;
-    std::call_once(once, [] { wimlib_global_init(0); });
+    std::call_once(once, [] {
+        wimlib_global_init(0);
+        wimlibmessages::install();
+    });
 }
 
 WimlibBackend::~WimlibBackend()
@@ -360,24 +379,33 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
 HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags)
 {
     static const char call[] = "WIMCaptureImage";
-    Q_UNUSED(captureFlags);
+    const bool ntfs = captureFlags & WIM_FLAG_NTFS_VOLUME;
     auto archive = archiveOf(wim, call);
     if (!archive)
         return nullptr;
     if (!writable(*archive, call))
         return nullptr;
-    if (path.isEmpty() || !QFileInfo(path).isDir()) {
+    if (ntfs) {
+        if (ImagingError e = wimlibntfs::checkCaptureSource(path); e.kind != ImagingError::Kind::None) {
+            e.text = callText(call, e.text);
+            fail(e);
+            return nullptr;
+        }
+    } else if (path.isEmpty() || !QFileInfo(path).isDir()) {
         fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
         return nullptr;
     }
 
     WimlibProgress progress(m_callbacks.current(), path);
+    if (ntfs)
+        progress.setNtfsVolume();
     uint32_t newIndex = 0;
     {
         WorkLock lock(*archive);
         if (!ready(*archive, lock, call))
             return nullptr;
-        if (archive->existsOnDisk()) {
+        // A volume in NTFS-3G mode is not mounted read-write, so it cannot hold the archive being written.
+        if (!ntfs && archive->existsOnDisk()) {
             const QString own = QFileInfo(archive->path()).canonicalFilePath();
             const QString root = QFileInfo(path).canonicalFilePath();
             if (root == QLatin1String("/"))
@@ -389,13 +417,23 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         WIMStruct *w = archive->wim();
         wimlib_register_progress_function(w, &WimlibProgress::forward, &progress);
         const QByteArray source = QFile::encodeName(path);
+        errno = 0;
+        wimlibmessages::clear();
         int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
-                                    WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE);
+                                    WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE
+                                        | (ntfs ? WIMLIB_ADD_FLAG_NTFS : 0));
+        const int scanErrno = errno;
+        const bool scanFailed = code != 0;
         newIndex = imageCount(w);
         code = commitOrDiscard(*archive, code, 0, &progress);
         if (code != 0) {
-            fail(progress.aborted() ? callText(call, QStringLiteral("aborted; the archive is as it was"))
-                                    : wimlibText(call, QStringLiteral("cannot capture %1").arg(path), code));
+            const QString what = callText(call, QStringLiteral("cannot capture %1").arg(path));
+            if (progress.aborted())
+                fail(callText(call, QStringLiteral("aborted; the archive is as it was")));
+            else if (ntfs && scanFailed)
+                fail(wimlibntfs::failure(what, code, scanErrno, wimlibmessages::lastError()));
+            else
+                fail(wimlibErrorText(what, code));
             return nullptr;
         }
     }
@@ -407,15 +445,23 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
 bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags)
 {
     static const char call[] = "WIMApplyImage";
-    Q_UNUSED(applyFlags);  // wimlib always verifies what it extracts
+    // wimlib always verifies what it extracts: WIM_FLAG_VERIFY needs nothing more.
+    const bool ntfs = applyFlags & WIM_FLAG_NTFS_VOLUME;
     const auto handle = imageOf(image, call);
     if (!handle)
         return false;
     WimlibArchive &archive = *handle->archive;
     if (!archive.mayRead())
         return fail(callText(call, QStringLiteral("the archive is open without read access")));
-    if (path.isEmpty() || !QFileInfo(path).isDir())
+    wimlibntfs::VolumeClaim claim;
+    if (ntfs) {
+        if (ImagingError e = wimlibntfs::claimApplyTarget(path, &claim); e.kind != ImagingError::Kind::None) {
+            e.text = callText(call, e.text);
+            return fail(e);
+        }
+    } else if (path.isEmpty() || !QFileInfo(path).isDir()) {
         return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
+    }
 
     WorkLock lock(archive);
     if (!ready(archive, lock, call))
@@ -427,14 +473,19 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     WimlibProgress progress(m_callbacks.current(), path);
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
     const QByteArray target = QFile::encodeName(path);
-    const int code = wimlib_extract_image(wim, int(handle->image), target.constData(), 0);
+    errno = 0;
+    wimlibmessages::clear();
+    const int code = wimlib_extract_image(wim, int(handle->image), target.constData(), ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0);
+    const int extractErrno = errno;
     wimlib_register_progress_function(wim, nullptr, nullptr);
     lock.unlock();
+    claim.reset();
     if (code != 0) {
-        return fail(progress.aborted()
-                        ? callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path))
-                        : wimlibText(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path),
-                                     code));
+        const QString what = callText(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path));
+        if (progress.aborted())
+            return fail(callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
+        return ntfs ? fail(wimlibntfs::failure(what, code, extractErrno, wimlibmessages::lastError()))
+                    : fail(wimlibErrorText(what, code));
     }
     progress.finish();
     return true;
@@ -564,4 +615,9 @@ bool WimlibBackend::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback ca
 QString WimlibBackend::LastErrorText() const
 {
     return t_lastError;
+}
+
+ImagingError WimlibBackend::LastError() const
+{
+    return {t_lastKind, t_lastSystemError, t_lastError};
 }

@@ -51,6 +51,16 @@ class WimlibArchive;
 // makes the call, with the callbacks registered when it began; see
 // WimlibProgress for the messages. The capture root is never left out, and the
 // archive's own file never goes into its own image.
+//
+// NTFS-3G mode (WIM_FLAG_NTFS_VOLUME in the flags of WIMCaptureImage and
+// WIMApplyImage): `path` is a block device or a file holding an NTFS volume,
+// read or written directly by wimlib through libntfs-3g; see wimlib_ntfs.h
+// for what is checked first. A capture reads a volume mounted nowhere or only
+// read-only; its WIM_MSG_PROCESS paths are `path` followed by the path within
+// the volume ("/dev/sdb1", "/dev/sdb1/Windows/win.ini"). An apply writes to a
+// volume mounted nowhere, held open exclusively meanwhile; it adds the image
+// to the volume and fails on a name the volume holds already (a freshly
+// formatted volume is what it is for). Progress and abort as in the folder case.
 class WimlibBackend : public ImagingLibrary
 {
 public:
@@ -73,6 +83,7 @@ public:
     uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
     QString LastErrorText() const override;
+    ImagingError LastError() const override;
 
 private:
     struct Handle {

@@ -58,8 +58,21 @@ void WimlibProgress::report(uint32_t message, const char *path, int code)
 {
     if (m_callbacks->empty())
         return;
-    m_pathBuffer = path ? QFile::decodeName(path) : m_rootPath;
+    spell(path);
     send(message, reinterpret_cast<uintptr_t>(m_pathBuffer.utf16()), code);
+}
+
+const QString &WimlibProgress::spell(const char *path)
+{
+    if (!path)
+        m_pathBuffer = m_rootPath;
+    else if (!m_ntfs)
+        m_pathBuffer = QFile::decodeName(path);
+    else if (std::strcmp(path, "/") == 0)
+        m_pathBuffer = m_rootPath;
+    else
+        m_pathBuffer = m_rootPath + QString::fromUtf8(path);
+    return m_pathBuffer;
 }
 
 bool WimlibProgress::askToContinue()
@@ -105,7 +118,7 @@ wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimli
             m_ownPath = m_rootNative + (m_rootNative.endsWith('/') ? "" : "/") + m_ownRelative;
     }
     if (!m_callbacks->empty()) {
-        m_pathBuffer = QFile::decodeName(test.path);
+        spell(test.path);
         int32_t keep = 1;
         if (send(WIM_MSG_PROCESS, reinterpret_cast<uintptr_t>(m_pathBuffer.utf16()), reinterpret_cast<intptr_t>(&keep))
             == WIM_MSG_ABORT_IMAGE) {
@@ -118,7 +131,7 @@ wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimli
             return WIMLIB_PROGRESS_STATUS_CONTINUE;
         }
     }
-    if (isRoot)
+    if (isRoot || m_ntfs)
         return WIMLIB_PROGRESS_STATUS_CONTINUE;
 
     if (!m_ownPath.isEmpty() && m_ownPath == test.path) {

@@ -36,6 +36,13 @@ public:
     // root followed by the names below it, so a comparison of texts finds it.
     void setOwnFile(const QByteArray &relativePath);
 
+    // NTFS-3G capture: wimlib gives paths relative to the volume with a leading
+    // "/". Each is sent as the root path (the volume as the caller named it)
+    // followed by that path, the volume's root as the root path alone, so that
+    // what follows the root path is the volume-relative path in every mode.
+    // No read test: the volume is not reached through the file system.
+    void setNtfsVolume() { m_ntfs = true; }
+
     // For wimlib_register_progress_function, with `this` as context.
     static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context);
 
@@ -47,6 +54,7 @@ public:
 private:
     uint32_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) const;
     void report(uint32_t message, const char *path, int code);
+    const QString &spell(const char *path);
     bool askToContinue();
     void percent(uint64_t done, uint64_t total);
     wimlib_progress_status testExclusion(wimlib_progress_info::wimlib_progress_info_test_file_exclusion &test);
@@ -66,4 +74,5 @@ private:
     QByteArray m_folder;
     int m_lastPercent = -1;
     bool m_aborted = false;
+    bool m_ntfs = false;
 };

@@ -16,6 +16,8 @@ namespace {
 struct Mount {
     QString point;
     QString source;
+    QString type;
+    bool readOnly = false;
 };
 
 // mountinfo writes space, tab, newline and backslash as \ooo.
@@ -50,7 +52,8 @@ QList<Mount> readMounts()
         const int dash = fields.indexOf("-");
         if (fields.size() < 5 || dash < 0 || dash + 2 >= fields.size())
             continue;
-        mounts.append({unescapeMountField(fields[4]), unescapeMountField(fields[dash + 2])});
+        mounts.append({unescapeMountField(fields[4]), unescapeMountField(fields[dash + 2]),
+                       QString::fromUtf8(fields[dash + 1]), fields[5].split(',').contains("ro")});
     }
     return mounts;
 }
@@ -156,6 +159,16 @@ QString deviceOfMountPoint(const QString &mountPoint)
     if (!m || m->point != c)
         return {};
     return m->source;
+}
+
+std::optional<MountEntry> mountAt(const QString &mountPoint)
+{
+    const QString c = canonical(mountPoint);
+    const QList<Mount> mounts = readMounts();
+    const Mount *m = findMount(mounts, c);
+    if (!m || m->point != c)
+        return std::nullopt;
+    return MountEntry{m->point, m->source, m->type, m->readOnly};
 }
 
 QString exclusionListDirectory(const QString &appDir)

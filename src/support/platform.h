@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // What the Windows drive-letter rules mean on this platform. On Linux a
 // "drive" is a mounted block device, its root is the mount point (written
 // without a trailing "/", except "/" itself), and the system drive is the
@@ -40,6 +42,18 @@ QString driveRelativePath(const QString &path);
 
 // The device mounted at a mount point ("" when it is not one).
 QString deviceOfMountPoint(const QString &mountPoint);
+
+// One mount as the mount table has it.
+struct MountEntry {
+    QString point;   // the mount point, canonical
+    QString source;  // the device ("/dev/sdb1"), or what a virtual filesystem names there
+    QString type;    // "ext4", "ntfs3"; ntfs-3g and other FUSE block filesystems show as "fuseblk"
+    bool readOnly = false;
+};
+
+// The filesystem mounted at `mountPoint` (the one on top); nullopt when
+// nothing is mounted exactly there.
+std::optional<MountEntry> mountAt(const QString &mountPoint);
 
 // Folder for the exclusion list files: `appDir` when it is writable,
 // otherwise the per-user configuration folder. Always ends with a separator.

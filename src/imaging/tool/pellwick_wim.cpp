@@ -7,9 +7,12 @@
 #include "imaging/wimlib_xml.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 
 #include <cstdio>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -72,6 +75,13 @@ uint32_t onMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, void *)
     }
 }
 
+// A block device is read or written as an NTFS volume, with everything Windows keeps.
+uint32_t volumeFlag(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode) ? WIM_FLAG_NTFS_VOLUME : 0;
+}
+
 int failWith(const QString &what)
 {
     std::fprintf(stderr, "pellwick-wim: %s: %s\n", qUtf8Printable(what), qUtf8Printable(imaging().LastErrorText()));
@@ -82,8 +92,10 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: pellwick-wim [-v] info WIM\n"
-                 "       pellwick-wim [-v] capture DIR WIM [NAME]\n"
-                 "       pellwick-wim [-v] apply WIM INDEX DIR\n"
+                 "       pellwick-wim [-v] capture DIR|DEVICE WIM [NAME]\n"
+                 "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
+                 "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
+                 "it must not be mounted (a capture also takes one mounted read-only).\n"
                  "       pellwick-wim [-v] export WIM INDEX DEST\n"
                  "       pellwick-wim [-v] delete WIM INDEX\n"
                  "       pellwick-wim [-v] setboot WIM INDEX\n");
@@ -161,7 +173,7 @@ int capture(const QString &dir, const QString &wimPath, const QString &name)
     if (!callback.ok)
         return failWith(QStringLiteral("cannot register the message callback"));
     g_rootLength = dir.size();
-    Handle image(imaging().WIMCaptureImage(wim.h, dir, 0));
+    Handle image(imaging().WIMCaptureImage(wim.h, dir, volumeFlag(dir)));
     if (!image.h)
         return failWith(QStringLiteral("cannot capture %1").arg(dir));
     if (name.isEmpty())
@@ -192,7 +204,7 @@ int apply(const QString &wimPath, uint32_t index, const QString &dir)
     Callback callback;
     if (!callback.ok)
         return failWith(QStringLiteral("cannot register the message callback"));
-    if (!imaging().WIMApplyImage(image.h, dir, WIM_FLAG_VERIFY | WIM_FLAG_INDEX))
+    if (!imaging().WIMApplyImage(image.h, dir, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | volumeFlag(dir)))
         return failWith(QStringLiteral("cannot apply image %1 to %2").arg(index).arg(dir));
     return 0;
 }

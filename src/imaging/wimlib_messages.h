@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// wimlib names the file and the cause of some failures (NTFS-3G's above
+// all, whose errno it does not keep) only in the messages it prints. These
+// are caught per thread instead of printed: each thread keeps the tail of
+// what wimlib printed on it.
+namespace wimlibmessages {
+
+// Sends wimlib's messages to the per-thread buffers. Call once, while no
+// other thread is in wimlib (wimlib's rule for its global settings).
+void install();
+
+// Forgets what the calling thread's wimlib calls printed so far.
+void clear();
+
+// The last "[ERROR] ..." message printed on the calling thread since clear(),
+// without its prefix; "" when there was none.
+QString lastError();
+
+}  // namespace wimlibmessages

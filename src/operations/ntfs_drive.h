@@ -1,0 +1,81 @@
+#pragma once
+
+#include "operations/drive_format.h"
+#include "support/platform.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// Applying onto and capturing from a drive whose filesystem is NTFS through
+// the imaging library's NTFS-3G mode (WIM_FLAG_NTFS_VOLUME) on its block
+// device, which keeps what Windows needs and an ntfs-3g mount loses. The
+// library reads and writes the device itself, so the drive must be unmounted
+// for an apply and must not be writable during a capture; these helpers do
+// that around the library call and give the drive back as it was. Every
+// command goes through `run` (formatCommandRunner() in the program, a fake in
+// tests). Each blocks until its commands and the library call have ended:
+// call it from a worker.
+
+// A mounted drive that holds NTFS.
+struct NtfsDrive {
+    QString mountPoint;  // where it is mounted, canonical
+    QString device;      // its block device, for the library call
+    QString mountType;   // as the mount table has it: "fuseblk" (ntfs-3g), "ntfs3", ...
+    bool readOnly = false;
+};
+
+struct NtfsProbe {
+    enum Result {
+        NotNtfs,  // not mounted there, not a block device, or another filesystem: the ordinary way
+        Ntfs,     // `drive` is filled
+        Unknown,  // the filesystem could not be told (not root, blkid failed): `detail` says why
+    };
+    Result result = NotNtfs;
+    NtfsDrive drive;
+    QString detail;
+};
+
+// Whether the drive mounted at `mountPoint` holds NTFS. The mount table tells
+// for kernel drivers ("ntfs3", "ntfs" yes; "ext4", "vfat", ... no); ntfs-3g
+// and other FUSE drivers show as "fuseblk", whose device is probed
+// (`blkid -p`), which needs root.
+NtfsProbe ProbeNtfsDrive(const QString &mountPoint, bool privileged, const FormatCommandRunner &run);
+// The same for a mount table entry already read (nullopt: nothing mounted).
+NtfsProbe ProbeNtfsMount(const std::optional<platform::MountEntry> &mount, bool privileged,
+                         const FormatCommandRunner &run);
+
+struct NtfsDriveOutcome {
+    enum Stage {
+        Refused,      // nothing was run: the drive may not be used this way (`detail`)
+        NotReleased,  // it could not be unmounted or made read-only; the library was not called (`detail`)
+        Restored,     // the library call ran (`callSucceeded`) and the drive is mounted as it was
+        NotRestored,  // the library call ran (`callSucceeded`), but the drive could not be mounted
+                      // back, or stayed read-only (`detail`, for the user)
+    };
+    Stage stage = Refused;
+    bool callSucceeded = false;
+    QString detail;  // Simplified Chinese, for beneath the window's message
+};
+
+// The library call on the device, e.g. WIMApplyImage(image, device, flags | WIM_FLAG_NTFS_VOLUME).
+using NtfsVolumeCall = std::function<bool(const QString &device)>;
+
+// Unmounts the drive, makes `apply` on its device, and mounts it back at the
+// same place with its type (ntfs-3g for "fuseblk") and its read-only flag,
+// whatever `apply` returned; other mount options are not kept (ntfs-3g's own
+// do not show in the mount table). Refused without root and when one of
+// `mustStayMounted` (the open archive, the working directory) lies on the drive.
+NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, const QStringList &mustStayMounted,
+                                    const NtfsVolumeCall &apply, const FormatCommandRunner &run);
+
+// Makes `capture` on the drive's device while the volume is not writable: a
+// drive mounted read-only is left as it is; otherwise it is remounted
+// read-only and back to read-write afterwards, or, when it cannot be
+// remounted, unmounted and mounted back as ApplyOntoNtfsDrive does. Refused
+// without root, for the system drive, and when one of `mustStayWritable`
+// (the open archive, the working directory) lies on the drive.
+NtfsDriveOutcome CaptureFromNtfsDrive(const NtfsDrive &drive, bool privileged, const QStringList &mustStayWritable,
+                                      const NtfsVolumeCall &capture, const FormatCommandRunner &run);
