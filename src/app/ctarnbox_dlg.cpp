@@ -86,6 +86,9 @@ CTarnboxDlg::CTarnboxDlg(QWidget *parent)
 
 CTarnboxDlg::~CTarnboxDlg()
 {
+    // The close has waited already; this only guards a window destroyed
+    // without closing. The operation still reaches a whole window meanwhile.
+    m_runner.waitForRelease();
     uiThread::setWindowOpen(false);
     // Normally the close has released it already.
     if (m_hWim)
@@ -127,7 +130,7 @@ void CTarnboxDlg::SelectAndFocusRow(int r)
 
 int CTarnboxDlg::ContextMenuIndex() const
 {
-    if (IsBusy())
+    if (!AcceptsCommands())
         return -1;
     return res::mainListPopupIndex(m_hWim != nullptr, SelectedRow() >= 0);
 }
@@ -155,8 +158,15 @@ void CTarnboxDlg::onListRightClicked(const QPoint &)
     menu->popup(QCursor::pos());
 }
 
+bool CTarnboxDlg::AcceptsCommands() const
+{
+    return m_runner.acceptsCommands() && !IsBusy();
+}
+
 void CTarnboxDlg::OnCommand(int command)
 {
+    if (command != res::kIdCancel && !AcceptsCommands())
+        return;
     switch (command) {
     case res::kIdOk:
     case res::ID_OPEN_FILE: OpenArchive(); break;
@@ -177,10 +187,12 @@ void CTarnboxDlg::OnCommand(int command)
 
 QString CTarnboxDlg::PickFolder(QObject *owner)
 {
-    const QString chosen = uiThread::pickFolder(owner, QStringLiteral("选择目录"));
-    if (chosen.isEmpty())
-        return {};
-    return platform::withoutTrailingSeparator(chosen);
+    return uiThread::pickFolderPath(owner);
+}
+
+ArchiveState CTarnboxDlg::OpenArchiveState() const
+{
+    return {m_hWim, m_strFilePath, m_strArchiveOnDisk, m_strWorkDir, m_Images.compression, SelectedRow()};
 }
 
 void CTarnboxDlg::SetWorkDir()
