@@ -19,7 +19,9 @@ void CTarnboxDlg::AddImage()
     dialog.m_systemDrive = platform::systemDriveRoot();
     if (prompts().execDialog(dialog) != QDialog::Accepted)
         return;
-    m_strCapturePath = dialog.m_capturePath;
+    // As the folder chooser gives it: the matcher cuts the capture folder off
+    // the library's paths by its spelling.
+    m_strCapturePath = platform::normalizedFolderPath(dialog.m_capturePath);
     if (m_strCapturePath.isEmpty())
         return;
     if (platform::isSystemDriveRoot(m_strCapturePath))
