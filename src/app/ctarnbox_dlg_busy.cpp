@@ -55,11 +55,8 @@ void CTarnboxDlg::EndBusy()
 
 void CTarnboxDlg::HideBusyNow()
 {
-    uiThread::run([this] {
-        m_lblBusy->hide();
-        m_Progress->hide();
-        m_busy.store(false, std::memory_order_release);
-    });
+    // 1011 and 1010 first, then the texts: nothing of the progress area stays.
+    uiThread::run([this] { setBusyVisible(false); });
     m_busy.store(false, std::memory_order_release);
 }
 
