@@ -135,6 +135,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void reject() override;
+    // The list's mouse presses and double-clicks, wherever they land.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void onListClicked();
