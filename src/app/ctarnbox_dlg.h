@@ -67,9 +67,11 @@ public:
     // Builds that pop-up (nullptr while busy); its items run OnCommand.
     QMenu *CreateContextMenu();
     // The one entry of every command: menu items, buttons, Enter, Escape and
-    // the close box, the list's double-click, and whatever is added later. While
-    // an operation is claimed (or the window is closing) every command but the
-    // close is refused here, silently, as the menu refuses to open.
+    // the close box, the list's double-click, and whatever is added later (a
+    // command that brings data, such as a dropped archive, comes through here
+    // too, not around it). While an operation is claimed, or once the window
+    // is closing, every command but the close is refused here, silently, as
+    // the menu refuses to open.
     void OnCommand(int command);
     // Whether OnCommand would run a command other than the close now.
     bool AcceptsCommands() const;
