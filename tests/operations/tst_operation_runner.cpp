@@ -3,7 +3,6 @@
 #include "capture_settings/cwim_image_info.h"
 #include "fake_clock.h"
 #include "held_operation.h"
-#include "operations/background_task.h"
 #include "operations/message_callback.h"
 #include "ops_fixture.h"
 #include "resources/resource_ids.h"
@@ -11,7 +10,7 @@
 #include "test_archives.h"
 
 #include <QDir>
-#include <QFile>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,19 +48,23 @@ struct HeldWindow {
         });
     }
 
-    // Closes with OK to the question, while the operation is held; true when
-    // the window was still open after the question and closed once let go.
+    // Closes with OK to the question while the operation is held; true when
+    // the window stayed open while held and closed, once let go, after the
+    // operation's end.
     bool closeWhileHeld()
     {
+        bool claimedAtClose = true;
+        const auto watch = QObject::connect(w.dlg.get(), &QDialog::finished, w.dlg.get(),
+                                            [&] { claimedAtClose = w.dlg->Runner().isClaimed(); });
+        const auto unwatch = qScopeGuard([watch] { QObject::disconnect(watch); });
         w.prompts.answerMessage(IDOK);
         w.dlg->CloseApp();
         if (!QTest::qWaitFor([this] { return w.prompts.messageTexts().contains(kAskClose); }, 20000))
             return false;
-        QTest::qWait(200);  // time for a close that does not wait
-        const bool waited = w.dlg->isVisible() && held.held();
+        QTest::qWait(200);  // a close that does not wait would be done by now
+        const bool stayedOpen = w.dlg->isVisible();
         held.release();
-        return QTest::qWaitFor([this] { return !w.dlg->isVisible(); }, 60000) && waited
-               && !w.dlg->Runner().isClaimed();
+        return QTest::qWaitFor([this] { return !w.dlg->isVisible(); }, 60000) && stayedOpen && !claimedAtClose;
     }
 
     WindowOnArchive w;
@@ -93,6 +96,7 @@ private slots:
     void closeDuringHeldFormatChainWaitsForIt();
     void closeDuringEachPhase_data();
     void closeDuringEachPhase();
+    void closeWhileTheCaptureDialogIsOpen();
 
 private:
     QString makeSource(const QString &name, int files);
@@ -300,6 +304,27 @@ void TestOperationRunner::closeDuringEachPhase()
     QString output;
     QVERIFY2(testarchives::wimVerify(m_wim, &output), qPrintable(output));
     QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 1);
+}
+
+void TestOperationRunner::closeWhileTheCaptureDialogIsOpen()
+{
+    WindowOnArchive w(m_wim);
+    w.dlg->show();
+    bool endedByClose = false;
+    w.prompts.onDialog([&w, &endedByClose](QDialog &d) {
+        // The user closes the main window while the dialog is still open.
+        w.prompts.answerMessage(IDOK);
+        w.dlg->CloseApp();
+        endedByClose = QTest::qWaitFor([&d] { return !d.isVisible(); }, 5000);
+        return d.result();
+    });
+    w.dlg->OnCommand(res::ID_ADD_IMAGE);
+    QVERIFY(QTest::qWaitFor([&w] { return !w.dlg->isVisible(); }, 20000));
+    QVERIFY(endedByClose);
+    QCOMPARE(w.prompts.messageTexts(), QStringList{kAskClose});
+    QCOMPARE(w.library.calls(), QStringList{QStringLiteral("Close")});  // the archive, by the close
+    QVERIFY(waitForOperations());
+    QVERIFY(w.finish().isEmpty());
 }
 
 QTEST_MAIN(TestOperationRunner)
