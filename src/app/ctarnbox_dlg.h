@@ -157,7 +157,8 @@ private:
     QLabel *m_lblPercent = nullptr;
     std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label
     std::atomic<bool> m_closeRequested{false};
-    // Last: it goes first, after the operation it may still run has ended.
+    // Declared last, so destroyed first: it waits for a running operation
+    // while the rest of the window is still whole.
     OperationRunner m_runner{*this};
 };
 
