@@ -41,10 +41,12 @@ bool CTarnboxApp::InitInstance()
                 main->CloseApp();
         });
         dlg.exec();
+        // The close has waited for the operation it aborted, and nothing can
+        // be claimed since; what still runs is the close request's own end.
+        // No worker outlives the window, and the program never exits while
+        // one runs.
         uiThread::setWindowOpen(false);
-        // A worker may still be finishing (its completion message is answered
-        // with the default now); wait for it, bounded, before the window goes.
-        backgroundTasks::waitForAll(10000);
+        backgroundTasks::waitForAll(-1);
     }
     setPrompts(nullptr);
     return false;

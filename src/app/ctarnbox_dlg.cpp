@@ -12,6 +12,7 @@
 #include <QCursor>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -76,7 +77,7 @@ CTarnboxDlg::CTarnboxDlg(QWidget *parent)
 
     connect(m_List, &QTableWidget::itemClicked, this, [this] { onListClicked(); });
     connect(m_List, &QWidget::customContextMenuRequested, this, &CTarnboxDlg::onListRightClicked);
-    connect(m_List, &QTableWidget::itemDoubleClicked, this, [this] { OnListDblClk(); });
+    m_List->viewport()->installEventFilter(this);
     for (int id : {res::kIdOk, res::kIdCancel, res::IDC_WORK_DIR_BUTTON}) {
         if (auto *button = qobject_cast<QPushButton *>(controls.value(id)))
             connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
@@ -86,6 +87,9 @@ CTarnboxDlg::CTarnboxDlg(QWidget *parent)
 
 CTarnboxDlg::~CTarnboxDlg()
 {
+    // The close has waited already; this only guards a window destroyed
+    // without closing. The operation still reaches a whole window meanwhile.
+    m_runner.waitForRelease();
     uiThread::setWindowOpen(false);
     // Normally the close has released it already.
     if (m_hWim)
@@ -127,7 +131,7 @@ void CTarnboxDlg::SelectAndFocusRow(int r)
 
 int CTarnboxDlg::ContextMenuIndex() const
 {
-    if (IsBusy())
+    if (!AcceptsCommands())
         return -1;
     return res::mainListPopupIndex(m_hWim != nullptr, SelectedRow() >= 0);
 }
@@ -155,8 +159,15 @@ void CTarnboxDlg::onListRightClicked(const QPoint &)
     menu->popup(QCursor::pos());
 }
 
+bool CTarnboxDlg::AcceptsCommands() const
+{
+    return m_runner.acceptsCommands() && !IsBusy();
+}
+
 void CTarnboxDlg::OnCommand(int command)
 {
+    if (command != res::kIdCancel && !AcceptsCommands())
+        return;
     switch (command) {
     case res::kIdOk:
     case res::ID_OPEN_FILE: OpenArchive(); break;
@@ -177,10 +188,12 @@ void CTarnboxDlg::OnCommand(int command)
 
 QString CTarnboxDlg::PickFolder(QObject *owner)
 {
-    const QString chosen = uiThread::pickFolder(owner, QStringLiteral("选择目录"));
-    if (chosen.isEmpty())
-        return {};
-    return platform::withoutTrailingSeparator(chosen);
+    return uiThread::pickFolderPath(owner);
+}
+
+ArchiveState CTarnboxDlg::OpenArchiveState() const
+{
+    return {m_hWim, m_strFilePath, m_strArchiveOnDisk, m_strWorkDir, m_Images.compression, SelectedRow()};
 }
 
 void CTarnboxDlg::SetWorkDir()
@@ -228,4 +241,33 @@ void CTarnboxDlg::closeEvent(QCloseEvent *event)
 void CTarnboxDlg::reject()
 {
     OnCommand(res::kIdCancel);
+}
+
+bool CTarnboxDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_List->viewport())
+        return QDialog::eventFilter(watched, event);
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        // The list's double-click, wherever it lands, edits the selected row.
+        OnListDblClk();
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        const auto *press = static_cast<QMouseEvent *>(event);
+        const QPoint at = press->position().toPoint();
+        if (!m_List->indexAt(at).isValid()) {
+            // Full-row selection: beside a row's cells is still that row.
+            const int row = m_List->rowAt(at.y());
+            if (row >= 0) {
+                m_List->setCurrentCell(row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                return true;
+            }
+            // As in the platform's list view, a right press over no row drops
+            // the selection first: the menu then offers nothing that acts on a
+            // row the pointer is not on.
+            if (press->button() == Qt::RightButton)
+                m_List->clearSelection();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }

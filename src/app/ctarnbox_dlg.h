@@ -3,6 +3,8 @@
 #include "archive/image_info.h"
 #include "archive/image_table.h"
 #include "imaging/wim_types.h"
+#include "operations/operation_host.h"
+#include "operations/operation_runner.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -15,13 +17,15 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+struct CaptureRequest;
 
 // The main window: the open archive, its image list, the status fields, the
 // progress area and the context menus through which every command is given.
 // It owns every piece of state the operations share. Its handlers run on the
-// UI thread; the workers of the long operations reach it through the
-// hand-over of support/ui_thread.h.
-class CTarnboxDlg : public QDialog
+// UI thread. The long operations (src/operations) run under its operation
+// runner and reach it only as their OperationHost, through the hand-over of
+// support/ui_thread.h; they never know this class.
+class CTarnboxDlg : public QDialog, public OperationHost
 {
     Q_OBJECT
 
@@ -62,8 +66,16 @@ public:
     int ContextMenuIndex() const;
     // Builds that pop-up (nullptr while busy); its items run OnCommand.
     QMenu *CreateContextMenu();
-    // Runs a command value of the menus or a button id.
+    // The one entry of every command: menu items, buttons, Enter, Escape and
+    // the close box, the list's double-click, and whatever is added later (a
+    // command that brings data, such as a dropped archive, comes through here
+    // too, not around it). While an operation is claimed, or once the window
+    // is closing, every command but the close is refused here, silently, as
+    // the menu refuses to open.
     void OnCommand(int command);
+    // Whether OnCommand would run a command other than the close now.
+    bool AcceptsCommands() const;
+    const OperationRunner &Runner() const { return m_runner; }
     // The folder picker: the chosen folder without one trailing separator, or "".
     static QString PickFolder(QObject *owner);
     void SetWorkDir();
@@ -77,25 +89,30 @@ public:
     void AddImageRow(int r);
     void SetRowText(int row, int column, const QString &text);
 
-    // ---- Background operations ----
-    void BeginBusy();
-    void EndBusy();
-    // Hides the busy label 1011 and then the bar 1010 at once, without
-    // EndBusy's pause: the early ends of a capture.
-    void HideBusyNow();
-    bool IsBusy() const;
-    void ReportFinished();
-    void ShowLog();
-    void OnOpProgress(int percent);
-    void AppendLogLine(unsigned message, const QString &path, qint32 code);
+    // ---- Background operations (the window's side of OperationHost) ----
+    void BeginBusy() override;
+    void EndBusy() override;
+    // Hides the progress area at once, without EndBusy's pause: the early
+    // ends of a capture.
+    void HideBusyNow() override;
+    bool IsBusy() const override;
+    void ReportFinished() override;
+    void ShowLog() override;
+    void SetFilterActive(bool active) override;
+    void OnOpProgress(int percent) override;
+    void AppendLogLine(unsigned message, const QString &path, qint32 code) override;
     // Decides a WIM_MSG_PROCESS on the library's thread: may clear *keep.
-    void OnOpProcess(const char16_t *path, int32_t *keep);
+    void OnOpProcess(const char16_t *path, int32_t *keep) override;
+    QObject *PromptOwner() override { return this; }
+    ArchiveState OpenArchiveState() const override;
+    void ClearLog() override;
+    void AddCapturedImage(const ImageInfo &record) override;
     void CloseApp();
     void CloseWorker();
 
     // ---- Capture ----
     void AddImage();
-    void CaptureWorker(std::unique_ptr<ImageInfo> info);
+    void CaptureWorker(const CaptureRequest &request, std::unique_ptr<ImageInfo> info);
 
     // ---- Apply, export ----
     void ApplyImage();
@@ -114,21 +131,21 @@ public:
     void SaveExclusionList();
     void SetExclusions();
 
-    // Capture state read by OnOpProcess on the library's thread; written
-    // before the capture call starts and not changed while it runs.
-    QString m_strCaptureRootRelative;  // the capture folder relative to its drive root, "\" separators
-    QString m_strArchiveOnDisk;        // canonical path of the open archive
-    QString m_strArchiveInCapture;     // the open archive as the running capture spells it ("" when outside it)
+    QString m_strArchiveOnDisk;  // canonical path of the open archive
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void reject() override;
+    // The list's mouse presses and double-clicks, wherever they land.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void onListClicked();
     void onListRightClicked(const QPoint &pos);
     void setBusyVisible(bool visible);
+    // Ends every modal dialog but this window (UI thread).
+    void rejectOpenDialogs();
 
     QLabel *m_lblCompression = nullptr;
     QLabel *m_lblImageCount = nullptr;
@@ -140,6 +157,9 @@ private:
     QLabel *m_lblPercent = nullptr;
     std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label
     std::atomic<bool> m_closeRequested{false};
+    // Declared last, so destroyed first: it waits for a running operation
+    // while the rest of the window is still whole.
+    OperationRunner m_runner{*this};
 };
 
 // The one main window; set by its constructor, cleared by its destructor.

@@ -11,9 +11,9 @@ namespace backgroundTasks {
 
 void start(std::function<void()> body);
 
-// Waits at most `timeoutMs` for every task to end, keeping the calling
-// thread's events flowing so that a task's hand-overs are answered. Returns
-// true when all ended.
+// Waits at most `timeoutMs` (a negative value: as long as it takes) for every
+// task to end, keeping the calling thread's events flowing so that a task's
+// hand-overs are answered. Returns true when all ended.
 bool waitForAll(int timeoutMs);
 
 int activeCount();

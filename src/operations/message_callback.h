@@ -9,5 +9,6 @@
 extern std::atomic<int32_t> g_nAbort;
 
 // The one callback registered with the imaging library: hands the library's
-// messages to the main window (g_pMainDlg).
+// messages to the window whose operation runner is alive
+// (OperationRunner::messageHost).
 uint32_t WimMessageCallback(uint32_t messageId, uintptr_t wParam, intptr_t lParam, void *userData);

@@ -140,6 +140,21 @@ QString withoutTrailingSeparator(const QString &path)
     return path;
 }
 
+QString normalizedFolderPath(const QString &path)
+{
+    if (path.isEmpty())
+        return path;
+    QStringList parts;
+    for (const QString &part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part != QLatin1String("."))
+            parts << part;
+    }
+    const QString joined = parts.join(QLatin1Char('/'));
+    if (path.startsWith(QLatin1Char('/')))
+        return QLatin1Char('/') + joined;
+    return joined.isEmpty() ? QStringLiteral(".") : joined;
+}
+
 QString driveRelativePath(const QString &path)
 {
     const QString c = canonical(path);

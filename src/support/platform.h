@@ -36,6 +36,12 @@ bool sameDrive(const QString &a, const QString &b);
 // the root itself.
 QString withoutTrailingSeparator(const QString &path);
 
+// A typed folder path in the form the folder chooser gives: doubled and
+// trailing separators and "." parts removed ("/" stays "/", an emptied
+// relative path is "."). ".." parts stay: through a link they may lead
+// elsewhere than the text suggests. The capture's matcher needs this form.
+QString normalizedFolderPath(const QString &path);
+
 // `path` relative to the root of its drive, with "\" separators: "\" for the
 // root itself, "\data\logs" for /mnt/d/data/logs when /mnt/d is a mount point.
 QString driveRelativePath(const QString &path);

@@ -16,15 +16,23 @@ public:
 };
 
 std::atomic<Prompts *> g_prompts{nullptr};
+std::atomic<bool> g_unattended{false};
 
 }  // namespace
 
 Prompts &prompts()
 {
+    static UnattendedPrompts unattended;
+    if (g_unattended.load(std::memory_order_acquire))
+        return unattended;
     if (Prompts *p = g_prompts.load(std::memory_order_acquire))
         return *p;
-    static UnattendedPrompts unattended;
     return unattended;
+}
+
+void setPromptsUnattended(bool value)
+{
+    g_unattended.store(value, std::memory_order_release);
 }
 
 void setPrompts(Prompts *p)

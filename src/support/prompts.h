@@ -64,3 +64,8 @@ void setPrompts(Prompts *p);
 
 // The answer a prompt of this type gets when nobody can be asked.
 int defaultAnswer(uint32_t type);
+
+// While set, prompts() answers every prompt with its default, whatever is
+// installed: the user has confirmed closing the window, and what an operation
+// still asks on its way to its end must not keep the window open.
+void setPromptsUnattended(bool unattended);

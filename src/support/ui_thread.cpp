@@ -1,5 +1,7 @@
 #include "support/ui_thread.h"
 
+#include "support/platform.h"
+
 namespace uiThread {
 
 namespace {
@@ -9,7 +11,7 @@ std::atomic<bool> g_windowOpen{true};
 bool isUiThread()
 {
     const QCoreApplication *app = QCoreApplication::instance();
-    return !app || QThread::currentThread() == app->thread();
+    return app && QThread::currentThread() == app->thread();
 }
 
 bool windowOpen()
@@ -31,6 +33,14 @@ int messageBox(QObject *owner, const QString &text, const QString &caption, uint
 QString pickFolder(QObject *owner, const QString &title)
 {
     return call(QString(), [&] { return prompts().pickFolder(owner, title); });
+}
+
+QString pickFolderPath(QObject *owner)
+{
+    const QString chosen = pickFolder(owner, QStringLiteral("选择目录"));
+    if (chosen.isEmpty())
+        return {};
+    return platform::withoutTrailingSeparator(chosen);
 }
 
 QString openFile(QObject *owner, const FileChooser &chooser)

@@ -16,7 +16,8 @@
 // queued call to oneself would dead-lock). Once the main window has closed
 // (setWindowOpen(false)), nothing reaches the UI any more: the call returns
 // its fallback at once, and a call already queued returns the fallback
-// without running.
+// without running. Without an application object there is no UI thread at
+// all, and nothing runs either: what a function would reach is gone.
 namespace uiThread {
 
 bool isUiThread();
@@ -65,6 +66,9 @@ R call(R fallback, F &&f)
 int messageBox(QObject *owner, const QString &text, const QString &caption = {}, uint32_t type = MB_OK,
                const QString &detail = {});
 QString pickFolder(QObject *owner, const QString &title);
+// The program's folder picker, titled "选择目录": the chosen folder without one
+// trailing separator (a drive root stays whole), or "" when cancelled.
+QString pickFolderPath(QObject *owner);
 QString openFile(QObject *owner, const FileChooser &chooser);
 QString saveFile(QObject *owner, const FileChooser &chooser);
 

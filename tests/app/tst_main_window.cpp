@@ -1,5 +1,6 @@
 // The main window at start, its context menus, its keys and the working directory.
 #include "app/ctarnbox_dlg.h"
+#include "capture_settings/cwim_image_info.h"
 #include "fake_clock.h"
 #include "imaging/imaging_library.h"
 #include "recording_prompts.h"
@@ -71,6 +72,8 @@ private slots:
     void contextMenuByState();
     void contextMenuItems();
     void noMenuWhileBusy();
+    void listMouse_data();
+    void listMouse();
     void selectedRowIsFocusedAndSelected();
     void enterOpensArchiveChooser();
     void workDirWithoutArchive();
@@ -222,6 +225,69 @@ void TestMainWindow::noMenuWhileBusy()
     dlg.EndBusy();
     QVERIFY(!dlg.IsBusy());
     QCOMPARE(dlg.ContextMenuIndex(), 2);
+}
+
+// Where the pointer is: a row's cells, beside them (the row still), or below the rows.
+enum class Spot { Cells, Beside, Below };
+
+void TestMainWindow::listMouse_data()
+{
+    QTest::addColumn<bool>("doubleClick");
+    QTest::addColumn<int>("spot");
+    QTest::addColumn<int>("popup");      // after a right press
+    QTest::addColumn<QString>("edited");  // the row a double-click edits ("" none)
+    QTest::newRow("right press on row 1") << false << int(Spot::Cells) << 0 << QString();
+    QTest::newRow("right press beside row 1") << false << int(Spot::Beside) << 0 << QString();
+    QTest::newRow("right press below the rows") << false << int(Spot::Below) << 1 << QString();
+    QTest::newRow("double-click on row 1") << true << int(Spot::Cells) << -1 << QStringLiteral("b");
+    QTest::newRow("double-click beside row 1") << true << int(Spot::Beside) << -1 << QStringLiteral("b");
+    QTest::newRow("double-click below the rows") << true << int(Spot::Below) << -1 << QString();
+}
+
+void TestMainWindow::listMouse()
+{
+    QFETCH(bool, doubleClick);
+    QFETCH(int, spot);
+    QFETCH(int, popup);
+    QFETCH(QString, edited);
+    RecordingPrompts prompts;
+    QStringList editedNames;
+    prompts.onDialog([&](QDialog &d) {
+        if (auto *info = qobject_cast<CWIM_Image_Info *>(&d))
+            editedNames << info->m_imageName;
+        return int(QDialog::Rejected);
+    });
+    CTarnboxDlg dlg;
+    dlg.show();
+    dlg.m_hWim = fakeHandle();
+    for (const QString &name : {QStringLiteral("a"), QStringLiteral("b")}) {
+        addRow(dlg, name);
+        dlg.m_Images.append().name = name;
+    }
+    for (int c = 0; c < dlg.m_List->columnCount(); ++c)
+        dlg.m_List->setColumnWidth(c, 30);  // room beside the cells
+    dlg.SelectAndFocusRow(0);
+
+    QWidget *viewport = dlg.m_List->viewport();
+    const QRect row1 = dlg.m_List->visualItemRect(dlg.m_List->item(1, 0));
+    const QPoint at = Spot(spot) == Spot::Cells    ? row1.center()
+                      : Spot(spot) == Spot::Beside ? QPoint(viewport->width() - 5, row1.center().y())
+                                                   : QPoint(row1.center().x(), viewport->height() - 5);
+    if (doubleClick) {
+        // A user's double-click: a click, then the double-click.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+        QCOMPARE(editedNames, edited.isEmpty() ? QStringList() : QStringList{edited});
+    } else {
+        // The menu opens on the press, before the release.
+        QTest::mousePress(viewport, Qt::RightButton, {}, at);
+        QCOMPARE(dlg.ContextMenuIndex(), popup);
+        QCOMPARE(dlg.SelectedRow(), popup == 0 ? 1 : -1);
+        QTest::mouseRelease(viewport, Qt::RightButton, {}, at);
+    }
+    if (QWidget *menu = QApplication::activePopupWidget())
+        menu->close();
+    dlg.m_hWim = nullptr;
 }
 
 void TestMainWindow::selectedRowIsFocusedAndSelected()

@@ -61,6 +61,8 @@ private slots:
 
     void withoutTrailingSeparator_data();
     void withoutTrailingSeparator();
+    void normalizedFolderPath_data();
+    void normalizedFolderPath();
     void isSystemDriveRoot_data();
     void isSystemDriveRoot();
     void driveRelativePathOnTheRootFilesystem_data();
@@ -133,6 +135,30 @@ void TestPlatform::withoutTrailingSeparator()
     QFETCH(QString, path);
     QFETCH(QString, expected);
     QCOMPARE(platform::withoutTrailingSeparator(path), expected);
+}
+
+void TestPlatform::normalizedFolderPath_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("trailing separator") << u"/data/src/"_qs << u"/data/src"_qs;
+    QTest::newRow("doubled separators") << u"//data//src//"_qs << u"/data/src"_qs;
+    QTest::newRow("dot parts") << u"/data/./src/."_qs << u"/data/src"_qs;
+    QTest::newRow("root") << u"/"_qs << u"/"_qs;
+    QTest::newRow("root spelled long") << u"/./"_qs << u"/"_qs;
+    QTest::newRow("dot-dot stays") << u"/data/../src"_qs << u"/data/../src"_qs;
+    QTest::newRow("relative") << u"./data//x/"_qs << u"data/x"_qs;
+    QTest::newRow("current folder") << u"./"_qs << u"."_qs;
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("dotted names stay") << u"/a/.hidden/..b"_qs << u"/a/.hidden/..b"_qs;
+}
+
+void TestPlatform::normalizedFolderPath()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    QCOMPARE(platform::normalizedFolderPath(typed), expected);
 }
 
 void TestPlatform::isSystemDriveRoot_data()

@@ -37,7 +37,8 @@ void CTarnboxDlg::BeginBusy()
         m_tStartMonotonicMs = appClock().monotonicMs();
         m_strRemaining = QStringLiteral("正在预计");
         m_strPercent = QStringLiteral("0%");
-        g_nAbort.store(0);
+        // A close confirmed before this operation got busy still stops it.
+        g_nAbort.store(m_runner.abortAnswer());
         m_Progress->setValue(0);
         setBusyVisible(true);
         RefreshWindow();
@@ -54,17 +55,30 @@ void CTarnboxDlg::EndBusy()
 
 void CTarnboxDlg::HideBusyNow()
 {
-    uiThread::run([this] {
-        m_lblBusy->hide();
-        m_Progress->hide();
-        m_busy.store(false, std::memory_order_release);
-    });
+    // 1011 and 1010 first, then the texts: nothing of the progress area stays.
+    uiThread::run([this] { setBusyVisible(false); });
     m_busy.store(false, std::memory_order_release);
 }
 
 bool CTarnboxDlg::IsBusy() const
 {
     return m_busy.load(std::memory_order_acquire);
+}
+
+void CTarnboxDlg::SetFilterActive(bool active)
+{
+    uiThread::run([this, active] { m_bFilterActive.store(active, std::memory_order_release); });
+}
+
+void CTarnboxDlg::OnOpProcess(const char16_t *path, int32_t *keep)
+{
+    if (m_bFilterActive.load(std::memory_order_acquire))
+        m_runner.process(path, keep);
+}
+
+void CTarnboxDlg::ClearLog()
+{
+    m_strLog.clear();
 }
 
 void CTarnboxDlg::OnOpProgress(int percent)

@@ -80,6 +80,13 @@ void CTarnboxDlg::AddImageRow(int r)
     SetRowText(r, kBootColumn, QStringLiteral("否"));
 }
 
+void CTarnboxDlg::AddCapturedImage(const ImageInfo &record)
+{
+    m_Images.append() = record;
+    AddImageRow(m_Images.count - 1);
+    RefreshWindow();
+}
+
 void CTarnboxDlg::SetRowText(int row, int column, const QString &text)
 {
     if (row < 0 || row >= m_List->rowCount())

@@ -4,6 +4,7 @@
 #include "archive/metadata_xml.h"
 #include "capture_settings/cwim_image_info.h"
 #include "imaging/imaging_library.h"
+#include "resources/resource_ids.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
 
@@ -171,6 +172,7 @@ void CTarnboxDlg::EditImage()
 
 void CTarnboxDlg::OnListDblClk()
 {
+    // A command like any other: refused while an operation is claimed.
     if (SelectedRow() >= 0)
-        EditImage();
+        OnCommand(res::ID_EDIT_IMAGE);
 }

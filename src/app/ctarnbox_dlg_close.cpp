@@ -1,10 +1,9 @@
-// Closing the main window: at once when idle; while an operation runs, after
-// the user confirms, by aborting it and waiting for the end of the busy state.
+// Closing the main window: at once when idle; while an operation is claimed or
+// busy, after the user confirms, by aborting it and waiting for its end.
 #include "app/ctarnbox_dlg.h"
 
 #include "imaging/imaging_library.h"
 #include "operations/background_task.h"
-#include "operations/message_callback.h"
 #include "support/clock.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
@@ -21,15 +20,20 @@ void CTarnboxDlg::CloseApp()
 
 void CTarnboxDlg::CloseWorker()
 {
-    if (IsBusy()) {
+    // Idle, nothing can be claimed any more from here on; otherwise ask.
+    if (IsBusy() || !m_runner.closeIfIdle()) {
         const int answer = uiThread::messageBox(this, QStringLiteral("当前正在处理中，你确定要关闭应用程序？"),
                                                 QStringLiteral("温馨提示"), MB_OKCANCEL | MB_ICONEXCLAMATION);
         if (answer != IDOK) {
             m_closeRequested.store(false);
             return;
         }
-        g_nAbort.store(-1);
-        while (IsBusy())
+        // The library stops at its next file, what the operation asks from
+        // now on is answered at once, and what it has open ends now: nothing
+        // keeps it from its end. A format chain is left to finish.
+        m_runner.abort();
+        uiThread::run([this] { rejectOpenDialogs(); });
+        while (IsBusy() || m_runner.isClaimed())
             appClock().sleepMs(100);
     }
     uiThread::run([this] {
@@ -38,15 +42,19 @@ void CTarnboxDlg::CloseWorker()
             m_hWim = nullptr;
         }
         // From here on a worker that is still finishing gets default answers
-        // instead of reaching a window that is going away; a message box it
-        // has open now ends with the window.
+        // instead of reaching a window that is going away.
         uiThread::setWindowOpen(false);
-        const auto widgets = QApplication::topLevelWidgets();
-        for (QWidget *w : widgets) {
-            auto *dialog = qobject_cast<QDialog *>(w);
-            if (dialog && dialog != this && dialog->isVisible())
-                dialog->done(QDialog::Rejected);
-        }
+        rejectOpenDialogs();
         QDialog::done(QDialog::Rejected);
     });
+}
+
+void CTarnboxDlg::rejectOpenDialogs()
+{
+    const auto widgets = QApplication::topLevelWidgets();
+    for (QWidget *w : widgets) {
+        auto *dialog = qobject_cast<QDialog *>(w);
+        if (dialog && dialog != this && dialog->isVisible())
+            dialog->done(QDialog::Rejected);
+    }
 }

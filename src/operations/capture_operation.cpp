@@ -1,0 +1,156 @@
+#include "operations/capture_operation.h"
+
+#include "archive/metadata_xml.h"
+#include "capture_settings/exclusion_list.h"
+#include "imaging/imaging_library.h"
+#include "operations/exclusion_match.h"
+#include "operations/operation_host.h"
+#include "support/platform.h"
+#include "support/ui_thread.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// The five texts in the order they are written into the metadata.
+struct TextField {
+    QString ImageInfo::*field;
+    MetadataTag tag;
+};
+constexpr TextField kWriteOrder[] = {
+    {&ImageInfo::description, MetadataTag::Description},
+    {&ImageInfo::name, MetadataTag::Name},
+    {&ImageInfo::flags, MetadataTag::Flags},
+    {&ImageInfo::displayDescription, MetadataTag::DisplayDescription},
+    {&ImageInfo::displayName, MetadataTag::DisplayName},
+};
+
+constexpr LongOperation::Profile kCaptureProfile{
+    .busyBeforeRegistering = true,
+    .clearsLog = true,
+    .pausesBeforeEnd = true,
+    .showsLog = true,
+    .unregisterFailure = LongOperation::UnregisterFailure::EndsRun,
+};
+
+}  // namespace
+
+QString ArchiveAsCaptured(const QString &archivePath, const QString &capturePath)
+{
+    const QString archive = QFileInfo(archivePath).canonicalFilePath();
+    const QString root = QFileInfo(capturePath).canonicalFilePath();
+    if (archive.isEmpty() || root.isEmpty())
+        return {};
+    const QString prefix = root == QLatin1String("/") ? root : root + QLatin1Char('/');
+    if (!archive.startsWith(prefix))
+        return {};
+    QString spelled = capturePath;
+    if (!spelled.endsWith(QLatin1Char('/')))
+        spelled += QLatin1Char('/');
+    return spelled + archive.mid(prefix.size());
+}
+
+CaptureOperation::CaptureOperation(const CaptureRequest &request, std::unique_ptr<ImageInfo> texts)
+    : LongOperation(kCaptureProfile)
+    , m_request(request)
+    , m_texts(std::move(texts))
+{
+    // What the matcher needs on the library's thread, settled before it starts.
+    const QString rootRelative = platform::driveRelativePath(m_request.capturePath);
+    m_rootRelative = rootRelative == QLatin1String("\\") ? QString() : rootRelative;
+    m_archiveInCapture = ArchiveAsCaptured(m_request.archivePath, m_request.capturePath);
+}
+
+void CaptureOperation::process(const char16_t *path, int32_t *keep)
+{
+    if (!path || !keep)
+        return;
+    const QStringView p(path);
+    // The archive being written is never captured into itself.
+    if (!m_archiveInCapture.isEmpty() && p == m_archiveInCapture) {
+        *keep = 0;
+        return;
+    }
+    const QString &root = m_request.capturePath;
+    const QStringView tail = p.startsWith(root) ? p.mid(root.size()) : p;
+    const DriveRelativePath relative{m_rootRelative, tail};
+    for (const QString &entry : exclusionList().entries()) {
+        if (IsExcluded(relative, entry)) {
+            *keep = 0;
+            return;
+        }
+    }
+}
+
+void CaptureOperation::busyStarted(OperationContext &ctx)
+{
+    ctx.host().SetFilterActive(true);
+}
+
+void CaptureOperation::registrationFailed(OperationContext &ctx)
+{
+    ctx.message(QStringLiteral("回掉出错！"));
+}
+
+bool CaptureOperation::work(OperationContext &ctx)
+{
+    ImagingLibrary &lib = imaging();
+    OperationHost &host = ctx.host();
+
+    HWIM image = lib.WIMCaptureImage(m_request.wim, m_request.capturePath, 0);
+    if (!image) {
+        host.EndBusy();
+        ctx.message(QStringLiteral("无法捕获次映像！"), QStringLiteral("错误提示"));
+        return false;
+    }
+
+    QString xml;
+    uint32_t bytes = 0;
+    if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
+        host.HideBusyNow();
+        ctx.message(QStringLiteral("文件无法读取"), QStringLiteral("错误提示"));
+        lib.WIMCloseHandle(image);
+        return false;
+    }
+
+    // The new record, read from the library's text, with the given texts in
+    // their places; empty texts leave what the library's text holds.
+    ImageTable read;
+    bool readable = ReadImageInfo(xml, read);
+    ImageInfo record = readable ? read.records[0] : ImageInfo();
+    for (const TextField &t : kWriteOrder) {
+        const QString &value = (*m_texts).*(t.field);
+        if (!readable || value.isEmpty())
+            continue;
+        record.*(t.field) = value;
+        readable = SetMetadataTag(xml, value, t.tag);
+    }
+    if (!readable) {
+        // Only a damaged metadata text gets here; the image itself was captured.
+        host.HideBusyNow();
+        ctx.message(QStringLiteral("映像信息格式错误，无法写入映像信息！请重新打开文件查看。(0x80070057)"),
+                    QStringLiteral("错误提示"));
+        lib.WIMCloseHandle(image);
+        return false;
+    }
+
+    if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
+        host.HideBusyNow();
+        ctx.message(QStringLiteral("无法修改信息！"), QStringLiteral("错误信息"));
+        // The row shows what the archive holds, not the texts it refused.
+        QString stored;
+        ImageTable fresh;
+        if (lib.WIMGetImageInformation(image, &stored, &bytes) && ReadImageInfo(stored, fresh))
+            record = fresh.records[0];
+    }
+    m_texts.reset();
+
+    uiThread::run([&] { host.AddCapturedImage(record); });
+
+    if (!lib.WIMCloseHandle(image)) {
+        host.HideBusyNow();
+        ctx.message(QStringLiteral("关闭句柄出错！"), QStringLiteral("错误提示"));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,106 @@
+#include "operations/export_operation.h"
+
+#include "imaging/imaging_library.h"
+#include "operations/operation_host.h"
+#include "support/ui_thread.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace {
+
+// What the library reports during an export is shown at its end, and nothing
+// left over from an earlier operation.
+constexpr LongOperation::Profile kExportProfile{
+    .busyBeforeRegistering = true,
+    .clearsLog = true,
+    .pausesBeforeEnd = false,
+    .showsLog = true,
+    .unregisterFailure = LongOperation::UnregisterFailure::Ignored,
+};
+
+// True when both paths name one existing file, through links too.
+bool sameFile(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    if (!ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath())
+        return true;
+    struct stat sa;
+    struct stat sb;
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0
+           && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+bool OpenExportHandles(OperationHost &host, ExportHandles *handles)
+{
+    QObject *owner = host.PromptOwner();
+    FileChooser chooser;
+    chooser.filter = QStringLiteral("Wim镜像(*.wim)|*.wim||");
+    chooser.defaultExtension = QStringLiteral("wim");
+    chooser.initialName = QStringLiteral("Wim镜像");
+    chooser.overwritePrompt = false;  // an existing archive receives the image
+    const QString destination = uiThread::saveFile(owner, chooser);
+    if (destination.isEmpty())
+        return false;
+
+    const ArchiveState state = host.OpenArchiveState();
+    // A second handle on the open archive would write the file behind the
+    // first one's back, and the open handle's next change could drop the image.
+    if (state.wim && sameFile(destination, state.filePath)) {
+        uiThread::messageBox(owner, QStringLiteral("不能导出到当前打开的文件！"), QStringLiteral("错误提示"));
+        return false;
+    }
+
+    ImagingLibrary &lib = imaging();
+    HWIM image = lib.WIMLoadImage(state.wim, uint32_t(state.selectedRow + 1));
+    if (!image) {
+        uiThread::messageBox(owner, QStringLiteral("当前文件无法加载！"), QStringLiteral("错误提示"));
+        return false;
+    }
+    uint32_t creationResult = 0;
+    HWIM target = lib.WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0,
+                                    uint32_t(int32_t(state.compression)), &creationResult);
+    if (!target) {
+        lib.WIMCloseHandle(image);
+        uiThread::messageBox(owner, QStringLiteral("目标文件无法打开！"), QStringLiteral("错误提示"));
+        return false;
+    }
+    if (!lib.WIMSetTemporaryPath(target, state.workDir)) {
+        lib.WIMCloseHandle(image);
+        lib.WIMCloseHandle(target);
+        uiThread::messageBox(owner, QStringLiteral("无法设置临时目录！"), QStringLiteral("错误提示"));
+        return false;
+    }
+    handles->destination = target;
+    handles->image = image;
+    return true;
+}
+
+ExportOperation::ExportOperation(const ExportHandles &handles) : LongOperation(kExportProfile), m_handles(handles) {}
+
+void ExportOperation::closeHandles()
+{
+    imaging().WIMCloseHandle(m_handles.image);
+    imaging().WIMCloseHandle(m_handles.destination);
+    m_handles = {};
+}
+
+void ExportOperation::registrationFailed(OperationContext &ctx)
+{
+    ctx.message(QStringLiteral("无法注册回掉！"), QStringLiteral("错误提示"));
+    closeHandles();
+}
+
+bool ExportOperation::work(OperationContext &ctx)
+{
+    if (!imaging().WIMExportImage(m_handles.image, m_handles.destination, WIM_EXPORT_ALLOW_DUPLICATES))
+        ctx.message(QStringLiteral("文件导出失败！"), QStringLiteral("错误提示"));
+    closeHandles();
+    return true;
+}
