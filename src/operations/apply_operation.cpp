@@ -163,10 +163,9 @@ void ApplyOperation::applyOntoNtfsDrive(OperationContext &ctx, const NtfsProbe &
             formatCommandRunner());
     }
 
-    const bool called = outcome.stage == NtfsDriveOutcome::Restored || outcome.stage == NtfsDriveOutcome::NotRestored;
     if (!outcome.callSucceeded) {
         host.EndBusy();
-        ctx.message(kApplyFailed, QStringLiteral("错误提示"), MB_OK, called ? callCause : outcome.detail);
+        ctx.message(kApplyFailed, QStringLiteral("错误提示"), MB_OK, outcome.failureDetail(callCause));
     }
     if (outcome.stage == NtfsDriveOutcome::NotRestored) {
         host.EndBusy();

@@ -128,10 +128,9 @@ HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx)
             return image != nullptr;
         },
         formatCommandRunner());
-    const bool called = outcome.stage == NtfsDriveOutcome::Restored || outcome.stage == NtfsDriveOutcome::NotRestored;
     if (!image) {
         host.EndBusy();
-        ctx.message(kCaptureFailed, QStringLiteral("错误提示"), MB_OK, called ? callCause : outcome.detail);
+        ctx.message(kCaptureFailed, QStringLiteral("错误提示"), MB_OK, outcome.failureDetail(callCause));
     }
     if (outcome.stage == NtfsDriveOutcome::NotRestored) {
         host.HideBusyNow();

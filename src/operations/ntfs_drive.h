@@ -59,6 +59,13 @@ struct NtfsDriveOutcome {
     Stage stage = Refused;
     bool callSucceeded = false;
     QString detail;  // Simplified Chinese, for beneath the window's message
+
+    // What to show beneath the message of a failed call: the call's own
+    // cause once it was made, else why it was not.
+    QString failureDetail(const QString &callCause) const
+    {
+        return stage == Restored || stage == NotRestored ? callCause : detail;
+    }
 };
 
 // The library call on the device, e.g. WIMApplyImage(image, device, flags | WIM_FLAG_NTFS_VOLUME).

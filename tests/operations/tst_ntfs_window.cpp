@@ -92,6 +92,8 @@ private:
     // An archive captured by wimlib-imagex from an NTFS drive prepared with
     // what Windows keeps and ntfs-3g's mount loses.
     QString windowsArchive();
+    // An archive of one image holding kept.txt, made by wimlib-imagex.
+    QString seededArchive();
     void captureIntoWindow(WindowOnArchive &w, const QString &folder);
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -125,6 +127,14 @@ QString TestNtfsWindow::windowsArchive()
     const QString wim = m_dir->filePath(u"windows.wim"_s);
     QString why;
     return prepared && wimlib({u"capture"_s, source.device(), wim, u"Windows"_s}, &why) ? wim : QString();
+}
+
+QString TestNtfsWindow::seededArchive()
+{
+    const QString wim = m_dir->filePath(u"a.wim"_s);
+    testarchives::writeTree(m_dir->filePath(u"seed"_s), {{u"kept.txt"_s, "from the image"}});
+    QString why;
+    return makeArchive(wim, {m_dir->filePath(u"seed"_s)}, {u"old"_s}, &why) ? wim : QString();
 }
 
 void TestNtfsWindow::applyKeepsWhatWindowsNeeds()
@@ -170,10 +180,8 @@ void TestNtfsWindow::applyRefusals()
     QFETCH(bool, holdsFiles);
     QFETCH(QString, detail);
     NTFS_DRIVE(target);
-    const QString wim = m_dir->filePath(u"a.wim"_s);
-    testarchives::writeTree(m_dir->filePath(u"tree"_s), {{u"kept.txt"_s, "from the image"}});
-    QString why;
-    QVERIFY2(makeArchive(wim, {m_dir->filePath(u"tree"_s)}, {u"one"_s}, &why), qPrintable(why));
+    const QString wim = seededArchive();
+    QVERIFY(!wim.isEmpty());
     if (holdsFiles)
         testarchives::writeTree(target.mountPoint(), {{u"kept.txt"_s, "the user's"}});
     const QString before = QDir::currentPath();
@@ -248,10 +256,8 @@ void TestNtfsWindow::captureIntoWindow(WindowOnArchive &w, const QString &folder
 void TestNtfsWindow::captureLeavesOutVolumePaths()
 {
     NTFS_DRIVE(drive);
-    const QString wim = m_dir->filePath(u"a.wim"_s);
-    testarchives::writeTree(m_dir->filePath(u"seed"_s), {{u"old.txt"_s, "old"}});
-    QString why;
-    QVERIFY2(makeArchive(wim, {m_dir->filePath(u"seed"_s)}, {u"old"_s}, &why), qPrintable(why));
+    const QString wim = seededArchive();
+    QVERIFY(!wim.isEmpty());
     testarchives::writeTree(drive.mountPoint(), {{u"pagefile.sys"_s, "swap"},
                                                  {u"Windows/Temp/a.tmp"_s, "temporary"},
                                                  {u"Windows/System32/kernel.dll"_s, "code"},
@@ -283,10 +289,8 @@ void TestNtfsWindow::captureLeavesOutVolumePaths()
 void TestNtfsWindow::captureRefusedForTheWorkingDirectory()
 {
     NTFS_DRIVE(drive);
-    const QString wim = m_dir->filePath(u"a.wim"_s);
-    testarchives::writeTree(m_dir->filePath(u"seed"_s), {{u"old.txt"_s, "old"}});
-    QString why;
-    QVERIFY2(makeArchive(wim, {m_dir->filePath(u"seed"_s)}, {u"old"_s}, &why), qPrintable(why));
+    const QString wim = seededArchive();
+    QVERIFY(!wim.isEmpty());
     const QString work = drive.mountPoint() + u"/work"_s;
     QVERIFY(QDir().mkpath(work));
 
