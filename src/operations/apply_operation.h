@@ -3,9 +3,9 @@
 #include "imaging/wim_types.h"
 #include "operations/operation.h"
 
-struct NtfsProbe;
-
 #include <QString>
+
+struct NtfsProbe;
 
 // Applying the selected image to a folder or a drive. The folder picker, the
 // questions for a drive root and the format chain run on the worker before

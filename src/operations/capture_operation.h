@@ -48,7 +48,7 @@ private:
     QString m_rootRelative;       // the capture folder relative to its drive root, "\" separators
     QString m_archiveInCapture;   // the open archive as the capture spells it ("" when outside it)
     QString m_libraryRoot;        // what the library's paths begin with: the folder, or the device
-    std::optional<NtfsDrive> m_ntfs;  // set when the folder is an NTFS drive root
+    std::optional<NtfsDrive> m_ntfs;  // the drive, when the folder is the root of one holding NTFS
 };
 
 // The open archive as a capture of `capturePath` spells it: the capture folder
