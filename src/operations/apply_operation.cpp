@@ -2,10 +2,12 @@
 
 #include "imaging/imaging_library.h"
 #include "operations/drive_format.h"
+#include "operations/ntfs_drive.h"
 #include "operations/operation_host.h"
 #include "support/platform.h"
 #include "support/ui_thread.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <unistd.h>
@@ -22,9 +24,21 @@ constexpr LongOperation::Profile kApplyProfile{
     .unregisterFailure = LongOperation::UnregisterFailure::Reported,
 };
 
+const QString kApplyFailed = QStringLiteral("无法释放映像到目标路径");
+
 ArchiveState archiveState(OperationHost &host)
 {
     return uiThread::call(ArchiveState(), [&host] { return host.OpenArchiveState(); });
+}
+
+bool privileged()
+{
+    return ::geteuid() == 0;
+}
+
+bool holdsEntries(const QString &folder)
+{
+    return !QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty();
 }
 
 }  // namespace
@@ -36,7 +50,8 @@ bool ApplyOperation::prepare(OperationContext &ctx)
     m_target = uiThread::pickFolderPath(ctx.host().PromptOwner());
     if (m_target.isEmpty())
         return false;
-    if (!platform::isDriveRoot(m_target))
+    m_driveRoot = platform::isDriveRoot(m_target);
+    if (!m_driveRoot)
         return true;
     if (platform::isSystemDriveRoot(m_target))
         ctx.message(QStringLiteral("正在释放到当前系统盘，点击确定继续！"), QStringLiteral("警告"), MB_OK);
@@ -67,7 +82,7 @@ bool ApplyOperation::formatTarget(OperationContext &ctx)
     // meanwhile: cut, it would leave the drive unmounted.
     const QString canonical = QFileInfo(m_target).canonicalFilePath();
     const FormatOutcome outcome = FormatDrive(canonical.isEmpty() ? m_target : canonical, QStringLiteral("ravo"),
-                                              ::geteuid() == 0, formatCommandRunner());
+                                              privileged(), formatCommandRunner());
     switch (outcome.stage) {
     case FormatOutcome::Formatted:
         return true;
@@ -100,12 +115,61 @@ void ApplyOperation::registrationFailed(OperationContext &ctx)
 bool ApplyOperation::work(OperationContext &ctx)
 {
     ImagingLibrary &lib = imaging();
-    if (!m_image || !lib.WIMApplyImage(m_image, m_target, kApplyFlags)) {
+    const NtfsProbe probe = m_driveRoot ? ProbeNtfsDrive(m_target, privileged(), formatCommandRunner()) : NtfsProbe();
+    if (probe.result != NtfsProbe::NotNtfs) {
+        applyOntoNtfsDrive(ctx, probe);
+    } else if (!m_image || !lib.WIMApplyImage(m_image, m_target, kApplyFlags)) {
         ctx.host().EndBusy();
-        ctx.message(QStringLiteral("无法释放映像到目标路径"), QStringLiteral("错误提示"));
+        ctx.message(kApplyFailed, QStringLiteral("错误提示"));
     }
     if (m_image)
         lib.WIMCloseHandle(m_image);
     m_image = nullptr;
     return true;
+}
+
+// Everything that can be told before the drive is touched refuses the apply
+// there; once unmounted, the drive is mounted back whatever happens.
+void ApplyOperation::applyOntoNtfsDrive(OperationContext &ctx, const NtfsProbe &probe)
+{
+    OperationHost &host = ctx.host();
+    NtfsDriveOutcome outcome;  // refused until the chain runs
+    QString callCause;
+    if (probe.result == NtfsProbe::Unknown) {
+        outcome.detail = probe.detail;
+    } else if (!m_image || ctx.aborted()) {
+        // Nothing to apply, or the user is closing: the drive is left alone.
+    } else if (const QString missing = NtfsMountBackMissing(probe.drive); !missing.isEmpty()) {
+        outcome.detail = missing;
+    } else if (holdsEntries(probe.drive.mountPoint)) {
+        // The volume only takes new names: an apply over what is there would
+        // stop half-way at the first name it holds.
+        outcome.detail = QStringLiteral("目标分区不是空的：直接释放到 NTFS 分区时只添加文件，不覆盖原有文件。"
+                                        "请格式化目标分区后再释放，或释放到分区中的文件夹。");
+    } else {
+        const ArchiveState state = archiveState(host);
+        QStringList mustStayMounted{state.workDir};
+        if (state.wim)
+            mustStayMounted << state.filePath;
+        outcome = ApplyOntoNtfsDrive(
+            probe.drive, privileged(), mustStayMounted,
+            [this, &callCause](const QString &device) {
+                ImagingLibrary &lib = imaging();
+                if (lib.WIMApplyImage(m_image, device, kApplyFlags | WIM_FLAG_NTFS_VOLUME))
+                    return true;
+                callCause = NtfsCallCause(lib.LastError(), device);
+                return false;
+            },
+            formatCommandRunner());
+    }
+
+    if (!outcome.callSucceeded) {
+        host.EndBusy();
+        ctx.message(kApplyFailed, QStringLiteral("错误提示"), MB_OK, outcome.failureDetail(callCause));
+    }
+    if (outcome.stage == NtfsDriveOutcome::NotRestored) {
+        host.EndBusy();
+        ctx.message(QStringLiteral("释放映像后无法重新挂载目标分区！"), QStringLiteral("错误提示"), MB_OK,
+                    outcome.detail);
+    }
 }

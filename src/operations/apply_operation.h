@@ -5,10 +5,14 @@
 
 #include <QString>
 
+struct NtfsProbe;
+
 // Applying the selected image to a folder or a drive. The folder picker, the
 // questions for a drive root and the format chain run on the worker before
 // anything is busy; a close confirmed meanwhile lets a running format chain
-// end and then stops before the image is loaded.
+// end and then stops before the image is loaded. A drive holding NTFS is
+// written through its block device (NTFS-3G mode): unmounted for the apply
+// and mounted back, a chain that a close never cuts either.
 class ApplyOperation : public LongOperation
 {
 public:
@@ -22,7 +26,9 @@ protected:
 
 private:
     bool formatTarget(OperationContext &ctx);
+    void applyOntoNtfsDrive(OperationContext &ctx, const NtfsProbe &probe);
 
     QString m_target;
+    bool m_driveRoot = false;
     HWIM m_image = nullptr;
 };

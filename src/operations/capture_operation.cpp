@@ -10,6 +10,8 @@
 
 #include <QFileInfo>
 
+#include <unistd.h>
+
 namespace {
 
 // The five texts in the order they are written into the metadata.
@@ -32,6 +34,8 @@ constexpr LongOperation::Profile kCaptureProfile{
     .showsLog = true,
     .unregisterFailure = LongOperation::UnregisterFailure::EndsRun,
 };
+
+const QString kCaptureFailed = QStringLiteral("无法捕获次映像！");
 
 }  // namespace
 
@@ -59,6 +63,7 @@ CaptureOperation::CaptureOperation(const CaptureRequest &request, std::unique_pt
     const QString rootRelative = platform::driveRelativePath(m_request.capturePath);
     m_rootRelative = rootRelative == QLatin1String("\\") ? QString() : rootRelative;
     m_archiveInCapture = ArchiveAsCaptured(m_request.archivePath, m_request.capturePath);
+    m_libraryRoot = m_request.capturePath;
 }
 
 void CaptureOperation::process(const char16_t *path, int32_t *keep)
@@ -71,7 +76,7 @@ void CaptureOperation::process(const char16_t *path, int32_t *keep)
         *keep = 0;
         return;
     }
-    const QString &root = m_request.capturePath;
+    const QString &root = m_libraryRoot;
     const QStringView tail = p.startsWith(root) ? p.mid(root.size()) : p;
     const DriveRelativePath relative{m_rootRelative, tail};
     for (const QString &entry : exclusionList().entries()) {
@@ -80,6 +85,59 @@ void CaptureOperation::process(const char16_t *path, int32_t *keep)
             return;
         }
     }
+}
+
+bool CaptureOperation::prepare(OperationContext &ctx)
+{
+    if (!platform::isDriveRoot(m_request.capturePath))
+        return true;
+    const NtfsProbe probe = ProbeNtfsDrive(m_request.capturePath, ::geteuid() == 0, formatCommandRunner());
+    if (probe.result == NtfsProbe::NotNtfs)
+        return true;
+    QString refusal = probe.detail;
+    if (probe.result == NtfsProbe::Ntfs)
+        refusal = NtfsMountBackMissing(probe.drive);
+    if (!refusal.isEmpty()) {
+        ctx.message(kCaptureFailed, QStringLiteral("错误提示"), MB_OK, refusal);
+        return false;
+    }
+    // The library's paths are the device's followed by the volume-relative
+    // path, which is the exclusion list's own form; the archive being written
+    // cannot be on a volume that is not writable.
+    m_ntfs = probe.drive;
+    m_libraryRoot = probe.drive.device;
+    m_rootRelative.clear();
+    m_archiveInCapture.clear();
+    return true;
+}
+
+// The capture from the device, the drive made read-only around it and given
+// back as it was; a failure has been shown when this returns null.
+HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx)
+{
+    OperationHost &host = ctx.host();
+    HWIM image = nullptr;
+    QString callCause;
+    const NtfsDriveOutcome outcome = CaptureFromNtfsDrive(
+        *m_ntfs, ::geteuid() == 0, {m_request.archivePath, m_request.workDir},
+        [this, &image, &callCause](const QString &device) {
+            ImagingLibrary &lib = imaging();
+            image = lib.WIMCaptureImage(m_request.wim, device, WIM_FLAG_NTFS_VOLUME);
+            if (!image)
+                callCause = NtfsCallCause(lib.LastError(), device);
+            return image != nullptr;
+        },
+        formatCommandRunner());
+    if (!image) {
+        host.EndBusy();
+        ctx.message(kCaptureFailed, QStringLiteral("错误提示"), MB_OK, outcome.failureDetail(callCause));
+    }
+    if (outcome.stage == NtfsDriveOutcome::NotRestored) {
+        host.HideBusyNow();
+        ctx.message(QStringLiteral("捕获映像后无法恢复目标分区的挂载！"), QStringLiteral("错误提示"), MB_OK,
+                    outcome.detail);
+    }
+    return image;
 }
 
 void CaptureOperation::busyStarted(OperationContext &ctx)
@@ -97,10 +155,12 @@ bool CaptureOperation::work(OperationContext &ctx)
     ImagingLibrary &lib = imaging();
     OperationHost &host = ctx.host();
 
-    HWIM image = lib.WIMCaptureImage(m_request.wim, m_request.capturePath, 0);
+    HWIM image = m_ntfs ? captureNtfsDrive(ctx) : lib.WIMCaptureImage(m_request.wim, m_request.capturePath, 0);
     if (!image) {
-        host.EndBusy();
-        ctx.message(QStringLiteral("无法捕获次映像！"), QStringLiteral("错误提示"));
+        if (!m_ntfs) {
+            host.EndBusy();
+            ctx.message(kCaptureFailed, QStringLiteral("错误提示"));
+        }
         return false;
     }
 

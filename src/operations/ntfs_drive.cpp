@@ -1,6 +1,11 @@
 #include "operations/ntfs_drive.h"
 
+#include "support/error_cause.h"
 #include "support/shell_quote.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
 
 namespace {
 
@@ -172,4 +177,32 @@ NtfsDriveOutcome CaptureFromNtfsDrive(const NtfsDrive &drive, bool privileged, c
         return *failed;
     const bool captured = capture(drive.device);
     return restoreAfter(drive, captured, false, run);
+}
+
+QString NtfsMountBackMissing(const NtfsDrive &drive, const QString &helperDir)
+{
+    if (drive.mountType != QLatin1String("fuseblk"))
+        return {};
+    if (QFileInfo(helperDir + QStringLiteral("/mount.ntfs-3g")).isExecutable())
+        return {};
+    return QStringLiteral("未安装 ntfs-3g（找不到 %1/mount.ntfs-3g），%2 卸载后将无法重新挂载。请先安装 ntfs-3g。")
+        .arg(helperDir, drive.mountPoint);
+}
+
+QString NtfsCallCause(const ImagingError &error, const QString &device)
+{
+    using Kind = ImagingError::Kind;
+    switch (error.kind) {
+    case Kind::Busy:
+        return QStringLiteral("%1 正被其他程序使用，或在别处另有挂载，无法直接读写。").arg(device);
+    case Kind::AccessDenied:
+        return rootNeeded();
+    case Kind::Unsupported:
+        return QStringLiteral("此系统的 wimlib 不支持 NTFS-3G 模式，请安装带 NTFS-3G 支持的 wimlib（libwim15）。");
+    default:
+        break;
+    }
+    if (error.systemError == EEXIST)
+        return QStringLiteral("分区上已有同名的文件：直接释放到 NTFS 分区时只添加文件，不覆盖原有文件。请先格式化目标分区。");
+    return errorCause(error);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/imaging_library.h"
 #include "operations/drive_format.h"
 #include "support/platform.h"
 
@@ -58,6 +59,13 @@ struct NtfsDriveOutcome {
     Stage stage = Refused;
     bool callSucceeded = false;
     QString detail;  // Simplified Chinese, for beneath the window's message
+
+    // What to show beneath the message of a failed call: the call's own
+    // cause once it was made, else why it was not.
+    QString failureDetail(const QString &callCause) const
+    {
+        return stage == Restored || stage == NotRestored ? callCause : detail;
+    }
 };
 
 // The library call on the device, e.g. WIMApplyImage(image, device, flags | WIM_FLAG_NTFS_VOLUME).
@@ -79,3 +87,14 @@ NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, con
 // (the open archive, the working directory) lies on the drive.
 NtfsDriveOutcome CaptureFromNtfsDrive(const NtfsDrive &drive, bool privileged, const QStringList &mustStayWritable,
                                       const NtfsVolumeCall &capture, const FormatCommandRunner &run);
+
+// What an unmounted drive lacks to be mounted back: for "fuseblk", mount's
+// helper for ntfs-3g in `helperDir` (where mount looks for it). "" when
+// nothing is missing; else why, for the user. Asked before a drive is
+// unmounted, so that a missing ntfs-3g never leaves it unmounted.
+QString NtfsMountBackMissing(const NtfsDrive &drive, const QString &helperDir = QStringLiteral("/sbin"));
+
+// Why a library call in NTFS-3G mode on `device` failed, for beneath the
+// window's message: a device still in use, no root, a library without
+// NTFS-3G, a name the volume holds already; else the common cause.
+QString NtfsCallCause(const ImagingError &error, const QString &device);

@@ -12,9 +12,10 @@ OperationHost &OperationContext::host() const
     return m_runner.host();
 }
 
-int OperationContext::message(const QString &text, const QString &caption, uint32_t type) const
+int OperationContext::message(const QString &text, const QString &caption, uint32_t type,
+                               const QString &detail) const
 {
-    return uiThread::messageBox(host().PromptOwner(), text, caption, type);
+    return uiThread::messageBox(host().PromptOwner(), text, caption, type, detail);
 }
 
 bool OperationContext::registerCallback()

@@ -19,8 +19,10 @@ public:
 
     OperationHost &host() const;
     // A message box owned by the window, asked on the UI thread; its answer.
-    // An empty caption is the application's name.
-    int message(const QString &text, const QString &caption = {}, uint32_t type = MB_OK) const;
+    // An empty caption is the application's name; `detail`, when not empty, is
+    // shown beneath the text (the cause of a failure).
+    int message(const QString &text, const QString &caption = {}, uint32_t type = MB_OK,
+                const QString &detail = {}) const;
     // Registers WimMessageCallback for this operation; false when the library
     // refuses. Once per operation: a second call only says it is registered.
     bool registerCallback();

@@ -362,7 +362,8 @@ void TestApply::formatsAndApplies()
 {
     MAKE_DRIVE(drive, true, 64);
     testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("old.txt"), "goes with the format"}});
-    m_library->allowedApplyRoot = drive.mountPoint();
+    // Formatted, the drive holds NTFS: the image goes onto its device.
+    m_library->allowedApplyRoot = drive.device();
     setFormatCommandRunner({});  // the real unmount, mkntfs and ntfs-3g mount
 
     m_dlg->SelectAndFocusRow(1);
@@ -371,6 +372,8 @@ void TestApply::formatsAndApplies()
     startApply();
 
     QCOMPARE(messageTexts(), (QStringList{kQuestion, kDone}));
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")),
+             QStringList{QStringLiteral("ApplyImage %1 %2").arg(drive.device()).arg(6 | WIM_FLAG_NTFS_VOLUME)});
     QCOMPARE(drive.fsType(), QStringLiteral("ntfs"));
     QCOMPARE(drive.label(), QStringLiteral("ravo"));
     QVERIFY(platform::isDriveRoot(drive.mountPoint()));

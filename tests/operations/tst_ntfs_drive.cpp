@@ -6,6 +6,7 @@
 #include "test_archives.h"
 
 #include <QDir>
+#include <cerrno>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -119,6 +120,9 @@ private slots:
     void probe();
     void steps_data();
     void steps();
+    void reasons_data();
+    void reasons();
+    void mountBackNeedsTheHelper();
     void loopDrivesKeepWhatWindowsNeeds();
 
 private:
@@ -246,6 +250,44 @@ void TestNtfsDrive::steps()
     QCOMPARE(outcome.callSucceeded, callResult && log.contains(u"call /dev/sdb1"_s));
     QVERIFY2(outcome.detail.contains(detail), qPrintable(outcome.detail));
     QCOMPARE(outcome.detail.isEmpty(), detail.isEmpty());
+}
+
+void TestNtfsDrive::reasons_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("systemError");
+    QTest::addColumn<QString>("says");
+
+    using Kind = ImagingError::Kind;
+    QTest::newRow("mounted elsewhere too") << int(Kind::Busy) << EBUSY << u"/dev/sdb1 正被其他程序使用"_s;
+    QTest::newRow("not root") << int(Kind::AccessDenied) << EACCES << u"root"_s;
+    QTest::newRow("wimlib without NTFS-3G") << int(Kind::Unsupported) << 0 << u"不支持 NTFS-3G"_s;
+    QTest::newRow("a name the volume holds") << int(Kind::Other) << EEXIST << u"请先格式化目标分区"_s;
+    QTest::newRow("anything else: the common cause") << int(Kind::NoSpace) << ENOSPC << u"磁盘空间不足"_s;
+}
+
+void TestNtfsDrive::reasons()
+{
+    QFETCH(int, kind);
+    QFETCH(int, systemError);
+    QFETCH(QString, says);
+    const QString cause = NtfsCallCause({ImagingError::Kind(kind), systemError, u"library text"_s}, u"/dev/sdb1"_s);
+    QVERIFY2(cause.contains(says), qPrintable(cause));
+}
+
+void TestNtfsDrive::mountBackNeedsTheHelper()
+{
+    // ntfs-3g's drives need mount's helper to come back; kernel drivers do not.
+    QTemporaryDir sbin;
+    const QString helpers = sbin.path();
+    QVERIFY(!NtfsMountBackMissing(drive(), helpers).isEmpty());
+    QVERIFY(NtfsMountBackMissing(drive(u"ntfs3"_s), helpers).isEmpty());
+    QFile helper(helpers + u"/mount.ntfs-3g"_s);
+    QVERIFY(helper.open(QIODevice::WriteOnly));
+    helper.close();
+    QVERIFY(!NtfsMountBackMissing(drive(), helpers).isEmpty());  // not executable
+    QVERIFY(helper.setPermissions(helper.permissions() | QFile::ExeOwner));
+    QVERIFY(NtfsMountBackMissing(drive(), helpers).isEmpty());
 }
 
 void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()

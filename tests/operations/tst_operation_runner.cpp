@@ -150,7 +150,8 @@ QString TestOperationRunner::makeSource(const QString &name, int files)
 
 bool TestOperationRunner::startFormattingApply(HeldWindow &h, const LoopDrive &drive)
 {
-    h.w.library.allowedApplyRoot = drive.mountPoint();
+    // Formatted, the drive holds NTFS: the image goes onto its device.
+    h.w.library.allowedApplyRoot = drive.device();
     setFormatCommandRunner(h.held.formatRunner());
     h.w.prompts.answerFolder(drive.mountPoint());
     h.w.prompts.answerMessage(IDOK);
@@ -254,8 +255,14 @@ void TestOperationRunner::heldFormatChainRefusesEveryCommand()
 
     h.held.release();
     QVERIFY(waitForOperations());
-    QCOMPARE(h.held.formatLines().size(), 3);
+    // Unmount, mkntfs, mount; then the NTFS drive's probe, unmount and mount back.
+    const QStringList lines = h.held.formatLines();
+    QCOMPARE(lines.size(), 6);
+    QVERIFY2(lines[3].startsWith(QStringLiteral("blkid ")) && lines[4].startsWith(QStringLiteral("umount "))
+                 && lines[5].startsWith(QStringLiteral("mount -t ntfs-3g ")),
+             qPrintable(lines.join(QLatin1Char('\n'))));
     QCOMPARE(h.w.library.callsStartingWith(QStringLiteral("ApplyImage")).size(), 1);
+    QVERIFY(platform::isDriveRoot(drive.mountPoint()));
     QVERIFY(h.w.dlg->AcceptsCommands());
 }
 
