@@ -1,6 +1,8 @@
 #include "imaging/wimlib_backend.h"
 
 #include "imaging/wimlib_archive.h"
+#include "imaging/wimlib_image_view.h"
+#include "imaging/wimlib_last_error.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_xml.h"
 
@@ -15,12 +17,9 @@
 
 namespace {
 
-thread_local QString t_lastError;
-
 bool fail(const QString &text)
 {
-    t_lastError = text;
-    return false;
+    return wimlibFail({ImagingError::Kind::Other, 0, text});
 }
 
 QString callText(const char *call, const QString &what)
@@ -125,6 +124,8 @@ HWIM WimlibBackend::addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t i
     auto handle = std::make_shared<Handle>();
     handle->archive = std::move(archive);
     handle->image = image;
+    if (image != 0)
+        handle->view = std::make_shared<WimlibImageView>(handle->archive->path(), image);
     const void *key = handle.get();
     std::lock_guard lock(m_handleMutex);
     m_handles.emplace(key, std::move(handle));
@@ -561,5 +562,10 @@ bool WimlibBackend::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback ca
 
 QString WimlibBackend::LastErrorText() const
 {
-    return t_lastError;
+    return wimlibLastFailure().text;
+}
+
+ImagingError WimlibBackend::LastError() const
+{
+    return wimlibLastFailure();
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "imaging/imaging_library.h"
+#include "imaging/wimlib_archive.h"
+
+#include <sys/stat.h>
+
+#include <mutex>
+
+// A read-only view of one image for browsing, owned by an image handle. It
+// opens the archive's file on its own WIMStruct, so that browsing neither
+// waits for nor is refused by a long call holding the archive's work lock,
+// and keeps the image's tree loaded between calls: wimlib reads the metadata
+// once, then answers each folder from memory. When the file changes on disk
+// (a commit, another program), the next call opens it again.
+//
+// Threads: any; calls wait for each other on the view's own lock.
+class WimlibImageView
+{
+public:
+    WimlibImageView(const QString &archivePath, uint32_t image);
+    ~WimlibImageView();
+    WimlibImageView(const WimlibImageView &) = delete;
+    WimlibImageView &operator=(const WimlibImageView &) = delete;
+
+    // See ImagingLibrary::WIMListImageFolder. Link targets are found by
+    // extracting a folder's links (their data only) into a temporary folder
+    // under `temporaryPath` (the system's when empty), removed at once.
+    bool list(const QString &path, const QString &temporaryPath, WimDirEntry *self, QList<WimDirEntry> *children,
+              ImagingError *error);
+
+private:
+    bool ensureOpen(ImagingError *error);
+    void readLinkTargets(QList<WimDirEntry *> &links, const QString &temporaryPath);
+
+    const QString m_path;
+    const QByteArray m_native;
+    const uint32_t m_image;
+    std::mutex m_mutex;
+    WimlibPtr m_wim;
+    struct stat m_stamp {};
+};
