@@ -102,16 +102,18 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
     if (!ensureOpen(error))
         return false;
     const QByteArray native = path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8();
-    // The first call reads the image's metadata; wimlib keeps it loaded.
+    // The first call reads the image's metadata; wimlib keeps it loaded. A
+    // path that is not a folder has no children: no need to look at it first.
     QList<WimDirEntry> own;
-    int code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(), 0, collect, &own);
+    int code = 0;
+    if (self)
+        code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(), 0, collect, &own);
     if (code == 0 && children) {
         children->clear();
-        if (!own.isEmpty() && own.first().isDirectory())
-            code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(),
-                                           WIMLIB_ITERATE_DIR_TREE_FLAG_CHILDREN, collect, children);
+        code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(),
+                                       WIMLIB_ITERATE_DIR_TREE_FLAG_CHILDREN, collect, children);
     }
-    if (code != 0 || own.isEmpty()) {
+    if (code != 0 || (self && own.isEmpty())) {
         if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
             *error = {ImagingError::Kind::NotFound, 0, QStringLiteral("%1 is not in image %2").arg(path).arg(m_image)};
         else if (code == WIMLIB_ERR_INVALID_IMAGE)
@@ -135,7 +137,7 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
     if (!links.isEmpty())
         readLinkTargets(links, temporaryPath);
     if (self)
-        *self = own.first();
+        *self = std::move(own.first());
     return true;
 }
 
@@ -151,9 +153,15 @@ void WimlibImageView::readLinkTargets(QList<WimDirEntry *> &links, const QString
     std::vector<const char *> pointers;
     paths.reserve(size_t(links.size()));
     for (const WimDirEntry *link : links) {
+        // A name holding "/" cannot be looked up (it reads as two names), and
+        // one path that is not found would fail the whole batch.
+        if (link->name.isEmpty() || link->name.contains(QLatin1Char('/')))
+            continue;
         paths.push_back(link->path.toUtf8());
         pointers.push_back(paths.back().constData());
     }
+    if (pointers.empty())
+        return;
     const QByteArray folder = QFile::encodeName(scratch.path());
     if (wimlib_extract_paths(m_wim.get(), int(m_image), folder.constData(), pointers.data(), pointers.size(),
                              WIMLIB_EXTRACT_FLAG_NO_PRESERVE_DIR_STRUCTURE | WIMLIB_EXTRACT_FLAG_NORPFIX)
@@ -161,9 +169,7 @@ void WimlibImageView::readLinkTargets(QList<WimDirEntry *> &links, const QString
         return;
     std::vector<char> buffer(4096);
     for (WimDirEntry *link : links) {
-        // A name that is not valid here was skipped: no target.
-        if (link->name.isEmpty() || link->name.contains(QLatin1Char('/')))
-            continue;
+        // wimlib skips a name that is not valid here: no link, no target.
         const QByteArray linkPath = folder + '/' + QFile::encodeName(link->name);
         const ssize_t length = ::readlink(linkPath.constData(), buffer.data(), buffer.size());
         if (length > 0)
