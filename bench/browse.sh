@@ -31,24 +31,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 tree="$work/tree"
-source bench/bench_tree.sh
+source bench/bench_common.sh
 make_bench_tree "$tree" "$files"
 large="/d7/e2/large file.bin"
 head -c $((4 * 1024 * 1024)) /dev/urandom >"$tree$large"
 wim="$work/browse.wim"
 wimlib-imagex capture "$tree" "$wim" bench --compress=LZX >/dev/null
-
-time_us() {
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000))
-}
-
-median() {
-    sort -n | sed -n "$(((repeats + 1) / 2))p"
-}
 
 # Both give the same answers (untimed; this also warms the page cache).
 root_count=$("$bench" "$wim" 1)

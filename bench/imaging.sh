@@ -22,27 +22,12 @@ ours="$build/src/imaging/pellwick-wim"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The benchmarks' common tree (bench/bench_tree.sh).
+# The benchmarks' common tree (bench/bench_common.sh).
 tree="$work/tree"
-source bench/bench_tree.sh
+source bench/bench_common.sh
 make_bench_tree "$tree" "$files"
 empty="$work/empty.conf"
 : >"$empty"
-
-# Runs "$@" once and prints its wall time in microseconds. The previous run's
-# written data is flushed first, so that no run pays for another's writeback.
-time_us() {
-    local start end
-    sync
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000))
-}
-
-median() {
-    sort -n | sed -n "$(((repeats + 1) / 2))p"
-}
 
 # Untimed: warm the page cache and make the archive that apply and export read.
 source_wim="$work/source.wim"

@@ -259,34 +259,44 @@ bool printTree(HWIM image, const WimDirEntry &entry)
     return ok;
 }
 
+// An archive opened for reading and one of its images; a failure is
+// reported at once and `status` is the exit status to return.
+struct OpenImage {
+    Handle wim;
+    Handle image;
+    int status = 0;
+    OpenImage(const QString &wimPath, uint32_t index)
+        : wim(openArchive(wimPath, WIM_GENERIC_READ)), image(wim.h ? imaging().WIMLoadImage(wim.h, index) : nullptr)
+    {
+        if (!wim.h)
+            status = failWith(QStringLiteral("cannot open %1").arg(wimPath));
+        else if (!image.h)
+            status = failWith(QStringLiteral("cannot load image %1").arg(index));
+    }
+};
+
 int dir(const QString &wimPath, uint32_t index, const QString &path)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
-    if (!wim.h)
-        return failWith(QStringLiteral("cannot open %1").arg(wimPath));
-    Handle image(imaging().WIMLoadImage(wim.h, index));
-    if (!image.h)
-        return failWith(QStringLiteral("cannot load image %1").arg(index));
+    const OpenImage image(wimPath, index);
+    if (image.status)
+        return image.status;
     WimDirEntry self;
-    if (!imaging().WIMListImageFolder(image.h, path, &self, nullptr))
+    if (!imaging().WIMListImageFolder(image.image.h, path, &self, nullptr))
         return failWith(QStringLiteral("cannot list %1 in image %2").arg(path).arg(index));
-    return printTree(image.h, self) ? 0 : 1;
+    return printTree(image.image.h, self) ? 0 : 1;
 }
 
 int extract(const QString &wimPath, uint32_t index, const QString &destination, const QStringList &paths)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
-    if (!wim.h)
-        return failWith(QStringLiteral("cannot open %1").arg(wimPath));
-    Handle image(imaging().WIMLoadImage(wim.h, index));
-    if (!image.h)
-        return failWith(QStringLiteral("cannot load image %1").arg(index));
+    const OpenImage image(wimPath, index);
+    if (image.status)
+        return image.status;
     Callback callback;
     if (!callback.ok)
         return failWith(QStringLiteral("cannot register the message callback"));
     // wimlib-imagex makes a missing destination; a failed extraction takes it away again.
     const bool made = !QFileInfo::exists(destination) && QDir().mkdir(destination);
-    if (imaging().WIMExtractImagePaths(image.h, paths, destination))
+    if (imaging().WIMExtractImagePaths(image.image.h, paths, destination))
         return 0;
     const int status = failWith(QStringLiteral("cannot extract from image %1 to %2").arg(index).arg(destination));
     if (made)

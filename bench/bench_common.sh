@@ -1,4 +1,5 @@
-# Sourced by the benchmarks: the one generated tree they all time.
+# Sourced by the benchmarks of imaging calls: the one generated tree they all
+# time, and the timing helpers.
 #   make_bench_tree DIR FILES
 # Nested folders (d0..d99/e0..e4) of FILES distinct text-like files, with every
 # tenth file random bytes (about 60 MB for 20,000 files). Written by the
@@ -26,4 +27,20 @@ make_bench_tree() {
         fi
     done
     rm "$random"
+}
+
+# Runs "$@" once and prints its wall time in microseconds. The previous run's
+# written data is flushed first, so that no run pays for another's writeback.
+time_us() {
+    local start end
+    sync
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000))
+}
+
+# The median of the numbers on standard input, one per line, of $repeats runs.
+median() {
+    sort -n | sed -n "$(((repeats + 1) / 2))p"
 }
