@@ -155,7 +155,8 @@ public:
     // names invalid here ("..", a "/" inside) are skipped, links are written
     // as links and never followed, nothing is written outside `destination`.
     // An existing file of the same name is replaced, an existing folder is
-    // merged into; a folder where a file exists, or the reverse, fails.
+    // merged into; a folder where a file exists, or the reverse, fails, and
+    // so does replacing the archive's own file (kind WouldOverwriteArchive).
     // Sends WIM_MSG_PROGRESS percentages and, after each, WIM_MSG_PROCESS
     // with `destination`, whose answer WIM_MSG_ABORT_IMAGE stops the call.
     // All or nothing: every path is looked up first (a missing one fails with

@@ -32,12 +32,11 @@ bool namesIn(const QByteArray &folder, std::vector<QByteArray> *names)
 
 enum class Kind { Missing, Folder, Other, Unknown };
 
-Kind kindOf(const QByteArray &path)
+Kind kindOf(const QByteArray &path, struct stat *st)
 {
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0)
+    if (::lstat(path.constData(), st) != 0)
         return errno == ENOENT ? Kind::Missing : Kind::Unknown;
-    return S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Other;
+    return S_ISDIR(st->st_mode) ? Kind::Folder : Kind::Other;
 }
 
 }  // namespace
@@ -56,6 +55,14 @@ StagedExtraction::~StagedExtraction()
     // QDir removes links themselves and never descends through them.
     if (!m_folder.isEmpty())
         QDir(m_folder).removeRecursively();
+}
+
+void StagedExtraction::protect(const QString &path)
+{
+    struct stat st;
+    m_haveProtected = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    m_protectedDevice = st.st_dev;
+    m_protectedInode = st.st_ino;
 }
 
 bool StagedExtraction::fail(int error, const QString &text)
@@ -77,10 +84,16 @@ bool StagedExtraction::moveIntoPlace()
         for (const QByteArray &name : names) {
             const QByteArray source = from + '/' + name;
             const QByteArray target = to + '/' + name;
-            const Kind staged = kindOf(source);
-            const Kind existing = kindOf(target);
+            struct stat st;
+            const Kind staged = kindOf(source, &st);
+            const Kind existing = kindOf(target, &st);
             if (existing == Kind::Unknown)
                 return fail(errno, QStringLiteral("cannot examine %1").arg(QFile::decodeName(target)));
+            if (existing == Kind::Other && m_haveProtected && st.st_dev == m_protectedDevice
+                && st.st_ino == m_protectedInode) {
+                m_hitProtected = true;
+                return fail(EEXIST, QStringLiteral("%1 is the archive being read").arg(QFile::decodeName(target)));
+            }
             if (staged == Kind::Folder && existing == Kind::Folder) {
                 if (!self(self, source, target, moving))
                     return false;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <sys/types.h>
+
 // An extraction that appears in its destination all at once: the library
 // writes into a hidden folder inside the destination (same file system, so
 // that entries move by rename), and only a complete result is moved into
@@ -18,6 +20,11 @@ public:
 
     // "" when the folder could not be made (error() says why).
     const QString &folder() const { return m_folder; }
+
+    // A file that moveIntoPlace must never replace (the archive being read,
+    // under any of its names): meeting it fails the move before anything moves.
+    void protect(const QString &path);
+    bool hitProtected() const { return m_hitProtected; }
 
     // Moves everything in folder() into the destination as an extraction in
     // place would leave it: new names are renamed in, a file replaces an
@@ -38,4 +45,8 @@ private:
     QString m_folder;
     int m_errno = 0;
     QString m_errorText;
+    bool m_haveProtected = false;
+    bool m_hitProtected = false;
+    dev_t m_protectedDevice = 0;
+    ino_t m_protectedInode = 0;
 };

@@ -95,6 +95,7 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     StagedExtraction staging(destination);
     if (staging.folder().isEmpty())
         return fail(call, systemErrorKind(staging.error()), staging.errorText(), staging.error());
+    staging.protect(archive.path());
 
     WimlibProgress progress(m_callbacks.current(), destination);
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
@@ -113,8 +114,12 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
         return failWimlib(call, QStringLiteral("cannot extract from image %1 to %2").arg(index).arg(destination),
                           code);
     }
-    if (!staging.moveIntoPlace())
-        return fail(call, systemErrorKind(staging.error()), staging.errorText(), staging.error());
+    if (!staging.moveIntoPlace()) {
+        return fail(call,
+                    staging.hitProtected() ? ImagingError::Kind::WouldOverwriteArchive
+                                           : systemErrorKind(staging.error()),
+                    staging.errorText(), staging.error());
+    }
     progress.finish();
     return true;
 }

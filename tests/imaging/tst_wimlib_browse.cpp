@@ -392,21 +392,25 @@ void TestWimlibBrowse::moveIntoPlace_data()
     QTest::addColumn<Tree>("staged");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<Tree>("after");  // the destination afterwards (folders end in "/")
+    QTest::addColumn<QString>("protect");  // a file never to replace
     QTest::newRow("new names") << tree({}) << tree({{"f", "new"}, {"d/g", "deep"}}) << true
-                               << tree({{"f", "new"}, {"d/", ""}, {"d/g", "deep"}});
+                               << tree({{"f", "new"}, {"d/", ""}, {"d/g", "deep"}}) << QString();
     QTest::newRow("a file replaces a file") << tree({{"f", "old"}}) << tree({{"f", "new"}}) << true
-                                            << tree({{"f", "new"}});
+                                            << tree({{"f", "new"}}) << QString();
     QTest::newRow("a file replaces a link, not its target")
-        << tree({{"f", "-> ../outside/victim"}}) << tree({{"f", "new"}}) << true << tree({{"f", "new"}});
+        << tree({{"f", "-> ../outside/victim"}}) << tree({{"f", "new"}}) << true << tree({{"f", "new"}}) << QString();
     QTest::newRow("folders merge") << tree({{"d/keep", "kept"}, {"d/g", "old"}}) << tree({{"d/g", "new"}}) << true
-                                   << tree({{"d/", ""}, {"d/keep", "kept"}, {"d/g", "new"}});
+                                   << tree({{"d/", ""}, {"d/keep", "kept"}, {"d/g", "new"}}) << QString();
     QTest::newRow("a folder onto a file: nothing moves")
-        << tree({{"d", "file"}}) << tree({{"a", "first"}, {"d/g", "new"}}) << false << tree({{"d", "file"}});
+        << tree({{"d", "file"}}) << tree({{"a", "first"}, {"d/g", "new"}}) << false << tree({{"d", "file"}}) << QString();
     QTest::newRow("a file onto a folder: nothing moves")
         << tree({{"d/keep", "kept"}}) << tree({{"a", "first"}, {"d", "file"}}) << false
-        << tree({{"d/", ""}, {"d/keep", "kept"}});
+        << tree({{"d/", ""}, {"d/keep", "kept"}}) << QString();
     QTest::newRow("a folder onto a link to a folder: refused, never followed")
-        << tree({{"d", "-> ../outside"}}) << tree({{"d/g", "new"}}) << false << tree({{"d", "-> ../outside"}});
+        << tree({{"d", "-> ../outside"}}) << tree({{"d/g", "new"}}) << false << tree({{"d", "-> ../outside"}}) << QString();
+    QTest::newRow("never the archive being read")
+        << tree({{"a.wim", "archive"}}) << tree({{"a", "first"}, {"a.wim", "new"}}) << false
+        << tree({{"a.wim", "archive"}}) << QStringLiteral("a.wim");
 }
 
 void TestWimlibBrowse::moveIntoPlace()
@@ -415,15 +419,19 @@ void TestWimlibBrowse::moveIntoPlace()
     QFETCH(Tree, staged);
     QFETCH(bool, ok);
     QFETCH(Tree, after);
+    QFETCH(QString, protect);
     const QString root = freshFolder();
     const QString destination = root + QStringLiteral("/dest");
     QVERIFY(QDir().mkpath(root + QStringLiteral("/outside")) && writeWithLinks(destination, existing));
     {
         StagedExtraction staging(destination);
         QVERIFY(!staging.folder().isEmpty());
+        if (!protect.isEmpty())
+            staging.protect(destination + QLatin1Char('/') + protect);
         QVERIFY(writeWithLinks(staging.folder(), staged));
         QCOMPARE(staging.moveIntoPlace(), ok);
         QCOMPARE(staging.errorText().isEmpty(), ok);
+        QCOMPARE(staging.hitProtected(), !protect.isEmpty());
     }
     QCOMPARE(treeOf(destination), after);
     QCOMPARE(entriesOf(root + QStringLiteral("/outside")), QStringList());
