@@ -84,8 +84,8 @@ bool StagedExtraction::moveIntoPlace()
         for (const QByteArray &name : names) {
             const QByteArray source = from + '/' + name;
             const QByteArray target = to + '/' + name;
-            struct stat st;
-            const Kind staged = kindOf(source, &st);
+            struct stat stagedStat, st;
+            const Kind staged = kindOf(source, &stagedStat);
             const Kind existing = kindOf(target, &st);
             if (existing == Kind::Unknown)
                 return fail(errno, QStringLiteral("cannot examine %1").arg(QFile::decodeName(target)));
@@ -95,6 +95,9 @@ bool StagedExtraction::moveIntoPlace()
                 return fail(EEXIST, QStringLiteral("%1 is the archive being read").arg(QFile::decodeName(target)));
             }
             if (staged == Kind::Folder && existing == Kind::Folder) {
+                // A rename cannot cross into another file system mounted there.
+                if (st.st_dev != stagedStat.st_dev)
+                    return fail(EXDEV, QStringLiteral("%1 is on another file system").arg(QFile::decodeName(target)));
                 if (!self(self, source, target, moving))
                     return false;
                 continue;

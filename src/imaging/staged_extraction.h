@@ -30,8 +30,10 @@ public:
     // place would leave it: new names are renamed in, a file replaces an
     // existing file or link (the link itself, never what it points to), a
     // folder is merged into an existing folder (not a link to one). Every
-    // conflict (a folder where a non-folder is, or the reverse) is found
-    // before anything moves; then nothing moves and this fails.
+    // conflict (a folder where a non-folder is, or the reverse; a folder that
+    // is another file system's mount point) is found before anything moves;
+    // then nothing moves and this fails. A rename refused later (a full
+    // directory, a permission) leaves what moved before it in place.
     bool moveIntoPlace();
 
     // The last failure: errno and a sentence naming the path.
