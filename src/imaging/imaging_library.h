@@ -126,8 +126,10 @@ public:
     // One entry of an image and the entries directly inside it: `self`, when
     // given, receives the entry at `path`; `children`, when given, receives
     // the entries of that folder in the image's own order, none when `path`
-    // is not a folder. Reads the image's metadata only, never file data (a
-    // link's target comes from its own few bytes of link data).
+    // is not a folder. Reads the image's metadata only, never file data: a
+    // link's target comes from its own few bytes of link data, read from the
+    // archive (in a solid or pipable archive, by extracting the folder's
+    // links alone into a temporary folder under WIMSetTemporaryPath's).
     // Cost: the first call on an image handle opens the archive's file again
     // and reads the image's whole tree (about what wimlib-imagex dir of the
     // image takes, less its printing); later calls answer from memory in time

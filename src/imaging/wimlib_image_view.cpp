@@ -2,6 +2,7 @@
 
 #include "imaging/wimlib_last_error.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -46,10 +48,51 @@ WimDirEntry toEntry(const wimlib_dir_entry &d)
     return e;
 }
 
+// Gathers entries, and where each link's data lies in the archive.
+struct Collector {
+    QList<WimDirEntry> *entries;
+    std::vector<WimlibImageView::LinkData> links;
+};
+
 int collect(const wimlib_dir_entry *d, void *context)
 {
-    static_cast<QList<WimDirEntry> *>(context)->append(toEntry(*d));
+    auto *c = static_cast<Collector *>(context);
+    WimDirEntry entry = toEntry(*d);
+    if (entry.type == WimDirEntry::Type::Link)
+        c->links.push_back({c->entries->size(), d->reparse_tag, d->streams[0].resource});
+    c->entries->append(std::move(entry));
     return 0;
+}
+
+uint16_t u16(const QByteArray &data, qsizetype at)
+{
+    return uint16_t(uint8_t(data[at]) | uint8_t(data[at + 1]) << 8);
+}
+
+// A link's target from its reparse data (the buffer after the tag and
+// length), as wimlib writes the link here without fixing absolute targets up:
+// an absolute target loses its "\??\" prefix and its drive ("C:"), and
+// backslashes become slashes. "" for data that is not a link.
+QString targetOf(const QByteArray &data, uint32_t tag)
+{
+    const qsizetype header = tag == WIMLIB_REPARSE_TAG_SYMLINK ? 12 : 8;
+    if (data.size() < header)
+        return QString();
+    const qsizetype offset = header + u16(data, 0);
+    const qsizetype bytes = u16(data, 2);
+    if (bytes == 0 || bytes % 2 != 0 || offset + bytes > data.size())
+        return QString();
+    QString target(bytes / 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < target.size(); ++i)
+        target[i] = QChar(u16(data, offset + 2 * i));
+    const bool relative = tag == WIMLIB_REPARSE_TAG_SYMLINK && (uint8_t(data[8]) & 1) != 0;
+    if (!relative) {
+        if (target.startsWith(QLatin1String("\\??\\")))
+            target.remove(0, 4);
+        if (target.size() >= 2 && target[1] == QLatin1Char(':') && target[0].isLetter())
+            target.remove(0, 2);
+    }
+    return target.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
 bool sameStamp(const struct stat &a, const struct stat &b)
@@ -71,7 +114,13 @@ WimlibImageView::WimlibImageView(const QString &archivePath, uint32_t image)
 {
 }
 
-WimlibImageView::~WimlibImageView() = default;
+WimlibImageView::~WimlibImageView()
+{
+    if (m_decompressor)
+        wimlib_free_decompressor(m_decompressor);
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
 bool WimlibImageView::ensureOpen(ImagingError *error)
 {
@@ -85,6 +134,12 @@ bool WimlibImageView::ensureOpen(ImagingError *error)
     if (m_wim && sameStamp(st, m_stamp))
         return true;
     m_wim.reset();
+    if (m_decompressor)
+        wimlib_free_decompressor(m_decompressor);
+    m_decompressor = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = ::open(m_native.constData(), O_RDONLY | O_CLOEXEC);
     WIMStruct *wim = nullptr;
     if (const int code = wimlib_open_wim(m_native.constData(), 0, &wim)) {
         *error = wimlibError(QStringLiteral("cannot open %1 as an archive").arg(m_path), code);
@@ -92,6 +147,7 @@ bool WimlibImageView::ensureOpen(ImagingError *error)
     }
     m_wim.reset(wim);
     m_stamp = st;
+    wimlib_get_wim_info(wim, &m_info);
     return true;
 }
 
@@ -105,13 +161,15 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
     // The first call reads the image's metadata; wimlib keeps it loaded. A
     // path that is not a folder has no children: no need to look at it first.
     QList<WimDirEntry> own;
+    Collector ownCollector {&own, {}};
+    Collector childCollector {children, {}};
     int code = 0;
     if (self)
-        code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(), 0, collect, &own);
+        code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(), 0, collect, &ownCollector);
     if (code == 0 && children) {
         children->clear();
         code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(),
-                                       WIMLIB_ITERATE_DIR_TREE_FLAG_CHILDREN, collect, children);
+                                       WIMLIB_ITERATE_DIR_TREE_FLAG_CHILDREN, collect, &childCollector);
     }
     if (code != 0 || (self && own.isEmpty())) {
         if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
@@ -125,26 +183,62 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
         return false;
     }
 
-    QList<WimDirEntry *> links;
-    if (self && own.first().type == WimDirEntry::Type::Link)
-        links << &own.first();
-    if (children) {
-        for (WimDirEntry &entry : *children) {
-            if (entry.type == WimDirEntry::Type::Link)
-                links << &entry;
+    // Each link's few bytes of data straight from the archive; what cannot be
+    // read that way (a solid or pipable archive, another part of a split
+    // set) is extracted, links alone.
+    QList<WimDirEntry *> unread;
+    for (Collector *c : {&ownCollector, &childCollector}) {
+        for (const LinkData &link : c->links) {
+            WimDirEntry &entry = (*c->entries)[link.index];
+            QByteArray data;
+            if (readLinkData(link.resource, &data))
+                entry.linkTarget = targetOf(data, link.tag);
+            else
+                unread << &entry;
         }
     }
-    if (!links.isEmpty())
-        readLinkTargets(links, temporaryPath);
+    if (!unread.isEmpty())
+        readLinkTargets(unread, temporaryPath);
     if (self)
         *self = std::move(own.first());
     return true;
 }
 
+bool WimlibImageView::readLinkData(const wimlib_resource_entry &resource, QByteArray *data)
+{
+    // Link data is at most 16 KiB: one chunk of a resource whose chunk table
+    // is empty, stored as is when compressing did not make it smaller.
+    const uint64_t size = resource.uncompressed_size;
+    const uint64_t stored = resource.compressed_size;
+    if (m_fd < 0 || resource.is_missing || resource.packed || m_info.pipable || resource.part_number != m_info.part_number
+        || size == 0 || size > 65536 || stored == 0 || stored > size || size > m_info.chunk_size)
+        return false;
+    QByteArray bytes(qsizetype(stored), Qt::Uninitialized);
+    if (::pread(m_fd, bytes.data(), size_t(stored), off_t(resource.offset)) != ssize_t(stored))
+        return false;
+    if (stored == size) {
+        *data = bytes;
+    } else {
+        if (!resource.is_compressed)
+            return false;
+        if (!m_decompressor
+            && wimlib_create_decompressor(wimlib_compression_type(m_info.compression_type), m_info.chunk_size,
+                                          &m_decompressor)
+                != 0)
+            return false;
+        data->resize(qsizetype(size));
+        if (wimlib_decompress(bytes.constData(), size_t(stored), data->data(), size_t(size), m_decompressor) != 0)
+            return false;
+    }
+    // What was read must be the link's data: its hash says so.
+    return QCryptographicHash::hash(*data, QCryptographicHash::Sha1)
+        == QByteArray::fromRawData(reinterpret_cast<const char *>(resource.sha1_hash), sizeof resource.sha1_hash);
+}
+
 void WimlibImageView::readLinkTargets(QList<WimDirEntry *> &links, const QString &temporaryPath)
 {
-    // wimlib offers a link's data only through extraction: extract the links
-    // alone (a few bytes each, one call per folder) and read them back.
+    // Without a direct read, wimlib offers a link's data only through
+    // extraction: extract the links alone (one call per folder) and read them back.
     QTemporaryDir scratch((temporaryPath.isEmpty() ? QDir::tempPath() : temporaryPath)
                           + QStringLiteral("/pellwick-links-XXXXXX"));
     if (!scratch.isValid())

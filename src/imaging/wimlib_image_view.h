@@ -23,14 +23,23 @@ public:
     WimlibImageView(const WimlibImageView &) = delete;
     WimlibImageView &operator=(const WimlibImageView &) = delete;
 
-    // See ImagingLibrary::WIMListImageFolder. Link targets are found by
-    // extracting a folder's links (their data only) into a temporary folder
-    // under `temporaryPath` (the system's when empty), removed at once.
+    // See ImagingLibrary::WIMListImageFolder. A link's target is read from
+    // its data in the archive; where that cannot be read directly, the
+    // folder's links alone are extracted into a temporary folder under
+    // `temporaryPath` (the system's when empty), removed at once.
     bool list(const QString &path, const QString &temporaryPath, WimDirEntry *self, QList<WimDirEntry> *children,
               ImagingError *error);
 
+    // Where a listed link's data lies: its entry's index, its reparse tag.
+    struct LinkData {
+        qsizetype index;
+        uint32_t tag;
+        wimlib_resource_entry resource;
+    };
+
 private:
     bool ensureOpen(ImagingError *error);
+    bool readLinkData(const wimlib_resource_entry &resource, QByteArray *data);
     void readLinkTargets(QList<WimDirEntry *> &links, const QString &temporaryPath);
 
     const QString m_path;
@@ -38,5 +47,8 @@ private:
     const uint32_t m_image;
     std::mutex m_mutex;
     WimlibPtr m_wim;
+    wimlib_wim_info m_info {};
+    int m_fd = -1;  // the same file, for reading link data directly
+    wimlib_decompressor *m_decompressor = nullptr;
     struct stat m_stamp {};
 };

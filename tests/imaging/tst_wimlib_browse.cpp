@@ -115,6 +115,8 @@ private slots:
     void listingEqualsWimlibImagexDir_data();
     void listingEqualsWimlibImagexDir();
     void entriesTellTypeSizeLinkTimeAndHardLinks();
+    void linkTargetsAreWhatExtractionWrites_data();
+    void linkTargetsAreWhatExtractionWrites();
     void extractionEqualsWimlibImagexExtract_data();
     void extractionEqualsWimlibImagexExtract();
     void missingPathFailsAndWritesNothing();
@@ -132,6 +134,7 @@ private:
     WimlibBackend m_lib;
     QTemporaryDir m_dir;
     QString m_wim;
+    QString m_solidWim;
     QList<HWIM> m_handles;
     int m_folders = 0;
 
@@ -167,8 +170,13 @@ void TestWimlibBrowse::initTestCase()
     QVERIFY(makeSampleTree(tree));
     QVERIFY(QFile::link(QStringLiteral("/etc/hostname"), tree + QStringLiteral("/absolute link")));
     QVERIFY(QFile::link(QStringLiteral("b"), tree + QStringLiteral("/a/link to folder")));
+    // Stored as "\??\C:\readme.txt" (fixed up to the capture root), and one long enough to be compressed.
+    QVERIFY(QFile::link(tree + QStringLiteral("/readme.txt"), tree + QStringLiteral("/a/inside link")));
+    QVERIFY(QFile::link(QStringLiteral("../long/").repeated(40) + QStringLiteral("end"), tree + QStringLiteral("/long link")));
     m_wim = m_dir.filePath(QStringLiteral("peer.wim"));
     QVERIFY(imagex({QStringLiteral("capture"), tree, m_wim, QStringLiteral("sample")}));
+    m_solidWim = m_dir.filePath(QStringLiteral("solid.wim"));
+    QVERIFY(imagex({QStringLiteral("capture"), tree, m_solidWim, QStringLiteral("--solid")}));
 }
 
 void TestWimlibBrowse::listingEqualsWimlibImagexDir_data()
@@ -249,6 +257,38 @@ void TestWimlibBrowse::entriesTellTypeSizeLinkTimeAndHardLinks()
     QCOMPARE(self.linkTarget, QStringLiteral("../readme.txt"));
     QVERIFY(!m_lib.WIMListImageFolder(image, QStringLiteral("/a/nothing here"), &self, nullptr));
     QCOMPARE(m_lib.LastError().kind, ImagingError::Kind::NotFound);
+}
+
+void TestWimlibBrowse::linkTargetsAreWhatExtractionWrites_data()
+{
+    QTest::addColumn<bool>("solid");
+    QTest::newRow("read from the archive") << false;
+    QTest::newRow("solid: extracted") << true;
+}
+
+void TestWimlibBrowse::linkTargetsAreWhatExtractionWrites()
+{
+    QFETCH(bool, solid);
+    const QString wim = solid ? m_solidWim : m_wim;
+    HWIM image = loadImage(wim);
+    QVERIFY(image);
+    int links = 0;
+    for (const QString &folder : {QStringLiteral("/"), QStringLiteral("/a")}) {
+        QList<WimDirEntry> children;
+        QVERIFY(m_lib.WIMListImageFolder(image, folder, nullptr, &children));
+        for (const WimDirEntry &e : std::as_const(children)) {
+            if (e.type != WimDirEntry::Type::Link)
+                continue;
+            const QString out = freshFolder();
+            QVERIFY(imagex({QStringLiteral("extract"), wim, QStringLiteral("1"), e.path, QStringLiteral("--dest-dir=") + out}));
+            QCOMPARE(e.linkTarget, QFile::symLinkTarget(out + QLatin1Char('/') + e.name).isEmpty()
+                         ? QString()
+                         : QString::fromUtf8(treeOf(out).value(e.name).mid(3)));
+            QVERIFY(!e.linkTarget.isEmpty());
+            ++links;
+        }
+    }
+    QCOMPARE(links, 5);
 }
 
 void TestWimlibBrowse::extractionEqualsWimlibImagexExtract_data()
