@@ -245,12 +245,9 @@ void TestWimlibBrowse::entriesTellTypeSizeLinkTimeAndHardLinks()
 
     QCOMPARE(byPath.value(QStringLiteral("/a")).type, WimDirEntry::Type::Folder);
     QVERIFY(byPath.value(QStringLiteral("/a")).isDirectory());
-    const WimDirEntry symlink = byPath.value(QStringLiteral("/a/readme symlink"));
-    QCOMPARE(symlink.type, WimDirEntry::Type::Link);
-    QCOMPARE(symlink.linkTarget, QStringLiteral("../readme.txt"));
-    QCOMPARE(symlink.size, uint64_t(0));
-    QCOMPARE(byPath.value(QStringLiteral("/a/link to folder")).linkTarget, QStringLiteral("b"));
-    QCOMPARE(byPath.value(QStringLiteral("/absolute link")).linkTarget, QStringLiteral("/etc/hostname"));
+    QCOMPARE(byPath.value(QStringLiteral("/a/readme symlink")).type, WimDirEntry::Type::Link);
+    QCOMPARE(byPath.value(QStringLiteral("/a/readme symlink")).size, uint64_t(0));
+    QCOMPARE(byPath.value(QStringLiteral("/a/inside link")).linkTarget, QStringLiteral("/readme.txt"));
 
     WimDirEntry self;
     QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/a/readme symlink"), &self, nullptr));
