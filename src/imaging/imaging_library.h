@@ -153,9 +153,12 @@ public:
 
     // Extracts the entries at `paths` of the image into the existing folder
     // `destination`, each under its own name there (a folder with everything
-    // below it; the root "/" gives its contents), as an apply would write them:
-    // names invalid here ("..", a "/" inside) are skipped, links are written
-    // as links and never followed, nothing is written outside `destination`.
+    // below it; the root "/" gives its contents; an entry that lies inside
+    // another chosen folder lands only there, as with wimlib-imagex extract),
+    // as an apply would write them: names invalid here ("..", a "/" inside)
+    // are skipped, links are written as links (absolute targets as stored,
+    // not fixed up) and never followed, nothing is written outside
+    // `destination`.
     // An existing file of the same name is replaced, an existing folder is
     // merged into; a folder where a file exists, or the reverse, fails, and
     // so does replacing the archive's own file (kind WouldOverwriteArchive).
@@ -164,9 +167,11 @@ public:
     // All or nothing: every path is looked up first (a missing one fails with
     // kind NotFound, naming it) and the entries are written into a hidden
     // folder ".pellwick-extract-XXXXXX" inside `destination`, moved into
-    // place only when all of them are complete; a failure or an abort removes
-    // that folder and leaves `destination` as it was (kind Aborted after an
-    // abort). Only a killed process leaves that hidden folder behind.
+    // place only when all of them are complete (every conflict is found
+    // before anything moves); a failure or an abort removes that folder and
+    // leaves `destination` as it was (kind Aborted after an abort), so no
+    // partial file is ever left under a real name (wimlib sets a file's full
+    // size before writing it). Only a killed process leaves the hidden folder.
     // Threads: like WIMApplyImage: refused at once (kind Busy) while another
     // long call or change runs on the same archive.
     virtual bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination)
