@@ -47,7 +47,8 @@ StagedExtraction::StagedExtraction(const QString &destination) : m_destination(d
     if (::mkdtemp(pattern.data()))
         m_folder = QFile::decodeName(pattern);
     else
-        fail(errno, QStringLiteral("cannot write in %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(errno))));
+        fail(errno, QStringLiteral("cannot write in %1: %2")
+                        .arg(destination, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 StagedExtraction::~StagedExtraction()

@@ -87,7 +87,8 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
         pointers.push_back(native.back().constData());
         const int code = wimlib_iterate_dir_tree(wim, index, pointers.back(), 0, ignoreEntry, nullptr);
         if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
-            return fail(call, ImagingError::Kind::NotFound, QStringLiteral("%1 is not in image %2").arg(path).arg(index));
+            return fail(call, ImagingError::Kind::NotFound,
+                        QStringLiteral("%1 is not in image %2").arg(path).arg(index));
         if (code != 0)
             return failWimlib(call, QStringLiteral("cannot read %1 in image %2").arg(path).arg(index), code);
     }

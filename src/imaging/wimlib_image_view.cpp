@@ -210,8 +210,9 @@ bool WimlibImageView::readLinkData(const wimlib_resource_entry &resource, QByteA
     // is empty, stored as is when compressing did not make it smaller.
     const uint64_t size = resource.uncompressed_size;
     const uint64_t stored = resource.compressed_size;
-    if (m_fd < 0 || resource.is_missing || resource.packed || m_info.pipable || resource.part_number != m_info.part_number
-        || size == 0 || size > 65536 || stored == 0 || stored > size || size > m_info.chunk_size)
+    if (m_fd < 0 || resource.is_missing || resource.packed || m_info.pipable
+        || resource.part_number != m_info.part_number || size == 0 || size > 65536 || stored == 0 || stored > size
+        || size > m_info.chunk_size)
         return false;
     QByteArray bytes(qsizetype(stored), Qt::Uninitialized);
     if (::pread(m_fd, bytes.data(), size_t(stored), off_t(resource.offset)) != ssize_t(stored))

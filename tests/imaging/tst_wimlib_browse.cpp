@@ -80,9 +80,13 @@ bool renameInMetadata(const QString &wim, const QList<QPair<QString, QString>> &
     for (const QString &block : info.split(QStringLiteral("\n\n"))) {
         if (!block.contains(QLatin1String("WIM_RESHDR_FLAG_METADATA")))
             continue;
-        oldHash = QByteArray::fromHex(QRegularExpression(QStringLiteral("Hash\\s+= 0x([0-9a-f]+)")).match(block).captured(1).toLatin1());
-        offset = QRegularExpression(QStringLiteral("Offset in WIM\\s+= (\\d+)")).match(block).captured(1).toLongLong();
-        size = QRegularExpression(QStringLiteral("Compressed size\\s+= (\\d+)")).match(block).captured(1).toLongLong();
+        const auto field = [&block](const char *name) {
+            const QRegularExpression value(QLatin1String(name) + QStringLiteral("\\s+= (0x)?([0-9a-f]+)"));
+            return value.match(block).captured(2);
+        };
+        oldHash = QByteArray::fromHex(field("Hash").toLatin1());
+        offset = field("Offset in WIM").toLongLong();
+        size = field("Compressed size").toLongLong();
     }
     QFile file(wim);
     if (oldHash.size() != 20 || offset <= 0 || !file.open(QIODevice::ReadWrite))
@@ -172,7 +176,8 @@ void TestWimlibBrowse::initTestCase()
     QVERIFY(QFile::link(QStringLiteral("b"), tree + QStringLiteral("/a/link to folder")));
     // Stored as "\??\C:\readme.txt" (fixed up to the capture root), and one long enough to be compressed.
     QVERIFY(QFile::link(tree + QStringLiteral("/readme.txt"), tree + QStringLiteral("/a/inside link")));
-    QVERIFY(QFile::link(QStringLiteral("../long/").repeated(40) + QStringLiteral("end"), tree + QStringLiteral("/long link")));
+    QVERIFY(QFile::link(QStringLiteral("../long/").repeated(40) + QStringLiteral("end"),
+                        tree + QStringLiteral("/long link")));
     m_wim = m_dir.filePath(QStringLiteral("peer.wim"));
     QVERIFY(imagex({QStringLiteral("capture"), tree, m_wim, QStringLiteral("sample")}));
     m_solidWim = m_dir.filePath(QStringLiteral("solid.wim"));
@@ -182,7 +187,8 @@ void TestWimlibBrowse::initTestCase()
 void TestWimlibBrowse::listingEqualsWimlibImagexDir_data()
 {
     QTest::addColumn<QString>("path");
-    for (const char *path : {"/", "", "/a", "/a/b/", "/中文目录", "/empty folder", "/readme.txt", "/a/readme symlink"})
+    for (const char *path :
+         {"/", "", "/a", "/a/b/", "/中文目录", "/empty folder", "/readme.txt", "/a/readme symlink"})
         QTest::newRow(path) << QString::fromUtf8(path);
 }
 
@@ -277,7 +283,8 @@ void TestWimlibBrowse::linkTargetsAreWhatExtractionWrites()
             if (e.type != WimDirEntry::Type::Link)
                 continue;
             const QString out = freshFolder();
-            QVERIFY(imagex({QStringLiteral("extract"), wim, QStringLiteral("1"), e.path, QStringLiteral("--dest-dir=") + out}));
+            QVERIFY(imagex({QStringLiteral("extract"), wim, QStringLiteral("1"), e.path,
+                            QStringLiteral("--dest-dir=") + out}));
             QCOMPARE(e.linkTarget, QFile::symLinkTarget(out + QLatin1Char('/') + e.name).isEmpty()
                          ? QString()
                          : QString::fromUtf8(treeOf(out).value(e.name).mid(3)));
@@ -314,7 +321,8 @@ void TestWimlibBrowse::extractionEqualsWimlibImagexExtract()
     QVERIFY(!treeOf(ours).isEmpty());
     QCOMPARE(entriesOf(ours), entriesOf(peer));  // no hidden folder left behind
     if (paths.contains(QStringLiteral("/readme.txt")))
-        QCOMPARE(inodeOf(ours + QStringLiteral("/readme.txt")), inodeOf(ours + QStringLiteral("/readme hard link.txt")));
+        QCOMPARE(inodeOf(ours + QStringLiteral("/readme.txt")),
+                 inodeOf(ours + QStringLiteral("/readme hard link.txt")));
 }
 
 void TestWimlibBrowse::missingPathFailsAndWritesNothing()
@@ -356,8 +364,9 @@ void TestWimlibBrowse::abortDuringALargeFileLeavesTheDestinationAsItWas()
         const QList<int> progress = recorder.progress();
         if (recorder.abortAtProcess || progress.isEmpty() || progress.last() < 40)
             return;
-        for (const QString &hidden : QDir(out).entryList({QStringLiteral(".pellwick-extract-*")}, QDir::Dirs | QDir::Hidden)) {
-            const QString staged = out + QLatin1Char('/') + hidden + QStringLiteral("/big.bin");
+        const QDir::Filters hidden = QDir::Dirs | QDir::Hidden;
+        for (const QString &staging : QDir(out).entryList({QStringLiteral(".pellwick-extract-*")}, hidden)) {
+            const QString staged = out + QLatin1Char('/') + staging + QStringLiteral("/big.bin");
             partials += QFileInfo::exists(staged) && fileBytes(staged) != big;
         }
         recorder.abortAtProcess = 1;
@@ -439,12 +448,14 @@ void TestWimlibBrowse::moveIntoPlace_data()
     QTest::newRow("folders merge") << tree({{"d/keep", "kept"}, {"d/g", "old"}}) << tree({{"d/g", "new"}}) << true
                                    << tree({{"d/", ""}, {"d/keep", "kept"}, {"d/g", "new"}}) << QString();
     QTest::newRow("a folder onto a file: nothing moves")
-        << tree({{"d", "file"}}) << tree({{"a", "first"}, {"d/g", "new"}}) << false << tree({{"d", "file"}}) << QString();
+        << tree({{"d", "file"}}) << tree({{"a", "first"}, {"d/g", "new"}}) << false << tree({{"d", "file"}})
+        << QString();
     QTest::newRow("a file onto a folder: nothing moves")
         << tree({{"d/keep", "kept"}}) << tree({{"a", "first"}, {"d", "file"}}) << false
         << tree({{"d/", ""}, {"d/keep", "kept"}}) << QString();
     QTest::newRow("a folder onto a link to a folder: refused, never followed")
-        << tree({{"d", "-> ../outside"}}) << tree({{"d/g", "new"}}) << false << tree({{"d", "-> ../outside"}}) << QString();
+        << tree({{"d", "-> ../outside"}}) << tree({{"d/g", "new"}}) << false << tree({{"d", "-> ../outside"}})
+        << QString();
     QTest::newRow("never the archive being read")
         << tree({{"a.wim", "archive"}}) << tree({{"a", "first"}, {"a.wim", "new"}}) << false
         << tree({{"a.wim", "archive"}}) << QStringLiteral("a.wim");
@@ -520,7 +531,8 @@ void TestWimlibBrowse::listingFollowsTheArchiveWhenItChanges()
     QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/"), nullptr, &before));
     const QString added = m_dir.filePath(QStringLiteral("added.txt"));
     testarchives::writeTree(m_dir.path(), {{QStringLiteral("added.txt"), "added"}});
-    QVERIFY(imagex({QStringLiteral("update"), wim, QStringLiteral("1"), QStringLiteral("--command=add ") + added + QStringLiteral(" /added.txt")}));
+    QVERIFY(imagex({QStringLiteral("update"), wim, QStringLiteral("1"),
+                    QStringLiteral("--command=add ") + added + QStringLiteral(" /added.txt")}));
     QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/"), nullptr, &after));
     QCOMPARE(after.size(), before.size() + 1);
 }
