@@ -130,9 +130,11 @@ public:
     // link's target comes from its own few bytes of link data, read from the
     // archive (in a solid or pipable archive, by extracting the folder's
     // links alone into a temporary folder under WIMSetTemporaryPath's).
-    // Cost: the first call on an image handle opens the archive's file again
-    // and reads the image's whole tree (about what wimlib-imagex dir of the
-    // image takes, less its printing); later calls answer from memory in time
+    // Cost: the first call on an image handle reads the image's whole tree
+    // (about what wimlib-imagex dir of the image takes, less its printing),
+    // through the archive's library state when no call is using it (the
+    // archive then reads its file again before its next long call), else
+    // through a new one; later calls answer from memory in time
     // proportional to the folder, until the archive's file changes on disk,
     // which makes the next call read it again. The tree stays in memory until
     // WIMCloseHandle of the image handle, which frees it (about half the time
@@ -140,7 +142,9 @@ public:
     // Threads: any thread; calls on one handle wait for each other. It never
     // waits for, and is never refused because of, a long call on the same
     // archive (an apply or extraction runs beside it): each image handle
-    // browses through its own read-only view of the archive's file. A path
+    // browses through its own read-only view of the archive's file (taking
+    // the archive's work lock only without waiting, and only for a few
+    // microseconds, the first time). A path
     // the image does not hold fails with LastError() kind NotFound.
     virtual bool WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self, QList<WimDirEntry> *children)
     {

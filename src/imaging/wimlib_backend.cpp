@@ -125,7 +125,7 @@ HWIM WimlibBackend::addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t i
     handle->archive = std::move(archive);
     handle->image = image;
     if (image != 0)
-        handle->view = std::make_shared<WimlibImageView>(handle->archive->path(), image);
+        handle->view = std::make_shared<WimlibImageView>(handle->archive, image);
     const void *key = handle.get();
     std::lock_guard lock(m_handleMutex);
     m_handles.emplace(key, std::move(handle));

@@ -109,8 +109,8 @@ ImagingError wimlibError(const QString &what, int code)
 
 }  // namespace
 
-WimlibImageView::WimlibImageView(const QString &archivePath, uint32_t image)
-    : m_path(archivePath), m_native(QFile::encodeName(archivePath)), m_image(image)
+WimlibImageView::WimlibImageView(std::shared_ptr<WimlibArchive> archive, uint32_t image)
+    : m_archive(std::move(archive)), m_path(m_archive->path()), m_native(QFile::encodeName(m_path)), m_image(image)
 {
 }
 
@@ -140,14 +140,22 @@ bool WimlibImageView::ensureOpen(ImagingError *error)
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = ::open(m_native.constData(), O_RDONLY | O_CLOEXEC);
-    WIMStruct *wim = nullptr;
-    if (const int code = wimlib_open_wim(m_native.constData(), 0, &wim)) {
-        *error = wimlibError(QStringLiteral("cannot open %1 as an archive").arg(m_path), code);
-        return false;
+    // The archive's own WIMStruct when no call is using it and it is current:
+    // the archive reads its file again only when it needs it. The lock is
+    // held for one stat, a few microseconds in which a long call starting on
+    // another thread would find the archive busy.
+    if (std::unique_lock work(m_archive->work(), std::try_to_lock); work.owns_lock())
+        m_wim = m_archive->handOver();
+    if (!m_wim) {
+        WIMStruct *wim = nullptr;
+        if (const int code = wimlib_open_wim(m_native.constData(), 0, &wim)) {
+            *error = wimlibError(QStringLiteral("cannot open %1 as an archive").arg(m_path), code);
+            return false;
+        }
+        m_wim.reset(wim);
     }
-    m_wim.reset(wim);
     m_stamp = st;
-    wimlib_get_wim_info(wim, &m_info);
+    wimlib_get_wim_info(m_wim.get(), &m_info);
     return true;
 }
 

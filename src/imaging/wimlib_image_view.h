@@ -8,8 +8,10 @@
 #include <mutex>
 
 // A read-only view of one image for browsing, owned by an image handle. It
-// opens the archive's file on its own WIMStruct, so that browsing neither
-// waits for nor is refused by a long call holding the archive's work lock,
+// reads the archive's file through a WIMStruct of its own, so that browsing
+// neither waits for nor is refused by a long call holding the archive's work
+// lock (nor ever makes one wait: it takes that lock only when it is free, to
+// take over the archive's idle WIMStruct instead of opening the file again),
 // and keeps the image's tree loaded between calls: wimlib reads the metadata
 // once, then answers each folder from memory. When the file changes on disk
 // (a commit, another program), the next call opens it again.
@@ -18,7 +20,7 @@
 class WimlibImageView
 {
 public:
-    WimlibImageView(const QString &archivePath, uint32_t image);
+    WimlibImageView(std::shared_ptr<WimlibArchive> archive, uint32_t image);
     ~WimlibImageView();
     WimlibImageView(const WimlibImageView &) = delete;
     WimlibImageView &operator=(const WimlibImageView &) = delete;
@@ -42,6 +44,7 @@ private:
     bool readLinkData(const wimlib_resource_entry &resource, QByteArray *data);
     void readLinkTargets(QList<WimDirEntry *> &links, const QString &temporaryPath);
 
+    const std::shared_ptr<WimlibArchive> m_archive;
     const QString m_path;
     const QByteArray m_native;
     const uint32_t m_image;
