@@ -22,47 +22,12 @@ ours="$build/src/imaging/pellwick-wim"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Nested folders of distinct text-like files, with every tenth file random
-# bytes (about 60 MB). Written by the shell's own printf: no process per file.
+# The benchmarks' common tree (bench/bench_common.sh).
 tree="$work/tree"
-block=""
-for i in $(seq 200); do
-    block+="line $i: imaging archives keep folders, files, links and their times in one file"$'\n'
-done
-random="$work/random.bin"
-head -c $((24 * 1024 * 1024)) /dev/urandom >"$random"
-for d in $(seq 0 99); do
-    for e in $(seq 0 4); do
-        mkdir -p "$tree/d$d/e$e"
-    done
-done
-for i in $(seq "$files"); do
-    path="$tree/d$((i % 100))/e$((i % 5))/file $i"
-    if [ $((i % 10)) -eq 0 ]; then
-        dd if="$random" of="$path.bin" iflag=skip_bytes,count_bytes status=none \
-            skip=$(((i * 7919) % (16 * 1024 * 1024))) count=$((4096 + (i % 32) * 1024))
-    else
-        printf 'file %d\n%s' "$i" "${block:$(((i * 31) % 9000)):$((300 + (i % 50) * 60))}" >"$path.txt"
-    fi
-done
-rm "$random"
+source bench/bench_common.sh
+make_bench_tree "$tree" "$files"
 empty="$work/empty.conf"
 : >"$empty"
-
-# Runs "$@" once and prints its wall time in microseconds. The previous run's
-# written data is flushed first, so that no run pays for another's writeback.
-time_us() {
-    local start end
-    sync
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000))
-}
-
-median() {
-    sort -n | sed -n "$(((repeats + 1) / 2))p"
-}
 
 # Untimed: warm the page cache and make the archive that apply and export read.
 source_wim="$work/source.wim"

@@ -58,6 +58,14 @@ public:
     ImagingError LastError() const override { return m_inner.LastError(); }
 
     // ---- Extensions: forward each one added to ImagingLibrary here ----
+    bool WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self, QList<WimDirEntry> *children) override
+    {
+        return m_inner.WIMListImageFolder(image, path, self, children);
+    }
+    bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override
+    {
+        return m_inner.WIMExtractImagePaths(image, paths, destination);
+    }
 
 protected:
     ImagingLibrary &inner() const { return m_inner; }

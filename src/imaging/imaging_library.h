@@ -1,8 +1,11 @@
 #pragma once
 
+#include "imaging/wim_dir_entry.h"
 #include "imaging/wim_types.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // Why the calling thread's last call failed, in terms that do not depend on
 // the library behind the boundary: the window turns it into a cause beneath
@@ -130,6 +133,74 @@ public:
     // another way. Each is a virtual with a default body here that fails, so
     // that test doubles need not implement it; WimlibBackend serves it and
     // ForwardingImaging forwards it.
+
+    // Browsing. Image paths are "/" separated and begin with "/" ("" is the
+    // root too); names compare case-sensitively, and a path is taken
+    // literally (no wildcards). A name that holds "/" cannot be named by a
+    // path (it reads as two names); its folder still lists it.
+
+    // One entry of an image and the entries directly inside it: `self`, when
+    // given, receives the entry at `path`; `children`, when given, receives
+    // the entries of that folder in the image's own order, none when `path`
+    // is not a folder. Reads the image's metadata only, never file data: a
+    // link's target comes from its own few bytes of link data, read from the
+    // archive (in a solid or pipable archive, by extracting the folder's
+    // links alone into a temporary folder under WIMSetTemporaryPath's).
+    // Cost: the first call on an image handle reads the image's whole tree
+    // (about what wimlib-imagex dir of the image takes, less its printing),
+    // through the archive's library state when no call is using it (the
+    // archive then reads its file again before its next long call), else
+    // through a new one; later calls answer from memory in time
+    // proportional to the folder, until the archive's file changes on disk,
+    // which makes the next call read it again. The tree stays in memory until
+    // WIMCloseHandle of the image handle, which frees it (about half the time
+    // reading took): close a browsed handle off the UI thread.
+    // Threads: any thread; calls on one handle wait for each other. It never
+    // waits for, and is never refused because of, a long call on the same
+    // archive (an apply or extraction runs beside it): each image handle
+    // browses through its own read-only view of the archive's file (taking
+    // the archive's work lock only without waiting, and only for a few
+    // microseconds, the first time). A path
+    // the image does not hold fails with LastError() kind NotFound.
+    virtual bool WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self, QList<WimDirEntry> *children)
+    {
+        Q_UNUSED(image);
+        Q_UNUSED(path);
+        Q_UNUSED(self);
+        Q_UNUSED(children);
+        return false;
+    }
+
+    // Extracts the entries at `paths` of the image into the existing folder
+    // `destination`, each under its own name there (a folder with everything
+    // below it; the root "/" gives its contents; an entry that lies inside
+    // another chosen folder lands only there, as with wimlib-imagex extract),
+    // as an apply would write them: names invalid here ("..", a "/" inside)
+    // are skipped, links are written as links (absolute targets as stored,
+    // not fixed up) and never followed, nothing is written outside
+    // `destination`.
+    // An existing file of the same name is replaced, an existing folder is
+    // merged into; a folder where a file exists, or the reverse, fails, and
+    // so does replacing the archive's own file (kind WouldOverwriteArchive).
+    // Sends WIM_MSG_PROGRESS percentages and, after each, WIM_MSG_PROCESS
+    // with `destination`, whose answer WIM_MSG_ABORT_IMAGE stops the call.
+    // All or nothing: every path is looked up first (a missing one fails with
+    // kind NotFound, naming it) and the entries are written into a hidden
+    // folder ".pellwick-extract-XXXXXX" inside `destination`, moved into
+    // place only when all of them are complete (every conflict is found
+    // before anything moves); a failure or an abort removes that folder and
+    // leaves `destination` as it was (kind Aborted after an abort), so no
+    // partial file is ever left under a real name (wimlib sets a file's full
+    // size before writing it). Only a killed process leaves the hidden folder.
+    // Threads: like WIMApplyImage: refused at once (kind Busy) while another
+    // long call or change runs on the same archive.
+    virtual bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination)
+    {
+        Q_UNUSED(image);
+        Q_UNUSED(paths);
+        Q_UNUSED(destination);
+        return false;
+    }
 };
 
 // The process-wide instance. The wimlib backend unless replaced.

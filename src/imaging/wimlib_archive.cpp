@@ -268,6 +268,15 @@ bool WimlibArchive::refresh(QString *error)
     return true;
 }
 
+WimlibPtr WimlibArchive::handOver()
+{
+    struct stat now;
+    if (!m_wim || m_stale.load(std::memory_order_relaxed) || m_inMemoryOnly || !m_haveStamp
+        || ::stat(m_native.constData(), &now) != 0 || !sameFile(now, m_stamp))
+        return nullptr;
+    return std::move(m_wim);
+}
+
 void WimlibArchive::discard()
 {
     m_wim.reset();

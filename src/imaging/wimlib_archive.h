@@ -97,6 +97,12 @@ public:
     // Drops wim() and any change made on it; the next use reads the archive again.
     void discard();
 
+    // Gives wim() away unchanged when it is loaded and matches the file on
+    // disk, for read-only use elsewhere (browsing takes it instead of opening
+    // the file once more); null otherwise, without reading anything. The next
+    // use reads the archive again; the snapshot stays as it is.
+    WimlibPtr handOver();
+
     // False while the archive exists only in memory.
     bool existsOnDisk() const { return !m_inMemoryOnly; }
 

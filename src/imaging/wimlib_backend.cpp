@@ -2,6 +2,8 @@
 
 #include "imaging/imaging_log.h"
 #include "imaging/wimlib_archive.h"
+#include "imaging/wimlib_image_view.h"
+#include "imaging/wimlib_last_error.h"
 #include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_ntfs.h"
 #include "imaging/wimlib_progress.h"
@@ -19,26 +21,14 @@
 
 namespace {
 
-thread_local QString t_lastError;
-thread_local ImagingError::Kind t_lastKind = ImagingError::Kind::None;
-thread_local int t_lastSystemError = 0;
-
 bool fail(const QString &text)
 {
-    t_lastError = text;
-    qCWarning(lcImaging).noquote() << text;
-    t_lastKind = ImagingError::Kind::Other;
-    t_lastSystemError = 0;
-    return false;
+    return wimlibFail({ImagingError::Kind::Other, 0, text});
 }
 
 bool fail(const ImagingError &error)
 {
-    t_lastError = error.text;
-    t_lastKind = error.kind;
-    t_lastSystemError = error.systemError;
-    qCWarning(lcImaging).noquote() << error.text;
-    return false;
+    return wimlibFail(error);
 }
 
 QString callText(const char *call, const QString &what)
@@ -146,6 +136,8 @@ HWIM WimlibBackend::addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t i
     auto handle = std::make_shared<Handle>();
     handle->archive = std::move(archive);
     handle->image = image;
+    if (image != 0)
+        handle->view = std::make_shared<WimlibImageView>(handle->archive, image);
     const void *key = handle.get();
     std::lock_guard lock(m_handleMutex);
     m_handles.emplace(key, std::move(handle));
@@ -614,10 +606,11 @@ bool WimlibBackend::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback ca
 
 QString WimlibBackend::LastErrorText() const
 {
-    return t_lastError;
+    return wimlibLastFailure().text;
 }
 
 ImagingError WimlibBackend::LastError() const
 {
-    return {t_lastKind, t_lastSystemError, t_lastError};
+    return wimlibLastFailure();
 }
+

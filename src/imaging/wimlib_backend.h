@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 class WimlibArchive;
+class WimlibImageView;
 
 // The imaging library over wimlib, on real .wim files.
 //
@@ -85,10 +86,17 @@ public:
     QString LastErrorText() const override;
     ImagingError LastError() const override;
 
+    // Extensions (wimlib_browse.cpp): see ImagingLibrary. Browsing goes through
+    // the image handle's own WimlibImageView, never the archive's work lock;
+    // extraction takes that lock like an apply.
+    bool WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self, QList<WimDirEntry> *children) override;
+    bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override;
+
 private:
     struct Handle {
         std::shared_ptr<WimlibArchive> archive;
         uint32_t image = 0;  // 0 for the archive itself
+        std::shared_ptr<WimlibImageView> view;  // image handles: browsing's own view, loaded on first use
     };
 
     HWIM addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t image);

@@ -7,7 +7,9 @@
 #include "imaging/wimlib_xml.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -94,11 +96,13 @@ int usage()
                  "usage: pellwick-wim [-v] info WIM\n"
                  "       pellwick-wim [-v] capture DIR|DEVICE WIM [NAME]\n"
                  "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
-                 "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
-                 "it must not be mounted (a capture also takes one mounted read-only).\n"
                  "       pellwick-wim [-v] export WIM INDEX DEST\n"
                  "       pellwick-wim [-v] delete WIM INDEX\n"
-                 "       pellwick-wim [-v] setboot WIM INDEX\n");
+                 "       pellwick-wim [-v] setboot WIM INDEX\n"
+                 "       pellwick-wim [-v] dir WIM INDEX [PATH]\n"
+                 "       pellwick-wim [-v] extract WIM INDEX DEST PATH...\n"
+                 "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
+                 "it must not be mounted (a capture also takes one mounted read-only).\n");
     return 2;
 }
 
@@ -247,6 +251,71 @@ int change(const QString &command, const QString &wimPath, uint32_t index)
     return 0;
 }
 
+// Prints `entry`'s path and, below a folder, every path under it, depth
+// first in the image's own order: the lines of wimlib-imagex dir. A folder
+// that cannot be listed is reported and skipped; the result says so.
+bool printTree(HWIM image, const WimDirEntry &entry)
+{
+    std::fputs(entry.path.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    if (!entry.isDirectory())
+        return true;
+    QList<WimDirEntry> children;
+    if (!imaging().WIMListImageFolder(image, entry.path, nullptr, &children)) {
+        failWith(QStringLiteral("cannot list %1").arg(entry.path));
+        return false;
+    }
+    bool ok = true;
+    for (const WimDirEntry &child : std::as_const(children))
+        ok = printTree(image, child) && ok;
+    return ok;
+}
+
+// An archive opened for reading and one of its images; a failure is
+// reported at once and `status` is the exit status to return.
+struct OpenImage {
+    Handle wim;
+    Handle image;
+    int status = 0;
+    OpenImage(const QString &wimPath, uint32_t index)
+        : wim(openArchive(wimPath, WIM_GENERIC_READ)), image(wim.h ? imaging().WIMLoadImage(wim.h, index) : nullptr)
+    {
+        if (!wim.h)
+            status = failWith(QStringLiteral("cannot open %1").arg(wimPath));
+        else if (!image.h)
+            status = failWith(QStringLiteral("cannot load image %1").arg(index));
+    }
+};
+
+int dir(const QString &wimPath, uint32_t index, const QString &path)
+{
+    const OpenImage image(wimPath, index);
+    if (image.status)
+        return image.status;
+    WimDirEntry self;
+    if (!imaging().WIMListImageFolder(image.image.h, path, &self, nullptr))
+        return failWith(QStringLiteral("cannot list %1 in image %2").arg(path).arg(index));
+    return printTree(image.image.h, self) ? 0 : 1;
+}
+
+int extract(const QString &wimPath, uint32_t index, const QString &destination, const QStringList &paths)
+{
+    const OpenImage image(wimPath, index);
+    if (image.status)
+        return image.status;
+    Callback callback;
+    if (!callback.ok)
+        return failWith(QStringLiteral("cannot register the message callback"));
+    // wimlib-imagex makes a missing destination; a failed extraction takes it away again.
+    const bool made = !QFileInfo::exists(destination) && QDir().mkdir(destination);
+    if (imaging().WIMExtractImagePaths(image.image.h, paths, destination))
+        return 0;
+    const int status = failWith(QStringLiteral("cannot extract from image %1 to %2").arg(index).arg(destination));
+    if (made)
+        QDir().rmdir(destination);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -279,6 +348,16 @@ int main(int argc, char **argv)
         if (!parseIndex(args[1], &index))
             return usage();
         return change(command, args[0], index);
+    }
+    if (command == QLatin1String("dir") && (args.size() == 2 || args.size() == 3)) {
+        if (!parseIndex(args[1], &index))
+            return usage();
+        return dir(args[0], index, args.value(2, QStringLiteral("/")));
+    }
+    if (command == QLatin1String("extract") && args.size() >= 4) {
+        if (!parseIndex(args[1], &index))
+            return usage();
+        return extract(args[0], index, args[2], args.mid(3));
     }
     return usage();
 }

@@ -1,0 +1,126 @@
+// The browsing calls of WimlibBackend: listing a folder of an image and
+// extracting chosen paths of it.
+
+#include "imaging/staged_extraction.h"
+#include "imaging/wimlib_archive.h"
+#include "imaging/wimlib_backend.h"
+#include "imaging/wimlib_image_view.h"
+#include "imaging/wimlib_last_error.h"
+#include "imaging/wimlib_progress.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <vector>
+
+namespace {
+
+bool fail(const char *call, ImagingError::Kind kind, const QString &what, int systemError = 0)
+{
+    return wimlibFail({kind, systemError, QStringLiteral("%1: %2").arg(QLatin1String(call), what)});
+}
+
+bool failWimlib(const char *call, const QString &what, int code)
+{
+    const int systemError = errno;
+    return wimlibFail({wimlibErrorKind(code, systemError), systemError,
+                       wimlibErrorText(QStringLiteral("%1: %2").arg(QLatin1String(call), what), code)});
+}
+
+int ignoreEntry(const wimlib_dir_entry *, void *)
+{
+    return 0;
+}
+
+}  // namespace
+
+bool WimlibBackend::WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self,
+                                       QList<WimDirEntry> *children)
+{
+    static const char call[] = "WIMListImageFolder";
+    const auto handle = imageOf(image, call);
+    if (!handle)
+        return false;
+    if (!handle->archive->mayRead())
+        return fail(call, ImagingError::Kind::AccessDenied, QStringLiteral("the archive is open without read access"));
+    if (!handle->archive->existsOnDisk())
+        return fail(call, ImagingError::Kind::NotFound, QStringLiteral("the archive is not written yet"));
+    ImagingError error;
+    if (!handle->view->list(path, handle->archive->temporaryPath(), self, children, &error)) {
+        error.text = QStringLiteral("%1: %2").arg(QLatin1String(call), error.text);
+        return wimlibFail(std::move(error));
+    }
+    return true;
+}
+
+bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination)
+{
+    static const char call[] = "WIMExtractImagePaths";
+    const auto handle = imageOf(image, call);
+    if (!handle)
+        return false;
+    WimlibArchive &archive = *handle->archive;
+    if (!archive.mayRead())
+        return fail(call, ImagingError::Kind::AccessDenied, QStringLiteral("the archive is open without read access"));
+    if (paths.isEmpty())
+        return fail(call, ImagingError::Kind::Other, QStringLiteral("no path to extract"));
+    if (destination.isEmpty() || !QFileInfo(destination).isDir())
+        return fail(call, ImagingError::Kind::NotFound, QStringLiteral("%1 is not a folder").arg(destination));
+
+    // As an apply: one call at a time on the archive, refused while it is busy.
+    std::unique_lock lock(archive.work(), std::try_to_lock);
+    if (!lock.owns_lock())
+        return fail(call, ImagingError::Kind::Busy, QStringLiteral("the archive is busy with another call"));
+    QString refreshError;
+    if (!archive.refresh(&refreshError))
+        return fail(call, ImagingError::Kind::Other, refreshError);
+    WIMStruct *wim = archive.wim();
+    const int index = int(handle->image);
+
+    // Every path first: a missing one fails the call before anything is written.
+    std::vector<QByteArray> native;
+    std::vector<const char *> pointers;
+    native.reserve(size_t(paths.size()));
+    for (const QString &path : paths) {
+        native.push_back(path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8());
+        pointers.push_back(native.back().constData());
+        const int code = wimlib_iterate_dir_tree(wim, index, pointers.back(), 0, ignoreEntry, nullptr);
+        if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
+            return fail(call, ImagingError::Kind::NotFound,
+                        QStringLiteral("%1 is not in image %2").arg(path).arg(index));
+        if (code != 0)
+            return failWimlib(call, QStringLiteral("cannot read %1 in image %2").arg(path).arg(index), code);
+    }
+
+    StagedExtraction staging(destination);
+    if (staging.folder().isEmpty())
+        return fail(call, systemErrorKind(staging.error()), staging.errorText(), staging.error());
+    staging.protect(archive.path());
+
+    WimlibProgress progress(m_callbacks.current(), destination);
+    wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
+    const QByteArray target = QFile::encodeName(staging.folder());
+    // Literal paths (no wildcards); links as stored, as wimlib-imagex extract writes them.
+    const int code = wimlib_extract_paths(wim, index, target.constData(), pointers.data(), pointers.size(),
+                                          WIMLIB_EXTRACT_FLAG_NO_PRESERVE_DIR_STRUCTURE | WIMLIB_EXTRACT_FLAG_NORPFIX);
+    const int systemError = errno;
+    wimlib_register_progress_function(wim, nullptr, nullptr);
+    lock.unlock();
+    if (code != 0) {
+        if (progress.aborted())
+            return fail(call, ImagingError::Kind::Aborted,
+                        QStringLiteral("aborted; nothing was written to %1").arg(destination));
+        errno = systemError;
+        return failWimlib(call, QStringLiteral("cannot extract from image %1 to %2").arg(index).arg(destination),
+                          code);
+    }
+    if (!staging.moveIntoPlace()) {
+        return fail(call,
+                    staging.hitProtected() ? ImagingError::Kind::WouldOverwriteArchive
+                                           : systemErrorKind(staging.error()),
+                    staging.errorText(), staging.error());
+    }
+    progress.finish();
+    return true;
+}
