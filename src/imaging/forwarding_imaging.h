@@ -58,6 +58,12 @@ public:
     ImagingError LastError() const override { return m_inner.LastError(); }
 
     // ---- Extensions: forward each one added to ImagingLibrary here ----
+    bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override
+    {
+        return m_inner.WIMSplitFile(wim, firstPart, partSize, flags);
+    }
+    bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override { return m_inner.WIMVerifyFile(wim, result); }
+    bool WIMOptimizeFile(HWIM wim) override { return m_inner.WIMOptimizeFile(wim); }
 
 protected:
     ImagingLibrary &inner() const { return m_inner; }

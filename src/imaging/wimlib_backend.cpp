@@ -2,12 +2,14 @@
 
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_progress.h"
+#include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -16,10 +18,14 @@
 namespace {
 
 thread_local QString t_lastError;
+thread_local ImagingError::Kind t_lastKind = ImagingError::Kind::None;
+thread_local int t_lastSystemError = 0;
 
 bool fail(const QString &text)
 {
     t_lastError = text;
+    t_lastKind = ImagingError::Kind::Other;
+    t_lastSystemError = 0;
     return false;
 }
 
@@ -101,6 +107,12 @@ int commitOrDiscard(WimlibArchive &archive, int code, int writeFlags, WimlibProg
     return archive.commit(writeFlags, progress);
 }
 
+// What writes of file data add for the handle's archive.
+int dataWriteFlags(const WimlibArchive &archive)
+{
+    return (archive.flags() & WIM_FLAG_SOLID) ? WIMLIB_WRITE_FLAG_SOLID : 0;
+}
+
 bool noSuchImage(const char *call, uint32_t index, uint32_t count)
 {
     return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
@@ -179,11 +191,11 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
     bool created = false;
     switch (creationDisposition) {
     case WIM_OPEN_EXISTING:
-        archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes, &error);
+        archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes & ~WIM_FLAG_SOLID, &error);
         break;
     case WIM_OPEN_ALWAYS:
         if (exists) {
-            archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes, &error);
+            archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes & ~WIM_FLAG_SOLID, &error);
         } else {
             archive = WimlibArchive::create(path, compressionType, false, desiredAccess, flagsAndAttributes, &error);
             created = true;
@@ -206,6 +218,13 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         break;
     }
     if (!archive) {
+        if (!created) {
+            if (const auto problem = wimsplit::diagnose(path); problem.code != 0) {
+                failWith(problem.systemError == ENOENT ? ImagingError::Kind::NotFound : ImagingError::Kind::Other,
+                         problem.systemError, callText(call, problem.text));
+                return nullptr;
+            }
+        }
         fail(callText(call, error));
         return nullptr;
     }
@@ -390,7 +409,7 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
                                     WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE);
         newIndex = imageCount(w);
-        code = commitOrDiscard(*archive, code, 0, &progress);
+        code = commitOrDiscard(*archive, code, dataWriteFlags(*archive), &progress);
         if (code != 0) {
             fail(progress.aborted() ? callText(call, QStringLiteral("aborted; the archive is as it was"))
                                     : wimlibText(call, QStringLiteral("cannot capture %1").arg(path), code));
@@ -479,7 +498,7 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         int code = wimlib_export_image(from, int(handle->image), to,
                                        newName.isEmpty() ? nullptr : newNameUtf8.constData(), nullptr,
                                        gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
-        code = commitOrDiscard(*destination, code, 0, &progress);
+        code = commitOrDiscard(*destination, code, dataWriteFlags(*destination), &progress);
         // The destination's WIMStruct is gone now; only then may the source's go.
         if (gift)
             source.discard();
@@ -562,4 +581,17 @@ bool WimlibBackend::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback ca
 QString WimlibBackend::LastErrorText() const
 {
     return t_lastError;
+}
+
+ImagingError WimlibBackend::LastError() const
+{
+    return {t_lastKind, t_lastSystemError, t_lastError};
+}
+
+bool WimlibBackend::failWith(ImagingError::Kind kind, int systemError, const QString &text)
+{
+    fail(text);
+    t_lastKind = kind;
+    t_lastSystemError = systemError;
+    return false;
 }

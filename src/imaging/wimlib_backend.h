@@ -51,6 +51,12 @@ class WimlibArchive;
 // makes the call, with the callbacks registered when it began; see
 // WimlibProgress for the messages. The capture root is never left out, and the
 // archive's own file never goes into its own image.
+//
+// Split sets open from their first part, read-only (a write access open is
+// refused); a missing or foreign part fails the open (LastError NotFound for a
+// missing one), naming it. A handle created with WIM_FLAG_SOLID writes its
+// file data in solid resources; an existing solid archive is appended to in
+// solid resources by wimlib itself.
 class WimlibBackend : public ImagingLibrary
 {
 public:
@@ -73,8 +79,17 @@ public:
     uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
     QString LastErrorText() const override;
+    ImagingError LastError() const override;
+
+    // Extensions (wimlib_media.cpp).
+    bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
+    bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
+    bool WIMOptimizeFile(HWIM wim) override;
 
 private:
+    // Records the calling thread's last failure; always false.
+    static bool failWith(ImagingError::Kind kind, int systemError, const QString &text);
+
     struct Handle {
         std::shared_ptr<WimlibArchive> archive;
         uint32_t image = 0;  // 0 for the archive itself
