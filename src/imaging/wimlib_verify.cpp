@@ -195,24 +195,29 @@ int WimlibVerifier::search(WIMStruct *wim, ImagingVerifyResult *result)
             m_searchTotal += blob.size;
         }
     }
-    m_searching = true;
+    std::vector<std::pair<uint32_t, std::vector<int>>> batches;
     for (auto &[image, blobs] : byImage) {
         std::sort(blobs.begin(), blobs.end(), [this](int a, int b) {
             return std::lexicographical_compare(std::begin(m_blobs[size_t(a)].order), std::end(m_blobs[size_t(a)].order),
                                                 std::begin(m_blobs[size_t(b)].order), std::end(m_blobs[size_t(b)].order));
         });
-        std::vector<int> batch;
-        uint64_t bytes = 0;
-        for (size_t i = 0; i < blobs.size(); ++i) {
-            batch.push_back(blobs[i]);
-            bytes += m_blobs[size_t(blobs[i])].size;
-            if (bytes >= kBatchBytes || i + 1 == blobs.size()) {
-                if (const int code = check(wim, image, std::move(batch), result))
-                    return code;
-                batch.clear();
+        uint64_t bytes = kBatchBytes;
+        for (const int blob : blobs) {
+            if (bytes >= kBatchBytes) {
+                batches.emplace_back(image, std::vector<int>());
                 bytes = 0;
             }
+            batches.back().second.push_back(blob);
+            bytes += m_blobs[size_t(blob)].size;
         }
+    }
+    // One batch holding all the data the images name fails for sure unless
+    // the damage lies elsewhere, and then its parts cost what it would.
+    const bool knownToFail = batches.size() == 1 && result->damaged.isEmpty();
+    m_searching = true;
+    for (auto &[image, blobs] : batches) {
+        if (const int code = check(wim, image, std::move(blobs), knownToFail, result))
+            return code;
     }
     std::sort(result->damaged.begin(), result->damaged.end(), [](const auto &a, const auto &b) {
         return a.image != b.image ? a.image < b.image : a.path < b.path;
@@ -221,8 +226,11 @@ int WimlibVerifier::search(WIMStruct *wim, ImagingVerifyResult *result)
     return 0;
 }
 
-int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs, ImagingVerifyResult *result)
+int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs, bool knownToFail,
+                          ImagingVerifyResult *result)
 {
+    if (knownToFail && blobs.size() > 1)
+        return checkParts(wim, image, blobs, result);
     uint64_t bytes = 0;
     std::vector<const char *> paths;
     for (const int i : blobs) {
@@ -252,12 +260,8 @@ int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs
         return fail(code, QStringLiteral("cannot extract into the temporary folder %1: %2")
                               .arg(m_temporaryFolder, QString::fromLocal8Bit(std::strerror(error))));
     }
-    if (code != 0 && blobs.size() > 1) {
-        const auto middle = blobs.begin() + std::ptrdiff_t(blobs.size() / 2);
-        if (const int first = check(wim, image, std::vector<int>(blobs.begin(), middle), result))
-            return first;
-        return check(wim, image, std::vector<int>(middle, blobs.end()), result);
-    }
+    if (code != 0 && blobs.size() > 1)
+        return checkParts(wim, image, blobs, result);
     if (code != 0) {
         const Blob &blob = m_blobs[size_t(blobs.front())];
         if (isDamage(code))
@@ -270,5 +274,18 @@ int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs
     m_resolved += bytes;
     if (report(m_resolved, m_searchTotal) == WIMLIB_PROGRESS_STATUS_ABORT)
         return fail(WIMLIB_ERR_ABORTED_BY_PROGRESS, QStringLiteral("aborted"));
+    return 0;
+}
+
+int WimlibVerifier::checkParts(WIMStruct *wim, uint32_t image, const std::vector<int> &blobs,
+                               ImagingVerifyResult *result)
+{
+    const size_t parts = std::min(kParts, blobs.size());
+    for (size_t part = 0; part < parts; ++part) {
+        const auto from = blobs.begin() + std::ptrdiff_t(blobs.size() * part / parts);
+        const auto to = blobs.begin() + std::ptrdiff_t(blobs.size() * (part + 1) / parts);
+        if (const int code = check(wim, image, std::vector<int>(from, to), false, result))
+            return code;
+    }
     return 0;
 }

@@ -20,17 +20,24 @@ class WimlibProgress;
 // the archive once and stops at its first damaged resource. Only when it
 // fails are the damaged files looked for: every file's data is mapped to the
 // paths that name it (wimlib_iterate_dir_tree), and each piece of data is
-// checked once, by extracting its first file in batches of up to kBatchBytes
+// checked by extracting its first file, in batches of up to kBatchBytes,
 // into a temporary folder (verification is what extraction does anyway);
-// a batch that fails is halved until the damaged files stand alone. A damaged
-// archive is therefore read about twice, plus the halvings around each damaged
-// file; a whole one once, as wimlib-imagex verify reads it. Named data
+// a batch that fails is checked again in kParts parts until the damaged files
+// stand alone. A whole archive is read once, as wimlib-imagex verify reads
+// it; a damaged one about twice more, and every file of it is written to the
+// temporary folder about once more (1.15 times): measured here, a 5 MB LZX
+// archive of 300 files took 0.07 s whole and, damaged, 0.12 s with the
+// temporary folder on tmpfs but 1.2 s on a busy ext4 disk, nearly all of it
+// waiting for the creation and removal of the extracted files. Named data
 // streams are not extracted on Linux: damage there counts as damage that no
 // file accounts for.
 class WimlibVerifier
 {
 public:
     static constexpr uint64_t kBatchBytes = 128ull << 20;
+    // A failing batch is checked again in this many parts: with one damaged
+    // file among n, about 1.15 n files are extracted instead of 2 n halving.
+    static constexpr size_t kParts = 8;
 
     // path: the archive; temporaryFolder: where the search extracts (it needs
     // room for one batch, or one file when a file is larger).
@@ -58,7 +65,8 @@ private:
     wimlib_progress_status report(uint64_t done, uint64_t total);
     int open(WIMStruct **wim, int openFlags);
     int search(WIMStruct *wim, ImagingVerifyResult *result);
-    int check(WIMStruct *wim, uint32_t image, std::vector<int> blobs, ImagingVerifyResult *result);
+    int check(WIMStruct *wim, uint32_t image, std::vector<int> blobs, bool knownToFail, ImagingVerifyResult *result);
+    int checkParts(WIMStruct *wim, uint32_t image, const std::vector<int> &blobs, ImagingVerifyResult *result);
     int fail(int code, const QString &text);
 
     const QByteArray m_path;
