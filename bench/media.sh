@@ -74,20 +74,26 @@ blob[at + 10] ^= 0x5A
 open(wim, 'wb').write(blob)
 EOF
 
-# Runs "$@" once and prints its wall time in microseconds; fails when the
-# command does (exit 3 is our verify's "damaged", expected on the damaged copy).
-# The previous run's written data is flushed first.
-time_us() {
-    local start end status=0
+# measure NAME COMMAND...: runs the command once and appends its wall time
+# and its processor time (user + system, children included), in ms, to the
+# arrays NAME_wall and NAME_cpu. Processor time hardly moves with the load of
+# other builds on the machine; wall time does. Fails when the command does
+# (exit 3 is our verify's "damaged", expected on the damaged copy). The
+# previous run's written data is flushed first.
+measure() {
+    local name=$1 status=0 times
+    shift
     sync
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || status=$?
-    end=$(date +%s%N)
+    local TIMEFORMAT='%3R %3U %3S'
+    times=$({ time "$@" >/dev/null 2>&1 || status=$?; } 2>&1; echo " $status")
+    read -r real user sys status <<<"$(tr '\n' ' ' <<<"$times")"
     if [ "$status" -ne 0 ] && [ "$status" -ne 3 ]; then
         echo "media: $* failed ($status)" >&2
-        return 1
+        exit 1
     fi
-    echo $(((end - start) / 1000))
+    declare -n wall_list="${name}_wall" cpu_list="${name}_cpu"
+    wall_list+=("$(awk -v r="$real" 'BEGIN { printf "%.1f", r * 1000 }')")
+    cpu_list+=("$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.1f", (u + s) * 1000 }')")
 }
 
 median() {
@@ -95,24 +101,27 @@ median() {
 }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-declare -a convert_ours convert_peer split_ours split_peer optimize_ours optimize_peer verify_ours verify_peer damaged_ours
+for kind in convert split optimize verify; do
+    declare -a "${kind}_ours_wall=()" "${kind}_ours_cpu=()" "${kind}_peer_wall=()" "${kind}_peer_cpu=()"
+done
+declare -a damaged_ours_wall=() damaged_ours_cpu=()
 for r in $(seq "$repeats"); do
     rm -rf "$work/c1.wim" "$work/c2.wim" "$work/s1" "$work/s2"
     mkdir "$work/s1" "$work/s2"
     cp "$deleted" "$work/o1.wim"
     cp "$deleted" "$work/o2.wim"
     run_ours() {
-        convert_ours+=("$(time_us "$ours" export "$esd" 1 "$work/c1.wim" --compress=lzx)")
-        split_ours+=("$(time_us "$ours" split "$wim" "$work/s1/p.swm" 16)")
-        optimize_ours+=("$(time_us "$ours" optimize "$work/o1.wim")")
-        verify_ours+=("$(time_us "$ours" verify "$wim")")
-        damaged_ours+=("$(time_us "$ours" verify "$damaged")")
+        measure convert_ours "$ours" export "$esd" 1 "$work/c1.wim" --compress=lzx
+        measure split_ours "$ours" split "$wim" "$work/s1/p.swm" 16
+        measure optimize_ours "$ours" optimize "$work/o1.wim"
+        measure verify_ours "$ours" verify "$wim"
+        measure damaged_ours "$ours" verify "$damaged"
     }
     run_peer() {
-        convert_peer+=("$(time_us wimlib-imagex export "$esd" 1 "$work/c2.wim" --compress=LZX)")
-        split_peer+=("$(time_us wimlib-imagex split "$wim" "$work/s2/p.swm" 16)")
-        optimize_peer+=("$(time_us wimlib-imagex optimize "$work/o2.wim")")
-        verify_peer+=("$(time_us wimlib-imagex verify "$wim")")
+        measure convert_peer wimlib-imagex export "$esd" 1 "$work/c2.wim" --compress=LZX
+        measure split_peer wimlib-imagex split "$wim" "$work/s2/p.swm" 16
+        measure optimize_peer wimlib-imagex optimize "$work/o2.wim"
+        measure verify_peer wimlib-imagex verify "$wim"
     }
     # Alternate who goes first, so that cache warmth and machine noise hit both alike.
     if [ $((r % 2)) -eq 1 ]; then run_ours; run_peer; else run_peer; run_ours; fi
@@ -140,17 +149,20 @@ if ! grep -qx 'damaged: image 1: /victim.bin' <<<"$found"; then
     exit 1
 fi
 
+m() { printf '%s\n' "$@" | median; }
+# report WHAT OURS PEER [PEER_NAME]: medians of wall and processor time, and their ratios.
 report() {
-    local what=$1 ours_us=$2 peer_us=$3 peer=${4:-wimlib-imagex}
-    awk -v what="$what" -v ours="$ours_us" -v peer="$peer_us" -v name="$peer" 'BEGIN {
-        printf "%-9s pellwick-wim %8.1f ms   %-14s %8.1f ms   ratio %.3f\n", what, ours / 1000, name, peer / 1000, ours / peer
+    declare -n ow="${2}_wall" oc="${2}_cpu" pw="${3}_wall" pc="${3}_cpu"
+    awk -v what="$1" -v name="${4:-wimlib-imagex}" -v ow="$(m "${ow[@]}")" -v oc="$(m "${oc[@]}")" \
+        -v pw="$(m "${pw[@]}")" -v pc="$(m "${pc[@]}")" 'BEGIN {
+        printf "%-9s pellwick-wim %8.1f ms (cpu %7.1f)   %-14s %8.1f ms (cpu %7.1f)   ratio %.3f (cpu %.3f)\n",
+            what, ow, oc, name, pw, pc, ow / pw, (pc > 0 ? oc / pc : 0)
     }'
 }
-m() { printf '%s\n' "$@" | median; }
 echo "one tree of $files files, $(du -sm "$tree" | cut -f1) MB; median of $repeats alternating runs (target: ratio <= 1.05)"
 echo "load average (1, 5, 15 min) before: $load_before; after: $load_after; $(nproc) cores"
-report esd2wim "$(m "${convert_ours[@]}")" "$(m "${convert_peer[@]}")"
-report split "$(m "${split_ours[@]}")" "$(m "${split_peer[@]}")"
-report optimize "$(m "${optimize_ours[@]}")" "$(m "${optimize_peer[@]}")"
-report verify "$(m "${verify_ours[@]}")" "$(m "${verify_peer[@]}")"
-report damaged "$(m "${damaged_ours[@]}")" "$(m "${verify_ours[@]}")" "(whole, ours)"
+report esd2wim convert_ours convert_peer
+report split split_ours split_peer
+report optimize optimize_ours optimize_peer
+report verify verify_ours verify_peer
+report damaged damaged_ours verify_ours "(whole, ours)"

@@ -220,7 +220,9 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
         int code = wimlib_split(w, name.constData(), partSize, 0);
         int error = systemErrorOf(code);
         wimlib_register_progress_function(w, nullptr, nullptr);
-        // wimlib_split leaves the WIMStruct as it was: nothing to read again.
+        // Read the archive again on its next use rather than rely on what
+        // wimlib_split leaves in the WIMStruct.
+        archive->discard();
         if (code == 0 && !run.rename()) {
             code = WIMLIB_ERR_RENAME;
             error = errno;

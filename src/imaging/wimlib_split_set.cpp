@@ -20,8 +20,9 @@ QString partPath(const QString &firstPart, unsigned number)
         return firstPart;
     const qsizetype slash = firstPart.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = firstPart.lastIndexOf(QLatin1Char('.'));
-    // A dot that begins the file name (".swm") or sits in a folder's name is no extension.
-    const qsizetype at = dot > slash + 1 ? dot : firstPart.size();
+    // As wimlib names them: from the file name's last dot, also when it is
+    // its first character (".swm" gives "2.swm"); a folder's dot does not count.
+    const qsizetype at = dot > slash ? dot : firstPart.size();
     return firstPart.left(at) + QString::number(number) + firstPart.mid(at);
 }
 

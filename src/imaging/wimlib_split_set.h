@@ -10,9 +10,10 @@
 // a set through the first part's WIMStruct once the others are referenced.
 namespace wimsplit {
 
-// Part `number` (1-based) of the set whose first part is `firstPart`: the
-// number goes before the file name's extension ("install.swm" gives
-// "install3.swm"), or at its end when it has none. Part 1 is firstPart itself.
+// Part `number` (1-based) of the set whose first part is `firstPart`, named
+// as wimlib and the Windows tools name them: the number goes before the file
+// name's last dot ("install.swm" gives "install3.swm"), or at its end when it
+// has none. Part 1 is firstPart itself.
 QString partPath(const QString &firstPart, unsigned number);
 
 // Why a set cannot be read: the part at fault, with errno ENOENT when it is

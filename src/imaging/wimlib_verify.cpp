@@ -12,7 +12,13 @@
 #include <cstring>
 #include <map>
 
+#include <sys/vfs.h>
+#include <unistd.h>
+
 namespace {
+
+constexpr char kMemoryFolder[] = "/dev/shm";
+constexpr decltype(statfs::f_type) kTmpfsMagic = 0x01021994;
 
 // Errors that mean the archive does not hold what was written into it.
 bool isDamage(int code)
@@ -226,6 +232,18 @@ int WimlibVerifier::search(WIMStruct *wim, ImagingVerifyResult *result)
     return 0;
 }
 
+QString WimlibVerifier::scratchFolder(uint64_t bytes)
+{
+    if (bytes > kBatchBytes)
+        return m_temporaryFolder;
+    struct statfs fs;
+    if (::statfs(kMemoryFolder, &fs) != 0 || fs.f_type != kTmpfsMagic || ::access(kMemoryFolder, W_OK | X_OK) != 0)
+        return m_temporaryFolder;
+    // Room for the batch, with as much again left for everyone else.
+    const uint64_t room = uint64_t(fs.f_bavail) * uint64_t(fs.f_bsize);
+    return room / 2 >= bytes ? QString::fromLatin1(kMemoryFolder) : m_temporaryFolder;
+}
+
 int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs, bool knownToFail,
                           ImagingVerifyResult *result)
 {
@@ -239,12 +257,14 @@ int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs
     }
     int code;
     int error;
+    QString folder;
     {
-        QTemporaryDir target(m_temporaryFolder + QStringLiteral("/.pellwick-verify-XXXXXX"));
+        folder = scratchFolder(bytes);
+        QTemporaryDir target(folder + QStringLiteral("/.pellwick-verify-XXXXXX"));
         if (!target.isValid()) {
             m_systemError = errno;
             return fail(WIMLIB_ERR_MKDIR, QStringLiteral("cannot make a temporary folder in %1: %2")
-                                              .arg(m_temporaryFolder, target.errorString()));
+                                              .arg(folder, target.errorString()));
         }
         m_batchBytes = bytes;
         errno = 0;
@@ -258,7 +278,7 @@ int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs
     if (code != 0 && isTargetError(code, error) && (blobs.size() == 1 || (error != ENOSPC && error != EDQUOT))) {
         m_systemError = error;
         return fail(code, QStringLiteral("cannot extract into the temporary folder %1: %2")
-                              .arg(m_temporaryFolder, QString::fromLocal8Bit(std::strerror(error))));
+                              .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
     }
     if (code != 0 && blobs.size() > 1)
         return checkParts(wim, image, blobs, result);

@@ -2,6 +2,7 @@
 // on archives made here by our code and by wimlib-imagex, checked with
 // wimlib-imagex.
 #include "imaging/wimlib_backend.h"
+#include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
 #include "imaging_test_support.h"
 #include "message_recorder.h"
@@ -81,6 +82,8 @@ class TestWimlibMedia : public QObject
 
 private slots:
     void initTestCase();
+    void partNamesAreWimlibs_data();
+    void partNamesAreWimlibs();
     void conversion_data();
     void conversion();
     void splitSetOpensListsAndApplies_data();
@@ -127,6 +130,31 @@ void TestWimlibMedia::initTestCase()
              0);
     m_ours = m_dir.filePath(QStringLiteral("ours.wim"));
     QVERIFY(captureWith(m_lib, m_ours, m_tree, 2));
+}
+
+void TestWimlibMedia::partNamesAreWimlibs_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("others");
+    QTest::newRow("extension") << "install.swm" << "install2.swm install3.swm";
+    QTest::newRow("two dots") << "a.b.swm" << "a.b2.swm a.b3.swm";
+    QTest::newRow("no extension") << "d.x/noext" << "d.x/noext2 d.x/noext3";
+    QTest::newRow("only an extension") << ".swm" << "2.swm 3.swm";
+}
+
+void TestWimlibMedia::partNamesAreWimlibs()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, others);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(first);
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QVERIFY(imagex({QStringLiteral("split"), m_ours, path, QStringLiteral("1")}));
+    QCOMPARE(wimsplit::partPath(path, 1), path);
+    for (unsigned number = 2; number <= 3; ++number) {
+        QCOMPARE(wimsplit::partPath(path, number), dir.filePath(others.section(u' ', int(number) - 2, int(number) - 2)));
+        QVERIFY(QFile::exists(wimsplit::partPath(path, number)));
+    }
 }
 
 void TestWimlibMedia::conversion_data()
@@ -375,9 +403,8 @@ void TestWimlibMedia::verifyNamesTheDamagedFiles()
     QCOMPARE(result.damaged, expected);
     QCOMPARE(result.integrityChecked, integrity);
     QCOMPARE(result.otherDamage.size(), integrity ? 1 : 0);
-    QVERIFY(QDir(QDir::tempPath())
-                .entryList({QStringLiteral(".pellwick-verify-*")}, QDir::Dirs | QDir::Hidden)
-                .isEmpty());
+    for (const QString &scratch : {QDir::tempPath(), QStringLiteral("/dev/shm")})
+        QVERIFY(QDir(scratch).entryList({QStringLiteral(".pellwick-verify-*")}, QDir::Dirs | QDir::Hidden).isEmpty());
 }
 
 void TestWimlibMedia::verifyAbort()
