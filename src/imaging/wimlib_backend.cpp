@@ -218,7 +218,8 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         break;
     }
     if (!archive) {
-        if (!created) {
+        // A split set that cannot be read says which part is at fault.
+        if (creationDisposition == WIM_OPEN_EXISTING || (creationDisposition == WIM_OPEN_ALWAYS && exists)) {
             if (const auto problem = wimsplit::diagnose(path); problem.code != 0) {
                 failWith(problem.systemError == ENOENT ? ImagingError::Kind::NotFound : ImagingError::Kind::Other,
                          problem.systemError, callText(call, problem.text));

@@ -93,10 +93,8 @@ private slots:
     void splitRefusals_data();
     void splitRefusals();
     void splitAbortLeavesNoPart();
-    void verifyPassesAWholeArchive_data();
-    void verifyPassesAWholeArchive();
-    void verifyNamesTheDamagedFiles_data();
-    void verifyNamesTheDamagedFiles();
+    void verify_data();
+    void verify();
     void verifyAbort();
     void optimizeShrinksAfterADelete();
     void optimizeAbortOrFullDiskLeavesTheArchive_data();
@@ -106,6 +104,11 @@ private slots:
     void optimizeRefusals();
 
 private:
+    // An archive in `dir` of m_tree: "ours" (a copy of m_ours), or by
+    // wimlib-imagex "esd" (solid), "check" (with an integrity table) or "swm"
+    // (m_ours split into 1 MiB parts; the first part's path).
+    QString makeSource(const QString &kind, const QTemporaryDir &dir);
+
     WimlibBackend m_lib;
     QTemporaryDir m_dir;
     QString m_tree;    // about 3 MB: noise files, a hard-linked victim, the sample tree
@@ -130,6 +133,20 @@ void TestWimlibMedia::initTestCase()
              0);
     m_ours = m_dir.filePath(QStringLiteral("ours.wim"));
     QVERIFY(captureWith(m_lib, m_ours, m_tree, 2));
+}
+
+QString TestWimlibMedia::makeSource(const QString &kind, const QTemporaryDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("source.") + (kind == QLatin1String("swm") ? kind : QStringLiteral("wim")));
+    bool made = false;
+    if (kind == QLatin1String("ours"))
+        made = QFile::copy(m_ours, path);
+    else if (kind == QLatin1String("swm"))
+        made = imagex({QStringLiteral("split"), m_ours, path, QStringLiteral("1")});
+    else
+        made = imagex({QStringLiteral("capture"), m_tree, path, QStringLiteral("source"),
+                       kind == QLatin1String("esd") ? QStringLiteral("--solid") : QStringLiteral("--check")});
+    return made ? path : QString();
 }
 
 void TestWimlibMedia::partNamesAreWimlibs_data()
@@ -168,11 +185,8 @@ void TestWimlibMedia::conversion()
 {
     QFETCH(bool, toSolid);
     QTemporaryDir dir;
-    QString source = m_ours;
-    if (!toSolid) {
-        source = dir.filePath(QStringLiteral("source.esd"));
-        QVERIFY(imagex({QStringLiteral("capture"), m_tree, source, QStringLiteral("esd"), QStringLiteral("--solid")}));
-    }
+    const QString source = makeSource(toSolid ? QStringLiteral("ours") : QStringLiteral("esd"), dir);
+    QVERIFY(!source.isEmpty());
     const QString dest = dir.filePath(toSolid ? QStringLiteral("dest.esd") : QStringLiteral("dest.wim"));
     const auto exportInto = [&](bool solid) {
         Handle from(m_lib, openWim(m_lib, source, WIM_GENERIC_READ));
@@ -258,9 +272,9 @@ void TestWimlibMedia::brokenSplitSetNamesThePart_data()
     QTest::addColumn<QString>("opened");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("named");
-    QTest::newRow("part 2 missing") << "missing" << "p.swm" << int(Kind::NotFound) << "p2.swm";
-    QTest::newRow("part 3 of another set") << "foreign" << "p.swm" << int(Kind::Other) << "p3.swm";
-    QTest::newRow("not the first part") << "" << "p2.swm" << int(Kind::Other) << "first part";
+    QTest::newRow("part 2 missing") << "missing" << "source.swm" << int(Kind::NotFound) << "source2.swm";
+    QTest::newRow("part 3 of another set") << "foreign" << "source.swm" << int(Kind::Other) << "source3.swm";
+    QTest::newRow("not the first part") << "" << "source2.swm" << int(Kind::Other) << "first part";
 }
 
 void TestWimlibMedia::brokenSplitSetNamesThePart()
@@ -270,16 +284,16 @@ void TestWimlibMedia::brokenSplitSetNamesThePart()
     QFETCH(int, kind);
     QFETCH(QString, named);
     QTemporaryDir dir;
-    QVERIFY(imagex({QStringLiteral("split"), m_ours, dir.filePath(QStringLiteral("p.swm")), QStringLiteral("1")}));
+    QTemporaryDir other;
+    QVERIFY(!makeSource(QStringLiteral("swm"), dir).isEmpty());
     if (breakage == QLatin1String("missing"))
-        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("p2.swm"))));
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("source2.swm"))));
     if (breakage == QLatin1String("foreign")) {
-        QTemporaryDir other;
-        QVERIFY(imagex({QStringLiteral("capture"), m_tree, other.filePath(QStringLiteral("o.wim"))}));
-        QVERIFY(imagex({QStringLiteral("split"), other.filePath(QStringLiteral("o.wim")),
-                        other.filePath(QStringLiteral("o.swm")), QStringLiteral("1")}));
-        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("p3.swm"))));
-        QVERIFY(QFile::copy(other.filePath(QStringLiteral("o3.swm")), dir.filePath(QStringLiteral("p3.swm"))));
+        // The same files split again: a set of its own (another GUID).
+        const QString copy = makeSource(QStringLiteral("check"), other);
+        QVERIFY(imagex({QStringLiteral("split"), copy, other.filePath(QStringLiteral("o.swm")), QStringLiteral("1")}));
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("source3.swm"))));
+        QVERIFY(QFile::copy(other.filePath(QStringLiteral("o3.swm")), dir.filePath(QStringLiteral("source3.swm"))));
     }
     QVERIFY(!openWim(m_lib, dir.filePath(opened), WIM_GENERIC_READ));
     const ImagingError error = m_lib.LastError();
@@ -294,7 +308,7 @@ void TestWimlibMedia::splitRefusals_data()
     QTest::addColumn<int>("kind");
     QTest::newRow("solid ESD") << "esd" << false << int(Kind::Unsupported);
     QTest::newRow("a split set") << "swm" << false << int(Kind::Unsupported);
-    QTest::newRow("first part is the archive") << "wim" << true << int(Kind::WouldOverwriteArchive);
+    QTest::newRow("first part is the archive") << "ours" << true << int(Kind::WouldOverwriteArchive);
 }
 
 void TestWimlibMedia::splitRefusals()
@@ -303,13 +317,8 @@ void TestWimlibMedia::splitRefusals()
     QFETCH(bool, ontoItself);
     QFETCH(int, kind);
     QTemporaryDir dir;
-    const QString wimPath = dir.filePath(QStringLiteral("source.") + source);
-    if (source == QLatin1String("esd"))
-        QVERIFY(imagex({QStringLiteral("capture"), m_tree, wimPath, QStringLiteral("--solid")}));
-    else if (source == QLatin1String("swm"))
-        QVERIFY(imagex({QStringLiteral("split"), m_ours, wimPath, QStringLiteral("1")}));
-    else
-        QVERIFY(QFile::copy(m_ours, wimPath));
+    const QString wimPath = makeSource(source, dir);
+    QVERIFY(!wimPath.isEmpty());
     const QStringList before = leftovers(dir.path());
     const QByteArray bytes = fileBytes(wimPath);
     Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
@@ -339,70 +348,45 @@ void TestWimlibMedia::splitAbortLeavesNoPart()
     QCOMPARE(fileBytes(existing), QByteArray("old"));
 }
 
-void TestWimlibMedia::verifyPassesAWholeArchive_data()
+void TestWimlibMedia::verify_data()
 {
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("damaged");
     QTest::addColumn<bool>("integrity");
-    QTest::newRow("LZX by us") << "ours" << false;
-    QTest::newRow("integrity table by wimlib-imagex") << "check" << true;
-    QTest::newRow("ESD by wimlib-imagex") << "esd" << false;
-    QTest::newRow("split set by wimlib-imagex") << "swm" << false;
+    QTest::newRow("whole, two images by us") << "ours" << false << false;
+    QTest::newRow("whole, integrity table") << "check" << false << true;
+    QTest::newRow("whole ESD") << "esd" << false << false;
+    QTest::newRow("whole split set") << "swm" << false << false;
+    QTest::newRow("damaged, two images by us") << "ours" << true << false;
+    QTest::newRow("damaged, integrity table") << "check" << true << true;
 }
 
-void TestWimlibMedia::verifyPassesAWholeArchive()
+void TestWimlibMedia::verify()
 {
     QFETCH(QString, kind);
+    QFETCH(bool, damaged);
     QFETCH(bool, integrity);
     QTemporaryDir dir;
-    QString wimPath = m_ours;
-    if (kind == QLatin1String("check") || kind == QLatin1String("esd")) {
-        wimPath = dir.filePath(QStringLiteral("x.wim"));
-        QVERIFY(imagex({QStringLiteral("capture"), m_tree, wimPath,
-                        kind == QLatin1String("esd") ? QStringLiteral("--solid") : QStringLiteral("--check")}));
-    } else if (kind == QLatin1String("swm")) {
-        wimPath = dir.filePath(QStringLiteral("x.swm"));
-        QVERIFY(imagex({QStringLiteral("split"), m_ours, wimPath, QStringLiteral("1")}));
+    const QString wimPath = makeSource(kind, dir);
+    QVERIFY(!wimPath.isEmpty());
+    if (damaged) {
+        QVERIFY(damageStoredCopy(wimPath, m_victim));
+        QVERIFY(!wimVerify(wimPath));
     }
     Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
     ScopedRecording recording(m_lib);
     ImagingVerifyResult result;
     QVERIFY2(m_lib.WIMVerifyFile(wim.get(), &result), qPrintable(m_lib.LastErrorText()));
-    QVERIFY(result.whole);
+    QCOMPARE(result.whole, !damaged);
     QCOMPARE(result.integrityChecked, integrity);
-    QVERIFY(result.damaged.isEmpty() && result.otherDamage.isEmpty());
-    QCOMPARE(recording.recorder.progress().last(), 100);
-}
-
-void TestWimlibMedia::verifyNamesTheDamagedFiles_data()
-{
-    QTest::addColumn<bool>("integrity");
-    QTest::newRow("two images by us") << false;
-    QTest::newRow("integrity table by wimlib-imagex") << true;
-}
-
-void TestWimlibMedia::verifyNamesTheDamagedFiles()
-{
-    QFETCH(bool, integrity);
-    QTemporaryDir dir;
-    const QString wimPath = dir.filePath(QStringLiteral("damaged.wim"));
-    if (integrity)
-        QVERIFY(imagex({QStringLiteral("capture"), m_tree, wimPath, QStringLiteral("--check")}));
-    else
-        QVERIFY(QFile::copy(m_ours, wimPath));
-    QVERIFY(damageStoredCopy(wimPath, m_victim));
-    QVERIFY(!wimVerify(wimPath));
-
-    Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
-    ImagingVerifyResult result;
-    QVERIFY2(m_lib.WIMVerifyFile(wim.get(), &result), qPrintable(m_lib.LastErrorText()));
-    QVERIFY(!result.whole);
     QList<ImagingDamagedFile> expected;
-    for (uint32_t image = 1; image <= (integrity ? 1u : 2u); ++image)
+    for (uint32_t image = 1; damaged && image <= (kind == QLatin1String("ours") ? 2u : 1u); ++image)
         expected << ImagingDamagedFile {image, QStringLiteral("/data/victim hard link.bin")}
                  << ImagingDamagedFile {image, QStringLiteral("/victim.bin")};
     QCOMPARE(result.damaged, expected);
-    QCOMPARE(result.integrityChecked, integrity);
-    QCOMPARE(result.otherDamage.size(), integrity ? 1 : 0);
+    // A damaged integrity table is damage no file accounts for.
+    QCOMPARE(result.otherDamage.size(), damaged && integrity ? 1 : 0);
+    QCOMPARE(recording.recorder.progress().last(), 100);
     for (const QString &scratch : {QDir::tempPath(), QStringLiteral("/dev/shm")})
         QVERIFY(QDir(scratch).entryList({QStringLiteral(".pellwick-verify-*")}, QDir::Dirs | QDir::Hidden).isEmpty());
 }
@@ -524,11 +508,7 @@ void TestWimlibMedia::optimizeRefusals()
 {
     QFETCH(bool, split);
     QTemporaryDir dir;
-    QString wimPath = m_ours;
-    if (split) {
-        wimPath = dir.filePath(QStringLiteral("x.swm"));
-        QVERIFY(imagex({QStringLiteral("split"), m_ours, wimPath, QStringLiteral("1")}));
-    }
+    const QString wimPath = split ? makeSource(QStringLiteral("swm"), dir) : m_ours;
     const QByteArray bytes = fileBytes(wimPath);
     Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
     QVERIFY(wim);
