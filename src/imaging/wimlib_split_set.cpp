@@ -58,6 +58,8 @@ Problem attachParts(WIMStruct *wim, const QString &path, int openFlags)
                                     : QStringLiteral("%1 cannot be read: %2")
                                           .arg(which, QString::fromLocal8Bit(std::strerror(error)))};
         }
+        if (!S_ISREG(st.st_mode))
+            return {WIMLIB_ERR_NOT_A_REGULAR_FILE, 0, QStringLiteral("%1 is not a regular file").arg(which)};
         // wimlib would take a part of another set and fail only when it
         // misses data: check each part's header first.
         WIMStruct *opened = nullptr;
@@ -84,8 +86,13 @@ Problem attachParts(WIMStruct *wim, const QString &path, int openFlags)
 
 Problem diagnose(const QString &path)
 {
+    // Opening a pipe or a device could block.
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
     WIMStruct *wim = nullptr;
-    if (wimlib_open_wim(QFile::encodeName(path).constData(), 0, &wim) != 0)
+    if (wimlib_open_wim(native.constData(), 0, &wim) != 0)
         return {};
     WimlibPtr owned(wim);
     return attachParts(wim, path, 0);
