@@ -279,63 +279,65 @@ int change(const QString &command, const QString &wimPath, uint32_t index)
     return 0;
 }
 
+// Opens the archive, registers the message callback as the program does for
+// a long call, and runs `call` on the archive; the command's exit code.
+template <typename Call>
+int withArchive(const QString &wimPath, uint32_t access, Call call)
+{
+    Handle wim(openArchive(wimPath, access));
+    if (!wim.h)
+        return failWith(QStringLiteral("cannot open %1%2")
+                            .arg(wimPath, access & WIM_GENERIC_WRITE ? QStringLiteral(" for writing") : QString()));
+    Callback callback;
+    if (!callback.ok)
+        return failWith(QStringLiteral("cannot register the message callback"));
+    return call(wim.h);
+}
+
 int split(const QString &wimPath, const QString &firstPart, const QString &partMb)
 {
     bool ok = false;
     const double mb = partMb.toDouble(&ok);
     if (!ok || !(mb > 0) || mb > 1e12)
         return usage();
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
-    if (!wim.h)
-        return failWith(QStringLiteral("cannot open %1").arg(wimPath));
-    Callback callback;
-    if (!callback.ok)
-        return failWith(QStringLiteral("cannot register the message callback"));
-    const auto bytes = uint64_t(mb * 1024 * 1024);
-    if (!imaging().WIMSplitFile(wim.h, firstPart, bytes, 0))
-        return failWith(QStringLiteral("cannot split %1 into %2").arg(wimPath, firstPart));
-    return 0;
+    return withArchive(wimPath, WIM_GENERIC_READ, [&](HWIM wim) {
+        if (!imaging().WIMSplitFile(wim, firstPart, uint64_t(mb * 1024 * 1024), 0))
+            return failWith(QStringLiteral("cannot split %1 into %2").arg(wimPath, firstPart));
+        return 0;
+    });
 }
 
 int verify(const QString &wimPath)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
-    if (!wim.h)
-        return failWith(QStringLiteral("cannot open %1").arg(wimPath));
-    Callback callback;
-    if (!callback.ok)
-        return failWith(QStringLiteral("cannot register the message callback"));
-    ImagingVerifyResult result;
-    if (!imaging().WIMVerifyFile(wim.h, &result))
-        return failWith(QStringLiteral("cannot verify %1").arg(wimPath));
-    if (result.integrityChecked)
-        std::printf("integrity table checked\n");
-    for (const ImagingDamagedFile &file : result.damaged) {
-        if (file.path.isEmpty())
-            std::printf("damaged: image %u: its directory tree\n", file.image);
-        else
-            std::printf("damaged: image %u: %s\n", file.image, qUtf8Printable(file.path));
-    }
-    for (const QString &line : result.otherDamage)
-        std::printf("damaged: %s\n", qUtf8Printable(line));
-    std::printf("%s\n", result.whole ? "whole" : "damaged");
-    return result.whole ? 0 : 3;
+    return withArchive(wimPath, WIM_GENERIC_READ, [&](HWIM wim) {
+        ImagingVerifyResult result;
+        if (!imaging().WIMVerifyFile(wim, &result))
+            return failWith(QStringLiteral("cannot verify %1").arg(wimPath));
+        if (result.integrityChecked)
+            std::printf("integrity table checked\n");
+        for (const ImagingDamagedFile &file : result.damaged) {
+            if (file.path.isEmpty())
+                std::printf("damaged: image %u: its directory tree\n", file.image);
+            else
+                std::printf("damaged: image %u: %s\n", file.image, qUtf8Printable(file.path));
+        }
+        for (const QString &line : result.otherDamage)
+            std::printf("damaged: %s\n", qUtf8Printable(line));
+        std::printf("%s\n", result.whole ? "whole" : "damaged");
+        return result.whole ? 0 : 3;
+    });
 }
 
 int optimize(const QString &wimPath)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ_WRITE));
-    if (!wim.h)
-        return failWith(QStringLiteral("cannot open %1 for writing").arg(wimPath));
-    Callback callback;
-    if (!callback.ok)
-        return failWith(QStringLiteral("cannot register the message callback"));
-    const qint64 before = QFileInfo(wimPath).size();
-    if (!imaging().WIMOptimizeFile(wim.h))
-        return failWith(QStringLiteral("cannot optimize %1").arg(wimPath));
-    std::printf("%lld bytes -> %lld bytes\n", static_cast<long long>(before),
-                static_cast<long long>(QFileInfo(wimPath).size()));
-    return 0;
+    return withArchive(wimPath, WIM_GENERIC_READ_WRITE, [&](HWIM wim) {
+        const qint64 before = QFileInfo(wimPath).size();
+        if (!imaging().WIMOptimizeFile(wim))
+            return failWith(QStringLiteral("cannot optimize %1").arg(wimPath));
+        std::printf("%lld bytes -> %lld bytes\n", static_cast<long long>(before),
+                    static_cast<long long>(QFileInfo(wimPath).size()));
+        return 0;
+    });
 }
 
 }  // namespace
