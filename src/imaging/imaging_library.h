@@ -162,10 +162,12 @@ public:
 
     // Checks every resource of the archive (and its integrity table, where it
     // has one) against its checksum, with WIM_MSG_PROGRESS and WIM_MSG_PROCESS
-    // as WIMSplitFile (an abort fails the call). True when the check ran to
-    // its end, whole or not: *result then says which. False when it could not
-    // run (not an archive handle, no read access, aborted, the archive gone,
-    // no room for the check's temporary files).
+    // as WIMSplitFile but with the archive's path (an abort fails the call).
+    // True when the check ran to its end, whole or not: *result then says
+    // which, and names every damaged file. False when it could not run (not
+    // an archive handle, no read access, aborted, the archive gone, no room
+    // for the files the search for damaged ones extracts: see WimlibVerifier).
+    // A whole archive is read once; a damaged one about three times.
     virtual bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
     {
         Q_UNUSED(wim);
@@ -176,9 +178,10 @@ public:
     // Rebuilds the archive into a temporary file beside it and renames that
     // over the archive: the space of deleted images and of data no image uses
     // any more is given back; images, texts, boot image and integrity table
-    // stay. Progress and abort as WIMSplitFile. A failure, an abort, a kill or
-    // a full disk leaves the archive as it was. Refused without write access
-    // and for a split set.
+    // stay, and so does the file's mode. Progress and abort as WIMVerifyFile.
+    // A failure, an abort, a kill or a full disk leaves the archive as it was
+    // (a kill may leave the temporary file). Refused without write access and
+    // for a split set. The handle goes on with the rebuilt archive.
     virtual bool WIMOptimizeFile(HWIM wim)
     {
         Q_UNUSED(wim);

@@ -269,13 +269,18 @@ bool WimlibBackend::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
     WimlibProgress progress(m_callbacks.current(), archive->path());
     ImagingVerifyResult found;
     {
-        // The check reads the file through a WIMStruct of its own; the lock
-        // keeps changes out meanwhile.
         std::unique_lock<std::mutex> lock;
         if (!lockArchive(*archive, lock))
             return failWith(Kind::Busy, 0, callText(call, QStringLiteral("the archive is busy with another call")));
-        WimlibVerifier verifier(QFile::encodeName(archive->path()), folder, progress);
-        if (const int code = verifier.run(&found)) {
+        QString stale;
+        if (!archive->refresh(&stale))
+            return failWith(Kind::Other, 0, callText(call, stale));
+        WimlibVerifier verifier(archive->wim(), QFile::encodeName(archive->path()), folder, progress);
+        const int code = verifier.run(&found);
+        // Every image's metadata is in memory now: read the archive again on
+        // its next use instead of keeping it.
+        archive->discard();
+        if (code != 0) {
             const bool aborted = progress.aborted() || code == WIMLIB_ERR_ABORTED_BY_PROGRESS;
             return failWith(kindOf(code, verifier.systemError(), aborted), verifier.systemError(),
                             callText(call, aborted ? QStringLiteral("aborted") : verifier.errorText()));

@@ -5,6 +5,7 @@
 #include "imaging/wimlib_split_set.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -51,8 +52,9 @@ bool isTargetError(int code, int error)
 
 }  // namespace
 
-WimlibVerifier::WimlibVerifier(const QByteArray &path, const QString &temporaryFolder, WimlibProgress &progress)
-    : m_path(path), m_temporaryFolder(temporaryFolder), m_progress(progress)
+WimlibVerifier::WimlibVerifier(WIMStruct *archive, const QByteArray &path, const QString &temporaryFolder,
+                               WimlibProgress &progress)
+    : m_archive(archive), m_path(path), m_temporaryFolder(temporaryFolder), m_progress(progress)
 {
 }
 
@@ -111,26 +113,34 @@ int WimlibVerifier::open(WIMStruct **wim, int openFlags)
 int WimlibVerifier::run(ImagingVerifyResult *result)
 {
     *result = ImagingVerifyResult {};
-    // The integrity table, if any, is checked while opening: the first half.
-    m_base = 0;
-    m_end = 500;
-    WIMStruct *raw = nullptr;
-    int code = open(&raw, WIMLIB_OPEN_FLAG_CHECK_INTEGRITY);
-    if (code == WIMLIB_ERR_INTEGRITY) {
-        result->integrityChecked = true;
-        result->otherDamage << QStringLiteral("the integrity table does not match the archive's contents");
-        code = open(&raw, 0);
-    }
-    if (code != 0)
-        return code;
-    WimlibPtr wim(raw);
+    // Without an integrity table the archive's own WIMStruct serves; wimlib
+    // checks a table only while it opens the file: the first half.
     wimlib_wim_info info {};
-    wimlib_get_wim_info(wim.get(), &info);
-    result->integrityChecked = result->integrityChecked || info.has_integrity_table;
+    wimlib_get_wim_info(m_archive, &info);
+    WimlibPtr opened;
+    WIMStruct *wim = m_archive;
+    int code = 0;
+    if (info.has_integrity_table) {
+        m_base = 0;
+        m_end = 500;
+        result->integrityChecked = true;
+        WIMStruct *raw = nullptr;
+        code = open(&raw, WIMLIB_OPEN_FLAG_CHECK_INTEGRITY);
+        if (code == WIMLIB_ERR_INTEGRITY) {
+            result->otherDamage << QStringLiteral("the integrity table does not match the archive's contents");
+            code = open(&raw, 0);
+        }
+        if (code != 0)
+            return code;
+        opened.reset(raw);
+        wim = raw;
+    }
+    wimlib_register_progress_function(wim, &forward, this);
+    const auto unregister = qScopeGuard([wim] { wimlib_register_progress_function(wim, nullptr, nullptr); });
 
-    m_base = result->integrityChecked ? std::max<uint64_t>(m_reached, 500) : m_reached;
+    m_base = m_reached;
     m_end = 1000;
-    code = wimlib_verify_wim(wim.get(), 0);
+    code = wimlib_verify_wim(wim, 0);
     if (code == 0) {
         result->whole = result->otherDamage.isEmpty();
         return 0;
@@ -139,7 +149,7 @@ int WimlibVerifier::run(ImagingVerifyResult *result)
         return fail(code, wimlibErrorText(QStringLiteral("cannot check %1").arg(QFile::decodeName(m_path)), code));
 
     m_base = m_reached;
-    if (const int searched = search(wim.get(), result))
+    if (const int searched = search(wim, result))
         return searched;
     if (result->damaged.isEmpty() && result->otherDamage.isEmpty())
         result->otherDamage << wimlibErrorText(QStringLiteral("damaged data that no image's file holds"), code);

@@ -15,8 +15,9 @@ class WimlibProgress;
 // Checks an archive file (a split set through its first part) against its
 // checksums, for WIMVerifyFile.
 //
-// Fast path: wimlib's own check of the integrity table (while opening, when
-// the archive has one) and of every resource (wimlib_verify_wim), which reads
+// Fast path: wimlib's own check of the integrity table (while opening the
+// file again, when the archive has one) and of every resource
+// (wimlib_verify_wim, on the archive's WIMStruct otherwise), which reads
 // the archive once and stops at its first damaged resource. Only when it
 // fails are the damaged files looked for: every file's data is mapped to the
 // paths that name it (wimlib_iterate_dir_tree), and each piece of data is
@@ -41,10 +42,13 @@ public:
     // file among n, about 1.15 n files are extracted instead of 2 n halving.
     static constexpr size_t kParts = 8;
 
-    // path: the archive; temporaryFolder: where the search extracts when
+    // archive: the archive's own WIMStruct (a split set's with its parts
+    // referenced), read from `path`; it loads every image's metadata and keeps
+    // no progress function. temporaryFolder: where the search extracts when
     // /dev/shm has no room (it needs room for one batch, or for one file when
     // a file is larger).
-    WimlibVerifier(const QByteArray &path, const QString &temporaryFolder, WimlibProgress &progress);
+    WimlibVerifier(WIMStruct *archive, const QByteArray &path, const QString &temporaryFolder,
+                   WimlibProgress &progress);
 
     // 0 when the check ran to its end (*result filled), else a wimlib error
     // code (WIMLIB_ERR_ABORTED_BY_PROGRESS for an abort) with errorText().
@@ -73,6 +77,7 @@ private:
     int checkParts(WIMStruct *wim, uint32_t image, const std::vector<int> &blobs, ImagingVerifyResult *result);
     int fail(int code, const QString &text);
 
+    WIMStruct *const m_archive;
     const QByteArray m_path;
     const QString m_temporaryFolder;
     WimlibProgress &m_progress;
