@@ -66,6 +66,12 @@ public:
     {
         return m_inner.WIMExtractImagePaths(image, paths, destination);
     }
+    bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override
+    {
+        return m_inner.WIMSplitFile(wim, firstPart, partSize, flags);
+    }
+    bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override { return m_inner.WIMVerifyFile(wim, result); }
+    bool WIMOptimizeFile(HWIM wim) override { return m_inner.WIMOptimizeFile(wim); }
 
 protected:
     ImagingLibrary &inner() const { return m_inner; }

@@ -33,6 +33,24 @@ struct ImagingError {
     QString text;         // the library's own words, with the call and the path
 };
 
+// One damaged file found by WIMVerifyFile.
+struct ImagingDamagedFile {
+    uint32_t image = 0;  // 1-based index of the image that holds it
+    QString path;        // its path in the image, "/"-separated from the image's
+                         // root ("/Windows/notepad.exe"); empty when the image's
+                         // own directory tree is damaged, so no file can be named
+    friend bool operator==(const ImagingDamagedFile &, const ImagingDamagedFile &) = default;
+};
+
+// What WIMVerifyFile found.
+struct ImagingVerifyResult {
+    bool whole = false;               // every resource matched its checksum
+    bool integrityChecked = false;    // the archive has an integrity table, and it was checked
+    QList<ImagingDamagedFile> damaged;  // every file whose data is damaged, in image and path order
+    QStringList otherDamage;          // damage that no file accounts for (a mismatching
+                                      // integrity table, data that no image's file names)
+};
+
 // The imaging boundary: every call the program makes into the imaging library,
 // one member per library call with its name and arguments. Indices are
 // 1-based; a null handle or false means failure (LastErrorText() says why,
@@ -199,6 +217,59 @@ public:
         Q_UNUSED(image);
         Q_UNUSED(paths);
         Q_UNUSED(destination);
+        return false;
+    }
+
+    // Split sets, ESD and conversion need no call of their own: WIMCreateFile
+    // opens the first part of a split set (NAME.swm, with NAME2.swm,
+    // NAME3.swm, ... beside it) read-only, WIM_INFO gives PartNumber and
+    // TotalParts, and an export into an archive that WIMCreateFile creates
+    // with WIM_FLAG_SOLID (see wim_types.h) writes an ESD.
+
+    // Writes the archive as a split set: `firstPart` (normally NAME.swm) and
+    // NAME2.swm, NAME3.swm, ... beside it, each at most partSize bytes (one
+    // file's data larger than that gets a part of its own). The parts take
+    // their names only once all are written: a failure or an abort leaves no
+    // part behind and every existing file as it was; afterwards, files of
+    // those names are replaced. Sends WIM_MSG_PROGRESS percentages, each
+    // followed by a WIM_MSG_PROCESS with firstPart whose answer
+    // WIM_MSG_ABORT_IMAGE stops the call. Refused for a solid archive (ESD:
+    // export it as a WIM first), a split set, and a firstPart or part name
+    // that is the archive itself. flags: 0.
+    virtual bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags)
+    {
+        Q_UNUSED(wim);
+        Q_UNUSED(firstPart);
+        Q_UNUSED(partSize);
+        Q_UNUSED(flags);
+        return false;
+    }
+
+    // Checks every resource of the archive (and its integrity table, where it
+    // has one) against its checksum, with WIM_MSG_PROGRESS and WIM_MSG_PROCESS
+    // as WIMSplitFile but with the archive's path (an abort fails the call).
+    // True when the check ran to its end, whole or not: *result then says
+    // which, and names every damaged file. False when it could not run (not
+    // an archive handle, no read access, aborted, the archive gone, no room
+    // for the files the search for damaged ones extracts: see WimlibVerifier).
+    // A whole archive is read once; a damaged one about three times.
+    virtual bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
+    {
+        Q_UNUSED(wim);
+        Q_UNUSED(result);
+        return false;
+    }
+
+    // Rebuilds the archive into a temporary file beside it and renames that
+    // over the archive: the space of deleted images and of data no image uses
+    // any more is given back; images, texts, boot image and integrity table
+    // stay, and so does the file's mode. Progress and abort as WIMVerifyFile.
+    // A failure, an abort, a kill or a full disk leaves the archive as it was
+    // (a kill may leave the temporary file). Refused without write access and
+    // for a split set. The handle goes on with the rebuilt archive.
+    virtual bool WIMOptimizeFile(HWIM wim)
+    {
+        Q_UNUSED(wim);
         return false;
     }
 };

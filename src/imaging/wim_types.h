@@ -28,6 +28,12 @@ constexpr uint32_t WIM_OPENED_EXISTING = 1;
 
 // Flags of WIMCreateFile.
 constexpr uint32_t WIM_FLAG_SHARE_WRITE = 0x00000040;
+// Extension, outside the bits the Windows imaging library defines (a wimgapi
+// backend takes it off before forwarding): an archive that WIMCreateFile
+// creates stores its file data as solid resources, the ESD form (with
+// WIM_COMPRESS_LZMS, the usual partner). Ignored when an existing archive is
+// opened: it keeps the form it has.
+constexpr uint32_t WIM_FLAG_SOLID = 0x20000000;
 
 // Flags of WIMApplyImage.
 constexpr uint32_t WIM_FLAG_VERIFY = 0x00000002;

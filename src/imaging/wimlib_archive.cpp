@@ -1,6 +1,7 @@
 #include "imaging/wimlib_archive.h"
 
 #include "imaging/wimlib_progress.h"
+#include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
 
 #include <QFile>
@@ -23,6 +24,9 @@ constexpr uint32_t kAttributeVerifyData = 0x04;
 constexpr uint32_t kAttributeRpFix = 0x08;
 constexpr uint32_t kAttributeSpanned = 0x10;
 constexpr uint32_t kAttributeReadOnly = 0x20;
+
+// The header version of an archive with solid resources.
+constexpr uint32_t kSolidVersion = 0xE00;
 
 QString systemErrorText(const QString &what, int error)
 {
@@ -174,6 +178,11 @@ int WimlibArchive::load()
         const int openFlags = mayWrite() ? WIMLIB_OPEN_FLAG_WRITE_ACCESS : 0;
         code = wimlib_open_wim(m_native.constData(), openFlags, &wim);
     }
+    if (code == 0 && !m_inMemoryOnly) {
+        code = wimsplit::attachParts(wim, m_path, 0).code;
+        if (code != 0)
+            wimlib_free(wim);
+    }
     if (code != 0) {
         takeSnapshot();
         return code;
@@ -194,7 +203,11 @@ void WimlibArchive::takeSnapshot()
         snapshot->imageCount = info.image_count;
         snapshot->bootIndex = info.boot_index;
         // A new archive reports no compression until it is written with its own.
-        snapshot->compression = uint32_t(m_inMemoryOnly ? m_compression : info.compression_type);
+        // A solid archive (ESD) holds its data in solid resources, LZMS unless
+        // asked otherwise, whatever the header names for the rest.
+        snapshot->compression = uint32_t(m_inMemoryOnly ? m_compression
+                                         : info.wim_version == kSolidVersion ? WIMLIB_COMPRESSION_TYPE_LZMS
+                                                                             : info.compression_type);
         std::memcpy(snapshot->guid, info.guid, sizeof snapshot->guid);
         snapshot->partNumber = info.part_number;
         snapshot->totalParts = info.total_parts;
@@ -342,5 +355,27 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
     // after a failed one it still holds the change: read the archive again,
     // on its next use.
     discard();
+    return code;
+}
+
+int WimlibArchive::rebuild(int writeFlags, WimlibProgress *progress)
+{
+    if (!m_wim || m_inMemoryOnly)
+        return WIMLIB_ERR_INVALID_PARAM;
+    struct stat before;
+    const bool known = ::stat(m_native.constData(), &before) == 0;
+    if (progress)
+        wimlib_register_progress_function(m_wim.get(), &WimlibProgress::forward, progress);
+    const int code = writeNewFile(writeFlags, true);
+    const int error = errno;
+    discard();
+    // The new file was made with our umask and, as root, our owner: give it
+    // the archive's. Its data is safe either way, so a refusal is not a failure.
+    if (code == 0 && known) {
+        const bool owned = ::geteuid() != 0 || ::chown(m_native.constData(), before.st_uid, before.st_gid) == 0;
+        if (owned)
+            ::chmod(m_native.constData(), before.st_mode & 07777);
+    }
+    errno = error;
     return code;
 }

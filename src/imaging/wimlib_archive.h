@@ -94,6 +94,13 @@ public:
     // either. Returns a wimlib error code (0 = success).
     int commit(int writeFlags, WimlibProgress *progress);
 
+    // Writes the archive anew, without the space of deleted images, through
+    // the same temporary file beside it and rename as a new archive's first
+    // write (a failure, an abort or a full disk leaves the file as it was),
+    // with the old file's mode and owner; then drops the WIMStruct. A wimlib
+    // error code (0 = success).
+    int rebuild(int writeFlags, WimlibProgress *progress);
+
     // Drops wim() and any change made on it; the next use reads the archive again.
     void discard();
 

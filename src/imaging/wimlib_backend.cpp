@@ -7,6 +7,7 @@
 #include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_ntfs.h"
 #include "imaging/wimlib_progress.h"
+#include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
 
 #include <QFile>
@@ -109,6 +110,12 @@ int commitOrDiscard(WimlibArchive &archive, int code, int writeFlags, WimlibProg
     return archive.commit(writeFlags, progress);
 }
 
+// What writes of file data add for the handle's archive.
+int dataWriteFlags(const WimlibArchive &archive)
+{
+    return (archive.flags() & WIM_FLAG_SOLID) ? WIMLIB_WRITE_FLAG_SOLID : 0;
+}
+
 bool noSuchImage(const char *call, uint32_t index, uint32_t count)
 {
     return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
@@ -192,11 +199,11 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
     bool created = false;
     switch (creationDisposition) {
     case WIM_OPEN_EXISTING:
-        archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes, &error);
+        archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes & ~WIM_FLAG_SOLID, &error);
         break;
     case WIM_OPEN_ALWAYS:
         if (exists) {
-            archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes, &error);
+            archive = WimlibArchive::open(path, desiredAccess, flagsAndAttributes & ~WIM_FLAG_SOLID, &error);
         } else {
             archive = WimlibArchive::create(path, compressionType, false, desiredAccess, flagsAndAttributes, &error);
             created = true;
@@ -219,6 +226,14 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         break;
     }
     if (!archive) {
+        // A split set that cannot be read says which part is at fault.
+        if (creationDisposition == WIM_OPEN_EXISTING || (creationDisposition == WIM_OPEN_ALWAYS && exists)) {
+            if (const auto problem = wimsplit::diagnose(path); problem.code != 0) {
+                failWith(problem.systemError == ENOENT ? ImagingError::Kind::NotFound : ImagingError::Kind::Other,
+                         problem.systemError, callText(call, problem.text));
+                return nullptr;
+            }
+        }
         fail(callText(call, error));
         return nullptr;
     }
@@ -417,7 +432,7 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         const int scanErrno = errno;
         const bool scanFailed = code != 0;
         newIndex = imageCount(w);
-        code = commitOrDiscard(*archive, code, 0, &progress);
+        code = commitOrDiscard(*archive, code, dataWriteFlags(*archive), &progress);
         if (code != 0) {
             const QString what = callText(call, QStringLiteral("cannot capture %1").arg(path));
             if (progress.aborted())
@@ -524,7 +539,7 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         int code = wimlib_export_image(from, int(handle->image), to,
                                        newName.isEmpty() ? nullptr : newNameUtf8.constData(), nullptr,
                                        gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
-        code = commitOrDiscard(*destination, code, 0, &progress);
+        code = commitOrDiscard(*destination, code, dataWriteFlags(*destination), &progress);
         // The destination's WIMStruct is gone now; only then may the source's go.
         if (gift)
             source.discard();
@@ -614,3 +629,7 @@ ImagingError WimlibBackend::LastError() const
     return wimlibLastFailure();
 }
 
+bool WimlibBackend::failWith(ImagingError::Kind kind, int systemError, const QString &text)
+{
+    return wimlibFail({kind, systemError, text});
+}

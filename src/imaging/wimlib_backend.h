@@ -62,6 +62,12 @@ class WimlibImageView;
 // volume mounted nowhere, held open exclusively meanwhile; it adds the image
 // to the volume and fails on a name the volume holds already (a freshly
 // formatted volume is what it is for). Progress and abort as in the folder case.
+//
+// Split sets open from their first part, read-only (a write access open is
+// refused); a missing or foreign part fails the open (LastError NotFound for a
+// missing one), naming it. A handle created with WIM_FLAG_SOLID writes its
+// file data in solid resources; an existing solid archive is appended to in
+// solid resources by wimlib itself.
 class WimlibBackend : public ImagingLibrary
 {
 public:
@@ -91,8 +97,15 @@ public:
     // extraction takes that lock like an apply.
     bool WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self, QList<WimDirEntry> *children) override;
     bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override;
+    // Extensions (wimlib_media.cpp).
+    bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
+    bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
+    bool WIMOptimizeFile(HWIM wim) override;
 
 private:
+    // Records the calling thread's last failure; always false.
+    static bool failWith(ImagingError::Kind kind, int systemError, const QString &text);
+
     struct Handle {
         std::shared_ptr<WimlibArchive> archive;
         uint32_t image = 0;  // 0 for the archive itself

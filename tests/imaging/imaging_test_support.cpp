@@ -61,6 +61,21 @@ QByteArray fileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+bool damageStoredCopy(const QString &wim, const QString &file)
+{
+    const QByteArray data = fileBytes(file);
+    const QByteArray needle = data.mid(data.size() / 2, 64);
+    QFile f(wim);
+    if (needle.size() < 64 || !f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = f.readAll();
+    const qsizetype at = bytes.indexOf(needle);
+    if (at < 0 || bytes.indexOf(needle, at + 1) >= 0)
+        return false;
+    bytes[at + 10] = char(bytes[at + 10] ^ 0x5A);
+    return f.seek(0) && f.write(bytes) == bytes.size();
+}
+
 QMap<QString, QByteArray> treeOf(const QString &root)
 {
     QMap<QString, QByteArray> tree = testarchives::readTree(root);

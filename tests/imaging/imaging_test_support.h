@@ -22,6 +22,12 @@ bool makeDataTree(const QString &root, int files, int size);
 
 QByteArray fileBytes(const QString &path);
 
+// Flips one byte inside the stored copy of `file`'s data in the archive
+// `wim`. The file must be noise (see noise()), which no compressor shrinks,
+// so that every chunk of it is stored as it is; false when it is not found
+// exactly once.
+bool damageStoredCopy(const QString &wim, const QString &file);
+
 // testarchives::readTree with each symbolic link's own target text ("-> ../x"),
 // so that trees under different roots compare equal.
 QMap<QString, QByteArray> treeOf(const QString &root);

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "imaging/wim_types.h"
+#include "imaging/imaging_library.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 
@@ -27,6 +28,8 @@ public:
     int abortAtProcess = 0;
     // Answers WIM_MSG_ABORT_IMAGE to the first WIM_MSG_PROCESS after a progress message.
     bool abortAfterProgress = false;
+    // Answers WIM_MSG_ABORT_IMAGE to the first WIM_MSG_PROCESS after a progress of at least this percentage.
+    int abortAtPercent = -1;
     // Runs inside the callback for every WIM_MSG_PROCESS (re-entrancy tests).
     std::function<void()> duringProcess;
 
@@ -81,12 +84,15 @@ private:
             m_messages << m;
             if (!m_threads.contains(QThread::currentThreadId()))
                 m_threads << QThread::currentThreadId();
-            if (id == WIM_MSG_PROGRESS)
+            if (id == WIM_MSG_PROGRESS) {
                 m_sawProgress = true;
+                m_highestPercent = std::max(m_highestPercent, int(wParam));
+            }
             if (id == WIM_MSG_PROCESS) {
                 ++m_processCount;
                 abort = (abortAtProcess > 0 && m_processCount >= abortAtProcess)
-                    || (abortAfterProgress && m_sawProgress);
+                    || (abortAfterProgress && m_sawProgress)
+                    || (abortAtPercent >= 0 && m_highestPercent >= abortAtPercent);
             }
         }
         if (id != WIM_MSG_PROCESS)
@@ -103,4 +109,24 @@ private:
     QList<Qt::HANDLE> m_threads;
     int m_processCount = 0;
     bool m_sawProgress = false;
+    int m_highestPercent = -1;
+};
+
+// Registers a recorder with a library for one scope.
+class ScopedRecording
+{
+public:
+    explicit ScopedRecording(ImagingLibrary &lib) : m_lib(lib)
+    {
+        m_ok = lib.WIMRegisterMessageCallback(nullptr, MessageRecorder::callback, &recorder) != INVALID_CALLBACK_VALUE;
+    }
+    ~ScopedRecording() { m_lib.WIMUnregisterMessageCallback(nullptr, MessageRecorder::callback); }
+    ScopedRecording(const ScopedRecording &) = delete;
+    ScopedRecording &operator=(const ScopedRecording &) = delete;
+    bool ok() const { return m_ok; }
+    MessageRecorder recorder;
+
+private:
+    ImagingLibrary &m_lib;
+    bool m_ok = false;
 };

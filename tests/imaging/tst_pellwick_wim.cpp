@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +38,7 @@ private slots:
     void failuresSayWhyAndExitNonZero_data();
     void failuresSayWhyAndExitNonZero();
     void unreadableFileIsReportedAndTheCaptureGoesOn();
+    void mediaCommands();
 
 private:
     QTemporaryDir m_dir;
@@ -118,6 +120,15 @@ void TestPellwickWim::failuresSayWhyAndExitNonZero_data()
     QTest::newRow("no such folder") << QStringList {QStringLiteral("capture"), QStringLiteral("nowhere"),
                                                     QStringLiteral("new.wim")}
                                     << QStringLiteral("cannot capture");
+    QTest::newRow("unknown compression") << QStringList {QStringLiteral("export"), QStringLiteral("x.wim"),
+                                                         QStringLiteral("1"), QStringLiteral("y.wim"),
+                                                         QStringLiteral("--compress=zip")}
+                                         << QStringLiteral("usage:");
+    QTest::newRow("part size 0") << QStringList {QStringLiteral("split"), QStringLiteral("x.wim"),
+                                                 QStringLiteral("p.swm"), QStringLiteral("0")}
+                                 << QStringLiteral("usage:");
+    QTest::newRow("verify a missing archive") << QStringList {QStringLiteral("verify"), QStringLiteral("missing.wim")}
+                                              << QStringLiteral("cannot open");
 }
 
 void TestPellwickWim::failuresSayWhyAndExitNonZero()
@@ -180,6 +191,52 @@ void TestPellwickWim::unreadableFileIsReportedAndTheCaptureGoesOn()
     QCOMPARE(inImage.filter(QStringLiteral(".bin")).size(), 3);
     QVERIFY(!inImage.contains(QStringLiteral("/d1/secret.txt")));
     QVERIFY(testarchives::wimVerify(wim));
+}
+
+void TestPellwickWim::mediaCommands()
+{
+    QTemporaryDir dir;
+    const auto header = [](const QString &wim, const QString &field) {
+        const QString info = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("info"), wim}).output;
+        const qsizetype at = info.indexOf(QRegularExpression(QStringLiteral("^%1:").arg(field),
+                                                             QRegularExpression::MultilineOption));
+        return at < 0 ? QString() : info.mid(at).section(u'\n', 0, 0).section(u':', 1).trimmed();
+    };
+    const QString wim = dir.filePath(QStringLiteral("x.wim"));
+    QCOMPARE(tool({QStringLiteral("capture"), m_tree, wim, QStringLiteral("one")}).exitCode, 0);
+
+    const QString esd = dir.filePath(QStringLiteral("x.esd"));
+    QCOMPARE(tool({QStringLiteral("export"), wim, QStringLiteral("1"), esd, QStringLiteral("--solid")}).exitCode, 0);
+    QCOMPARE(header(esd, QStringLiteral("Version")), QStringLiteral("3584"));
+    const QString back = dir.filePath(QStringLiteral("back.wim"));
+    QCOMPARE(tool({QStringLiteral("export"), esd, QStringLiteral("1"), back, QStringLiteral("--compress=xpress")})
+                 .exitCode,
+             0);
+    QCOMPARE(header(back, QStringLiteral("Compression")), QStringLiteral("XPRESS"));
+    QVERIFY(testarchives::wimVerify(back));
+
+    const QString first = dir.filePath(QStringLiteral("parts/p.swm"));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("parts"))));
+    QCOMPARE(tool({QStringLiteral("split"), back, first, QStringLiteral("0.03")}).exitCode, 0);
+    auto r = tool({QStringLiteral("info"), first});
+    QVERIFY2(r.exitCode == 0 && r.output.contains(QStringLiteral("\npart 1 of ")), qPrintable(r.output));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    QCOMPARE(tool({QStringLiteral("apply"), first, QStringLiteral("1"), out}).exitCode, 0);
+    QCOMPARE(treeOf(out), treeOf(m_tree));
+    r = tool({QStringLiteral("verify"), first});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.output, QStringLiteral("whole\n"));
+
+    QCOMPARE(tool({QStringLiteral("capture"), m_tree + QStringLiteral("/a"), wim}).exitCode, 0);
+    QCOMPARE(tool({QStringLiteral("delete"), wim, QStringLiteral("1")}).exitCode, 0);
+    QCOMPARE(tool({QStringLiteral("optimize"), wim}).exitCode, 0);
+    QVERIFY(testarchives::wimVerify(wim));
+
+    QVERIFY(damageStoredCopy(wim, m_tree + QStringLiteral("/a/b/c/deep.dat")));
+    r = tool({QStringLiteral("verify"), wim});
+    QCOMPARE(r.exitCode, 3);
+    QCOMPARE(r.output, QStringLiteral("damaged: image 1: /b/c/deep.dat\ndamaged\n"));
 }
 
 QTEST_GUILESS_MAIN(TestPellwickWim)

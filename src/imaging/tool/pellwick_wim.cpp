@@ -13,6 +13,8 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -96,13 +98,20 @@ int usage()
                  "usage: pellwick-wim [-v] info WIM\n"
                  "       pellwick-wim [-v] capture DIR|DEVICE WIM [NAME]\n"
                  "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
-                 "       pellwick-wim [-v] export WIM INDEX DEST\n"
+                 "       pellwick-wim [-v] export WIM INDEX DEST [--compress=none|xpress|lzx|lzms] [--solid]\n"
                  "       pellwick-wim [-v] delete WIM INDEX\n"
                  "       pellwick-wim [-v] setboot WIM INDEX\n"
                  "       pellwick-wim [-v] dir WIM INDEX [PATH]\n"
                  "       pellwick-wim [-v] extract WIM INDEX DEST PATH...\n"
+                 "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
+                 "       pellwick-wim [-v] verify WIM\n"
+                 "       pellwick-wim [-v] optimize WIM\n"
                  "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
-                 "it must not be mounted (a capture also takes one mounted read-only).\n");
+                 "it must not be mounted (a capture also takes one mounted read-only).\n"
+                 "WIM may be the first part of a split set (NAME.swm) for info, apply, export and verify.\n"
+                 "export: a new DEST takes the compression given, else LZMS with --solid, else the source's;\n"
+                 "an existing DEST keeps its own. --solid writes an ESD. PART_MB counts MiB.\n"
+                 "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n");
     return 2;
 }
 
@@ -157,6 +166,8 @@ int info(const QString &wimPath)
         return failWith(QStringLiteral("cannot read the attributes of %1").arg(wimPath));
     std::printf("images %u\ncompression %u\nboot %u\n", attributes.ImageCount, attributes.CompressionType,
                 attributes.BootIndex);
+    if (attributes.TotalParts > 1)
+        std::printf("part %u of %u\n", attributes.PartNumber, attributes.TotalParts);
     for (uint32_t i = 1; i <= attributes.ImageCount; ++i) {
         Handle image(imaging().WIMLoadImage(wim.h, i));
         QString xml;
@@ -213,7 +224,36 @@ int apply(const QString &wimPath, uint32_t index, const QString &dir)
     return 0;
 }
 
-int exportImage(const QString &wimPath, uint32_t index, const QString &destination)
+// Options of export: the compression and form of a new destination.
+struct ExportOptions {
+    bool haveCompression = false;
+    uint32_t compression = WIM_COMPRESS_LZX;
+    bool solid = false;
+};
+
+bool parseExportOption(const QString &option, ExportOptions *options)
+{
+    static const std::pair<const char *, uint32_t> kinds[] = {
+        {"none", WIM_COMPRESS_NONE}, {"xpress", WIM_COMPRESS_XPRESS}, {"lzx", WIM_COMPRESS_LZX},
+        {"lzms", WIM_COMPRESS_LZMS}};
+    if (option == QLatin1String("--solid")) {
+        options->solid = true;
+        return true;
+    }
+    if (!option.startsWith(QLatin1String("--compress=")))
+        return false;
+    const QString kind = option.mid(int(std::strlen("--compress="))).toLower();
+    for (const auto &[name, value] : kinds) {
+        if (kind == QLatin1String(name)) {
+            options->haveCompression = true;
+            options->compression = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+int exportImage(const QString &wimPath, uint32_t index, const QString &destination, const ExportOptions &options)
 {
     Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
     if (!wim.h)
@@ -225,8 +265,11 @@ int exportImage(const QString &wimPath, uint32_t index, const QString &destinati
     if (!image.h)
         return failWith(QStringLiteral("cannot load image %1").arg(index));
     uint32_t created = 0;
-    Handle target(imaging().WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0,
-                                          attributes.CompressionType, &created));
+    const uint32_t compression = options.haveCompression ? options.compression
+                               : options.solid           ? WIM_COMPRESS_LZMS
+                                                         : attributes.CompressionType;
+    Handle target(imaging().WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS,
+                                          options.solid ? WIM_FLAG_SOLID : 0, compression, &created));
     if (!target.h)
         return failWith(QStringLiteral("cannot open or create %1").arg(destination));
     Callback callback;
@@ -316,6 +359,67 @@ int extract(const QString &wimPath, uint32_t index, const QString &destination, 
     return status;
 }
 
+// Opens the archive, registers the message callback as the program does for
+// a long call, and runs `call` on the archive; the command's exit code.
+template <typename Call>
+int withArchive(const QString &wimPath, uint32_t access, Call call)
+{
+    Handle wim(openArchive(wimPath, access));
+    if (!wim.h)
+        return failWith(QStringLiteral("cannot open %1%2")
+                            .arg(wimPath, access & WIM_GENERIC_WRITE ? QStringLiteral(" for writing") : QString()));
+    Callback callback;
+    if (!callback.ok)
+        return failWith(QStringLiteral("cannot register the message callback"));
+    return call(wim.h);
+}
+
+int split(const QString &wimPath, const QString &firstPart, const QString &partMb)
+{
+    bool ok = false;
+    const double mb = partMb.toDouble(&ok);
+    if (!ok || !(mb > 0) || mb > 1e12)
+        return usage();
+    return withArchive(wimPath, WIM_GENERIC_READ, [&](HWIM wim) {
+        if (!imaging().WIMSplitFile(wim, firstPart, uint64_t(mb * 1024 * 1024), 0))
+            return failWith(QStringLiteral("cannot split %1 into %2").arg(wimPath, firstPart));
+        return 0;
+    });
+}
+
+int verify(const QString &wimPath)
+{
+    return withArchive(wimPath, WIM_GENERIC_READ, [&](HWIM wim) {
+        ImagingVerifyResult result;
+        if (!imaging().WIMVerifyFile(wim, &result))
+            return failWith(QStringLiteral("cannot verify %1").arg(wimPath));
+        if (result.integrityChecked)
+            std::printf("integrity table checked\n");
+        for (const ImagingDamagedFile &file : result.damaged) {
+            if (file.path.isEmpty())
+                std::printf("damaged: image %u: its directory tree\n", file.image);
+            else
+                std::printf("damaged: image %u: %s\n", file.image, qUtf8Printable(file.path));
+        }
+        for (const QString &line : result.otherDamage)
+            std::printf("damaged: %s\n", qUtf8Printable(line));
+        std::printf("%s\n", result.whole ? "whole" : "damaged");
+        return result.whole ? 0 : 3;
+    });
+}
+
+int optimize(const QString &wimPath)
+{
+    return withArchive(wimPath, WIM_GENERIC_READ_WRITE, [&](HWIM wim) {
+        const qint64 before = QFileInfo(wimPath).size();
+        if (!imaging().WIMOptimizeFile(wim))
+            return failWith(QStringLiteral("cannot optimize %1").arg(wimPath));
+        std::printf("%lld bytes -> %lld bytes\n", static_cast<long long>(before),
+                    static_cast<long long>(QFileInfo(wimPath).size()));
+        return 0;
+    });
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -339,11 +443,22 @@ int main(int argc, char **argv)
             return usage();
         return apply(args[0], index, args[2]);
     }
-    if (command == QLatin1String("export") && args.size() == 3) {
+    if (command == QLatin1String("export") && args.size() >= 3) {
+        ExportOptions options;
+        for (qsizetype i = 3; i < args.size(); ++i) {
+            if (!parseExportOption(args[i], &options))
+                return usage();
+        }
         if (!parseIndex(args[1], &index))
             return usage();
-        return exportImage(args[0], index, args[2]);
+        return exportImage(args[0], index, args[2], options);
     }
+    if (command == QLatin1String("split") && args.size() == 3)
+        return split(args[0], args[1], args[2]);
+    if (command == QLatin1String("verify") && args.size() == 1)
+        return verify(args[0]);
+    if (command == QLatin1String("optimize") && args.size() == 1)
+        return optimize(args[0]);
     if ((command == QLatin1String("delete") || command == QLatin1String("setboot")) && args.size() == 2) {
         if (!parseIndex(args[1], &index))
             return usage();
