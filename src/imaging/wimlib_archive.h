@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/imaging_library.h"
 #include "imaging/wim_types.h"
 
 #include <QByteArray>
@@ -53,6 +54,8 @@ public:
     // root, carry a write permission bit, as the kernel demands an execute
     // bit before root may execute). Null and *error on failure.
     static std::shared_ptr<WimlibArchive> open(const QString &path, uint32_t access, uint32_t flags, QString *error);
+    static std::shared_ptr<WimlibArchive> open(const QString &path, uint32_t access, uint32_t flags,
+                                               ImagingError *error);
 
     // replaceExisting: a new empty archive replaces whatever is at `path` now
     // (written to a temporary file beside it and renamed over it: a failure
@@ -60,6 +63,8 @@ public:
     // memory until its first commit, which must not find a file there.
     static std::shared_ptr<WimlibArchive> create(const QString &path, uint32_t compression, bool replaceExisting,
                                                  uint32_t access, uint32_t flags, QString *error);
+    static std::shared_ptr<WimlibArchive> create(const QString &path, uint32_t compression, bool replaceExisting,
+                                                 uint32_t access, uint32_t flags, ImagingError *error);
 
     ~WimlibArchive();
     WimlibArchive(const WimlibArchive &) = delete;
@@ -86,13 +91,27 @@ public:
     // read it (another handle or program wrote it). False and *error when it
     // is gone or cannot be read any more.
     bool refresh(QString *error);
+    bool refresh(ImagingError *error);
 
-    // Writes the changes made on wim() (in place: an append that wimlib cuts
-    // back on failure, or the first write of a new archive through a
-    // temporary file that is removed on failure), then drops the WIMStruct
-    // whatever the outcome, so that a failed change leaves no trace in memory
-    // either. Returns a wimlib error code (0 = success).
+    // Writes the changes made on wim() and syncs them to disk, then drops the
+    // WIMStruct whatever the outcome, so that a failed change leaves no trace
+    // in memory either. Returns a wimlib error code (0 = success), with
+    // lastSystemError() set.
+    //
+    // Killed at any write or out of disk, the archive opens afterwards with
+    // either its old or its new content: an archive on disk is appended to
+    // (new data, metadata, blob table and XML after the old end, the header
+    // last; wimlib cuts a failed append back), also when only texts or the
+    // boot index changed (see takeAppendPath()); a new archive is written to
+    // a LockedTemporaryFile beside it and renamed into place.
     int commit(int writeFlags, WimlibProgress *progress);
+    // changedImage: the image a change of texts or of the boot index is
+    // about, whose metadata is written again to take the append path (0: the
+    // image with the fewest files).
+    int commit(int writeFlags, WimlibProgress *progress, uint32_t changedImage);
+
+    // errno as it was when the last load or commit failed (0: none known).
+    int lastSystemError() const { return m_lastSystemError; }
 
     // Drops wim() and any change made on it; the next use reads the archive again.
     void discard();
@@ -104,6 +123,13 @@ private:
     WimlibArchive(const QString &path, uint32_t access, uint32_t flags);
     int load();
     int writeNewFile(int writeFlags, bool replaceExisting);
+    // A change that leaves every image's tree as it was (texts, boot index)
+    // would make wimlib write its new XML over the old one in place, and a
+    // kill or a full disk in the middle leaves an archive that no longer
+    // opens. Marking one image changed makes wimlib append instead, at the
+    // cost of that image's metadata resource; wimlib then also counts that
+    // image's files again and stamps its modification time.
+    int takeAppendPath(uint32_t changedImage);
     void takeSnapshot();
 
     const QString m_path;
@@ -116,6 +142,8 @@ private:
     bool m_inMemoryOnly = false;
     std::atomic<bool> m_stale {false};  // wim() dropped after a change; snapshot outdated
     int m_compression = WIMLIB_COMPRESSION_TYPE_LZX;
+    uint32_t m_loadedImageCount = 0;  // as the archive was read
+    int m_lastSystemError = 0;
     bool m_haveStamp = false;
     struct stat m_stamp {};
 

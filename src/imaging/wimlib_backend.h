@@ -73,6 +73,7 @@ public:
     uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
     QString LastErrorText() const override;
+    ImagingError LastError() const override;
 
 private:
     struct Handle {
