@@ -56,22 +56,21 @@ bool failWimlib(const char *call, const QString &what, int code, int systemError
     return fail(wimlibErrorKind(code, systemError), wimlibText(call, what, code), systemError);
 }
 
-// A failed write of `path` (an archive, or an apply's target): a full disk
-// is said in words of its own, beside wimlib's generic write error.
-bool failWrite(const char *call, const QString &what, const QString &path, int code, int systemError)
+// A failed write (`what` names the archive or the apply's target): a full
+// disk is said in words of its own, beside wimlib's generic write error.
+bool failWrite(const char *call, const QString &what, int code, int systemError)
 {
-    const Kind kind = code == WIMLIB_ERR_ABORTED_BY_PROGRESS ? Kind::Aborted : wimlibErrorKind(code, systemError);
+    const Kind kind = wimlibErrorKind(code, systemError);
     if (kind != Kind::NoSpace)
         return failWimlib(call, what, code, systemError);
-    return fail(kind, wimlibText(call, QStringLiteral("%1: no space left on the device of %2").arg(what, path), code),
+    return fail(kind, wimlibText(call, QStringLiteral("%1: no space left on the device").arg(what), code),
                 systemError);
 }
 
 // A failed commit of `archive` (WimlibArchive::commit's result).
 bool failCommit(const char *call, const WimlibArchive &archive, int code)
 {
-    return failWrite(call, QStringLiteral("cannot write %1").arg(archive.path()), archive.path(), code,
-                     archive.lastSystemError());
+    return failWrite(call, QStringLiteral("cannot write %1").arg(archive.path()), code, archive.lastSystemError());
 }
 
 QString property(WIMStruct *wim, uint32_t image, const char *name)
@@ -517,7 +516,7 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     if (code != 0) {
         if (progress.aborted())
             return fail(Kind::Aborted, callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
-        return failWrite(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path), path, code,
+        return failWrite(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path), code,
                          systemError);
     }
     progress.finish();
