@@ -11,6 +11,7 @@ packages=(
     ntfs-3g
     fonts-wqy-microhei
     util-linux mount
+    strace
 )
 
 missing=()

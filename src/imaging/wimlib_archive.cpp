@@ -47,7 +47,8 @@ std::nullptr_t failedSystem(ImagingError *error, const QString &what, int system
 
 std::nullptr_t failedWimlib(ImagingError *error, const QString &what, int code, int systemError)
 {
-    return failed(error, wimlibErrorKind(code, systemError), wimlibErrorText(what, code), systemError);
+    return failed(error, wimlibErrorKind(code, systemError), wimlibErrorText(what, code),
+                  wimlibSystemError(code, systemError));
 }
 
 // Flushes a folder's entries (a rename into it) to disk.
@@ -83,6 +84,16 @@ bool canOpen(const QByteArray &native, int mode)
         return false;
     ::close(fd);
     return true;
+}
+
+// The magic numbers of an archive's header: a plain one and a pipable one.
+bool startsLikeAnArchive(const QByteArray &native)
+{
+    QFile file(QFile::decodeName(native));
+    if (!file.open(QIODevice::ReadOnly))
+        return true;  // cannot tell
+    const QByteArray magic = file.read(8);
+    return magic == QByteArray("MSWIM\0\0\0", 8) || magic == QByteArray("WLPWM\0\0\0", 8);
 }
 
 }  // namespace
@@ -136,8 +147,12 @@ std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t
         }
     }
     if (const int code = archive->load()) {
-        return failedWimlib(error, QStringLiteral("cannot open %1 as an archive").arg(absolute), code,
-                            archive->m_lastSystemError);
+        failedWimlib(error, QStringLiteral("cannot open %1 as an archive").arg(absolute), code,
+                     archive->m_lastSystemError);
+        // wimlib finds a short file cut off before it looks at what it is.
+        if (!startsLikeAnArchive(native))
+            error->kind = Kind::NotAnArchive;
+        return nullptr;
     }
     return archive;
 }

@@ -53,7 +53,7 @@ QString wimlibText(const char *call, const QString &what, int code)
 // A failed wimlib call, its kind told by the code and errno right after it.
 bool failWimlib(const char *call, const QString &what, int code, int systemError)
 {
-    return fail(wimlibErrorKind(code, systemError), wimlibText(call, what, code), systemError);
+    return fail(wimlibErrorKind(code, systemError), wimlibText(call, what, code), wimlibSystemError(code, systemError));
 }
 
 // A failed write (`what` names the archive or the apply's target): a full
@@ -64,7 +64,7 @@ bool failWrite(const char *call, const QString &what, int code, int systemError)
     if (kind != Kind::NoSpace)
         return failWimlib(call, what, code, systemError);
     return fail(kind, wimlibText(call, QStringLiteral("%1: no space left on the device").arg(what), code),
-                systemError);
+                wimlibSystemError(code, systemError));
 }
 
 // A failed commit of `archive` (WimlibArchive::commit's result).

@@ -31,12 +31,11 @@ Kind systemErrorKind(int systemError)
     }
 }
 
-Kind wimlibErrorKind(int code, int systemError)
+namespace {
+
+bool isFileError(int code)
 {
     switch (code) {
-    case WIMLIB_ERR_SUCCESS:
-        return Kind::None;
-    // File errors: what the system said decides.
     case WIMLIB_ERR_OPEN:
     case WIMLIB_ERR_OPENDIR:
     case WIMLIB_ERR_READ:
@@ -55,12 +54,30 @@ Kind wimlibErrorKind(int code, int systemError)
     case WIMLIB_ERR_SET_XATTR:
     case WIMLIB_ERR_NOTEMPTY:
     case WIMLIB_ERR_INSUFFICIENT_PRIVILEGES:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+int wimlibSystemError(int code, int systemError)
+{
+    return isFileError(code) ? systemError : 0;
+}
+
+Kind wimlibErrorKind(int code, int systemError)
+{
+    if (isFileError(code)) {
+        // What the system said decides.
         if (const Kind kind = systemErrorKind(systemError); kind != Kind::Other)
             return kind;
-        if (code == WIMLIB_ERR_INSUFFICIENT_PRIVILEGES)
-            return Kind::AccessDenied;
-        // A read that ends early without a system error: the file is cut short.
-        return code == WIMLIB_ERR_READ && systemError == 0 ? Kind::DamagedHeader : Kind::Other;
+        return code == WIMLIB_ERR_INSUFFICIENT_PRIVILEGES ? Kind::AccessDenied : Kind::Other;
+    }
+    switch (code) {
+    case WIMLIB_ERR_SUCCESS:
+        return Kind::None;
     case WIMLIB_ERR_PATH_DOES_NOT_EXIST:
     case WIMLIB_ERR_NOTDIR:
         return Kind::NotFound;

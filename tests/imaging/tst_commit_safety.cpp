@@ -14,8 +14,6 @@
 
 #include <csignal>
 
-#include <sys/mount.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace imagingtest;
@@ -66,35 +64,6 @@ Run run(const QString &program, const QStringList &args)
     r.exitCode = r.killed ? -1 : p.exitCode();
     return r;
 }
-
-// A tmpfs mounted for one test, unmounted whatever happens.
-class SmallDisk
-{
-public:
-    explicit SmallDisk(const QString &path) : m_path(QFile::encodeName(path))
-    {
-        QDir().mkpath(path);
-        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=512k") == 0;
-    }
-    ~SmallDisk()
-    {
-        if (m_mounted)
-            ::umount2(m_path.constData(), MNT_DETACH);
-    }
-    SmallDisk(const SmallDisk &) = delete;
-    SmallDisk &operator=(const SmallDisk &) = delete;
-    bool mounted() const { return m_mounted; }
-
-    qint64 freeBytes() const
-    {
-        struct statvfs fs;
-        return ::statvfs(m_path.constData(), &fs) == 0 ? qint64(fs.f_bavail) * qint64(fs.f_frsize) : -1;
-    }
-
-private:
-    QByteArray m_path;
-    bool m_mounted = false;
-};
 
 }  // namespace
 
@@ -279,7 +248,7 @@ void TestCommitSafety::fullDiskAtManyLevels()
     if (::geteuid() != 0)
         QSKIP("needs root, to mount a small tmpfs to fill");
     QTemporaryDir dir;
-    SmallDisk disk(dir.filePath(QStringLiteral("disk")));
+    const auto disk = ScopedMount::tmpfs(dir.filePath(QStringLiteral("disk")), "size=512k");
     if (!disk.mounted())
         QSKIP("cannot mount a tmpfs here (no CAP_SYS_ADMIN in this container?)");
     const QString folder = dir.filePath(QStringLiteral("disk"));
