@@ -1,6 +1,7 @@
 // Commits that no kill and no full disk can destroy: pellwick-wim killed at
 // every write in turn (strace's fault injection), and run on a small tmpfs
 // filled to many levels around the commit's size.
+#include "imaging/locked_temporary_file.h"
 #include "imaging_test_support.h"
 #include "test_archives.h"
 
@@ -77,6 +78,9 @@ private slots:
     void killedAtEveryWrite();
     void fullDiskAtManyLevels_data();
     void fullDiskAtManyLevels();
+    void temporaryNames_data();
+    void temporaryNames();
+    void onlyAbandonedTemporaryFilesAreRemoved();
 
 private:
     void commands();
@@ -295,6 +299,49 @@ void TestCommitSafety::fullDiskAtManyLevels()
         QCOMPARE(leftovers(folder), QStringList());
     }
     QVERIFY2(failures > 0, "no level was too small for the command");
+}
+
+void TestCommitSafety::temporaryNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ours");
+    QTest::newRow("ours") << QStringLiteral(".a.wim.pellwick-0123456789xyz") << true;
+    QTest::newRow("a target named like one of ours") << QStringLiteral(".a.pellwick-1.pellwick-0000000000abc") << true;
+    QTest::newRow("not hidden") << QStringLiteral("a.wim.pellwick-0123456789xyz") << false;
+    QTest::newRow("no target name") << QStringLiteral(".pellwick-0123456789xyz") << false;
+    QTest::newRow("too short") << QStringLiteral(".a.wim.pellwick-0123") << false;
+    QTest::newRow("capital letters") << QStringLiteral(".a.wim.pellwick-0123456789XYZ") << false;
+    QTest::newRow("something after it") << QStringLiteral(".a.wim.pellwick-0123456789xyz.bak") << false;
+}
+
+void TestCommitSafety::temporaryNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, ours);
+    QCOMPARE(LockedTemporaryFile::isOurs(QFile::encodeName(name).constData()), ours);
+}
+
+void TestCommitSafety::onlyAbandonedTemporaryFilesAreRemoved()
+{
+    QTemporaryDir dir;
+    const QString wim = dir.filePath(QStringLiteral("a.wim"));
+    // A live writer's file (this process holds its lock), one whose writer is
+    // gone, and a file of the user's that only looks alike.
+    LockedTemporaryFile live;
+    QVERIFY(live.create(QFile::encodeName(wim)));
+    const QString abandoned = dir.filePath(QStringLiteral(".a.wim.pellwick-000000000dead"));
+    const QString users = dir.filePath(QStringLiteral(".a.wim.pellwick-notes"));
+    for (const QString &path : {abandoned, users}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    // Another process's write into the folder.
+    const Run r = run(kTool, {QStringLiteral("capture"), m_tree, wim});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY(QFile::exists(QFile::decodeName(live.path())));
+    QVERIFY(!QFile::exists(abandoned));
+    QVERIFY(QFile::exists(users));
+    QVERIFY(testarchives::wimVerify(wim));
 }
 
 QTEST_GUILESS_MAIN(TestCommitSafety)
