@@ -85,6 +85,8 @@ public:
     virtual HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) = 0;
 
     // Extracts the image into the folder `path`, with progress messages.
+    // Refused (WouldOverwriteArchive) before anything is written when the
+    // image holds an entry where the archive it is read from lies.
     virtual bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) = 0;
 
     // Copies the image into the destination archive and commits it.
