@@ -52,6 +52,14 @@ Run run(const QString &program, const QStringList &args)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
+    if (program == QLatin1String("strace")) {
+        // LeakSanitizer cannot run under ptrace (a sanitizer build).
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("detect_leaks=0"));
+        p.setProcessEnvironment(environment);
+    }
     p.start(program, args);
     Run r;
     if (!p.waitForStarted(30000) || !p.waitForFinished(120000)) {
@@ -230,10 +238,13 @@ void TestCommitSafety::killedAtEveryWrite()
                      qPrintable(QStringLiteral("killed at %1: %2").arg(at, verify)));
 
             // The archive takes the next change, which also clears away what
-            // the killed one left.
-            const Run again = run(command.first(), command.mid(1));
-            QVERIFY2(again.exitCode == 0, qPrintable(QStringLiteral("after a kill at %1: %2").arg(at, again.output)));
-            QVERIFY2(testarchives::wimVerify(wim, &verify), qPrintable(verify));
+            // the killed one left (unless the kill came after the last commit).
+            if (state != states.last()) {
+                const Run again = run(command.first(), command.mid(1));
+                QVERIFY2(again.exitCode == 0,
+                         qPrintable(QStringLiteral("after a kill at %1: %2").arg(at, again.output)));
+                QVERIFY2(testarchives::wimVerify(wim, &verify), qPrintable(verify));
+            }
             QCOMPARE(leftovers(dir.path()), QStringList());
         }
     }
