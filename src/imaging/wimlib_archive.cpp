@@ -42,7 +42,11 @@ std::nullptr_t failed(ImagingError *error, Kind kind, const QString &text, int s
 
 std::nullptr_t failedSystem(ImagingError *error, const QString &what, int systemError)
 {
-    return failed(error, systemErrorKind(systemError), systemErrorText(what, systemError), systemError);
+    const Kind kind = systemErrorKind(systemError);
+    // In words that do not depend on the locale's translation of strerror().
+    const QString text = kind == Kind::NoSpace ? QStringLiteral("%1: no space left on the device").arg(what)
+                                               : systemErrorText(what, systemError);
+    return failed(error, kind, text, systemError);
 }
 
 std::nullptr_t failedWimlib(ImagingError *error, const QString &what, int code, int systemError)
