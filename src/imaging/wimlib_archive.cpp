@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -378,39 +377,24 @@ int WimlibArchive::writeNewFile(int writeFlags, bool replaceExisting)
     return 0;
 }
 
-int WimlibArchive::takeAppendPath(uint32_t changedImage)
+int WimlibArchive::takeAppendPath(int *writeFlags)
 {
     WIMStruct *wim = m_wim.get();
-    const uint32_t count = imageCountOf(wim);
     // Added images and deletions take the append path by themselves.
-    if (m_inMemoryOnly || count == 0 || count != m_loadedImageCount)
+    if (m_inMemoryOnly || imageCountOf(wim) != m_loadedImageCount)
         return 0;
-    int chosen = changedImage >= 1 && changedImage <= count ? int(changedImage) : 0;
-    if (chosen == 0) {
-        // The image with the fewest files has the smallest metadata to write again.
-        chosen = 1;
-        uint64_t fewest = UINT64_MAX;
-        for (uint32_t image = 1; image <= count; ++image) {
-            const wimlib_tchar *dirs = wimlib_get_image_property(wim, int(image), "DIRCOUNT");
-            const wimlib_tchar *files = wimlib_get_image_property(wim, int(image), "FILECOUNT");
-            if (!dirs || !files)
-                continue;
-            const uint64_t n = std::strtoull(dirs, nullptr, 10) + std::strtoull(files, nullptr, 10);
-            if (n < fewest) {
-                fewest = n;
-                chosen = int(image);
-            }
-        }
-    }
-    return wimlib_update_image(wim, chosen, nullptr, 0, 0);
+    // A deletion does too, and with a soft delete it writes no image's
+    // metadata again: delete an image that was never written.
+    int added = 0;
+    if (const int code = wimlib_add_empty_image(wim, nullptr, &added))
+        return code;
+    if (const int code = wimlib_delete_image(wim, added))
+        return code;
+    *writeFlags |= WIMLIB_WRITE_FLAG_SOFT_DELETE;
+    return 0;
 }
 
 int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
-{
-    return commit(writeFlags, progress, 0);
-}
-
-int WimlibArchive::commit(int writeFlags, WimlibProgress *progress, uint32_t changedImage)
 {
     m_lastSystemError = 0;
     if (!m_wim)
@@ -425,7 +409,7 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress, uint32_t cha
     } else {
         LockedTemporaryFile::removeAbandoned(QFile::encodeName(QFileInfo(m_path).absolutePath()));
         errno = 0;
-        code = takeAppendPath(changedImage);
+        code = takeAppendPath(&writeFlags);
         if (code == 0)
             code = wimlib_overwrite(m_wim.get(), writeFlags | WIMLIB_WRITE_FLAG_FSYNC, 0);
         m_lastSystemError = code != 0 ? errno : 0;

@@ -105,10 +105,6 @@ public:
     // boot index changed (see takeAppendPath()); a new archive is written to
     // a LockedTemporaryFile beside it and renamed into place.
     int commit(int writeFlags, WimlibProgress *progress);
-    // changedImage: the image a change of texts or of the boot index is
-    // about, whose metadata is written again to take the append path (0: the
-    // image with the fewest files).
-    int commit(int writeFlags, WimlibProgress *progress, uint32_t changedImage);
 
     // errno as it was when the last load or commit failed (0: none known).
     int lastSystemError() const { return m_lastSystemError; }
@@ -126,10 +122,10 @@ private:
     // A change that leaves every image's tree as it was (texts, boot index)
     // would make wimlib write its new XML over the old one in place, and a
     // kill or a full disk in the middle leaves an archive that no longer
-    // opens. Marking one image changed makes wimlib append instead, at the
-    // cost of that image's metadata resource; wimlib then also counts that
-    // image's files again and stamps its modification time.
-    int takeAppendPath(uint32_t changedImage);
+    // opens. A deletion makes wimlib append instead (blob table and XML after
+    // the old end, header last): an empty image is added and deleted again,
+    // and the write becomes a soft delete (no image's metadata is written).
+    int takeAppendPath(int *writeFlags);
     void takeSnapshot();
 
     const QString m_path;

@@ -424,7 +424,7 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
     }
     if (!changed)
         return true;
-    if (const int code = archive.commit(0, nullptr, handle->image))
+    if (const int code = archive.commit(0, nullptr))
         return failCommit(call, archive, code);
     return true;
 }
@@ -625,7 +625,7 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
         archive->discard();
         return failWimlib(call, QStringLiteral("cannot make image %1 the boot image").arg(index), code, 0);
     }
-    const int code = archive->commit(0, nullptr, index);
+    const int code = archive->commit(0, nullptr);
     return code == 0 || failCommit(call, *archive, code);
 }
 
