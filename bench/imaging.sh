@@ -144,8 +144,8 @@ sync_report capture "$(printf '%s\n' "${capture_sync[@]}" | median)" "$(printf '
 sync_report export "$(printf '%s\n' "${export_sync[@]}" | median)" "$(printf '%s\n' "${export_peer[@]}" | median)" \
     "$(du -m "$work/e2.wim" | cut -f1)"
 
-# An edit of an image's texts appends that image's metadata, the blob table
-# and the XML (reclaimed by a later optimize).
+# An edit of an image's texts appends the blob table and the XML again
+# (reclaimed by a later optimize).
 size_before=$(stat -c %s "$work/c1.wim")
 "$ours" setinfo "$work/c1.wim" 1 renamed "a new description" >/dev/null
 size_after=$(stat -c %s "$work/c1.wim")
