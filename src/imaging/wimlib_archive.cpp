@@ -350,9 +350,13 @@ int WimlibArchive::writeNewFile(int writeFlags, bool replaceExisting)
         m_lastSystemError = errno;
         return WIMLIB_ERR_OPEN;
     }
+    if (m_committing)
+        m_committing->setWriteback(temporary.fd());
     errno = 0;
     int code = wimlib_write(m_wim.get(), temporary.path().constData(), WIMLIB_ALL_IMAGES,
                             writeFlags | WIMLIB_WRITE_FLAG_FSYNC, 0);
+    if (m_committing)
+        m_committing->setWriteback(-1);
     if (code != 0) {
         m_lastSystemError = errno;
         return code;  // the temporary file goes with `temporary`
@@ -401,6 +405,7 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
         return WIMLIB_ERR_INVALID_PARAM;
     if (progress)
         wimlib_register_progress_function(m_wim.get(), &WimlibProgress::forward, progress);
+    m_committing = progress;
     int code;
     if (m_inMemoryOnly) {
         code = writeNewFile(writeFlags, false);
@@ -408,12 +413,20 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
             m_inMemoryOnly = false;
     } else {
         LockedTemporaryFile::removeAbandoned(QFile::encodeName(QFileInfo(m_path).absolutePath()));
+        const int writeback = progress ? ::open(m_native.constData(), O_RDONLY | O_CLOEXEC) : -1;
+        if (progress)
+            progress->setWriteback(writeback);
         errno = 0;
         code = takeAppendPath(&writeFlags);
         if (code == 0)
             code = wimlib_overwrite(m_wim.get(), writeFlags | WIMLIB_WRITE_FLAG_FSYNC, 0);
         m_lastSystemError = code != 0 ? errno : 0;
+        if (progress)
+            progress->setWriteback(-1);
+        if (writeback >= 0)
+            ::close(writeback);
     }
+    m_committing = nullptr;
     // After a commit wimlib allows nothing but wimlib_free on the WIMStruct;
     // after a failed one it still holds the change: read the archive again,
     // on its next use.

@@ -139,6 +139,7 @@ private:
     std::atomic<bool> m_stale {false};  // wim() dropped after a change; snapshot outdated
     int m_compression = WIMLIB_COMPRESSION_TYPE_LZX;
     uint32_t m_loadedImageCount = 0;  // as the archive was read
+    WimlibProgress *m_committing = nullptr;  // during commit()
     int m_lastSystemError = 0;
     bool m_haveStamp = false;
     struct stat m_stamp {};
