@@ -25,8 +25,8 @@ class WimlibArchive;
 // that a kill at any write or a full disk leaves the archive opening with
 // its old or its new content (see WimlibArchive::commit): an archive on disk
 // is appended to, also for a change of texts or of the boot index (which
-// appends the blob table and the XML again, about 50 bytes per stored file
-// data, reclaimed by a later rebuild); a new archive goes
+// appends the blob table and the XML again, about 50 bytes per distinct file
+// content in the archive, reclaimed by a later rebuild); a new archive goes
 // to a locked temporary file beside it, renamed into place, and temporary
 // files of writers that were killed are removed by the next write into the
 // folder.
