@@ -13,6 +13,7 @@ packages=(
     fonts-wqy-microhei
     desktop-file-utils appstream
     util-linux mount
+    strace
 )
 
 missing=()

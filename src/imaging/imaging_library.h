@@ -122,6 +122,8 @@ public:
     // object IDs. Nothing on the volume is replaced: a name it holds already
     // fails the call (format it first). Busy when the volume is mounted or in
     // use, AccessDenied when it cannot be opened for writing (not root).
+    // Refused (WouldOverwriteArchive) before anything is written when the
+    // image holds an entry where the archive it is read from lies.
     virtual bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) = 0;
 
     // Copies the image into the destination archive and commits it.

@@ -1,12 +1,13 @@
 #include "imaging/wimlib_archive.h"
 
+#include "imaging/locked_temporary_file.h"
+#include "imaging/wimlib_errors.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +15,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+using Kind = ImagingError::Kind;
 
 namespace {
 
@@ -33,11 +36,52 @@ QString systemErrorText(const QString &what, int error)
     return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
 }
 
+// Fills *error and returns null, for the factories below.
+std::nullptr_t failed(ImagingError *error, Kind kind, const QString &text, int systemError = 0)
+{
+    *error = {kind, systemError, text};
+    return nullptr;
+}
+
+std::nullptr_t failedSystem(ImagingError *error, const QString &what, int systemError)
+{
+    const Kind kind = systemErrorKind(systemError);
+    // In words that do not depend on the locale's translation of strerror().
+    const QString text = kind == Kind::NoSpace ? QStringLiteral("%1: no space left on the device").arg(what)
+                                               : systemErrorText(what, systemError);
+    return failed(error, kind, text, systemError);
+}
+
+std::nullptr_t failedWimlib(ImagingError *error, const QString &what, int code, int systemError)
+{
+    return failed(error, wimlibErrorKind(code, systemError), wimlibErrorText(what, code),
+                  wimlibSystemError(code, systemError));
+}
+
+// Flushes a folder's entries (a rename into it) to disk.
+void syncFolder(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? path.left(slash) : QByteArray(slash == 0 ? "/" : ".");
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 bool sameFile(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
         && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
         && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+uint32_t imageCountOf(WIMStruct *wim)
+{
+    wimlib_wim_info info {};
+    wimlib_get_wim_info(wim, &info);
+    return info.image_count;
 }
 
 bool canOpen(const QByteArray &native, int mode)
@@ -47,6 +91,16 @@ bool canOpen(const QByteArray &native, int mode)
         return false;
     ::close(fd);
     return true;
+}
+
+// The magic numbers of an archive's header: a plain one and a pipable one.
+bool startsLikeAnArchive(const QByteArray &native)
+{
+    QFile file(QFile::decodeName(native));
+    if (!file.open(QIODevice::ReadOnly))
+        return true;  // cannot tell
+    const QByteArray magic = file.read(8);
+    return magic == QByteArray("MSWIM\0\0\0", 8) || magic == QByteArray("WLPWM\0\0\0", 8);
 }
 
 }  // namespace
@@ -69,36 +123,42 @@ WimlibArchive::~WimlibArchive() = default;
 std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t access, uint32_t flags,
                                                    QString *error)
 {
+    ImagingError why;
+    auto archive = open(path, access, flags, &why);
+    if (!archive)
+        *error = why.text;
+    return archive;
+}
+
+std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t access, uint32_t flags,
+                                                   ImagingError *error)
+{
     const QString absolute = QFileInfo(path).absoluteFilePath();
     std::shared_ptr<WimlibArchive> archive(new WimlibArchive(absolute, access, flags));
     const QByteArray &native = archive->m_native;
 
     struct stat st;
-    if (::stat(native.constData(), &st) != 0) {
-        *error = systemErrorText(QStringLiteral("cannot open %1").arg(absolute), errno);
-        return nullptr;
-    }
+    if (::stat(native.constData(), &st) != 0)
+        return failedSystem(error, QStringLiteral("cannot open %1").arg(absolute), errno);
     // Opening a pipe or a device for reading can block or have side effects.
-    if (!S_ISREG(st.st_mode)) {
-        *error = QStringLiteral("cannot open %1: not a regular file").arg(absolute);
-        return nullptr;
-    }
-    if (!canOpen(native, O_RDONLY)) {
-        *error = systemErrorText(QStringLiteral("cannot read %1").arg(absolute), errno);
-        return nullptr;
-    }
+    if (!S_ISREG(st.st_mode))
+        return failed(error, Kind::NotAnArchive, QStringLiteral("cannot open %1: not a regular file").arg(absolute));
+    if (!canOpen(native, O_RDONLY))
+        return failedSystem(error, QStringLiteral("cannot read %1").arg(absolute), errno);
     if (archive->mayWrite()) {
-        if (!canOpen(native, O_RDWR)) {
-            *error = systemErrorText(QStringLiteral("cannot write %1").arg(absolute), errno);
-            return nullptr;
-        }
+        if (!canOpen(native, O_RDWR))
+            return failedSystem(error, QStringLiteral("cannot write %1").arg(absolute), errno);
         if (::geteuid() == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-            *error = QStringLiteral("cannot write %1: the file is read-only").arg(absolute);
-            return nullptr;
+            return failed(error, Kind::AccessDenied,
+                          QStringLiteral("cannot write %1: the file is read-only").arg(absolute), EACCES);
         }
     }
     if (const int code = archive->load()) {
-        *error = wimlibErrorText(QStringLiteral("cannot open %1 as an archive").arg(absolute), code);
+        failedWimlib(error, QStringLiteral("cannot open %1 as an archive").arg(absolute), code,
+                     archive->m_lastSystemError);
+        // wimlib finds a short file cut off before it looks at what it is.
+        if (!startsLikeAnArchive(native))
+            error->kind = Kind::NotAnArchive;
         return nullptr;
     }
     return archive;
@@ -107,60 +167,56 @@ std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t
 std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32_t compression, bool replaceExisting,
                                                      uint32_t access, uint32_t flags, QString *error)
 {
-    if (compression > WIM_COMPRESS_LZMS) {
-        *error = QStringLiteral("unknown compression type %1").arg(compression);
-        return nullptr;
-    }
-    if (!(access & WIM_GENERIC_WRITE)) {
-        *error = QStringLiteral("creating an archive needs write access");
-        return nullptr;
-    }
+    ImagingError why;
+    auto archive = create(path, compression, replaceExisting, access, flags, &why);
+    if (!archive)
+        *error = why.text;
+    return archive;
+}
+
+std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32_t compression, bool replaceExisting,
+                                                     uint32_t access, uint32_t flags, ImagingError *error)
+{
+    if (compression > WIM_COMPRESS_LZMS)
+        return failed(error, Kind::Other, QStringLiteral("unknown compression type %1").arg(compression));
+    if (!(access & WIM_GENERIC_WRITE))
+        return failed(error, Kind::Other, QStringLiteral("creating an archive needs write access"));
     QString absolute = QFileInfo(path).absoluteFilePath();
     // Replacing a symbolic link's target, not the link.
     const QFileInfo existing(absolute);
     if (existing.exists() && !existing.canonicalFilePath().isEmpty())
         absolute = existing.canonicalFilePath();
-    if (QFileInfo(absolute).isDir()) {
-        *error = QStringLiteral("cannot create %1: it is a folder").arg(absolute);
-        return nullptr;
-    }
+    if (QFileInfo(absolute).isDir())
+        return failed(error, Kind::Other, QStringLiteral("cannot create %1: it is a folder").arg(absolute), EISDIR);
     const QString folder = QFileInfo(absolute).absolutePath();
     if (!QFileInfo(folder).isDir()) {
-        *error = QStringLiteral("cannot create %1: the folder does not exist").arg(absolute);
-        return nullptr;
+        return failed(error, Kind::NotFound,
+                      QStringLiteral("cannot create %1: the folder does not exist").arg(absolute), ENOENT);
     }
 
     std::shared_ptr<WimlibArchive> archive(new WimlibArchive(absolute, access, flags));
     archive->m_inMemoryOnly = true;
     archive->m_compression = int(compression);
-    if (const int code = archive->load()) {
-        *error = wimlibErrorText(QStringLiteral("cannot create %1").arg(absolute), code);
-        return nullptr;
-    }
+    if (const int code = archive->load())
+        return failedWimlib(error, QStringLiteral("cannot create %1").arg(absolute), code, archive->m_lastSystemError);
     if (replaceExisting) {
         if (const int code = archive->writeNewFile(0, true)) {
-            *error = code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_RENAME || code == WIMLIB_ERR_WRITE
-                ? systemErrorText(QStringLiteral("cannot create %1").arg(absolute), errno)
-                : wimlibErrorText(QStringLiteral("cannot create %1").arg(absolute), code);
-            return nullptr;
+            const int systemError = archive->m_lastSystemError;
+            const QString what = QStringLiteral("cannot create %1").arg(absolute);
+            return code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_RENAME || code == WIMLIB_ERR_WRITE
+                ? failedSystem(error, what, systemError)
+                : failedWimlib(error, what, code, systemError);
         }
         archive->m_inMemoryOnly = false;
         if (const int code = archive->load()) {
-            *error = wimlibErrorText(QStringLiteral("cannot open the new archive %1").arg(absolute), code);
-            return nullptr;
+            return failedWimlib(error, QStringLiteral("cannot open the new archive %1").arg(absolute), code,
+                                archive->m_lastSystemError);
         }
     } else {
         // Make sure the first commit will be able to create the file.
-        const QByteArray probe = QFile::encodeName(
-            QStringLiteral("%1/.%2.probe-%3").arg(folder, QFileInfo(absolute).fileName())
-                .arg(QRandomGenerator::global()->generate64(), 0, 36));
-        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            *error = systemErrorText(QStringLiteral("cannot create %1").arg(absolute), errno);
-            return nullptr;
-        }
-        ::close(fd);
-        ::unlink(probe.constData());
+        LockedTemporaryFile probe;
+        if (!probe.create(archive->m_native))
+            return failedSystem(error, QStringLiteral("cannot create %1").arg(absolute), errno);
     }
     return archive;
 }
@@ -172,6 +228,7 @@ int WimlibArchive::load()
     m_stale.store(false, std::memory_order_release);
     WIMStruct *wim = nullptr;
     int code;
+    errno = 0;
     if (m_inMemoryOnly) {
         code = wimlib_create_new_wim(static_cast<wimlib_compression_type>(m_compression), &wim);
     } else {
@@ -184,10 +241,12 @@ int WimlibArchive::load()
             wimlib_free(wim);
     }
     if (code != 0) {
+        m_lastSystemError = errno;
         takeSnapshot();
         return code;
     }
     m_wim.reset(wim);
+    m_loadedImageCount = imageCountOf(wim);
     if (!m_inMemoryOnly)
         m_haveStamp = ::stat(m_native.constData(), &m_stamp) == 0;
     takeSnapshot();
@@ -262,11 +321,20 @@ void WimlibArchive::setTemporaryPath(const QString &path)
 
 bool WimlibArchive::refresh(QString *error)
 {
+    ImagingError why;
+    if (refresh(&why))
+        return true;
+    *error = why.text;
+    return false;
+}
+
+bool WimlibArchive::refresh(ImagingError *error)
+{
     const bool loaded = m_wim && !m_stale.load(std::memory_order_relaxed);
     if (!m_inMemoryOnly) {
         struct stat now;
         if (::stat(m_native.constData(), &now) != 0) {
-            *error = systemErrorText(QStringLiteral("the archive %1 is gone").arg(m_path), errno);
+            failedSystem(error, QStringLiteral("the archive %1 is gone").arg(m_path), errno);
             return false;
         }
         if (loaded && m_haveStamp && sameFile(now, m_stamp))
@@ -275,7 +343,7 @@ bool WimlibArchive::refresh(QString *error)
         return true;
     }
     if (const int code = load()) {
-        *error = wimlibErrorText(QStringLiteral("cannot read the archive %1 again").arg(m_path), code);
+        failedWimlib(error, QStringLiteral("cannot read the archive %1 again").arg(m_path), code, m_lastSystemError);
         return false;
     }
     return true;
@@ -298,59 +366,89 @@ void WimlibArchive::discard()
 
 int WimlibArchive::writeNewFile(int writeFlags, bool replaceExisting)
 {
-    const QFileInfo target(m_path);
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = QFile::encodeName(QStringLiteral("%1/.%2.new-%3")
-                                          .arg(target.absolutePath(), target.fileName())
-                                          .arg(QRandomGenerator::global()->generate64(), 0, 36));
-        // The mode passes through the umask, as for any new file.
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return WIMLIB_ERR_OPEN;
-    }
-    if (fd < 0)
+    m_lastSystemError = 0;
+    LockedTemporaryFile temporary;
+    if (!temporary.create(m_native)) {
+        m_lastSystemError = errno;
         return WIMLIB_ERR_OPEN;
-    ::close(fd);
-
-    int code = wimlib_write(m_wim.get(), temporary.constData(), WIMLIB_ALL_IMAGES, writeFlags, 0);
-    if (code == 0) {
-        const int renamed = replaceExisting
-            ? ::rename(temporary.constData(), m_native.constData())
-            : ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, m_native.constData(), RENAME_NOREPLACE);
-        if (renamed != 0 && !replaceExisting && errno == EINVAL) {
-            // A filesystem without RENAME_NOREPLACE: link() refuses an existing name too.
-            if (::link(temporary.constData(), m_native.constData()) == 0) {
-                ::unlink(temporary.constData());
-                return 0;
-            }
-        }
-        if (renamed != 0)
-            code = WIMLIB_ERR_RENAME;
     }
+    if (m_committing)
+        m_committing->setWriteback(temporary.fd());
+    errno = 0;
+    int code = wimlib_write(m_wim.get(), temporary.path().constData(), WIMLIB_ALL_IMAGES,
+                            writeFlags | WIMLIB_WRITE_FLAG_FSYNC, 0);
+    if (m_committing)
+        m_committing->setWriteback(-1);
     if (code != 0) {
-        const int saved = errno;
-        ::unlink(temporary.constData());
-        errno = saved;
+        m_lastSystemError = errno;
+        return code;  // the temporary file goes with `temporary`
     }
-    return code;
+    int renamed = replaceExisting
+        ? ::rename(temporary.path().constData(), m_native.constData())
+        : ::renameat2(AT_FDCWD, temporary.path().constData(), AT_FDCWD, m_native.constData(), RENAME_NOREPLACE);
+    if (renamed != 0 && !replaceExisting && errno == EINVAL) {
+        // A filesystem without RENAME_NOREPLACE: link() refuses an existing name too.
+        renamed = ::link(temporary.path().constData(), m_native.constData());
+        if (renamed == 0) {
+            syncFolder(m_native);
+            return 0;  // `temporary` removes the other name
+        }
+    }
+    if (renamed != 0) {
+        m_lastSystemError = errno;
+        return WIMLIB_ERR_RENAME;
+    }
+    temporary.renamed();
+    syncFolder(m_native);
+    return 0;
+}
+
+int WimlibArchive::takeAppendPath(int *writeFlags)
+{
+    WIMStruct *wim = m_wim.get();
+    // Added images and deletions take the append path by themselves.
+    if (m_inMemoryOnly || imageCountOf(wim) != m_loadedImageCount)
+        return 0;
+    // A deletion does too, and with a soft delete it writes no image's
+    // metadata again: delete an image that was never written.
+    int added = 0;
+    if (const int code = wimlib_add_empty_image(wim, nullptr, &added))
+        return code;
+    if (const int code = wimlib_delete_image(wim, added))
+        return code;
+    *writeFlags |= WIMLIB_WRITE_FLAG_SOFT_DELETE;
+    return 0;
 }
 
 int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
 {
+    m_lastSystemError = 0;
     if (!m_wim)
         return WIMLIB_ERR_INVALID_PARAM;
     if (progress)
         wimlib_register_progress_function(m_wim.get(), &WimlibProgress::forward, progress);
+    m_committing = progress;
     int code;
     if (m_inMemoryOnly) {
         code = writeNewFile(writeFlags, false);
         if (code == 0)
             m_inMemoryOnly = false;
     } else {
-        code = wimlib_overwrite(m_wim.get(), writeFlags, 0);
+        LockedTemporaryFile::removeAbandoned(QFile::encodeName(QFileInfo(m_path).absolutePath()));
+        const int writeback = progress ? ::open(m_native.constData(), O_RDONLY | O_CLOEXEC) : -1;
+        if (progress)
+            progress->setWriteback(writeback);
+        errno = 0;
+        code = takeAppendPath(&writeFlags);
+        if (code == 0)
+            code = wimlib_overwrite(m_wim.get(), writeFlags | WIMLIB_WRITE_FLAG_FSYNC, 0);
+        m_lastSystemError = code != 0 ? errno : 0;
+        if (progress)
+            progress->setWriteback(-1);
+        if (writeback >= 0)
+            ::close(writeback);
     }
+    m_committing = nullptr;
     // After a commit wimlib allows nothing but wimlib_free on the WIMStruct;
     // after a failed one it still holds the change: read the archive again,
     // on its next use.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/imaging_library.h"
 #include "imaging/wim_types.h"
 
 #include <QByteArray>
@@ -53,6 +54,8 @@ public:
     // root, carry a write permission bit, as the kernel demands an execute
     // bit before root may execute). Null and *error on failure.
     static std::shared_ptr<WimlibArchive> open(const QString &path, uint32_t access, uint32_t flags, QString *error);
+    static std::shared_ptr<WimlibArchive> open(const QString &path, uint32_t access, uint32_t flags,
+                                               ImagingError *error);
 
     // replaceExisting: a new empty archive replaces whatever is at `path` now
     // (written to a temporary file beside it and renamed over it: a failure
@@ -60,6 +63,8 @@ public:
     // memory until its first commit, which must not find a file there.
     static std::shared_ptr<WimlibArchive> create(const QString &path, uint32_t compression, bool replaceExisting,
                                                  uint32_t access, uint32_t flags, QString *error);
+    static std::shared_ptr<WimlibArchive> create(const QString &path, uint32_t compression, bool replaceExisting,
+                                                 uint32_t access, uint32_t flags, ImagingError *error);
 
     ~WimlibArchive();
     WimlibArchive(const WimlibArchive &) = delete;
@@ -86,12 +91,19 @@ public:
     // read it (another handle or program wrote it). False and *error when it
     // is gone or cannot be read any more.
     bool refresh(QString *error);
+    bool refresh(ImagingError *error);
 
-    // Writes the changes made on wim() (in place: an append that wimlib cuts
-    // back on failure, or the first write of a new archive through a
-    // temporary file that is removed on failure), then drops the WIMStruct
-    // whatever the outcome, so that a failed change leaves no trace in memory
-    // either. Returns a wimlib error code (0 = success).
+    // Writes the changes made on wim() and syncs them to disk, then drops the
+    // WIMStruct whatever the outcome, so that a failed change leaves no trace
+    // in memory either. Returns a wimlib error code (0 = success), with
+    // lastSystemError() set.
+    //
+    // Killed at any write or out of disk, the archive opens afterwards with
+    // either its old or its new content: an archive on disk is appended to
+    // (new data, metadata, blob table and XML after the old end, the header
+    // last; wimlib cuts a failed append back), also when only texts or the
+    // boot index changed (see takeAppendPath()); a new archive is written to
+    // a LockedTemporaryFile beside it and renamed into place.
     int commit(int writeFlags, WimlibProgress *progress);
 
     // Writes the archive anew, without the space of deleted images, through
@@ -100,6 +112,8 @@ public:
     // with the old file's mode and owner; then drops the WIMStruct. A wimlib
     // error code (0 = success).
     int rebuild(int writeFlags, WimlibProgress *progress);
+    // errno as it was when the last load or commit failed (0: none known).
+    int lastSystemError() const { return m_lastSystemError; }
 
     // Drops wim() and any change made on it; the next use reads the archive again.
     void discard();
@@ -117,6 +131,13 @@ private:
     WimlibArchive(const QString &path, uint32_t access, uint32_t flags);
     int load();
     int writeNewFile(int writeFlags, bool replaceExisting);
+    // A change that leaves every image's tree as it was (texts, boot index)
+    // would make wimlib write its new XML over the old one in place, and a
+    // kill or a full disk in the middle leaves an archive that no longer
+    // opens. A deletion makes wimlib append instead (blob table and XML after
+    // the old end, header last): an empty image is added and deleted again,
+    // and the write becomes a soft delete (no image's metadata is written).
+    int takeAppendPath(int *writeFlags);
     void takeSnapshot();
 
     const QString m_path;
@@ -129,6 +150,9 @@ private:
     bool m_inMemoryOnly = false;
     std::atomic<bool> m_stale {false};  // wim() dropped after a change; snapshot outdated
     int m_compression = WIMLIB_COMPRESSION_TYPE_LZX;
+    uint32_t m_loadedImageCount = 0;  // as the archive was read
+    WimlibProgress *m_committing = nullptr;  // during commit()
+    int m_lastSystemError = 0;
     bool m_haveStamp = false;
     struct stat m_stamp {};
 

@@ -1,7 +1,8 @@
 #include "imaging/wimlib_backend.h"
 
-#include "imaging/imaging_log.h"
+#include "imaging/wimlib_apply_guard.h"
 #include "imaging/wimlib_archive.h"
+#include "imaging/wimlib_errors.h"
 #include "imaging/wimlib_image_view.h"
 #include "imaging/wimlib_last_error.h"
 #include "imaging/wimlib_messages.h"
@@ -18,18 +19,27 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-bool fail(const QString &text)
-{
-    return wimlibFail({ImagingError::Kind::Other, 0, text});
-}
+using Kind = ImagingError::Kind;
 
 bool fail(const ImagingError &error)
 {
     return wimlibFail(error);
+}
+
+bool fail(Kind kind, const QString &text, int systemError = 0)
+{
+    return fail(ImagingError {kind, systemError, text});
+}
+
+// A failure that fits no kind of ours.
+bool fail(const QString &text)
+{
+    return fail(Kind::Other, text);
 }
 
 QString callText(const char *call, const QString &what)
@@ -40,6 +50,29 @@ QString callText(const char *call, const QString &what)
 QString wimlibText(const char *call, const QString &what, int code)
 {
     return wimlibErrorText(callText(call, what), code);
+}
+
+// A failed wimlib call, its kind told by the code and errno right after it.
+bool failWimlib(const char *call, const QString &what, int code, int systemError)
+{
+    return fail(wimlibErrorKind(code, systemError), wimlibText(call, what, code), wimlibSystemError(code, systemError));
+}
+
+// A failed write (`what` names the archive or the apply's target): a full
+// disk is said in words of its own, beside wimlib's generic write error.
+bool failWrite(const char *call, const QString &what, int code, int systemError)
+{
+    const Kind kind = wimlibErrorKind(code, systemError);
+    if (kind != Kind::NoSpace)
+        return failWimlib(call, what, code, systemError);
+    return fail(kind, wimlibText(call, QStringLiteral("%1: no space left on the device").arg(what), code),
+                wimlibSystemError(code, systemError));
+}
+
+// A failed commit of `archive` (WimlibArchive::commit's result).
+bool failCommit(const char *call, const WimlibArchive &archive, int code)
+{
+    return failWrite(call, QStringLiteral("cannot write %1").arg(archive.path()), code, archive.lastSystemError());
 }
 
 QString property(WIMStruct *wim, uint32_t image, const char *name)
@@ -81,16 +114,19 @@ private:
 bool ready(WimlibArchive &archive, const WorkLock &lock, const char *call)
 {
     if (!lock.owns())
-        return fail(callText(call, QStringLiteral("the archive is busy with another call")));
-    QString error;
-    if (!archive.refresh(&error))
-        return fail(callText(call, error));
+        return fail(Kind::Busy, callText(call, QStringLiteral("the archive is busy with another call")));
+    ImagingError error;
+    if (!archive.refresh(&error)) {
+        error.text = callText(call, error.text);
+        return fail(error);
+    }
     return true;
 }
 
 bool writable(const WimlibArchive &archive, const char *call)
 {
-    return archive.mayWrite() || fail(callText(call, QStringLiteral("the archive is open without write access")));
+    return archive.mayWrite()
+        || fail(Kind::AccessDenied, callText(call, QStringLiteral("the archive is open without write access")));
 }
 
 uint32_t imageCount(WIMStruct *wim)
@@ -116,9 +152,37 @@ int dataWriteFlags(const WimlibArchive &archive)
     return (archive.flags() & WIM_FLAG_SOLID) ? WIMLIB_WRITE_FLAG_SOLID : 0;
 }
 
+bool notAFolder(const char *call, const QString &path)
+{
+    const bool exists = !path.isEmpty() && QFileInfo::exists(path);
+    return fail(exists ? Kind::Other : Kind::NotFound, callText(call, QStringLiteral("%1 is not a folder").arg(path)),
+                exists ? ENOTDIR : ENOENT);
+}
+
+// Refuses an apply that would write over the archive it reads from.
+bool mayApplyInto(const WimlibArchive &archive, uint32_t image, const QString &target, const char *call)
+{
+    struct stat own;
+    if (::stat(QFile::encodeName(archive.path()).constData(), &own) != 0) {
+        const int error = errno;
+        return fail(systemErrorKind(error), callText(call, QStringLiteral("the archive %1 is gone").arg(archive.path())),
+                    error);
+    }
+    QByteArray where;
+    if (const int code = findArchiveInImage(archive.wim(), int(image), QFile::encodeName(target), own, &where))
+        return failWimlib(call, QStringLiteral("cannot read image %1").arg(image), code, 0);
+    if (where.isEmpty())
+        return true;
+    return fail(Kind::WouldOverwriteArchive,
+                callText(call, QStringLiteral("applying image %1 to %2 would write %3 over the archive %4 itself")
+                                   .arg(image)
+                                   .arg(target, QFile::decodeName(where), archive.path())));
+}
+
 bool noSuchImage(const char *call, uint32_t index, uint32_t count)
 {
-    return fail(callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
+    return fail(Kind::Other,
+                callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
 }
 
 }  // namespace
@@ -194,7 +258,7 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         return nullptr;
     }
     const bool exists = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
-    QString error;
+    ImagingError error;
     std::shared_ptr<WimlibArchive> archive;
     bool created = false;
     switch (creationDisposition) {
@@ -211,7 +275,7 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         break;
     case WIM_CREATE_NEW:
         if (exists) {
-            error = QStringLiteral("%1 exists already").arg(path);
+            error = {Kind::Other, EEXIST, QStringLiteral("%1 exists already").arg(path)};
             break;
         }
         archive = WimlibArchive::create(path, compressionType, true, desiredAccess, flagsAndAttributes, &error);
@@ -222,19 +286,20 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         created = true;
         break;
     default:
-        error = QStringLiteral("unknown creation disposition %1").arg(creationDisposition);
+        error = {Kind::Other, 0, QStringLiteral("unknown creation disposition %1").arg(creationDisposition)};
         break;
     }
     if (!archive) {
         // A split set that cannot be read says which part is at fault.
         if (creationDisposition == WIM_OPEN_EXISTING || (creationDisposition == WIM_OPEN_ALWAYS && exists)) {
             if (const auto problem = wimsplit::diagnose(path); problem.code != 0) {
-                failWith(problem.systemError == ENOENT ? ImagingError::Kind::NotFound : ImagingError::Kind::Other,
-                         problem.systemError, callText(call, problem.text));
+                failWith(problem.systemError == ENOENT ? Kind::NotFound : Kind::Other, problem.systemError,
+                         callText(call, problem.text));
                 return nullptr;
             }
         }
-        fail(callText(call, error));
+        error.text = callText(call, error.text);
+        fail(error);
         return nullptr;
     }
     if (creationResult)
@@ -266,9 +331,11 @@ bool WimlibBackend::WIMSetTemporaryPath(HWIM wim, const QString &path)
         return false;
     const QFileInfo folder(path);
     if (path.isEmpty() || !folder.isDir())
-        return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
-    if (::access(QFile::encodeName(path).constData(), W_OK | X_OK) != 0)
-        return fail(callText(call, QStringLiteral("%1 is not writable").arg(path)));
+        return fail(Kind::NotFound, callText(call, QStringLiteral("%1 is not a folder").arg(path)), ENOTDIR);
+    if (::access(QFile::encodeName(path).constData(), W_OK | X_OK) != 0) {
+        const int error = errno;
+        return fail(systemErrorKind(error), callText(call, QStringLiteral("%1 is not writable").arg(path)), error);
+    }
     archive->setTemporaryPath(folder.absoluteFilePath());
     return true;
 }
@@ -344,7 +411,7 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
     const qsizetype length = std::min<qsizetype>(xml.size(), qsizetype(byteCount / 2));
     const auto texts = wimxml::editableTexts(xml.left(length));
     if (!texts)
-        return fail(callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
+        return fail(Kind::Other, callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
 
     WorkLock lock(archive);
     if (!ready(archive, lock, call))
@@ -372,14 +439,14 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
             const QString what = code == WIMLIB_ERR_IMAGE_NAME_COLLISION
                 ? QStringLiteral("another image is named \"%1\"").arg(*value)
                 : QStringLiteral("cannot set %1").arg(QLatin1String(name));
-            return fail(wimlibText(call, what, code));
+            return failWimlib(call, what, code, 0);
         }
         changed = true;
     }
     if (!changed)
         return true;
     if (const int code = archive.commit(0, nullptr))
-        return fail(wimlibText(call, QStringLiteral("cannot write %1").arg(archive.path()), code));
+        return failCommit(call, archive, code);
     return true;
 }
 
@@ -393,13 +460,13 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
     if (!writable(*archive, call))
         return nullptr;
     if (ntfs) {
-        if (ImagingError e = wimlibntfs::checkCaptureSource(path); e.kind != ImagingError::Kind::None) {
+        if (ImagingError e = wimlibntfs::checkCaptureSource(path); e.kind != Kind::None) {
             e.text = callText(call, e.text);
             fail(e);
             return nullptr;
         }
     } else if (path.isEmpty() || !QFileInfo(path).isDir()) {
-        fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
+        notAFolder(call, path);
         return nullptr;
     }
 
@@ -429,18 +496,20 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         int code = wimlib_add_image(w, source.constData(), nullptr, nullptr,
                                     WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE
                                         | (ntfs ? WIMLIB_ADD_FLAG_NTFS : 0));
-        const int scanErrno = errno;
-        const bool scanFailed = code != 0;
+        const int systemError = errno;
         newIndex = imageCount(w);
+        const bool scanned = code == 0;
         code = commitOrDiscard(*archive, code, dataWriteFlags(*archive), &progress);
         if (code != 0) {
-            const QString what = callText(call, QStringLiteral("cannot capture %1").arg(path));
             if (progress.aborted())
-                fail(callText(call, QStringLiteral("aborted; the archive is as it was")));
-            else if (ntfs && scanFailed)
-                fail(wimlibntfs::failure(what, code, scanErrno, wimlibmessages::lastError()));
+                fail(Kind::Aborted, callText(call, QStringLiteral("aborted; the archive is as it was")));
+            else if (ntfs && !scanned)
+                fail(wimlibntfs::failure(callText(call, QStringLiteral("cannot capture %1").arg(path)), code,
+                                         systemError, wimlibmessages::lastError()));
+            else if (!scanned)
+                failWimlib(call, QStringLiteral("cannot capture %1").arg(path), code, systemError);
             else
-                fail(wimlibErrorText(what, code));
+                failCommit(call, *archive, code);
             return nullptr;
         }
     }
@@ -459,15 +528,15 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
         return false;
     WimlibArchive &archive = *handle->archive;
     if (!archive.mayRead())
-        return fail(callText(call, QStringLiteral("the archive is open without read access")));
+        return fail(Kind::AccessDenied, callText(call, QStringLiteral("the archive is open without read access")));
     wimlibntfs::VolumeClaim claim;
     if (ntfs) {
-        if (ImagingError e = wimlibntfs::claimApplyTarget(path, &claim); e.kind != ImagingError::Kind::None) {
+        if (ImagingError e = wimlibntfs::claimApplyTarget(path, &claim); e.kind != Kind::None) {
             e.text = callText(call, e.text);
             return fail(e);
         }
     } else if (path.isEmpty() || !QFileInfo(path).isDir()) {
-        return fail(callText(call, QStringLiteral("%1 is not a folder").arg(path)));
+        return notAFolder(call, path);
     }
 
     WorkLock lock(archive);
@@ -476,6 +545,9 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     WIMStruct *wim = archive.wim();
     if (const uint32_t count = imageCount(wim); handle->image > count)
         return noSuchImage(call, handle->image, count);
+    // A volume in NTFS-3G mode is mounted nowhere, so it cannot hold the archive.
+    if (!ntfs && !mayApplyInto(archive, handle->image, path, call))
+        return false;
 
     WimlibProgress progress(m_callbacks.current(), path);
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
@@ -483,16 +555,17 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     errno = 0;
     wimlibmessages::clear();
     const int code = wimlib_extract_image(wim, int(handle->image), target.constData(), ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0);
-    const int extractErrno = errno;
+    const int systemError = errno;
     wimlib_register_progress_function(wim, nullptr, nullptr);
     lock.unlock();
     claim.reset();
     if (code != 0) {
-        const QString what = callText(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path));
         if (progress.aborted())
-            return fail(callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
-        return ntfs ? fail(wimlibntfs::failure(what, code, extractErrno, wimlibmessages::lastError()))
-                    : fail(wimlibErrorText(what, code));
+            return fail(Kind::Aborted, callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
+        const QString what = QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path);
+        if (ntfs)
+            return fail(wimlibntfs::failure(callText(call, what), code, systemError, wimlibmessages::lastError()));
+        return failWrite(call, what, code, systemError);
     }
     progress.finish();
     return true;
@@ -509,7 +582,8 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         return false;
     WimlibArchive &source = *handle->archive;
     if (!source.mayRead())
-        return fail(callText(call, QStringLiteral("the source archive is open without read access")));
+        return fail(Kind::AccessDenied,
+                    callText(call, QStringLiteral("the source archive is open without read access")));
     if (!writable(*destination, call))
         return false;
 
@@ -536,21 +610,24 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         // kept across changes), so it may hand its data over instead of
         // copying it: unless it is the destination itself.
         const bool gift = &source != destination.get();
+        errno = 0;
         int code = wimlib_export_image(from, int(handle->image), to,
                                        newName.isEmpty() ? nullptr : newNameUtf8.constData(), nullptr,
                                        gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
+        const int systemError = errno;
+        const bool exported = code == 0;
         code = commitOrDiscard(*destination, code, dataWriteFlags(*destination), &progress);
         // The destination's WIMStruct is gone now; only then may the source's go.
         if (gift)
             source.discard();
         if (code != 0) {
-            return fail(progress.aborted()
-                            ? callText(call, QStringLiteral("aborted; the destination is as it was"))
-                            : wimlibText(call,
-                                         QStringLiteral("cannot export image %1 into %2")
-                                             .arg(handle->image)
-                                             .arg(destination->path()),
-                                         code));
+            if (progress.aborted())
+                return fail(Kind::Aborted, callText(call, QStringLiteral("aborted; the destination is as it was")));
+            if (exported)
+                return failCommit(call, *destination, code);
+            return failWimlib(call,
+                              QStringLiteral("cannot export image %1 into %2").arg(handle->image).arg(destination->path()),
+                              code, systemError);
         }
     }
     progress.finish();
@@ -568,9 +645,12 @@ bool WimlibBackend::WIMDeleteImage(HWIM wim, uint32_t index)
         return false;
     if (const uint32_t count = imageCount(archive->wim()); index < 1 || index > count)
         return noSuchImage(call, index, count);
-    const int code = commitOrDiscard(*archive, wimlib_delete_image(archive->wim(), int(index)),
-                                     WIMLIB_WRITE_FLAG_SOFT_DELETE, nullptr);
-    return code == 0 || fail(wimlibText(call, QStringLiteral("cannot delete image %1").arg(index), code));
+    if (const int code = wimlib_delete_image(archive->wim(), int(index))) {
+        archive->discard();
+        return failWimlib(call, QStringLiteral("cannot delete image %1").arg(index), code, 0);
+    }
+    const int code = archive->commit(WIMLIB_WRITE_FLAG_SOFT_DELETE, nullptr);
+    return code == 0 || failCommit(call, *archive, code);
 }
 
 bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
@@ -589,10 +669,12 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
     if (info.boot_index == index)
         return true;
     info.boot_index = index;
-    const int code = commitOrDiscard(*archive, wimlib_set_wim_info(archive->wim(), &info, WIMLIB_CHANGE_BOOT_INDEX),
-                                     0, nullptr);
-    return code == 0
-        || fail(wimlibText(call, QStringLiteral("cannot make image %1 the boot image").arg(index), code));
+    if (const int code = wimlib_set_wim_info(archive->wim(), &info, WIMLIB_CHANGE_BOOT_INDEX)) {
+        archive->discard();
+        return failWimlib(call, QStringLiteral("cannot make image %1 the boot image").arg(index), code, 0);
+    }
+    const int code = archive->commit(0, nullptr);
+    return code == 0 || failCommit(call, *archive, code);
 }
 
 uint32_t WimlibBackend::WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData)

@@ -22,14 +22,28 @@ class WimlibImageView;
 // fails leaves no file behind.
 //
 // Changes (capture, image information, delete, boot image, export into the
-// destination) are written before the call returns. An in-place append that
-// fails, is aborted or runs out of disk is cut back by wimlib to the archive
-// as it was; the first write of a new archive goes to a temporary file beside
-// it, renamed over the target at the end and removed on failure. After every
-// change, whatever its outcome, the archive is read again (on its next use),
-// so the handle shows what is on disk. A delete is a soft delete: the image's entry and metadata
-// go at once, its space is reclaimed by a later rebuild (wimlib-imagex
-// optimize) instead of rewriting a multi-gigabyte archive.
+// destination) are written and synced to disk before the call returns, so
+// that a kill at any write or a full disk leaves the archive opening with
+// its old or its new content (see WimlibArchive::commit): an archive on disk
+// is appended to, also for a change of texts or of the boot index (which
+// appends the blob table and the XML again, about 50 bytes per distinct file
+// content in the archive, reclaimed by a later rebuild); a new archive goes
+// to a locked temporary file beside it, renamed into place, and temporary
+// files of writers that were killed are removed by the next write into the
+// folder.
+// After every change, whatever its outcome, the archive is read again (on
+// its next use), so the handle shows what is on disk. A delete is a soft
+// delete: the image's entry and metadata go at once, its space is reclaimed
+// by a later rebuild (wimlib-imagex optimize) instead of rewriting a
+// multi-gigabyte archive.
+//
+// Apply refuses, before it writes anything, a target where the image holds
+// an entry at the place of the archive it reads (the same file, however it
+// is reached: symbolic links, bind mounts, hard links).
+//
+// Failures: LastError() gives every failure's kind, classified from
+// wimlib's error code and errno; a full disk says "no space left" and names
+// the archive or the target.
 //
 // Export: the destination holds both images afterwards, also when it is the
 // same image again. With WIM_EXPORT_ALLOW_DUPLICATES a name the destination

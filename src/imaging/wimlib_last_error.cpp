@@ -2,10 +2,6 @@
 
 #include "imaging/imaging_log.h"
 
-#include <wimlib.h>
-
-#include <cerrno>
-
 namespace {
 thread_local ImagingError t_lastFailure;
 }
@@ -20,67 +16,4 @@ bool wimlibFail(ImagingError error)
 const ImagingError &wimlibLastFailure()
 {
     return t_lastFailure;
-}
-
-ImagingError::Kind systemErrorKind(int systemError)
-{
-    switch (systemError) {
-    case ENOENT:
-    case ENOTDIR:
-        return ImagingError::Kind::NotFound;
-    case EACCES:
-    case EPERM:
-        return ImagingError::Kind::AccessDenied;
-    case EROFS:
-        return ImagingError::Kind::ReadOnlyFileSystem;
-    case ENOSPC:
-    case EDQUOT:
-        return ImagingError::Kind::NoSpace;
-    case ENAMETOOLONG:
-        return ImagingError::Kind::PathTooLong;
-    case EBUSY:
-        return ImagingError::Kind::Busy;
-    default:
-        return ImagingError::Kind::Other;
-    }
-}
-
-ImagingError::Kind wimlibErrorKind(int code, int systemError)
-{
-    switch (code) {
-    case WIMLIB_ERR_SUCCESS:
-        return ImagingError::Kind::None;
-    case WIMLIB_ERR_PATH_DOES_NOT_EXIST:
-    case WIMLIB_ERR_INVALID_IMAGE:
-        return ImagingError::Kind::NotFound;
-    case WIMLIB_ERR_ABORTED_BY_PROGRESS:
-        return ImagingError::Kind::Aborted;
-    case WIMLIB_ERR_NOT_A_WIM_FILE:
-        return ImagingError::Kind::NotAnArchive;
-    case WIMLIB_ERR_INVALID_HEADER:
-    case WIMLIB_ERR_INVALID_LOOKUP_TABLE_ENTRY:
-    case WIMLIB_ERR_INVALID_METADATA_RESOURCE:
-    case WIMLIB_ERR_METADATA_NOT_FOUND:
-    case WIMLIB_ERR_XML:
-        return ImagingError::Kind::DamagedHeader;
-    case WIMLIB_ERR_DECOMPRESSION:
-    case WIMLIB_ERR_INVALID_RESOURCE_HASH:
-    case WIMLIB_ERR_UNEXPECTED_END_OF_FILE:
-    case WIMLIB_ERR_RESOURCE_NOT_FOUND:
-        return ImagingError::Kind::DamagedData;
-    case WIMLIB_ERR_OPEN:
-    case WIMLIB_ERR_OPENDIR:
-    case WIMLIB_ERR_READ:
-    case WIMLIB_ERR_WRITE:
-    case WIMLIB_ERR_MKDIR:
-    case WIMLIB_ERR_LINK:
-    case WIMLIB_ERR_SET_TIMESTAMPS:
-    case WIMLIB_ERR_SET_ATTRIBUTES:
-    case WIMLIB_ERR_SET_SECURITY:
-    case WIMLIB_ERR_STAT:
-    case WIMLIB_ERR_RENAME:
-        return systemErrorKind(systemError);
-    default:
-        return ImagingError::Kind::Other;
-    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/imaging_library.h"
+#include "imaging/wimlib_errors.h"
 
 // The calling thread's last failure in the wimlib backend, shared by the
 // files that implement its calls.
@@ -9,9 +10,3 @@
 // a failing call can `return wimlibFail(...)`.
 bool wimlibFail(ImagingError error);
 const ImagingError &wimlibLastFailure();
-
-// The kind of failure a wimlib error code stands for; file-system errors
-// (open, read, write, mkdir, ...) are told apart by `systemError` (errno).
-ImagingError::Kind wimlibErrorKind(int code, int systemError);
-// The kind of failure an errno value stands for (Other when none fits).
-ImagingError::Kind systemErrorKind(int systemError);

@@ -193,6 +193,8 @@ wimlib_progress_status WimlibProgress::forward(wimlib_progress_msg message, wiml
             self->report(WIM_MSG_WARNING, info->scan.cur_path, EOPNOTSUPP);
         return WIMLIB_PROGRESS_STATUS_CONTINUE;
     case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
+        if (self->m_writebackFd >= 0)
+            ::sync_file_range(self->m_writebackFd, 0, 0, SYNC_FILE_RANGE_WRITE);
         self->percent(info->write_streams.completed_bytes, info->write_streams.total_bytes);
         break;
     case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:

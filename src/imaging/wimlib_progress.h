@@ -46,6 +46,11 @@ public:
     // For wimlib_register_progress_function, with `this` as context.
     static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context);
 
+    // The file wimlib is writing (fd; -1: none). Its data is handed on to the
+    // disk as it comes, so that the sync that ends a commit finds little
+    // left to write.
+    void setWriteback(int fd) { m_writebackFd = fd; }
+
     // The call succeeded: make sure the last percentage sent is 100.
     void finish();
 
@@ -73,6 +78,7 @@ private:
     bool m_folderTrusted = false;
     QByteArray m_folder;
     int m_lastPercent = -1;
+    int m_writebackFd = -1;
     bool m_aborted = false;
     bool m_ntfs = false;
 };

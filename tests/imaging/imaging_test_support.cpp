@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace imagingtest {
@@ -121,6 +123,45 @@ uint32_t bootIndex(ImagingLibrary &lib, HWIM wim)
 {
     WIM_INFO info {};
     return lib.WIMGetAttributes(wim, &info, sizeof info) ? info.BootIndex : 0xFFFFFFFFu;
+}
+
+ScopedMount ScopedMount::tmpfs(const QString &path, const QByteArray &options)
+{
+    ScopedMount m(path);
+    QDir().mkpath(path);
+    m.m_mounted = ::mount("tmpfs", m.m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) == 0;
+    return m;
+}
+
+ScopedMount ScopedMount::bind(const QString &source, const QString &path, bool readOnly)
+{
+    ScopedMount m(path);
+    QDir().mkpath(path);
+    m.m_mounted = ::mount(QFile::encodeName(source).constData(), m.m_path.constData(), nullptr, MS_BIND, nullptr) == 0;
+    // A bind mount takes read-only only when remounted.
+    if (m.m_mounted && readOnly
+        && ::mount(nullptr, m.m_path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+        ::umount2(m.m_path.constData(), MNT_DETACH);
+        m.m_mounted = false;
+    }
+    return m;
+}
+
+ScopedMount::ScopedMount(ScopedMount &&other) noexcept : m_path(other.m_path), m_mounted(other.m_mounted)
+{
+    other.m_mounted = false;
+}
+
+ScopedMount::~ScopedMount()
+{
+    if (m_mounted)
+        ::umount2(m_path.constData(), MNT_DETACH);
+}
+
+qint64 ScopedMount::freeBytes() const
+{
+    struct statvfs fs;
+    return ::statvfs(m_path.constData(), &fs) == 0 ? qint64(fs.f_bavail) * qint64(fs.f_frsize) : -1;
 }
 
 }  // namespace imagingtest

@@ -3,6 +3,7 @@
 #include "imaging/imaging_library.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QMap>
 #include <QString>
 
@@ -63,5 +64,27 @@ HWIM createWim(ImagingLibrary &lib, const QString &path, uint32_t compression = 
 
 uint32_t imageCount(ImagingLibrary &lib, HWIM wim);
 uint32_t bootIndex(ImagingLibrary &lib, HWIM wim);
+
+// A file system mounted at `path` for one test (needs root): a tmpfs with
+// `options` ("size=512k", "ro", ...), or `source` bound there. Unmounted
+// when it goes out of scope.
+class ScopedMount
+{
+public:
+    static ScopedMount tmpfs(const QString &path, const QByteArray &options);
+    static ScopedMount bind(const QString &source, const QString &path, bool readOnly = false);
+    ~ScopedMount();
+    ScopedMount(ScopedMount &&other) noexcept;
+    ScopedMount(const ScopedMount &) = delete;
+    ScopedMount &operator=(const ScopedMount &) = delete;
+    bool mounted() const { return m_mounted; }
+    // Space left for an unprivileged writer, in bytes.
+    qint64 freeBytes() const;
+
+private:
+    explicit ScopedMount(const QString &path) : m_path(QFile::encodeName(path)) {}
+    QByteArray m_path;
+    bool m_mounted = false;
+};
 
 }  // namespace imagingtest

@@ -79,9 +79,14 @@ void TestPellwickWim::everyCommandThroughTheBoundary()
     QCOMPARE(tool({QStringLiteral("capture"), m_tree, wim, QStringLiteral("first & <one>")}).exitCode, 0);
     QCOMPARE(tool({QStringLiteral("capture"), m_tree + QStringLiteral("/a"), wim}).exitCode, 0);
     QCOMPARE(tool({QStringLiteral("setboot"), wim, QStringLiteral("2")}).exitCode, 0);
+    QCOMPARE(tool({QStringLiteral("setinfo"), wim, QStringLiteral("2"), QStringLiteral("二"), QStringLiteral("text")})
+                 .exitCode,
+             0);
+    QCOMPARE(tool({QStringLiteral("setinfo"), wim, QStringLiteral("2"), QStringLiteral("second")}).exitCode, 0);
     auto info = testarchives::wimInfo(wim);
     QCOMPARE(info.compression, QStringLiteral("LZX"));
-    QCOMPARE(info.names, (QStringList {QStringLiteral("first & <one>"), QString()}));
+    QCOMPARE(info.names, (QStringList {QStringLiteral("first & <one>"), QStringLiteral("second")}));
+    QCOMPARE(info.descriptions.value(1), QStringLiteral("text"));
     QCOMPARE(info.bootIndex, 2);
 
     const QString out = dir.filePath(QStringLiteral("out"));
@@ -98,7 +103,7 @@ void TestPellwickWim::everyCommandThroughTheBoundary()
 
     QCOMPARE(tool({QStringLiteral("delete"), wim, QStringLiteral("1")}).exitCode, 0);
     const auto r = tool({QStringLiteral("info"), wim});
-    QCOMPARE(r.output, QStringLiteral("images 1\ncompression 2\nboot 1\nimage 1 \n"));
+    QCOMPARE(r.output, QStringLiteral("images 1\ncompression 2\nboot 1\nimage 1 second\n"));
     QVERIFY(testarchives::wimVerify(wim));
 }
 
@@ -117,6 +122,12 @@ void TestPellwickWim::failuresSayWhyAndExitNonZero_data()
     QTest::newRow("no such image") << QStringList {QStringLiteral("apply"), QStringLiteral("x.wim"),
                                                    QStringLiteral("7"), QStringLiteral(".")}
                                    << QStringLiteral("cannot load image 7");
+    QTest::newRow("name in use") << QStringList {QStringLiteral("setinfo"), QStringLiteral("x.wim"),
+                                                 QStringLiteral("2"), QStringLiteral("taken")}
+                                 << QStringLiteral("another image is named \"taken\"");
+    QTest::newRow("apply over its own archive") << QStringList {QStringLiteral("apply"), QStringLiteral("x.wim"),
+                                                                QStringLiteral("1"), QStringLiteral(".")}
+                                                << QStringLiteral("over the archive");
     QTest::newRow("no such folder") << QStringList {QStringLiteral("capture"), QStringLiteral("nowhere"),
                                                     QStringLiteral("new.wim")}
                                     << QStringLiteral("cannot capture");
@@ -136,9 +147,14 @@ void TestPellwickWim::failuresSayWhyAndExitNonZero()
     QFETCH(QStringList, args);
     QFETCH(QString, message);
     QTemporaryDir dir;
-    QCOMPARE(tool({QStringLiteral("capture"), m_tree + QStringLiteral("/a"), dir.filePath(QStringLiteral("x.wim"))})
-                 .exitCode,
-             0);
+    // Two images, the first named "taken" and holding a file where the archive lies.
+    const QString x = dir.filePath(QStringLiteral("x.wim"));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("src"))));
+    QVERIFY(QFile::copy(m_tree + QStringLiteral("/readme.txt"), dir.filePath(QStringLiteral("src/x.wim"))));
+    QCOMPARE(tool({QStringLiteral("capture"), dir.filePath(QStringLiteral("src")), x, QStringLiteral("taken")}).exitCode, 0);
+    QCOMPARE(tool({QStringLiteral("capture"), m_tree + QStringLiteral("/a"), x}).exitCode, 0);
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("src/x.wim"))));
+    const QByteArray archive = fileBytes(x);
     for (QString &arg : args) {
         if (arg.endsWith(QLatin1String(".wim")) || arg == QLatin1String("nowhere") || arg == QLatin1String("."))
             arg = dir.filePath(arg);
@@ -146,8 +162,9 @@ void TestPellwickWim::failuresSayWhyAndExitNonZero()
     const auto r = tool(args);
     QVERIFY(r.exitCode != 0);
     QVERIFY2(r.output.contains(message), qPrintable(r.output));
-    // A failed capture into a new archive leaves no file behind.
+    // A failed capture into a new archive leaves no file behind; the archive is as it was.
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("new.wim"))));
+    QCOMPARE(fileBytes(x), archive);
 }
 
 void TestPellwickWim::unreadableFileIsReportedAndTheCaptureGoesOn()

@@ -101,6 +101,7 @@ int usage()
                  "       pellwick-wim [-v] export WIM INDEX DEST [--compress=none|xpress|lzx|lzms] [--solid]\n"
                  "       pellwick-wim [-v] delete WIM INDEX\n"
                  "       pellwick-wim [-v] setboot WIM INDEX\n"
+                 "       pellwick-wim [-v] setinfo WIM INDEX NAME [DESCRIPTION]\n"
                  "       pellwick-wim [-v] dir WIM INDEX [PATH]\n"
                  "       pellwick-wim [-v] extract WIM INDEX DEST PATH...\n"
                  "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
@@ -179,6 +180,26 @@ int info(const QString &wimPath)
     return 0;
 }
 
+// Gives an image a new name (and description, when given), keeping its other texts.
+int setTexts(HWIM image, const QString &name, const QString *description)
+{
+    QString xml;
+    if (!imaging().WIMGetImageInformation(image, &xml, nullptr))
+        return failWith(QStringLiteral("cannot read the image's texts"));
+    auto texts = wimxml::editableTexts(xml).value_or(wimxml::EditableTexts {});
+    texts.name = name;
+    if (description)
+        texts.description = *description;
+    const QString element = QStringLiteral("<IMAGE><NAME>%1</NAME><DESCRIPTION>%2</DESCRIPTION><FLAGS>%3</FLAGS>"
+                                           "<DISPLAYNAME>%4</DISPLAYNAME><DISPLAYDESCRIPTION>%5</DISPLAYDESCRIPTION>"
+                                           "</IMAGE>")
+                                .arg(escaped(texts.name), escaped(texts.description), escaped(texts.flags),
+                                     escaped(texts.displayName), escaped(texts.displayDescription));
+    if (!imaging().WIMSetImageInformation(image, element, uint32_t(element.size() * 2)))
+        return failWith(QStringLiteral("cannot name the image \"%1\"").arg(name));
+    return 0;
+}
+
 int capture(const QString &dir, const QString &wimPath, const QString &name)
 {
     Handle wim(imaging().WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr));
@@ -193,19 +214,18 @@ int capture(const QString &dir, const QString &wimPath, const QString &name)
         return failWith(QStringLiteral("cannot capture %1").arg(dir));
     if (name.isEmpty())
         return 0;
-    QString xml;
-    if (!imaging().WIMGetImageInformation(image.h, &xml, nullptr))
-        return failWith(QStringLiteral("cannot read the new image's texts"));
-    auto texts = wimxml::editableTexts(xml).value_or(wimxml::EditableTexts {});
-    texts.name = name;
-    const QString element = QStringLiteral("<IMAGE><NAME>%1</NAME><DESCRIPTION>%2</DESCRIPTION><FLAGS>%3</FLAGS>"
-                                           "<DISPLAYNAME>%4</DISPLAYNAME><DISPLAYDESCRIPTION>%5</DISPLAYDESCRIPTION>"
-                                           "</IMAGE>")
-                                .arg(escaped(texts.name), escaped(texts.description), escaped(texts.flags),
-                                     escaped(texts.displayName), escaped(texts.displayDescription));
-    if (!imaging().WIMSetImageInformation(image.h, element, uint32_t(element.size() * 2)))
-        return failWith(QStringLiteral("cannot name the new image \"%1\"").arg(name));
-    return 0;
+    return setTexts(image.h, name, nullptr);
+}
+
+int setInfo(const QString &wimPath, uint32_t index, const QString &name, const QString *description)
+{
+    Handle wim(openArchive(wimPath, WIM_GENERIC_READ_WRITE));
+    if (!wim.h)
+        return failWith(QStringLiteral("cannot open %1 for writing").arg(wimPath));
+    Handle image(imaging().WIMLoadImage(wim.h, index));
+    if (!image.h)
+        return failWith(QStringLiteral("cannot load image %1").arg(index));
+    return setTexts(image.h, name, description);
 }
 
 int apply(const QString &wimPath, uint32_t index, const QString &dir)
@@ -473,6 +493,12 @@ int main(int argc, char **argv)
         if (!parseIndex(args[1], &index))
             return usage();
         return extract(args[0], index, args[2], args.mid(3));
+    }
+    if (command == QLatin1String("setinfo") && (args.size() == 3 || args.size() == 4)) {
+        if (!parseIndex(args[1], &index))
+            return usage();
+        const QString description = args.value(3);
+        return setInfo(args[0], index, args[2], args.size() == 4 ? &description : nullptr);
     }
     return usage();
 }

@@ -1,0 +1,359 @@
+// Commits that no kill and no full disk can destroy: pellwick-wim killed at
+// every write in turn (strace's fault injection), and run on a small tmpfs
+// filled to many levels around the commit's size.
+#include "imaging/locked_temporary_file.h"
+#include "imaging_test_support.h"
+#include "test_archives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include <unistd.h>
+
+using namespace imagingtest;
+using testarchives::runTool;
+
+namespace {
+
+const QString kTool = QStringLiteral(PELLWICK_WIM_TOOL);
+
+// What an archive holds, as one comparable text: "name|name@boot", "-" when
+// there is no file.
+QString stateOf(const QString &wim)
+{
+    if (!QFileInfo::exists(wim))
+        return QStringLiteral("-");
+    const auto info = testarchives::wimInfo(wim);
+    if (!info.ok)
+        return QStringLiteral("unreadable: ") + info.raw;
+    return info.names.join(QLatin1Char('|')) + QLatin1Char('@') + QString::number(info.bootIndex);
+}
+
+// Our temporary files left in a folder.
+QStringList leftovers(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".*.pellwick-*")}, QDir::Files | QDir::Hidden);
+}
+
+struct Run {
+    bool killed = false;
+    int exitCode = -1;
+    QString output;
+};
+
+Run run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    if (program == QLatin1String("strace")) {
+        // LeakSanitizer cannot run under ptrace (a sanitizer build).
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("detect_leaks=0"));
+        p.setProcessEnvironment(environment);
+    }
+    p.start(program, args);
+    Run r;
+    if (!p.waitForStarted(30000) || !p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.output = QString::fromUtf8(p.readAll());
+    // strace ends itself with the signal that ended its tracee.
+    r.killed = p.exitStatus() == QProcess::CrashExit || p.exitCode() == 128 + SIGKILL;
+    r.exitCode = r.killed ? -1 : p.exitCode();
+    return r;
+}
+
+}  // namespace
+
+class TestCommitSafety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void killedAtEveryWrite_data();
+    void killedAtEveryWrite();
+    void fullDiskAtManyLevels_data();
+    void fullDiskAtManyLevels();
+    void temporaryNames_data();
+    void temporaryNames();
+    void onlyAbandonedTemporaryFilesAreRemoved();
+
+private:
+    void commands();
+    // Puts the row's starting archive at `wim` ("none", "one" or "two" images).
+    bool setUp(const QString &start, const QString &wim);
+    QStringList argumentsFor(QStringList args, const QString &wim) const;
+
+    QTemporaryDir m_dir;
+    QString m_tree;    // what the captures take
+    QString m_source;  // what the exports take: one image, "source"
+    QString m_one;     // one image, "first"
+    QString m_two;     // "first" and "second"
+};
+
+void TestCommitSafety::initTestCase()
+{
+    if (!testarchives::haveTool(QStringLiteral("wimlib-imagex")))
+        QSKIP("wimlib-imagex (package wimtools) is needed to make and check archives");
+    QVERIFY(m_dir.isValid());
+    m_tree = m_dir.filePath(QStringLiteral("tree"));
+    // Data of its own, so that a capture adds several pages to an archive of
+    // the other tree.
+    QVERIFY(makeDataTree(m_tree, 3, 24000));
+    const QString other = m_dir.filePath(QStringLiteral("other"));
+    QVERIFY(makeSampleTree(other));
+    m_source = m_dir.filePath(QStringLiteral("source.wim"));
+    m_one = m_dir.filePath(QStringLiteral("one.wim"));
+    m_two = m_dir.filePath(QStringLiteral("two.wim"));
+    const auto peer = [](const QStringList &args) {
+        return runTool(QStringLiteral("wimlib-imagex"), args).exitCode == 0;
+    };
+    QVERIFY(peer({QStringLiteral("capture"), other, m_source, QStringLiteral("source")}));
+    QVERIFY(peer({QStringLiteral("capture"), other + QStringLiteral("/a"), m_one, QStringLiteral("first")}));
+    QVERIFY(QFile::copy(m_one, m_two));
+    QVERIFY(peer({QStringLiteral("append"), other + QStringLiteral("/a/b"), m_two, QStringLiteral("second")}));
+}
+
+void TestCommitSafety::commands()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QStringList>("args");     // WIM, TREE and SOURCE stand for their paths
+    QTest::addColumn<QStringList>("states");  // every state the archive may be left in, the last one the new
+
+    QTest::newRow("named capture") << QStringLiteral("one")
+                                   << QStringList {QStringLiteral("capture"), QStringLiteral("TREE"),
+                                                   QStringLiteral("WIM"), QStringLiteral("new")}
+                                   << QStringList {QStringLiteral("first@0"), QStringLiteral("first|@0"),
+                                                   QStringLiteral("first|new@0")};
+    QTest::newRow("capture into a new archive")
+        << QStringLiteral("none")
+        << QStringList {QStringLiteral("capture"), QStringLiteral("TREE"), QStringLiteral("WIM"), QStringLiteral("new")}
+        << QStringList {QStringLiteral("-"), QStringLiteral("@0"), QStringLiteral("new@0")};
+    // A description longer than a page: written in place, the XML would need
+    // a block the full disk does not have.
+    QTest::newRow("edit") << QStringLiteral("two")
+                          << QStringList {QStringLiteral("setinfo"), QStringLiteral("WIM"), QStringLiteral("2"),
+                                          QStringLiteral("renamed"), QString(3000, QLatin1Char('d'))}
+                          << QStringList {QStringLiteral("first|second@0"), QStringLiteral("first|renamed@0")};
+    QTest::newRow("delete") << QStringLiteral("two")
+                            << QStringList {QStringLiteral("delete"), QStringLiteral("WIM"), QStringLiteral("1")}
+                            << QStringList {QStringLiteral("first|second@0"), QStringLiteral("second@0")};
+    QTest::newRow("boot image") << QStringLiteral("two")
+                                << QStringList {QStringLiteral("setboot"), QStringLiteral("WIM"), QStringLiteral("2")}
+                                << QStringList {QStringLiteral("first|second@0"), QStringLiteral("first|second@2")};
+    QTest::newRow("export into an archive")
+        << QStringLiteral("one")
+        << QStringList {QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
+        << QStringList {QStringLiteral("first@0"), QStringLiteral("first|source@0")};
+    QTest::newRow("export into a new archive")
+        << QStringLiteral("none")
+        << QStringList {QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
+        << QStringList {QStringLiteral("-"), QStringLiteral("source@0")};
+}
+
+bool TestCommitSafety::setUp(const QString &start, const QString &wim)
+{
+    QFile::remove(wim);
+    if (start == QLatin1String("none"))
+        return true;
+    return QFile::copy(start == QLatin1String("one") ? m_one : m_two, wim)
+        && QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+QStringList TestCommitSafety::argumentsFor(QStringList args, const QString &wim) const
+{
+    for (QString &arg : args) {
+        if (arg == QLatin1String("WIM"))
+            arg = wim;
+        else if (arg == QLatin1String("TREE"))
+            arg = m_tree;
+        else if (arg == QLatin1String("SOURCE"))
+            arg = m_source;
+    }
+    return args;
+}
+
+void TestCommitSafety::killedAtEveryWrite_data()
+{
+    commands();
+}
+
+void TestCommitSafety::killedAtEveryWrite()
+{
+    QFETCH(QString, start);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, states);
+    if (!testarchives::haveTool(QStringLiteral("strace")))
+        QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
+    QTemporaryDir dir;
+    const QString wim = dir.filePath(QStringLiteral("a.wim"));
+    const QStringList command = QStringList {kTool} + argumentsFor(args, wim);
+
+    // A clean run under strace counts the writes of each kind.
+    QVERIFY(setUp(start, wim));
+    const QString log = dir.filePath(QStringLiteral("writes.log"));
+    Run clean = run(QStringLiteral("strace"), QStringList {QStringLiteral("-f"), QStringLiteral("-qq"),
+                                                           QStringLiteral("-o"), log, QStringLiteral("-e"),
+                                                           QStringLiteral("trace=write,pwrite64")}
+                                                  + command);
+    QVERIFY2(clean.exitCode == 0, qPrintable(clean.output));
+    QCOMPARE(stateOf(wim), states.last());
+    QFile logFile(log);
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    const QString calls = QString::fromUtf8(logFile.readAll());
+    const QRegularExpression call(QStringLiteral("^(?:\\d+ +)?(write|pwrite64)\\("),
+                                  QRegularExpression::MultilineOption);
+    QMap<QString, int> count;
+    for (auto it = call.globalMatch(calls); it.hasNext();)
+        ++count[it.next().captured(1)];
+    QVERIFY2(count.value(QStringLiteral("pwrite64")) >= 1, qPrintable(calls));
+
+    for (auto it = count.cbegin(); it != count.cend(); ++it) {
+        for (int n = 1; n <= it.value(); ++n) {
+            const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
+            QVERIFY(setUp(start, wim));
+            const Run killed = run(QStringLiteral("strace"),
+                                   QStringList {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
+                                                QStringLiteral("/dev/null"), QStringLiteral("-e"),
+                                                QStringLiteral("trace=") + it.key(), QStringLiteral("-e"),
+                                                QStringLiteral("inject=%1:signal=SIGKILL:when=%2").arg(it.key()).arg(n)}
+                                       + command);
+            QVERIFY2(killed.killed || killed.exitCode == 0, qPrintable(at + QLatin1Char(' ') + killed.output));
+            const QString state = stateOf(wim);
+            QVERIFY2(states.contains(state), qPrintable(QStringLiteral("killed at %1: %2").arg(at, state)));
+            QString verify;
+            QVERIFY2(state == QLatin1String("-") || testarchives::wimVerify(wim, &verify),
+                     qPrintable(QStringLiteral("killed at %1: %2").arg(at, verify)));
+
+            // The archive takes the next change, which also clears away what
+            // the killed one left (unless the kill came after the last commit).
+            if (state != states.last()) {
+                const Run again = run(command.first(), command.mid(1));
+                QVERIFY2(again.exitCode == 0,
+                         qPrintable(QStringLiteral("after a kill at %1: %2").arg(at, again.output)));
+                QVERIFY2(testarchives::wimVerify(wim, &verify), qPrintable(verify));
+            }
+            QCOMPARE(leftovers(dir.path()), QStringList());
+        }
+    }
+}
+
+void TestCommitSafety::fullDiskAtManyLevels_data()
+{
+    commands();
+}
+
+void TestCommitSafety::fullDiskAtManyLevels()
+{
+    QFETCH(QString, start);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, states);
+    if (::geteuid() != 0)
+        QSKIP("needs root, to mount a small tmpfs to fill");
+    QTemporaryDir dir;
+    const auto disk = ScopedMount::tmpfs(dir.filePath(QStringLiteral("disk")), "size=512k");
+    if (!disk.mounted())
+        QSKIP("cannot mount a tmpfs here (no CAP_SYS_ADMIN in this container?)");
+    const QString folder = dir.filePath(QStringLiteral("disk"));
+    const QString wim = folder + QStringLiteral("/a.wim");
+    const QString filler = folder + QStringLiteral("/filler");
+    const QStringList command = argumentsFor(args, wim);
+
+    // The bytes the command adds, from a run with room to spare.
+    QVERIFY(setUp(start, wim));
+    const qint64 before = QFileInfo(wim).size();
+    const Run roomy = run(kTool, command);
+    QVERIFY2(roomy.exitCode == 0, qPrintable(roomy.output));
+    const qint64 added = QFileInfo(wim).size() - before;
+    QVERIFY(added > 0);
+
+    // Free space from none to a little more than the commit needs.
+    const qint64 top = added + 8192;
+    const qint64 step = std::max<qint64>(256, top / 40);
+    int failures = 0;
+    for (qint64 level = 0; level <= top; level += step) {
+        const QString at = QStringLiteral("with %1 bytes free (the command adds %2)").arg(level).arg(added);
+        QFile::remove(filler);
+        QVERIFY(setUp(start, wim));
+        const qint64 fill = disk.freeBytes() - level;
+        if (fill > 0) {
+            QFile f(filler);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(int(fill), 'x'));
+            f.close();
+        }
+        const Run r = run(kTool, command);
+        const QString state = stateOf(wim);
+        QVERIFY2(states.contains(state), qPrintable(QStringLiteral("%1: %2; %3").arg(at, state, r.output)));
+        if (r.exitCode != 0) {
+            ++failures;
+            QVERIFY2(r.output.contains(QStringLiteral("no space left")) && r.output.contains(wim),
+                     qPrintable(at + QStringLiteral(": ") + r.output));
+        } else {
+            QCOMPARE(state, states.last());
+        }
+        QString verify;
+        QVERIFY2(state == QLatin1String("-") || testarchives::wimVerify(wim, &verify),
+                 qPrintable(QStringLiteral("%1: %2").arg(at, verify)));
+        QCOMPARE(leftovers(folder), QStringList());
+    }
+    QVERIFY2(failures > 0, "no level was too small for the command");
+}
+
+void TestCommitSafety::temporaryNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ours");
+    QTest::newRow("ours") << QStringLiteral(".a.wim.pellwick-0123456789xyz") << true;
+    QTest::newRow("a target named like one of ours") << QStringLiteral(".a.pellwick-1.pellwick-0000000000abc") << true;
+    QTest::newRow("not hidden") << QStringLiteral("a.wim.pellwick-0123456789xyz") << false;
+    QTest::newRow("no target name") << QStringLiteral(".pellwick-0123456789xyz") << false;
+    QTest::newRow("too short") << QStringLiteral(".a.wim.pellwick-0123") << false;
+    QTest::newRow("capital letters") << QStringLiteral(".a.wim.pellwick-0123456789XYZ") << false;
+    QTest::newRow("something after it") << QStringLiteral(".a.wim.pellwick-0123456789xyz.bak") << false;
+}
+
+void TestCommitSafety::temporaryNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, ours);
+    QCOMPARE(LockedTemporaryFile::isOurs(QFile::encodeName(name).constData()), ours);
+}
+
+void TestCommitSafety::onlyAbandonedTemporaryFilesAreRemoved()
+{
+    QTemporaryDir dir;
+    const QString wim = dir.filePath(QStringLiteral("a.wim"));
+    // A live writer's file (this process holds its lock), one whose writer is
+    // gone, and a file of the user's that only looks alike.
+    LockedTemporaryFile live;
+    QVERIFY(live.create(QFile::encodeName(wim)));
+    const QString abandoned = dir.filePath(QStringLiteral(".a.wim.pellwick-000000000dead"));
+    const QString users = dir.filePath(QStringLiteral(".a.wim.pellwick-notes"));
+    for (const QString &path : {abandoned, users}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    // Another process's write into the folder.
+    const Run r = run(kTool, {QStringLiteral("capture"), m_tree, wim});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY(QFile::exists(QFile::decodeName(live.path())));
+    QVERIFY(!QFile::exists(abandoned));
+    QVERIFY(QFile::exists(users));
+    QVERIFY(testarchives::wimVerify(wim));
+}
+
+QTEST_GUILESS_MAIN(TestCommitSafety)
+#include "tst_commit_safety.moc"
