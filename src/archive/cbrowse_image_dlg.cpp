@@ -125,7 +125,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     m_List->header()->setSectionsMovable(false);
     m_List->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     const QSize column = du.toPixels(4, 8);  // one character
-    m_List->setColumnWidth(int(EntryColumn::Name), column.width() * 40);
+    m_List->setColumnWidth(int(EntryColumn::Name), column.width() * 30);
     m_List->setColumnWidth(int(EntryColumn::Size), column.width() * 11);
     m_List->setColumnWidth(int(EntryColumn::Modified), m_List->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + column.width() * 3);
 
@@ -210,6 +210,11 @@ CBrowseImageDlg::~CBrowseImageDlg()
 {
     *m_alive = false;
     releaseImage();
+    // What the views and models signal while QWidget deletes them must not
+    // reach this half-destroyed dialog.
+    disconnect(m_List->selectionModel(), nullptr, this, nullptr);
+    disconnect(m_Tree->selectionModel(), nullptr, this, nullptr);
+    disconnect(m_Folders, nullptr, this, nullptr);
 }
 
 void CBrowseImageDlg::done(int result)
@@ -358,7 +363,10 @@ void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
     const bool sorted = r.column == m_Entries->sortColumn() && r.order == m_Entries->sortOrder();
     m_Folders->setSubfolders(listing.path, listing.children);
     m_Entries->setFolder(listing.path, std::move(listing.children), sorted);
-    m_ListArea->setCurrentWidget(m_List);
+    if (m_ListArea->currentWidget() != m_List) {
+        m_ListArea->setCurrentWidget(m_List);
+        m_List->setFocus();
+    }
     m_PathBar->setText(listing.path);
     m_Up->setEnabled(listing.path != QLatin1String("/"));
     const int row = r.select.isEmpty() ? -1 : m_Entries->rowOf(r.select);
@@ -385,6 +393,9 @@ void CBrowseImageDlg::syncTree(const QString &path)
         }
         return;
     }
+    // The list's folder reached the tree only now (its branch was listed after it).
+    if (path == CurrentFolder() && !m_Folders->isListed(path))
+        m_Folders->setSubfolders(path, m_Entries->entries());
     const auto *proxy = static_cast<const QIdentityProxyModel *>(m_Tree->model());
     const QModelIndex at = proxy->mapFromSource(node);
     if (m_Tree->currentIndex() == at)

@@ -33,6 +33,7 @@ public:
     void clear();
     QString folder() const { return m_folder; }
     const WimDirEntry &entry(int row) const { return m_entries.at(row); }
+    const QList<WimDirEntry> &entries() const { return m_entries; }
     // The row of the entry called `name`, or -1.
     int rowOf(const QString &name) const;
     // The image paths of the rows of `indexes`, each row once, top to bottom.

@@ -73,8 +73,12 @@ void ImageFolderTree::setSubfolders(const QString &path, const QList<WimDirEntry
         }
         endInsertRows();
     }
-    // The expander of a folder without subfolders goes away.
-    emit dataChanged(parentIndex, parentIndex);
+    // A view keeps the expander it drew for a folder not listed yet until
+    // its layout is redone.
+    if (folders.isEmpty()) {
+        emit layoutAboutToBeChanged();
+        emit layoutChanged();
+    }
 }
 
 QModelIndex ImageFolderTree::indexOf(const QString &path) const
