@@ -2,8 +2,6 @@
 
 #include "archive/image_size.h"
 
-#include <QStringList>
-
 #include <algorithm>
 #include <vector>
 
@@ -20,16 +18,48 @@ int threeWay(const T &a, const T &b)
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// The comparison of one column, before the tie-break by name. `typeA` and
-// `typeB` are the entries' type texts (worked out once per sort, not per
-// comparison: a folder may hold tens of thousands of entries).
-int compareBy(const WimDirEntry &a, const WimDirEntry &b, const QString &typeA, const QString &typeB,
-              EntryColumn column)
+// A name as a text whose plain order is the order people read names in:
+// letters case-folded; each run of digits as "0", a character for its length
+// without leading zeros, then those digits, so that a longer number sorts
+// after a shorter one and numbers of one length by their digits. "0" keeps
+// the run where a digit stands among other characters.
+QString nameKey(QStringView name)
+{
+    QString key;
+    key.reserve(name.size() + 4);
+    for (qsizetype i = 0; i < name.size();) {
+        if (!isDigit(name[i])) {
+            key += name[i].toCaseFolded();
+            ++i;
+            continue;
+        }
+        while (i < name.size() && name[i] == QLatin1Char('0'))
+            ++i;
+        const qsizetype start = i;
+        while (i < name.size() && isDigit(name[i]))
+            ++i;
+        key += QLatin1Char('0');
+        key += QChar(char16_t(0x30 + std::min<qsizetype>(i - start, 0xF000)));
+        key += name.mid(start, i - start);
+    }
+    return key;
+}
+
+// What one entry sorts by, worked out once per sort rather than once per
+// comparison: a folder may hold tens of thousands of entries.
+struct SortKey {
+    bool folder;
+    QString name;
+    QString type;
+    qint64 modified;
+};
+
+int compareBy(const WimDirEntry &a, const WimDirEntry &b, const SortKey &ka, const SortKey &kb, EntryColumn column)
 {
     switch (column) {
     case EntryColumn::Size: return threeWay(a.size, b.size);
-    case EntryColumn::Modified: return threeWay(a.modified.toMSecsSinceEpoch(), b.modified.toMSecsSinceEpoch());
-    case EntryColumn::Type: return typeA.compare(typeB);
+    case EntryColumn::Modified: return threeWay(ka.modified, kb.modified);
+    case EntryColumn::Type: return ka.type.compare(kb.type);
     case EntryColumn::Name:
     case EntryColumn::Count: break;
     }
@@ -81,64 +111,35 @@ QString EntryTypeText(const WimDirEntry &entry)
 
 int CompareEntryNames(QStringView a, QStringView b)
 {
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isDigit(a[i]) && isDigit(b[j])) {
-            // Leading zeros do not count; a longer run of digits is the larger number.
-            while (i < a.size() && a[i] == QLatin1Char('0'))
-                ++i;
-            while (j < b.size() && b[j] == QLatin1Char('0'))
-                ++j;
-            qsizetype ei = i;
-            qsizetype ej = j;
-            while (ei < a.size() && isDigit(a[ei]))
-                ++ei;
-            while (ej < b.size() && isDigit(b[ej]))
-                ++ej;
-            if (ei - i != ej - j)
-                return ei - i < ej - j ? -1 : 1;
-            if (const int c = a.mid(i, ei - i).compare(b.mid(j, ej - j)))
-                return c;
-            i = ei;
-            j = ej;
-            continue;
-        }
-        const char16_t ca = a[i].toCaseFolded().unicode();
-        const char16_t cb = b[j].toCaseFolded().unicode();
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-        ++i;
-        ++j;
-    }
-    if (i < a.size() || j < b.size())
-        return i < a.size() ? 1 : -1;
+    if (const int c = nameKey(a).compare(nameKey(b)))
+        return c;
     return a.compare(b);
 }
 
 void SortEntries(QList<WimDirEntry> &entries, EntryColumn column, Qt::SortOrder order)
 {
     const bool descending = order == Qt::DescendingOrder;
-    QStringList types;
-    if (column == EntryColumn::Type) {
-        types.reserve(entries.size());
-        for (const WimDirEntry &entry : entries)
-            types << EntryTypeText(entry);
+    std::vector<SortKey> keys;
+    keys.reserve(size_t(entries.size()));
+    for (const WimDirEntry &e : entries) {
+        keys.push_back({e.type == WimDirEntry::Type::Folder, nameKey(e.name),
+                        column == EntryColumn::Type ? EntryTypeText(e) : QString(),
+                        column == EntryColumn::Modified ? e.modified.toMSecsSinceEpoch() : 0});
     }
     std::vector<qsizetype> rows(size_t(entries.size()));
     for (qsizetype i = 0; i < entries.size(); ++i)
         rows[size_t(i)] = i;
-    const QString none;
+    const QList<WimDirEntry> &list = entries;
     std::stable_sort(rows.begin(), rows.end(), [&](qsizetype x, qsizetype y) {
-        const WimDirEntry &a = entries[x];
-        const WimDirEntry &b = entries[y];
-        const bool folderA = a.type == WimDirEntry::Type::Folder;
-        const bool folderB = b.type == WimDirEntry::Type::Folder;
-        if (folderA != folderB)
-            return folderA;
-        int c = types.isEmpty() ? compareBy(a, b, none, none, column) : compareBy(a, b, types[x], types[y], column);
+        const SortKey &kx = keys[size_t(x)];
+        const SortKey &ky = keys[size_t(y)];
+        if (kx.folder != ky.folder)
+            return kx.folder;
+        int c = compareBy(list[x], list[y], kx, ky, column);
         if (c == 0)
-            c = CompareEntryNames(a.name, b.name);
+            c = kx.name.compare(ky.name);
+        if (c == 0)
+            c = list[x].name.compare(list[y].name);
         return descending ? c > 0 : c < 0;
     });
     QList<WimDirEntry> sorted;
