@@ -69,6 +69,8 @@ private slots:
     void parentAndChain();
     void texts_data();
     void texts();
+    void timeText_data();
+    void timeText();
     void compareNames_data();
     void compareNames();
     void sortOrder_data();
@@ -149,6 +151,28 @@ void TestImageEntries::texts()
     const WimDirEntry e = entries(QStringList{spec}).first();
     QCOMPARE(EntrySizeText(e), size);
     QCOMPARE(EntryTypeText(e), type);
+}
+
+void TestImageEntries::timeText_data()
+{
+    QTest::addColumn<QDateTime>("modified");
+    QTest::addColumn<int>("offsetHours");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("UTC+8") << QDateTime(QDate(2023, 5, 1), QTime(6, 3, 59), Qt::UTC) << 8 << "2023/05/01 14:03";
+    QTest::newRow("into the next year") << QDateTime(QDate(2022, 12, 31), QTime(16, 0), Qt::UTC) << 8
+                                        << "2023/01/01 00:00";
+    QTest::newRow("west of UTC") << QDateTime(QDate(2023, 3, 1), QTime(2, 30), Qt::UTC) << -5 << "2023/02/28 21:30";
+    QTest::newRow("unknown") << QDateTime() << 8 << "";
+}
+
+void TestImageEntries::timeText()
+{
+    QFETCH(QDateTime, modified);
+    QFETCH(int, offsetHours);
+    QFETCH(QString, text);
+    WimDirEntry e;
+    e.modified = modified;
+    QCOMPARE(EntryTimeText(e, QTimeZone(offsetHours * 3600)), text);
 }
 
 void TestImageEntries::compareNames_data()
