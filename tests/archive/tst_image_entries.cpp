@@ -32,11 +32,11 @@ QStringList L(std::initializer_list<const char *> items)
 }
 
 // "name size seconds": "name" a file, "name/" a folder, "name@" a link.
-QList<WimDirEntry> entries(const QStringList &specs)
+QList<WimDirEntry> entries(const QStringList &described)
 {
     QList<WimDirEntry> out;
-    for (const QString &spec : specs) {
-        const QStringList parts = spec.split(QLatin1Char(' '));
+    for (const QString &description : described) {
+        const QStringList parts = description.split(QLatin1Char(' '));
         QString name = parts[0];
         Type type = Type::File;
         if (name.endsWith(QLatin1Char('/')))
@@ -128,7 +128,7 @@ void TestImageEntries::parentAndChain()
 
 void TestImageEntries::texts_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("type");
     QTest::newRow("empty file") << "a.txt 0" << "0字节" << "TXT 文件";
@@ -145,10 +145,10 @@ void TestImageEntries::texts_data()
 
 void TestImageEntries::texts()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, description);
     QFETCH(QString, size);
     QFETCH(QString, type);
-    const WimDirEntry e = entries(QStringList{spec}).first();
+    const WimDirEntry e = entries(QStringList{description}).first();
     QCOMPARE(EntrySizeText(e), size);
     QCOMPARE(EntryTypeText(e), type);
 }
@@ -203,33 +203,33 @@ void TestImageEntries::compareNames()
 
 void TestImageEntries::sortOrder_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("described");
     QTest::addColumn<int>("column");
     QTest::addColumn<bool>("descending");
     QTest::addColumn<QStringList>("order");
     // name size time
-    const QStringList specs = L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5"});
-    QTest::newRow("name") << specs << int(EntryColumn::Name) << false
+    const QStringList described = L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5"});
+    QTest::newRow("name") << described << int(EntryColumn::Name) << false
                           << L({"a", "Z", "a2.log", "a10.log", "b.txt", "lnk"});
     QTest::newRow("name, descending: folders still first")
-        << specs << int(EntryColumn::Name) << true << L({"Z", "a", "lnk", "b.txt", "a10.log", "a2.log"});
-    QTest::newRow("size, ties by name") << specs << int(EntryColumn::Size) << false
+        << described << int(EntryColumn::Name) << true << L({"Z", "a", "lnk", "b.txt", "a10.log", "a2.log"});
+    QTest::newRow("size, ties by name") << described << int(EntryColumn::Size) << false
                                         << L({"a", "Z", "lnk", "a2.log", "a10.log", "b.txt"});
-    QTest::newRow("size, descending") << specs << int(EntryColumn::Size) << true
+    QTest::newRow("size, descending") << described << int(EntryColumn::Size) << true
                                       << L({"Z", "a", "b.txt", "a10.log", "a2.log", "lnk"});
-    QTest::newRow("modified") << specs << int(EntryColumn::Modified) << false
+    QTest::newRow("modified") << described << int(EntryColumn::Modified) << false
                               << L({"Z", "a", "lnk", "a10.log", "b.txt", "a2.log"});
-    QTest::newRow("type") << specs << int(EntryColumn::Type) << false
+    QTest::newRow("type") << described << int(EntryColumn::Type) << false
                           << L({"a", "Z", "a2.log", "a10.log", "b.txt", "lnk"});
 }
 
 void TestImageEntries::sortOrder()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, described);
     QFETCH(int, column);
     QFETCH(bool, descending);
     QFETCH(QStringList, order);
-    QList<WimDirEntry> list = entries(specs);
+    QList<WimDirEntry> list = entries(described);
     SortEntries(list, EntryColumn(column), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     QCOMPARE(names(list), order);
 }
