@@ -178,6 +178,7 @@ void CTarnboxDlg::OnCommand(int command)
     case res::ID_DELETE_IMAGE: DeleteImage(); break;
     case res::ID_SET_BOOT_IMAGE: SetBootImage(); break;
     case res::ID_EDIT_IMAGE: EditImage(); break;
+    case res::ID_BROWSE_IMAGE: BrowseImage(); break;
     case res::ID_SET_EXCLUSIONS: SetExclusions(); break;
     case res::ID_SET_WORK_DIR:
     case res::IDC_WORK_DIR_BUTTON: SetWorkDir(); break;
@@ -225,6 +226,15 @@ void CTarnboxDlg::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Escape:
         OnCommand(res::kIdCancel);
         event->accept();
+        return;
+    case Qt::Key_B:
+        // Ctrl+B browses the selected image, as pop-up 0 offers it.
+        if (event->modifiers() == Qt::ControlModifier) {
+            OnCommand(res::ID_BROWSE_IMAGE);
+            event->accept();
+            return;
+        }
+        QDialog::keyPressEvent(event);
         return;
     default:
         QDialog::keyPressEvent(event);

@@ -120,6 +120,16 @@ public:
     void ExportImage();
     void ExportWorker(HWIM destination, HWIM image);
 
+    // ---- Browsing an image, extracting from it ----
+    // Opens a browse dialog on the selected image (modeless; several may be open).
+    void BrowseImage();
+    // The browse dialog's "提取到…": the destination, then the extraction as a
+    // long operation.
+    void ExtractFromImage(uint32_t imageIndex, const QStringList &paths, QWidget *chooserOwner);
+    // Ends every browse dialog: their images belong to the archive as it was
+    // before it was replaced or lost an image.
+    void CloseBrowseDialogs();
+
     // ---- Delete, boot flag, edit ----
     void DeleteImage();
     void SetBootImage();

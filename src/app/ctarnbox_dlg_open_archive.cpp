@@ -41,6 +41,7 @@ void CTarnboxDlg::OpenArchive()
         return;
     m_strFilePath = path;
     if (m_hWim) {
+        CloseBrowseDialogs();
         imaging().WIMCloseHandle(m_hWim);
         m_hWim = nullptr;
         m_strArchiveOnDisk.clear();
@@ -82,6 +83,7 @@ void CTarnboxDlg::NewArchive()
         uiThread::messageBox(this, QStringLiteral("文件创建失败！"));
         return;
     }
+    CloseBrowseDialogs();
     if (m_hWim)
         imaging().WIMCloseHandle(m_hWim);
     m_hWim = created;

@@ -58,6 +58,7 @@ void CTarnboxDlg::DeleteImage()
         uiThread::messageBox(this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"));
         return;
     }
+    CloseBrowseDialogs();  // the images after r have moved up
     m_List->removeRow(r);
     m_Images.remove(r);
     if (m_Images.bootRow == r)

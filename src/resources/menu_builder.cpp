@@ -7,6 +7,10 @@ QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::functio
     auto *menu = new QMenu(popup.title, parent);
     menu->setObjectName(QStringLiteral("popup:") + popup.title);
     for (const auto &item : popup.items) {
+        if (item.command == res::kSeparator) {
+            menu->addSeparator();
+            continue;
+        }
         QAction *action = menu->addAction(item.text);
         action->setData(item.command);
         const int command = item.command;

@@ -8,8 +8,10 @@ namespace res {
 
 struct MenuItem {
     QString text;
-    int command;
+    int command;  // kSeparator: a separator line
 };
+
+constexpr int kSeparator = 0;
 
 struct MenuPopup {
     QString title;

@@ -59,6 +59,18 @@ constexpr int ID_REMOVE_ENTRY = 32781;
 constexpr int ID_ADD_FILE = 32783;
 constexpr int ID_SET_EXCLUSIONS = 32785;
 
+// The browse dialog: laid out, not a template of fixed rectangles.
+constexpr int IDD_BROWSE_IMAGE = 108;
+constexpr int IDC_FOLDER_PATH = 1031;
+constexpr int IDC_FOLDER_UP = 1032;
+constexpr int IDC_FOLDER_TREE = 1033;
+constexpr int IDC_ENTRY_LIST = 1034;
+constexpr int IDC_BROWSE_STATUS = 1035;
+constexpr int IDC_EXTRACT = 1036;
+// Menu 129, pop-up 0: browse the selected image; the browse dialog's menus.
+constexpr int ID_BROWSE_IMAGE = 32790;
+constexpr int ID_EXTRACT_ENTRIES = 32791;
+
 constexpr int IDI_MAIN = 128;
 
 // The window messages of the progress protocol (WM_USER + 100 ...).

@@ -205,7 +205,10 @@ void TestMainWindow::contextMenuItems()
     commands.clear();
     for (QAction *a : menu->actions())
         commands << a->data().toInt();
-    QCOMPARE(commands, (QList<int>{32771, 32777, 32776, 32772, 32773, 32775}));
+    // After a separator (no command), the items beyond the platform's own.
+    QCOMPARE(commands, (QList<int>{32771, 32777, 32776, 32772, 32773, 32775, 0, 32790}));
+    QVERIFY(menu->actions().at(6)->isSeparator());
+    QCOMPARE(menu->actions().at(7)->text(), QStringLiteral("浏览映像文件"));
     dlg.m_hWim = nullptr;
 }
 

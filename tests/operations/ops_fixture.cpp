@@ -258,6 +258,8 @@ QString WindowOnArchive::finish()
     if (dlg)
         closeArchive(*dlg);
     dlg.reset();
+    // Handles that windows close off the UI thread (a browsed image's).
+    backgroundTasks::waitForAll(60000);
     QStringList problems;
     if (library.openHandles() != 0)
         problems << QStringLiteral("%1 handles left open").arg(library.openHandles());

@@ -109,3 +109,12 @@ bool HeldOperation::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     m_call = Call::None;
     return applied;
 }
+
+bool HeldOperation::WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination)
+{
+    m_callPath = destination;
+    m_call = Call::Apply;
+    const bool extracted = ForwardingImaging::WIMExtractImagePaths(image, paths, destination);
+    m_call = Call::None;
+    return extracted;
+}

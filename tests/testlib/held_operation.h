@@ -43,6 +43,8 @@ public:
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
     HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override;
     bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
+    // Held as an apply is (Phase::Apply).
+    bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override;
 
 private:
     enum class Call { None, Capture, Apply };

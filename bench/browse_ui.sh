@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The browse dialog on a 20,000-file image (the tree of bench/imaging.sh) and
+# on an image with one folder of 20,000 files, through the main window,
+# offscreen: the time from the command to the root on show against
+# `wimlib-imagex dir` of the same image (median of alternating runs), and the
+# longest time the UI thread was blocked in each step (opening, going into
+# folders, sorting by every column, selecting all, closing), worst of all runs.
+# Target: no step blocks the UI thread for more than 50 ms.
+#   bench/browse_ui.sh [BUILD_DIR]           (default: build-bench, configured here)
+#   FILES=20000 REPEATS=5 bench/browse_ui.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-bench}
+files=${FILES:-20000}
+repeats=${REPEATS:-5}
+
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_BENCH=ON -DPELLWICK_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target browse_ui_bench >/dev/null
+bench="$build/bench/browse_ui_bench"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
+source bench/bench_common.sh
+make_bench_tree "$work/tree" "$files"
+mkdir -p "$work/flat/many files"
+for i in $(seq "$files"); do
+    printf 'entry %d\n' "$i" >"$work/flat/many files/entry $i.txt"
+done
+wim="$work/browse.wim"
+wimlib-imagex capture "$work/tree" "$wim" tree --compress=LZX >/dev/null
+wimlib-imagex append "$work/flat" "$wim" flat >/dev/null
+
+declare -a ours peer
+stalls="$work/stalls"
+: >"$stalls"
+for r in $(seq "$repeats"); do
+    if [ $((r % 2)) -eq 1 ]; then
+        out=$("$bench" "$wim" "/many files")
+        peer+=("$(time_us wimlib-imagex dir "$wim" 1)")
+    else
+        peer+=("$(time_us wimlib-imagex dir "$wim" 1)")
+        out=$("$bench" "$wim" "/many files")
+    fi
+    ours+=("$(awk '/^root_ms/ {printf "%d", $2 * 1000}' <<<"$out")")
+    grep '^stall_ms' <<<"$out" >>"$stalls"
+    [ "$r" -eq 1 ] && grep '^listed' <<<"$out"
+done
+
+o=$(printf '%s\n' "${ours[@]}" | median)
+p=$(printf '%s\n' "${peer[@]}" | median)
+echo "browse dialog on $files files; median of $repeats alternating runs"
+awk -v o="$o" -v p="$p" 'BEGIN {
+    printf "command to root on show: pellwick %.1f ms, wimlib-imagex dir %.1f ms, ratio %.3f\n", o / 1000, p / 1000, o / p
+}'
+echo "longest UI stall per step (worst run; target <= 50 ms):"
+awk '{ key = $3; for (i = 4; i <= NF; i++) key = key " " $i; if ($2 > worst[key]) worst[key] = $2 }
+     END { for (k in worst) printf "  %6.1f ms  %s\n", worst[k], k }' "$stalls" | sort -k3

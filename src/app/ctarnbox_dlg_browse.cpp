@@ -1,0 +1,53 @@
+// Browsing the selected image, and extracting from it: the browse dialog is
+// a quick command; its extraction is a long operation of this window.
+#include "app/ctarnbox_dlg.h"
+
+#include "archive/cbrowse_image_dlg.h"
+#include "imaging/imaging_library.h"
+#include "operations/extract_operation.h"
+#include "support/error_cause.h"
+#include "support/ui_thread.h"
+
+void CTarnboxDlg::BrowseImage()
+{
+    const int r = SelectedRow();
+    if (!m_hWim || r < 0 || r >= m_Images.count)
+        return;
+    const HWIM image = imaging().WIMLoadImage(m_hWim, uint32_t(r + 1));
+    if (!image) {
+        uiThread::messageBox(this, QStringLiteral("映像无法加载！"), QStringLiteral("错误提示"), MB_OK,
+                             errorCause(imaging().LastError()));
+        return;
+    }
+    const ImageInfo &info = m_Images.records[size_t(r)];
+    QString title = info.name.isEmpty() ? info.displayName : info.name;
+    if (title.isEmpty())
+        title = QStringLiteral("映像 %1").arg(r + 1);
+    auto *browse = new CBrowseImageDlg(image, title, this);
+    const uint32_t index = uint32_t(r + 1);
+    connect(browse, &CBrowseImageDlg::extractRequested, this,
+            [this, index, browse](const QStringList &paths) { ExtractFromImage(index, paths, browse); });
+    browse->show();
+}
+
+void CTarnboxDlg::ExtractFromImage(uint32_t imageIndex, const QStringList &paths, QWidget *chooserOwner)
+{
+    // Refused as every command is while another operation runs; claimed
+    // before the folder question, so nothing starts beside it.
+    if (!AcceptsCommands())
+        return;
+    OperationRunner::Claim claim = m_runner.claim();
+    if (!claim)
+        return;
+    const QString destination = PickFolder(chooserOwner);
+    if (destination.isEmpty())
+        return;
+    m_runner.start(std::move(claim), std::make_unique<ExtractOperation>(imageIndex, paths, destination));
+}
+
+void CTarnboxDlg::CloseBrowseDialogs()
+{
+    const auto dialogs = findChildren<CBrowseImageDlg *>(Qt::FindDirectChildrenOnly);
+    for (CBrowseImageDlg *browse : dialogs)
+        browse->close();
+}

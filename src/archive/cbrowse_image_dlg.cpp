@@ -1,0 +1,441 @@
+#include "archive/cbrowse_image_dlg.h"
+
+#include "archive/archive_log.h"
+#include "archive/image_folder_model.h"
+#include "archive/image_folder_tree.h"
+#include "archive/image_path.h"
+#include "operations/background_task.h"
+#include "resources/app_icon.h"
+#include "resources/dialog_units.h"
+#include "resources/resource_ids.h"
+#include "support/error_cause.h"
+#include "support/ui_thread.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+// The file-manager icons the core models cannot give (they know no widgets).
+class EntryIcons : public QIdentityProxyModel
+{
+public:
+    EntryIcons(QAbstractItemModel *source, QStyle *style, bool tree, QObject *parent)
+        : QIdentityProxyModel(parent)
+        , m_tree(tree)
+        , m_folder(style->standardIcon(QStyle::SP_DirIcon))
+        , m_file(style->standardIcon(QStyle::SP_FileIcon))
+        , m_link(style->standardIcon(QStyle::SP_FileLinkIcon))
+        , m_root(style->standardIcon(QStyle::SP_DriveHDIcon))
+    {
+        setSourceModel(source);
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DecorationRole || index.column() != 0)
+            return QIdentityProxyModel::data(index, role);
+        if (m_tree)
+            return index.parent().isValid() ? m_folder : m_root;
+        switch (WimDirEntry::Type(QIdentityProxyModel::data(index, ImageFolderModel::EntryTypeRole).toInt())) {
+        case WimDirEntry::Type::Folder: return m_folder;
+        case WimDirEntry::Type::Link: return m_link;
+        case WimDirEntry::Type::File: break;
+        }
+        return m_file;
+    }
+
+private:
+    const bool m_tree;
+    const QIcon m_folder;
+    const QIcon m_file;
+    const QIcon m_link;
+    const QIcon m_root;
+};
+
+template <class W>
+W *named(W *widget, const char *name, int id)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setProperty("controlId", id);
+    return widget;
+}
+
+}  // namespace
+
+CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *parent)
+    : QDialog(parent)
+    , m_browser(std::make_shared<ImageBrowser>(image))
+{
+    setObjectName(QStringLiteral("IDD_BROWSE_IMAGE"));
+    setProperty("controlId", res::IDD_BROWSE_IMAGE);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                   | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("浏览映像文件 - %1").arg(imageName));
+    setWindowIcon(appIcon());
+    setModal(false);
+    setFont(DialogUnits::dialogFont(9));
+    const DialogUnits du(font());
+
+    m_Up = named(new QToolButton(this), "IDC_FOLDER_UP", res::IDC_FOLDER_UP);
+    m_Up->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
+    m_Up->setToolTip(QStringLiteral("上一级"));
+    m_Up->setEnabled(false);
+    m_PathBar = named(new QLineEdit(this), "IDC_FOLDER_PATH", res::IDC_FOLDER_PATH);
+    m_PathBar->setPlaceholderText(QStringLiteral("输入映像中的路径，按回车转到"));
+    auto *pathLabel = new QLabel(QStringLiteral("位置："), this);
+    pathLabel->setBuddy(m_PathBar);
+
+    m_Folders = new ImageFolderTree(imageName, this);
+    m_Tree = named(new QTreeView(this), "IDC_FOLDER_TREE", res::IDC_FOLDER_TREE);
+    m_Tree->setModel(new EntryIcons(m_Folders, style(), true, this));
+    m_Tree->setHeaderHidden(true);
+    m_Tree->setUniformRowHeights(true);
+    m_Tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_Tree->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    m_Entries = new ImageFolderModel(this);
+    m_List = named(new QTreeView(this), "IDC_ENTRY_LIST", res::IDC_ENTRY_LIST);
+    m_List->setModel(new EntryIcons(m_Entries, style(), false, this));
+    m_List->setRootIsDecorated(false);
+    m_List->setItemsExpandable(false);
+    m_List->setUniformRowHeights(true);
+    m_List->setAllColumnsShowFocus(true);
+    m_List->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_List->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_List->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_List->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_List->setSortingEnabled(true);
+    m_List->sortByColumn(int(EntryColumn::Name), Qt::AscendingOrder);
+    m_List->header()->setSectionsMovable(false);
+    m_List->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const QSize column = du.toPixels(4, 8);  // one character
+    m_List->setColumnWidth(int(EntryColumn::Name), column.width() * 30);
+    m_List->setColumnWidth(int(EntryColumn::Size), column.width() * 11);
+    m_List->setColumnWidth(int(EntryColumn::Modified), m_List->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + column.width() * 3);
+
+    m_Loading = new QLabel(QStringLiteral("正在读取映像中的文件，请稍候……"), this);
+    m_Loading->setAlignment(Qt::AlignCenter);
+    m_Loading->setAutoFillBackground(true);
+    m_Loading->setBackgroundRole(QPalette::Base);
+    m_ListArea = new QStackedWidget(this);
+    m_ListArea->addWidget(m_Loading);
+    m_ListArea->addWidget(m_List);
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(m_Tree);
+    splitter->addWidget(m_ListArea);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 3);
+    splitter->setChildrenCollapsible(false);
+
+    m_Status = named(new QLabel(this), "IDC_BROWSE_STATUS", res::IDC_BROWSE_STATUS);
+    m_Extract = named(new QPushButton(QStringLiteral("提取到…"), this), "IDC_EXTRACT", res::IDC_EXTRACT);
+    m_Extract->setEnabled(false);
+    auto *close = named(new QPushButton(QStringLiteral("关闭"), this), "IDCANCEL", res::kIdCancel);
+    for (QPushButton *button : {m_Extract, close}) {
+        button->setAutoDefault(false);  // Enter belongs to the path bar and the list
+        button->setMinimumSize(du.toPixels(50, 14));
+    }
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_Up);
+    top->addWidget(pathLabel);
+    top->addWidget(m_PathBar, 1);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_Status, 1);
+    bottom->addWidget(m_Extract);
+    bottom->addWidget(close);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(bottom);
+    resize(du.toPixels(460, 280));
+    splitter->setSizes({du.toPixels(120, 0).width(), du.toPixels(340, 0).width()});
+
+    connect(m_PathBar, &QLineEdit::returnPressed, this, [this] { OpenPath(m_PathBar->text()); });
+    connect(m_Up, &QToolButton::clicked, this, &CBrowseImageDlg::goUp);
+    auto *backspace = new QShortcut(QKeySequence(Qt::Key_Backspace), m_List, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(backspace, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
+    auto *altUp = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), this);
+    connect(altUp, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
+    connect(m_List, &QTreeView::activated, this, &CBrowseImageDlg::onActivated);
+    connect(m_List->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CBrowseImageDlg::updateStatus);
+    connect(m_List, &QWidget::customContextMenuRequested, this, [this] {
+        QMenu *menu = CreateContextMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(QCursor::pos());
+    });
+    connect(m_Tree, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        const QString folder = ImageFolderTree::pathOf(m_Tree->indexAt(at));
+        if (folder.isEmpty())
+            return;
+        auto *menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        QAction *extract = menu->addAction(QStringLiteral("提取到…"));
+        extract->setData(res::ID_EXTRACT_ENTRIES);
+        connect(extract, &QAction::triggered, this, [this, folder] { requestExtract({folder}); });
+        menu->popup(QCursor::pos());
+    });
+    connect(m_Tree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
+        if (!m_syncingTree && current.isValid())
+            request({ImageFolderTree::pathOf(current)});
+    });
+    connect(m_Folders, &ImageFolderTree::subfoldersNeeded, this, [this](const QString &path) {
+        request({path, false});
+    });
+    connect(m_Extract, &QPushButton::clicked, this, [this] { requestExtract(SelectedPaths()); });
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+
+    m_ListArea->setCurrentWidget(m_Loading);
+    request({QStringLiteral("/")});
+}
+
+CBrowseImageDlg::~CBrowseImageDlg()
+{
+    *m_alive = false;
+    releaseImage();
+    // What the views and models signal while QWidget deletes them must not
+    // reach this half-destroyed dialog.
+    disconnect(m_List->selectionModel(), nullptr, this, nullptr);
+    disconnect(m_Tree->selectionModel(), nullptr, this, nullptr);
+    disconnect(m_Folders, nullptr, this, nullptr);
+}
+
+void CBrowseImageDlg::done(int result)
+{
+    releaseImage();
+    QDialog::done(result);
+    deleteLater();
+}
+
+void CBrowseImageDlg::releaseImage()
+{
+    m_pendingShow.reset();
+    m_pendingFolders.clear();
+    // Freeing the tree of a large image takes a while: never on the UI thread.
+    if (m_browser)
+        backgroundTasks::start([browser = std::move(m_browser)]() mutable { browser.reset(); });
+    m_browser.reset();
+}
+
+void CBrowseImageDlg::OpenPath(const QString &path)
+{
+    request({ImagePathFromTyped(path)});
+}
+
+QString CBrowseImageDlg::CurrentFolder() const
+{
+    return m_Entries->folder();
+}
+
+QStringList CBrowseImageDlg::SelectedPaths() const
+{
+    const auto *proxy = static_cast<const QIdentityProxyModel *>(m_List->model());
+    QModelIndexList rows;
+    const QModelIndexList selected = m_List->selectionModel()->selectedRows();
+    rows.reserve(selected.size());
+    for (const QModelIndex &index : selected)
+        rows << proxy->mapToSource(index);
+    return m_Entries->pathsOf(rows);
+}
+
+QMenu *CBrowseImageDlg::CreateContextMenu()
+{
+    auto *menu = new QMenu(this);
+    QAction *extract = menu->addAction(QStringLiteral("提取到…"));
+    extract->setData(res::ID_EXTRACT_ENTRIES);
+    const QStringList paths = SelectedPaths();
+    extract->setEnabled(!paths.isEmpty());
+    connect(extract, &QAction::triggered, this, [this, paths] { requestExtract(paths); });
+    return menu;
+}
+
+void CBrowseImageDlg::requestExtract(const QStringList &paths)
+{
+    if (!paths.isEmpty() && m_browser)
+        emit extractRequested(paths);
+}
+
+void CBrowseImageDlg::request(Request r)
+{
+    if (!m_browser)
+        return;
+    if (r.show) {
+        r.column = m_Entries->sortColumn();
+        r.order = m_Entries->sortOrder();
+        m_pendingShow = std::move(r);
+    } else if (!m_pendingFolders.contains(r.path)) {
+        m_pendingFolders << r.path;
+    }
+    startNext();
+    updateStatus();
+}
+
+// One listing at a time: they would only wait for each other on the handle,
+// each holding a thread of the pool that operations and the close need.
+void CBrowseImageDlg::startNext()
+{
+    if (m_listing || !m_browser)
+        return;
+    Request r;
+    if (m_pendingShow) {
+        r = std::move(*m_pendingShow);
+        m_pendingShow.reset();
+    } else if (!m_pendingFolders.isEmpty()) {
+        r.path = m_pendingFolders.takeFirst();
+        r.show = false;
+    } else {
+        return;
+    }
+    m_listing = true;
+    m_showing = r.show;
+    backgroundTasks::start([browser = m_browser, alive = m_alive, self = this, r] {
+        FolderListing listing = browser->list(r.path);
+        // A folder of tens of thousands of entries sorts here, not on the UI thread.
+        if (r.show && listing.ok)
+            SortEntries(listing.children, r.column, r.order);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, self, r, listing = std::move(listing)]() mutable {
+                if (*alive)
+                    self->onListed(r, std::move(listing));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CBrowseImageDlg::onListed(const Request &r, FolderListing listing)
+{
+    m_listing = false;
+    m_showing = false;
+    if (r.show && !m_pendingShow) {
+        showListing(r, std::move(listing));
+    } else if (listing.ok) {
+        // A tree branch, or a folder the user has already left: the tree keeps it.
+        m_Folders->setSubfolders(listing.path, listing.children);
+        if (!CurrentFolder().isEmpty())
+            syncTree(CurrentFolder());
+    } else if (!r.show) {
+        qCWarning(lcArchive) << "cannot list" << r.path << "for the folder tree:" << listing.error.text;
+        m_Folders->setSubfolders(r.path, {});
+    }
+    startNext();
+    updateStatus();
+}
+
+void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
+{
+    if (!listing.ok) {
+        const QString cause = errorCause(listing.error);
+        if (CurrentFolder().isEmpty()) {
+            // Nothing of the image can be shown: the dialog has nothing to offer.
+            m_Loading->setText(QStringLiteral("映像目录读取失败"));
+            uiThread::messageBox(this, QStringLiteral("映像目录读取失败！"), QStringLiteral("错误提示"), MB_OK, cause);
+            reject();
+            return;
+        }
+        uiThread::messageBox(this, QStringLiteral("无法打开映像中的 %1！").arg(r.path), QStringLiteral("错误提示"),
+                             MB_OK, cause);
+        m_PathBar->setText(CurrentFolder());
+        return;
+    }
+    if (listing.self.type != WimDirEntry::Type::Folder) {
+        // A file named in the path bar: its folder, with it selected.
+        request({ParentImagePath(listing.path), true, listing.self.name});
+        return;
+    }
+    const bool sorted = r.column == m_Entries->sortColumn() && r.order == m_Entries->sortOrder();
+    m_Folders->setSubfolders(listing.path, listing.children);
+    m_Entries->setFolder(listing.path, std::move(listing.children), sorted);
+    if (m_ListArea->currentWidget() != m_List) {
+        m_ListArea->setCurrentWidget(m_List);
+        m_List->setFocus();
+    }
+    m_PathBar->setText(listing.path);
+    m_Up->setEnabled(listing.path != QLatin1String("/"));
+    const int row = r.select.isEmpty() ? -1 : m_Entries->rowOf(r.select);
+    if (row >= 0) {
+        const QModelIndex at = m_List->model()->index(row, 0);
+        m_List->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_List->scrollTo(at);
+    } else {
+        m_List->scrollToTop();
+    }
+    syncTree(listing.path);
+    emit folderShown(listing.path);
+}
+
+// The tree shows where the list is: the folder's branch opened and current.
+// Folders on the way that the tree has not listed yet are listed first.
+void CBrowseImageDlg::syncTree(const QString &path)
+{
+    const QModelIndex node = m_Folders->indexOf(path);
+    if (!node.isValid()) {
+        for (const QString &folder : ImagePathChain(path)) {
+            if (folder != path && !m_Folders->isListed(folder))
+                request({folder, false});
+        }
+        return;
+    }
+    // The list's folder reached the tree only now (its branch was listed after it).
+    if (path == CurrentFolder() && !m_Folders->isListed(path))
+        m_Folders->setSubfolders(path, m_Entries->entries());
+    const auto *proxy = static_cast<const QIdentityProxyModel *>(m_Tree->model());
+    const QModelIndex at = proxy->mapFromSource(node);
+    if (m_Tree->currentIndex() == at)
+        return;
+    m_syncingTree = true;
+    for (QModelIndex up = at.parent(); up.isValid(); up = up.parent())
+        m_Tree->expand(up);
+    if (!at.parent().isValid())
+        m_Tree->expand(at);  // the root's folders are always in view
+    m_Tree->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
+    m_Tree->scrollTo(at);
+    m_syncingTree = false;
+}
+
+void CBrowseImageDlg::onActivated(const QModelIndex &index)
+{
+    const auto *proxy = static_cast<const QIdentityProxyModel *>(m_List->model());
+    const QModelIndex source = proxy->mapToSource(index);
+    if (!source.isValid() || m_Entries->entry(source.row()).type != WimDirEntry::Type::Folder)
+        return;
+    request({JoinImagePath(CurrentFolder(), m_Entries->entry(source.row()).name)});
+}
+
+void CBrowseImageDlg::goUp()
+{
+    const QString folder = CurrentFolder();
+    if (folder.isEmpty() || folder == QLatin1String("/"))
+        return;
+    request({ParentImagePath(folder), true, folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1)});
+}
+
+void CBrowseImageDlg::updateStatus()
+{
+    const int selected = int(m_List->selectionModel()->selectedRows().size());
+    m_Extract->setEnabled(selected > 0 && m_browser);
+    if (IsLoading()) {
+        m_Status->setText(QStringLiteral("正在读取……"));
+        return;
+    }
+    const int count = m_Entries->rowCount();
+    m_Status->setText(selected ? QStringLiteral("已选择 %1 个项目，共 %2 个").arg(selected).arg(count)
+                               : QStringLiteral("%1 个项目").arg(count));
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "archive/image_browser.h"
+#include "archive/image_entries.h"
+#include "imaging/wim_types.h"
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+class ImageFolderModel;
+class ImageFolderTree;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+class QTreeView;
+
+// Looking inside one image: a folder tree, the entries of the folder shown
+// (name, size, modified, type; sorted by any column, several selectable), a
+// path bar, and "提取到…" for the selection. Modeless; it ends with the main
+// window, which also ends it when its archive changes.
+//
+// Every listing runs on a worker, one at a time, and the UI thread only
+// shows the result: the first reads the whole tree of the image (seconds on
+// a Windows installation) while the dialog shows that it is loading. The
+// extraction is the main window's operation: the dialog only asks for it
+// (extractRequested) and goes on listing while it runs.
+//
+// Owns the image handle it is given; it is closed off the UI thread once the
+// dialog has ended and no listing uses it any more.
+class CBrowseImageDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *parent);
+    ~CBrowseImageDlg() override;
+
+    // Shows the folder `path` (as typed in the path bar), or the folder
+    // holding it with it selected when it is not a folder.
+    void OpenPath(const QString &path);
+    // The folder shown ("" until the first one is), and whether a folder
+    // for the list is being read.
+    QString CurrentFolder() const;
+    bool IsLoading() const { return m_showing || m_pendingShow.has_value(); }
+    // The image paths of the selected entries.
+    QStringList SelectedPaths() const;
+    // Builds the list's context menu for the selection now.
+    QMenu *CreateContextMenu();
+
+    ImageFolderModel *m_Entries = nullptr;
+    ImageFolderTree *m_Folders = nullptr;
+    QTreeView *m_List = nullptr;
+    QTreeView *m_Tree = nullptr;
+    QLineEdit *m_PathBar = nullptr;
+
+public slots:
+    void done(int result) override;
+
+signals:
+    // "提取到…" for these image paths: the window decides (and may refuse).
+    void extractRequested(const QStringList &paths);
+    // A folder's entries are on show (tests and the benchmark wait for it).
+    void folderShown(const QString &path);
+
+private:
+    struct Request {
+        Request(QString p = {}, bool s = true, QString sel = {})
+            : path(std::move(p)), show(s), select(std::move(sel)) {}
+        QString path;
+        bool show = true;       // for the list; else only for the tree
+        QString select;         // the entry to select once shown
+        EntryColumn column = EntryColumn::Name;
+        Qt::SortOrder order = Qt::AscendingOrder;
+    };
+
+    void request(Request r);
+    void startNext();
+    void onListed(const Request &r, FolderListing listing);
+    void showListing(const Request &r, FolderListing listing);
+    void syncTree(const QString &path);
+    void onActivated(const QModelIndex &index);
+    void goUp();
+    void requestExtract(const QStringList &paths);
+    void updateStatus();
+    void releaseImage();
+
+    std::shared_ptr<ImageBrowser> m_browser;
+    // Cleared when the dialog goes: a listing that ends later finds no one.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    bool m_listing = false;  // a worker lists for this dialog
+    bool m_showing = false;  // ... a folder for the list
+    std::optional<Request> m_pendingShow;
+    QStringList m_pendingFolders;
+    bool m_syncingTree = false;
+    QString m_failedStatus;
+
+    QToolButton *m_Up = nullptr;
+    QStackedWidget *m_ListArea = nullptr;
+    QLabel *m_Loading = nullptr;
+    QLabel *m_Status = nullptr;
+    QPushButton *m_Extract = nullptr;
+};

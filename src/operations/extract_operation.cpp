@@ -1,0 +1,81 @@
+#include "operations/extract_operation.h"
+
+#include "operations/operation_host.h"
+#include "support/error_cause.h"
+#include "support/ui_thread.h"
+
+#include <cerrno>
+
+namespace {
+
+// As an apply: its pauses, its log and its messages.
+constexpr LongOperation::Profile kExtractProfile{
+    .busyBeforeRegistering = false,
+    .clearsLog = true,
+    .pausesBeforeEnd = true,
+    .showsLog = true,
+    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
+};
+
+}  // namespace
+
+QString ExtractionFailureCause(const ImagingError &error)
+{
+    // The staged entries are moved into place only when none clashes with
+    // what the destination holds: a folder where a file is, or the reverse.
+    if (error.kind == ImagingError::Kind::Other) {
+        if (error.systemError == EISDIR)
+            return QStringLiteral("目标文件夹中已有同名的文件夹，不能用文件替换它");
+        if (error.systemError == EEXIST)
+            return QStringLiteral("目标文件夹中已有同名的文件，不能用文件夹替换它");
+    }
+    return errorCause(error);
+}
+
+ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QString destination)
+    : LongOperation(kExtractProfile)
+    , m_index(imageIndex)
+    , m_paths(std::move(paths))
+    , m_destination(std::move(destination))
+{
+}
+
+void ExtractOperation::closeImage()
+{
+    if (m_image)
+        imaging().WIMCloseHandle(m_image);
+    m_image = nullptr;
+}
+
+void ExtractOperation::beforeRegistering(OperationContext &ctx)
+{
+    OperationHost &host = ctx.host();
+    const ArchiveState state = uiThread::call(ArchiveState(), [&host] { return host.OpenArchiveState(); });
+    ImagingLibrary &lib = imaging();
+    // A failed load takes the path of a failed extraction.
+    m_image = state.wim ? lib.WIMLoadImage(state.wim, m_index) : nullptr;
+    if (!m_image)
+        m_loadError = state.wim ? lib.LastError() : ImagingError{ImagingError::Kind::NotFound, 0, {}};
+}
+
+void ExtractOperation::registrationFailed(OperationContext &ctx)
+{
+    closeImage();
+    ctx.message(QStringLiteral("回掉出错！"));
+}
+
+bool ExtractOperation::work(OperationContext &ctx)
+{
+    ImagingLibrary &lib = imaging();
+    ImagingError error = m_loadError;
+    const bool extracted = m_image && lib.WIMExtractImagePaths(m_image, m_paths, m_destination);
+    if (m_image && !extracted)
+        error = lib.LastError();
+    closeImage();
+    if (!extracted) {
+        ctx.host().EndBusy();
+        ctx.message(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"), MB_OK,
+                    ExtractionFailureCause(error));
+    }
+    return true;
+}

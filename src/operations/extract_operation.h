@@ -1,0 +1,38 @@
+#pragma once
+
+#include "imaging/imaging_library.h"
+#include "imaging/wim_types.h"
+#include "operations/operation.h"
+
+#include <QString>
+#include <QStringList>
+
+// Extracting chosen paths of an image of the open archive into a folder,
+// run like an apply: the image loaded on the worker, the progress area, the
+// completion message and the output dialog; a close confirmed meanwhile stops
+// it at the library's next answer, and the destination is left as it was.
+// The destination was chosen before (on the UI thread, after the claim).
+class ExtractOperation : public LongOperation
+{
+public:
+    ExtractOperation(uint32_t imageIndex, QStringList paths, QString destination);
+
+protected:
+    void beforeRegistering(OperationContext &ctx) override;
+    void registrationFailed(OperationContext &ctx) override;
+    bool work(OperationContext &ctx) override;
+
+private:
+    void closeImage();
+
+    const uint32_t m_index;
+    const QStringList m_paths;
+    const QString m_destination;
+    HWIM m_image = nullptr;
+    ImagingError m_loadError;
+};
+
+// What the user reads beneath a failed extraction: the cause of `error` in
+// our words, and for the clash of a chosen entry with a name in the
+// destination, which kind of entry is in the way.
+QString ExtractionFailureCause(const ImagingError &error);

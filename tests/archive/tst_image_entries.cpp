@@ -1,0 +1,330 @@
+// The browse dialog's core: image paths from the path bar, the texts and the
+// order of an image's entries, the list's rows and the folder tree.
+#include "archive/image_entries.h"
+#include "archive/image_folder_model.h"
+#include "archive/image_folder_tree.h"
+#include "archive/image_path.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+using Type = WimDirEntry::Type;
+
+WimDirEntry entry(const QString &name, Type type = Type::File, uint64_t size = 0, qint64 secs = 0)
+{
+    WimDirEntry e;
+    e.name = name;
+    e.type = type;
+    e.size = size;
+    e.attributes = type == Type::Folder ? 0x10 : 0x20;
+    e.modified = QDateTime::fromSecsSinceEpoch(secs, Qt::UTC);
+    return e;
+}
+
+QStringList L(std::initializer_list<const char *> items)
+{
+    QStringList out;
+    for (const char *item : items)
+        out << QString::fromUtf8(item);
+    return out;
+}
+
+// "name size seconds": "name" a file, "name/" a folder, "name@" a link.
+QList<WimDirEntry> entries(const QStringList &described)
+{
+    QList<WimDirEntry> out;
+    for (const QString &description : described) {
+        const QStringList parts = description.split(QLatin1Char(' '));
+        QString name = parts[0];
+        Type type = Type::File;
+        if (name.endsWith(QLatin1Char('/')))
+            type = Type::Folder, name.chop(1);
+        else if (name.endsWith(QLatin1Char('@')))
+            type = Type::Link, name.chop(1);
+        out << entry(name, type, parts.value(1).toULongLong(), parts.value(2).toLongLong());
+    }
+    return out;
+}
+
+QStringList names(const QList<WimDirEntry> &list)
+{
+    QStringList out;
+    for (const WimDirEntry &e : list)
+        out << e.name;
+    return out;
+}
+
+}  // namespace
+
+class TestImageEntries : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pathFromTyped_data();
+    void pathFromTyped();
+    void parentAndChain_data();
+    void parentAndChain();
+    void texts_data();
+    void texts();
+    void timeText_data();
+    void timeText();
+    void compareNames_data();
+    void compareNames();
+    void sortOrder_data();
+    void sortOrder();
+    void modelRows();
+    void sortKeepsSelection();
+    void treeFillsAsListed();
+};
+
+void TestImageEntries::pathFromTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("nothing is the root") << "" << "/";
+    QTest::newRow("blanks are the root") << "   " << "/";
+    QTest::newRow("root") << "/" << "/";
+    QTest::newRow("no leading slash") << "Windows/System32" << "/Windows/System32";
+    QTest::newRow("backslashes") << "\\Windows\\System32\\" << "/Windows/System32";
+    QTest::newRow("mixed and doubled") << "//a\\\\b//c/" << "/a/b/c";
+    QTest::newRow("dot") << "/a/./b/." << "/a/b";
+    QTest::newRow("dot dot") << "/a/b/../c" << "/a/c";
+    QTest::newRow("dot dot above the root") << "/../../a" << "/a";
+    QTest::newRow("blanks inside names stay") << " /Program Files/ a b" << "/Program Files/ a b";
+    QTest::newRow("dots in names stay") << "/a.b/...c" << "/a.b/...c";
+    QTest::newRow("Chinese") << "\\用户\\文档" << "/用户/文档";
+}
+
+void TestImageEntries::pathFromTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, path);
+    QCOMPARE(ImagePathFromTyped(typed), path);
+}
+
+void TestImageEntries::parentAndChain_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QStringList>("chain");
+    QTest::newRow("root") << "/" << "/" << L({"/"});
+    QTest::newRow("one down") << "/a" << "/" << L({"/", "/a"});
+    QTest::newRow("three down") << "/a/b c/d" << "/a/b c" << L({"/", "/a", "/a/b c", "/a/b c/d"});
+}
+
+void TestImageEntries::parentAndChain()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, parent);
+    QFETCH(QStringList, chain);
+    QCOMPARE(ParentImagePath(path), parent);
+    QCOMPARE(ImagePathChain(path), chain);
+    if (path != QLatin1String("/"))
+        QCOMPARE(JoinImagePath(parent, path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)), path);
+}
+
+void TestImageEntries::texts_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("empty file") << "a.txt 0" << "0字节" << "TXT 文件";
+    QTest::newRow("below 1 KB") << "a.TxT 1023" << "1023字节" << "TXT 文件";
+    QTest::newRow("1 KB") << "setup.exe 1024" << "1KB" << "EXE 文件";
+    QTest::newRow("MB") << "data.tar.gz 12635341" << "12.05MB" << "GZ 文件";
+    QTest::newRow("GB") << "install.wim 1610612736" << "1.5GB" << "WIM 文件";
+    QTest::newRow("no extension") << "README 5" << "5字节" << "文件";
+    QTest::newRow("leading dot only") << ".profile 5" << "5字节" << "文件";
+    QTest::newRow("trailing dot") << "name. 5" << "5字节" << "文件";
+    QTest::newRow("folder") << "Windows/" << "" << "文件夹";
+    QTest::newRow("link") << "Documents@" << "" << "链接";
+}
+
+void TestImageEntries::texts()
+{
+    QFETCH(QString, description);
+    QFETCH(QString, size);
+    QFETCH(QString, type);
+    const WimDirEntry e = entries(QStringList{description}).first();
+    QCOMPARE(EntrySizeText(e), size);
+    QCOMPARE(EntryTypeText(e), type);
+}
+
+void TestImageEntries::timeText_data()
+{
+    QTest::addColumn<QDateTime>("modified");
+    QTest::addColumn<int>("offsetHours");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("UTC+8") << QDateTime(QDate(2023, 5, 1), QTime(6, 3, 59), Qt::UTC) << 8 << "2023/05/01 14:03";
+    QTest::newRow("into the next year") << QDateTime(QDate(2022, 12, 31), QTime(16, 0), Qt::UTC) << 8
+                                        << "2023/01/01 00:00";
+    QTest::newRow("west of UTC") << QDateTime(QDate(2023, 3, 1), QTime(2, 30), Qt::UTC) << -5 << "2023/02/28 21:30";
+    QTest::newRow("unknown") << QDateTime() << 8 << "";
+}
+
+void TestImageEntries::timeText()
+{
+    QFETCH(QDateTime, modified);
+    QFETCH(int, offsetHours);
+    QFETCH(QString, text);
+    WimDirEntry e;
+    e.modified = modified;
+    QCOMPARE(EntryTimeText(e, QTimeZone(offsetHours * 3600)), text);
+}
+
+void TestImageEntries::compareNames_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("sign");
+    QTest::newRow("numbers by value") << "file2" << "file10" << -1;
+    QTest::newRow("numbers inside") << "x9y" << "x10a" << -1;
+    QTest::newRow("case does not lead") << "apple" << "Banana" << -1;
+    QTest::newRow("case breaks ties only") << "File" << "file" << -1;
+    QTest::newRow("leading zeros tie, then break") << "a01" << "a1" << -1;
+    QTest::newRow("prefix first") << "abc" << "abcd" << -1;
+    QTest::newRow("empty first") << "" << "a" << -1;
+    QTest::newRow("equal") << "同名.txt" << "同名.txt" << 0;
+    QTest::newRow("long numbers") << "v123456789012345678901" << "v99" << 1;
+}
+
+void TestImageEntries::compareNames()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, sign);
+    const auto signOf = [](int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); };
+    QCOMPARE(signOf(CompareEntryNames(a, b)), sign);
+    QCOMPARE(signOf(CompareEntryNames(b, a)), -sign);
+}
+
+void TestImageEntries::sortOrder_data()
+{
+    QTest::addColumn<QStringList>("described");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("descending");
+    QTest::addColumn<QStringList>("order");
+    // name size time
+    const QStringList described = L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5"});
+    QTest::newRow("name") << described << int(EntryColumn::Name) << false
+                          << L({"a", "Z", "a2.log", "a10.log", "b.txt", "lnk"});
+    QTest::newRow("name, descending: folders still first")
+        << described << int(EntryColumn::Name) << true << L({"Z", "a", "lnk", "b.txt", "a10.log", "a2.log"});
+    QTest::newRow("size, ties by name") << described << int(EntryColumn::Size) << false
+                                        << L({"a", "Z", "lnk", "a2.log", "a10.log", "b.txt"});
+    QTest::newRow("size, descending") << described << int(EntryColumn::Size) << true
+                                      << L({"Z", "a", "b.txt", "a10.log", "a2.log", "lnk"});
+    QTest::newRow("modified") << described << int(EntryColumn::Modified) << false
+                              << L({"Z", "a", "lnk", "a10.log", "b.txt", "a2.log"});
+    QTest::newRow("type") << described << int(EntryColumn::Type) << false
+                          << L({"a", "Z", "a2.log", "a10.log", "b.txt", "lnk"});
+}
+
+void TestImageEntries::sortOrder()
+{
+    QFETCH(QStringList, described);
+    QFETCH(int, column);
+    QFETCH(bool, descending);
+    QFETCH(QStringList, order);
+    QList<WimDirEntry> list = entries(described);
+    SortEntries(list, EntryColumn(column), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    QCOMPARE(names(list), order);
+}
+
+void TestImageEntries::modelRows()
+{
+    ImageFolderModel model;
+    model.setTimeZone(QTimeZone(8 * 3600));
+    QList<WimDirEntry> list = entries(L({"notes.txt 2048 1682921039", "bin/ 0 0"}));
+    list[1].modified = QDateTime();  // unknown
+    WimDirEntry link = entry(QStringLiteral("home"), Type::Link);
+    link.linkTarget = QStringLiteral("/usr/home");
+    list << link;
+    model.setFolder(QStringLiteral("/etc"), list);
+
+    QCOMPARE(model.columnCount(), 4);
+    QStringList headings;
+    for (int c = 0; c < model.columnCount(); ++c)
+        headings << model.headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(headings, (L({"名称", "大小", "修改时间", "类型"})));
+    QStringList rows;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model.columnCount(); ++c)
+            cells << model.index(r, c).data().toString();
+        rows << cells.join(QLatin1Char('|'));
+    }
+    // 2023-05-01 06:03:59 UTC is 14:03 in UTC+8.
+    QCOMPARE(rows, (L({"bin|||文件夹", "home||1970/01/01 08:00|链接", "notes.txt|2KB|2023/05/01 14:03|TXT 文件"})));
+    QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("home → /usr/home"));
+    QCOMPARE(model.index(2, 0).data(ImageFolderModel::PathRole).toString(), QStringLiteral("/etc/notes.txt"));
+    QCOMPARE(model.rowOf(QStringLiteral("notes.txt")), 2);
+    QCOMPARE(model.rowOf(QStringLiteral("missing")), -1);
+    // Each row once, whatever the columns of the selection.
+    QCOMPARE(model.pathsOf({model.index(2, 1), model.index(0, 0), model.index(2, 3)}),
+             (L({"/etc/bin", "/etc/notes.txt"})));
+    model.setFolder(QStringLiteral("/"), entries(L({"x"})));
+    QCOMPARE(model.pathsOf({model.index(0, 0)}), L({"/x"}));
+}
+
+void TestImageEntries::sortKeepsSelection()
+{
+    ImageFolderModel model;
+    model.setFolder(QStringLiteral("/"), entries(L({"a 3", "b 1", "c 2"})));
+    const QPersistentModelIndex selected(model.index(0, 0));  // "a"
+    QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);
+    model.sort(int(EntryColumn::Size), Qt::AscendingOrder);
+    QCOMPARE(layout.size(), 1);
+    QCOMPARE(model.entry(0).name, QStringLiteral("b"));
+    QCOMPARE(selected.row(), 2);
+    QCOMPARE(selected.data().toString(), QStringLiteral("a"));
+    // Rows that come sorted by a worker are taken as they are.
+    model.setFolder(QStringLiteral("/"), entries(L({"z 1", "y 2"})), true);
+    QCOMPARE(model.entry(0).name, QStringLiteral("z"));
+}
+
+void TestImageEntries::treeFillsAsListed()
+{
+    ImageFolderTree tree(QStringLiteral("映像"));
+    QSignalSpy needed(&tree, &ImageFolderTree::subfoldersNeeded);
+    const QModelIndex root = tree.index(0, 0);
+    QCOMPARE(root.data().toString(), QStringLiteral("映像"));
+    QVERIFY(tree.hasChildren(root));  // not listed: it may hold folders
+    QVERIFY(tree.canFetchMore(root));
+    tree.fetchMore(root);
+    tree.fetchMore(root);  // asked once
+    QCOMPARE(needed.size(), 1);
+    QCOMPARE(needed.first().first().toString(), QStringLiteral("/"));
+
+    tree.setSubfolders(QStringLiteral("/"), entries(L({"file.txt", "b10/", "b9/", "link@"})));
+    QCOMPARE(tree.rowCount(root), 2);  // folders only, in name order
+    QCOMPARE(tree.index(0, 0, root).data().toString(), QStringLiteral("b9"));
+    const QModelIndex b10 = tree.indexOf(QStringLiteral("/b10"));
+    QCOMPARE(ImageFolderTree::pathOf(b10), QStringLiteral("/b10"));
+    QCOMPARE(tree.parent(b10), root);
+    QVERIFY(!tree.indexOf(QStringLiteral("/b10/deep")).isValid());
+    // A folder listed below a folder the tree does not hold is ignored.
+    tree.setSubfolders(QStringLiteral("/nowhere"), entries(L({"x/"})));
+    QVERIFY(!tree.indexOf(QStringLiteral("/nowhere/x")).isValid());
+
+    tree.setSubfolders(QStringLiteral("/b10"), entries(L({"deep/"})));
+    tree.setSubfolders(QStringLiteral("/b10/deep"), entries(L({"only.txt"})));
+    const QModelIndex deep = tree.indexOf(QStringLiteral("/b10/deep"));
+    QVERIFY(!tree.hasChildren(deep));  // listed, without folders
+    QVERIFY(!tree.canFetchMore(deep));
+    // Listed again with the same folders: the branch below stays.
+    const QPersistentModelIndex kept(deep);
+    tree.setSubfolders(QStringLiteral("/"), entries(L({"b9/", "b10/", "new.txt"})));
+    QVERIFY(kept.isValid());
+    // Other folders now: the branch is read again.
+    tree.setSubfolders(QStringLiteral("/"), entries(L({"b10/", "c/"})));
+    QVERIFY(!kept.isValid());
+    QCOMPARE(tree.rowCount(root), 2);
+    QVERIFY(tree.canFetchMore(tree.indexOf(QStringLiteral("/b10"))));
+}
+
+QTEST_GUILESS_MAIN(TestImageEntries)
+#include "tst_image_entries.moc"

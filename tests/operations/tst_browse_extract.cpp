@@ -1,0 +1,360 @@
+// Browsing an image from the main window and extracting from it: real
+// archives made by wimlib-imagex, the browse dialog driven as a user would.
+#include "app/ctarnbox_dlg.h"
+#include "archive/cbrowse_image_dlg.h"
+#include "archive/image_folder_model.h"
+#include "archive/image_folder_tree.h"
+#include "fake_clock.h"
+#include "held_operation.h"
+#include "ops_fixture.h"
+#include "recording_prompts.h"
+#include "resources/resource_ids.h"
+#include "test_archives.h"
+
+#include <QAbstractProxyModel>
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+using namespace opsfixture;
+using Phase = HeldOperation::Phase;
+
+namespace {
+
+const QString kDone = QStringLiteral("操作完成，一共耗时 ");
+const QString kImageName = QStringLiteral("Windows 10 专业版");
+
+QByteArray pattern(int size, char seed)
+{
+    QByteArray data(size, seed);
+    for (int i = 0; i < size; i += 61)
+        data[i] = char(seed + i / 61);
+    return data;
+}
+
+const QMap<QString, QByteArray> kTree{
+    {QStringLiteral("bootmgr"), pattern(393216, 'b')},
+    {QStringLiteral("Windows/win.ini"), "; for 16-bit app support\r\n[fonts]\r\n"},
+    {QStringLiteral("Windows/System32/notepad.exe"), pattern(201216, 'n')},
+    {QStringLiteral("Windows/System32/kernel32.dll"), pattern(770048, 'k')},
+    {QStringLiteral("Windows/System32/drivers/etc/hosts"), "127.0.0.1 localhost\n"},
+    {QStringLiteral("Windows/System32/config/SOFTWARE"), pattern(65536, 's')},
+    {QStringLiteral("Windows/Temp/"), QByteArray()},
+    {QStringLiteral("Program Files/Pellwick/readme.txt"), "Pellwick\n"},
+    {QStringLiteral("Users/Public/Documents/说明.txt"), "中文内容"},
+    {QStringLiteral("Users/Public/Documents/报告 2.docx"), pattern(15000, 'r')},
+    {QStringLiteral("Users/Public/Documents/报告 10.docx"), pattern(23000, 'R')},
+};
+
+// The names in the browse dialog's list, top to bottom.
+QStringList listedNames(const CBrowseImageDlg &browse)
+{
+    QStringList names;
+    const QAbstractItemModel *model = browse.m_List->model();
+    for (int r = 0; r < model->rowCount(); ++r)
+        names << model->index(r, 0).data().toString();
+    return names;
+}
+
+QRect rowRect(const CBrowseImageDlg &browse, const QString &name)
+{
+    const int row = browse.m_Entries->rowOf(name);
+    return browse.m_List->visualRect(browse.m_List->model()->index(row, 0));
+}
+
+// Selects the entries called `names`, clicking the first and ctrl-clicking the rest.
+void selectEntries(CBrowseImageDlg &browse, const QStringList &names)
+{
+    for (qsizetype i = 0; i < names.size(); ++i)
+        QTest::mouseClick(browse.m_List->viewport(), Qt::LeftButton, i ? Qt::ControlModifier : Qt::NoModifier,
+                          rowRect(browse, names[i]).center());
+}
+
+QPushButton *extractButton(const CBrowseImageDlg &browse)
+{
+    return browse.findChild<QPushButton *>(QStringLiteral("IDC_EXTRACT"));
+}
+
+// A window grab under a drawn title bar, as the window manager would frame it.
+QImage framed(QWidget &window)
+{
+    const QPixmap content = window.grab();
+    const int bar = window.fontMetrics().height() + 10;
+    QImage image(content.width() + 2, content.height() + bar + 1, QImage::Format_RGB32);
+    image.fill(QColor(0x3b, 0x5b, 0x8c));
+    QPainter p(&image);
+    p.setPen(Qt::white);
+    p.setFont(window.font());
+    p.drawText(QRect(8, 0, image.width() - 16, bar), Qt::AlignVCenter | Qt::AlignLeft, window.windowTitle());
+    p.drawPixmap(1, bar, content);
+    return image;
+}
+
+void saveShot(QWidget &window, const QString &name)
+{
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty())
+        QVERIFY(framed(window).save(out + QLatin1Char('/') + name));
+}
+
+}  // namespace
+
+class TestBrowseExtract : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void browseEnterSelectExtract();
+    void pathBar();
+    void clashingNameFailsAndLeavesDestination();
+    void extractionHeld();
+
+private:
+    // Opens the browse dialog on row 0 with Ctrl+B and waits for its root.
+    CBrowseImageDlg *openBrowse(WindowOnArchive &w);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeClock> m_clock;
+    QString m_wim;
+    QString m_tree;
+};
+
+void TestBrowseExtract::initTestCase()
+{
+    QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
+             "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
+}
+
+void TestBrowseExtract::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_tree = m_dir->filePath(QStringLiteral("tree"));
+    testarchives::writeTree(m_tree, kTree);
+    QVERIFY(QFile::link(QStringLiteral("Users"), m_tree + QStringLiteral("/Documents and Settings")));
+    m_wim = m_dir->filePath(QStringLiteral("source.wim"));
+    QString why;
+    QVERIFY2(makeArchive(m_wim, {m_tree}, {kImageName}, &why), qPrintable(why));
+    m_clock = std::make_unique<FakeClock>();
+}
+
+void TestBrowseExtract::cleanup()
+{
+    QVERIFY(waitForOperations());
+    m_clock.reset();
+    m_dir.reset();
+}
+
+CBrowseImageDlg *TestBrowseExtract::openBrowse(WindowOnArchive &w)
+{
+    w.dlg->SelectAndFocusRow(0);
+    QTest::keyClick(w.dlg->m_List, Qt::Key_B, Qt::ControlModifier);
+    auto *browse = w.dlg->findChild<CBrowseImageDlg *>();
+    if (!browse || !QTest::qWaitFor([browse] { return browse->CurrentFolder() == QLatin1String("/"); }, 30000))
+        return nullptr;
+    return browse;
+}
+
+void TestBrowseExtract::browseEnterSelectExtract()
+{
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    QVERIFY(browse->isVisible());
+    QVERIFY(!browse->isModal());
+    QCOMPARE(browse->windowTitle(), QStringLiteral("浏览映像文件 - ") + kImageName);
+    // Folders first, then by name; a link is a link.
+    QCOMPARE(listedNames(*browse), (QStringList{QStringLiteral("Program Files"), QStringLiteral("Users"),
+                                                QStringLiteral("Windows"), QStringLiteral("bootmgr"),
+                                                QStringLiteral("Documents and Settings")}));
+    const QAbstractItemModel *model = browse->m_List->model();
+    QCOMPARE(model->index(3, 1).data().toString(), QStringLiteral("384KB"));
+    QCOMPARE(model->index(4, 3).data().toString(), QStringLiteral("链接"));
+    QCOMPARE(browse->findChild<QLabel *>(QStringLiteral("IDC_BROWSE_STATUS"))->text(), QStringLiteral("5 个项目"));
+    saveShot(*browse, QStringLiteral("browse-root.png"));
+
+    // A double-click as the platform delivers it: a click, then the double-click.
+    const QPoint windows = rowRect(*browse, QStringLiteral("Windows")).center();
+    QTest::mouseClick(browse->m_List->viewport(), Qt::LeftButton, {}, windows);
+    QTest::mouseDClick(browse->m_List->viewport(), Qt::LeftButton, {}, windows);
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows"), 20000);
+    QCOMPARE(browse->m_PathBar->text(), QStringLiteral("/Windows"));
+    QCOMPARE(ImageFolderTree::pathOf(static_cast<const QAbstractProxyModel *>(browse->m_Tree->model())
+                                         ->mapToSource(browse->m_Tree->currentIndex())),
+             QStringLiteral("/Windows"));
+    QCOMPARE(listedNames(*browse),
+             (QStringList{QStringLiteral("System32"), QStringLiteral("Temp"), QStringLiteral("win.ini")}));
+
+    selectEntries(*browse, {QStringLiteral("System32"), QStringLiteral("win.ini")});
+    QCOMPARE(browse->SelectedPaths(), (QStringList{QStringLiteral("/Windows/System32"), QStringLiteral("/Windows/win.ini")}));
+    saveShot(*browse, QStringLiteral("browse-folder.png"));
+
+    const QString destination = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(destination));
+    w.prompts.answerFolder(destination + QLatin1Char('/'));
+    QTest::mouseClick(extractButton(*browse), Qt::LeftButton);
+    QVERIFY(waitForOperations());
+
+    // The chosen folder and file landed under their own names, bytes and all.
+    QMap<QString, QByteArray> expected = testarchives::readTree(m_tree + QStringLiteral("/Windows"));
+    expected.remove(QStringLiteral("Temp/"));
+    QCOMPARE(testarchives::readTree(destination), expected);
+    const auto calls = w.prompts.calls();
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls[0].kind, RecordingPrompts::Kind::PickFolder);
+    QCOMPARE(calls[0].owner, browse);
+    QCOMPARE(calls[1].text, kDone + QStringLiteral("1秒"));  // the apply's pauses
+    QCOMPARE(calls[1].caption, QStringLiteral("温馨提示"));
+    QVERIFY(w.dlg->AcceptsCommands());
+    QVERIFY(browse->isVisible());
+
+    // Deleting an image moves the later ones: the dialog on the old numbering goes.
+    QPointer<CBrowseImageDlg> watched(browse);
+    w.dlg->SelectAndFocusRow(0);
+    w.dlg->OnCommand(res::ID_DELETE_IMAGE);
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::pathBar()
+{
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    // Typed as on Windows, in other letter case, naming a file: its folder,
+    // with it selected.
+    QTest::keyClicks(browse->m_PathBar, QStringLiteral("\\windows\\system32\\DRIVERS\\etc\\HOSTS"));
+    QTest::keyClick(browse->m_PathBar, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows/System32/drivers/etc"), 20000);
+    QCOMPARE(browse->SelectedPaths(), QStringList{QStringLiteral("/Windows/System32/drivers/etc/hosts")});
+    QVERIFY(w.prompts.calls().isEmpty());
+
+    browse->m_PathBar->setText(QStringLiteral("/Windows/nothing here"));
+    QTest::keyClick(browse->m_PathBar, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.prompts.messages().isEmpty(), 20000);
+    const auto message = w.prompts.messages().first();
+    QCOMPARE(message.text, QStringLiteral("无法打开映像中的 /Windows/nothing here！"));
+    QCOMPARE(message.caption, QStringLiteral("错误提示"));
+    QCOMPARE(message.detail, QStringLiteral("文件或文件夹不存在"));
+    QCOMPARE(browse->CurrentFolder(), QStringLiteral("/Windows/System32/drivers/etc"));
+    QCOMPARE(browse->m_PathBar->text(), browse->CurrentFolder());
+
+    // Backspace goes up, with the folder left selected.
+    browse->m_List->setFocus();
+    QTest::keyClick(browse->m_List, Qt::Key_Backspace);
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows/System32/drivers"), 20000);
+    QCOMPARE(browse->SelectedPaths(), QStringList{QStringLiteral("/Windows/System32/drivers/etc")});
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::clashingNameFailsAndLeavesDestination()
+{
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    const QString destination = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(destination + QStringLiteral("/bootmgr/kept")));
+    selectEntries(*browse, {QStringLiteral("bootmgr"), QStringLiteral("Program Files")});
+    w.prompts.answerFolder(destination);
+    // The list's own menu asks for the same extraction.
+    std::unique_ptr<QMenu> menu(browse->CreateContextMenu());
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().first()->text(), QStringLiteral("提取到…"));
+    menu->actions().first()->trigger();
+    menu.reset();
+    QVERIFY(waitForOperations());
+
+    QCOMPARE(w.prompts.messageTexts().size(), 2);
+    const auto failure = w.prompts.messages().first();
+    QCOMPARE(failure.text, QStringLiteral("无法提取文件到目标路径"));
+    QCOMPARE(failure.caption, QStringLiteral("错误提示"));
+    QCOMPARE(failure.detail, QStringLiteral("目标文件夹中已有同名的文件夹，不能用文件替换它"));
+    QVERIFY(w.prompts.messageTexts().last().startsWith(kDone));
+    // All or nothing: "Program Files" did not come either, and no hidden folder stays.
+    QCOMPARE(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("bootmgr")});
+    QVERIFY(QFileInfo(destination + QStringLiteral("/bootmgr/kept")).isDir());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::extractionHeld()
+{
+    WindowOnArchive w(m_wim);
+    HeldOperation held(w.library, Phase::Apply);
+    ScopedImaging scoped(&held);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    QPointer<CBrowseImageDlg> watched(browse);
+    const QString destination = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(destination));
+    selectEntries(*browse, {QStringLiteral("Windows"), QStringLiteral("bootmgr")});
+    w.prompts.answerFolder(destination);
+    QTest::mouseClick(extractButton(*browse), Qt::LeftButton);
+    QVERIFY(held.waitUntilHeld());
+    QVERIFY(w.dlg->IsBusy());
+
+    // Looking goes on while the library extracts.
+    browse->OpenPath(QStringLiteral("/Users/Public/Documents"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Users/Public/Documents"), 20000);
+    QCOMPARE(listedNames(*browse), (QStringList{QStringLiteral("报告 2.docx"), QStringLiteral("报告 10.docx"),
+                                                QStringLiteral("说明.txt")}));
+
+    // Whatever would start another operation is refused, silently.
+    w.prompts.clear();
+    selectEntries(*browse, {QStringLiteral("说明.txt")});
+    QTest::mouseClick(extractButton(*browse), Qt::LeftButton);
+    std::unique_ptr<QMenu>(browse->CreateContextMenu())->actions().first()->trigger();
+    w.dlg->OnCommand(res::ID_BROWSE_IMAGE);
+    QTest::keyClick(w.dlg->m_List, Qt::Key_B, Qt::ControlModifier);
+    w.dlg->OnCommand(res::ID_APPLY_IMAGE);
+    QVERIFY(w.prompts.calls().isEmpty());
+    QCOMPARE(w.dlg->findChildren<CBrowseImageDlg *>().size(), 1);
+
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty()) {
+        const QImage main = framed(*w.dlg);
+        const QImage dialog = framed(*browse);
+        QImage both(std::max(main.width(), dialog.width() + 40), main.height() + dialog.height() + 8,
+                    QImage::Format_RGB32);
+        both.fill(QColor(0x6e, 0x7f, 0x8d));
+        QPainter p(&both);
+        p.drawImage(0, 0, main);
+        p.drawImage(40, main.height() + 8, dialog);
+        p.end();
+        QVERIFY(both.save(out + QStringLiteral("/browse-extracting.png")));
+    }
+
+    // Closing the window asks, aborts the extraction and ends the dialog too.
+    w.prompts.answerMessage(IDOK);
+    w.dlg->CloseApp();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        w.prompts.messageTexts().contains(QStringLiteral("当前正在处理中，你确定要关闭应用程序？")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
+    held.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.dlg->isVisible(), 60000);
+    QVERIFY(waitForOperations());
+    // Nothing partial under a real name, no hidden folder left.
+    QCOMPARE(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+QTEST_MAIN(TestBrowseExtract)
+#include "tst_browse_extract.moc"
