@@ -1,5 +1,6 @@
 #include "imaging/wimlib_archive.h"
 
+#include "imaging/wimlib_last_error.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
@@ -31,6 +32,39 @@ constexpr uint32_t kSolidVersion = 0xE00;
 QString systemErrorText(const QString &what, int error)
 {
     return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// A failed system call on the archive's file.
+ImagingError systemFailure(const QString &what, int error)
+{
+    return {systemErrorKind(error), error, systemErrorText(what, error)};
+}
+
+// Codes that wimlib gives for a header it cannot take.
+bool describesHeader(int code)
+{
+    switch (code) {
+    case WIMLIB_ERR_UNKNOWN_VERSION:
+    case WIMLIB_ERR_INVALID_CHUNK_SIZE:
+    case WIMLIB_ERR_INVALID_COMPRESSION_TYPE:
+    case WIMLIB_ERR_INVALID_PART_NUMBER:
+    case WIMLIB_ERR_IMAGE_COUNT:
+    case WIMLIB_ERR_INVALID_INTEGRITY_TABLE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether the file begins with the magic characters of an archive (the
+// ordinary ones or those of a pipable archive).
+bool beginsAsArchive(const QByteArray &native)
+{
+    QFile file(QFile::decodeName(native));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(8);
+    return head == QByteArray("MSWIM\0\0\0", 8) || head == QByteArray("WLPWM\0\0\0", 8);
 }
 
 bool sameFile(const struct stat &a, const struct stat &b)
@@ -67,52 +101,65 @@ WimlibArchive::WimlibArchive(const QString &path, uint32_t access, uint32_t flag
 WimlibArchive::~WimlibArchive() = default;
 
 std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t access, uint32_t flags,
-                                                   QString *error)
+                                                   ImagingError *error)
 {
+    using Kind = ImagingError::Kind;
     const QString absolute = QFileInfo(path).absoluteFilePath();
     std::shared_ptr<WimlibArchive> archive(new WimlibArchive(absolute, access, flags));
     const QByteArray &native = archive->m_native;
 
     struct stat st;
     if (::stat(native.constData(), &st) != 0) {
-        *error = systemErrorText(QStringLiteral("cannot open %1").arg(absolute), errno);
+        *error = systemFailure(QStringLiteral("cannot open %1").arg(absolute), errno);
         return nullptr;
     }
     // Opening a pipe or a device for reading can block or have side effects.
     if (!S_ISREG(st.st_mode)) {
-        *error = QStringLiteral("cannot open %1: not a regular file").arg(absolute);
+        *error = S_ISDIR(st.st_mode)
+            ? ImagingError{Kind::Other, EISDIR, QStringLiteral("cannot open %1: it is a folder").arg(absolute)}
+            : ImagingError{Kind::NotAnArchive, 0, QStringLiteral("cannot open %1: not a regular file").arg(absolute)};
         return nullptr;
     }
     if (!canOpen(native, O_RDONLY)) {
-        *error = systemErrorText(QStringLiteral("cannot read %1").arg(absolute), errno);
+        *error = systemFailure(QStringLiteral("cannot read %1").arg(absolute), errno);
         return nullptr;
     }
     if (archive->mayWrite()) {
         if (!canOpen(native, O_RDWR)) {
-            *error = systemErrorText(QStringLiteral("cannot write %1").arg(absolute), errno);
+            *error = systemFailure(QStringLiteral("cannot write %1").arg(absolute), errno);
             return nullptr;
         }
         if (::geteuid() == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-            *error = QStringLiteral("cannot write %1: the file is read-only").arg(absolute);
+            // What anyone else would be told.
+            *error = {Kind::AccessDenied, EACCES, QStringLiteral("cannot write %1: the file is read-only").arg(absolute)};
             return nullptr;
         }
     }
     if (const int code = archive->load()) {
-        *error = wimlibErrorText(QStringLiteral("cannot open %1 as an archive").arg(absolute), code);
+        const int loadErrno = errno;
+        *error = wimlibError(code, loadErrno,
+                             wimlibErrorText(QStringLiteral("cannot open %1 as an archive").arg(absolute), code));
+        // Whatever wimlib stumbled on while reading its header and tables, a
+        // file that does not begin as an archive is not one (a short text file
+        // ends before the header does), and one that does is damaged there.
+        if (error->kind == Kind::DamagedData || error->kind == Kind::DamagedHeader || error->kind == Kind::NotAnArchive
+            || describesHeader(code))
+            error->kind = beginsAsArchive(native) ? Kind::DamagedHeader : Kind::NotAnArchive;
         return nullptr;
     }
     return archive;
 }
 
 std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32_t compression, bool replaceExisting,
-                                                     uint32_t access, uint32_t flags, QString *error)
+                                                     uint32_t access, uint32_t flags, ImagingError *error)
 {
+    using Kind = ImagingError::Kind;
     if (compression > WIM_COMPRESS_LZMS) {
-        *error = QStringLiteral("unknown compression type %1").arg(compression);
+        *error = {Kind::Other, 0, QStringLiteral("unknown compression type %1").arg(compression)};
         return nullptr;
     }
     if (!(access & WIM_GENERIC_WRITE)) {
-        *error = QStringLiteral("creating an archive needs write access");
+        *error = {Kind::Other, 0, QStringLiteral("creating an archive needs write access")};
         return nullptr;
     }
     QString absolute = QFileInfo(path).absoluteFilePath();
@@ -121,12 +168,12 @@ std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32
     if (existing.exists() && !existing.canonicalFilePath().isEmpty())
         absolute = existing.canonicalFilePath();
     if (QFileInfo(absolute).isDir()) {
-        *error = QStringLiteral("cannot create %1: it is a folder").arg(absolute);
+        *error = {Kind::Other, EISDIR, QStringLiteral("cannot create %1: it is a folder").arg(absolute)};
         return nullptr;
     }
     const QString folder = QFileInfo(absolute).absolutePath();
     if (!QFileInfo(folder).isDir()) {
-        *error = QStringLiteral("cannot create %1: the folder does not exist").arg(absolute);
+        *error = {Kind::NotFound, ENOENT, QStringLiteral("cannot create %1: the folder does not exist").arg(absolute)};
         return nullptr;
     }
 
@@ -134,19 +181,21 @@ std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32
     archive->m_inMemoryOnly = true;
     archive->m_compression = int(compression);
     if (const int code = archive->load()) {
-        *error = wimlibErrorText(QStringLiteral("cannot create %1").arg(absolute), code);
+        *error = wimlibError(code, errno, wimlibErrorText(QStringLiteral("cannot create %1").arg(absolute), code));
         return nullptr;
     }
     if (replaceExisting) {
         if (const int code = archive->writeNewFile(0, true)) {
+            const int writeErrno = errno;
             *error = code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_RENAME || code == WIMLIB_ERR_WRITE
-                ? systemErrorText(QStringLiteral("cannot create %1").arg(absolute), errno)
-                : wimlibErrorText(QStringLiteral("cannot create %1").arg(absolute), code);
+                ? systemFailure(QStringLiteral("cannot create %1").arg(absolute), writeErrno)
+                : wimlibError(code, writeErrno, wimlibErrorText(QStringLiteral("cannot create %1").arg(absolute), code));
             return nullptr;
         }
         archive->m_inMemoryOnly = false;
         if (const int code = archive->load()) {
-            *error = wimlibErrorText(QStringLiteral("cannot open the new archive %1").arg(absolute), code);
+            *error = wimlibError(code, errno,
+                                 wimlibErrorText(QStringLiteral("cannot open the new archive %1").arg(absolute), code));
             return nullptr;
         }
     } else {
@@ -156,7 +205,7 @@ std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32
                 .arg(QRandomGenerator::global()->generate64(), 0, 36));
         const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
-            *error = systemErrorText(QStringLiteral("cannot create %1").arg(absolute), errno);
+            *error = systemFailure(QStringLiteral("cannot create %1").arg(absolute), errno);
             return nullptr;
         }
         ::close(fd);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/imaging_library.h"
 #include "imaging/wim_types.h"
 
 #include <QByteArray>
@@ -52,14 +53,15 @@ public:
     // An existing regular file. writable: it must also be writable (and, for
     // root, carry a write permission bit, as the kernel demands an execute
     // bit before root may execute). Null and *error on failure.
-    static std::shared_ptr<WimlibArchive> open(const QString &path, uint32_t access, uint32_t flags, QString *error);
+    static std::shared_ptr<WimlibArchive> open(const QString &path, uint32_t access, uint32_t flags,
+                                               ImagingError *error);
 
     // replaceExisting: a new empty archive replaces whatever is at `path` now
     // (written to a temporary file beside it and renamed over it: a failure
     // leaves the old file as it was). Otherwise the archive exists only in
     // memory until its first commit, which must not find a file there.
     static std::shared_ptr<WimlibArchive> create(const QString &path, uint32_t compression, bool replaceExisting,
-                                                 uint32_t access, uint32_t flags, QString *error);
+                                                 uint32_t access, uint32_t flags, ImagingError *error);
 
     ~WimlibArchive();
     WimlibArchive(const WimlibArchive &) = delete;

@@ -90,7 +90,9 @@ bool ready(WimlibArchive &archive, const WorkLock &lock, const char *call)
 
 bool writable(const WimlibArchive &archive, const char *call)
 {
-    return archive.mayWrite() || fail(callText(call, QStringLiteral("the archive is open without write access")));
+    return archive.mayWrite()
+        || fail({ImagingError::Kind::ArchiveReadOnly, 0,
+                 callText(call, QStringLiteral("the archive is open without write access"))});
 }
 
 uint32_t imageCount(WIMStruct *wim)
@@ -194,7 +196,7 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         return nullptr;
     }
     const bool exists = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
-    QString error;
+    ImagingError error;
     std::shared_ptr<WimlibArchive> archive;
     bool created = false;
     switch (creationDisposition) {
@@ -211,7 +213,7 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         break;
     case WIM_CREATE_NEW:
         if (exists) {
-            error = QStringLiteral("%1 exists already").arg(path);
+            error = {ImagingError::Kind::Other, EEXIST, QStringLiteral("%1 exists already").arg(path)};
             break;
         }
         archive = WimlibArchive::create(path, compressionType, true, desiredAccess, flagsAndAttributes, &error);
@@ -222,7 +224,7 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
         created = true;
         break;
     default:
-        error = QStringLiteral("unknown creation disposition %1").arg(creationDisposition);
+        error = {ImagingError::Kind::Other, 0, QStringLiteral("unknown creation disposition %1").arg(creationDisposition)};
         break;
     }
     if (!archive) {
@@ -234,7 +236,8 @@ HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, u
                 return nullptr;
             }
         }
-        fail(callText(call, error));
+        error.text = callText(call, error.text);
+        fail(error);
         return nullptr;
     }
     if (creationResult)
@@ -433,14 +436,15 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         const bool scanFailed = code != 0;
         newIndex = imageCount(w);
         code = commitOrDiscard(*archive, code, dataWriteFlags(*archive), &progress);
+        const int failErrno = scanFailed ? scanErrno : errno;
         if (code != 0) {
             const QString what = callText(call, QStringLiteral("cannot capture %1").arg(path));
             if (progress.aborted())
-                fail(callText(call, QStringLiteral("aborted; the archive is as it was")));
+                fail({ImagingError::Kind::Aborted, 0, callText(call, QStringLiteral("aborted; the archive is as it was"))});
             else if (ntfs && scanFailed)
                 fail(wimlibntfs::failure(what, code, scanErrno, wimlibmessages::lastError()));
             else
-                fail(wimlibErrorText(what, code));
+                fail(wimlibError(code, failErrno, wimlibErrorText(what, code)));
             return nullptr;
         }
     }
@@ -490,9 +494,10 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     if (code != 0) {
         const QString what = callText(call, QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path));
         if (progress.aborted())
-            return fail(callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
+            return fail({ImagingError::Kind::Aborted, 0,
+                         callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path))});
         return ntfs ? fail(wimlibntfs::failure(what, code, extractErrno, wimlibmessages::lastError()))
-                    : fail(wimlibErrorText(what, code));
+                    : fail(wimlibError(code, extractErrno, wimlibErrorText(what, code)));
     }
     progress.finish();
     return true;
@@ -540,17 +545,20 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
                                        newName.isEmpty() ? nullptr : newNameUtf8.constData(), nullptr,
                                        gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
         code = commitOrDiscard(*destination, code, dataWriteFlags(*destination), &progress);
+        const int commitErrno = errno;
         // The destination's WIMStruct is gone now; only then may the source's go.
         if (gift)
             source.discard();
         if (code != 0) {
-            return fail(progress.aborted()
-                            ? callText(call, QStringLiteral("aborted; the destination is as it was"))
-                            : wimlibText(call,
-                                         QStringLiteral("cannot export image %1 into %2")
-                                             .arg(handle->image)
-                                             .arg(destination->path()),
-                                         code));
+            if (progress.aborted())
+                return fail({ImagingError::Kind::Aborted, 0,
+                             callText(call, QStringLiteral("aborted; the destination is as it was"))});
+            return fail(wimlibError(code, commitErrno,
+                                    wimlibText(call,
+                                               QStringLiteral("cannot export image %1 into %2")
+                                                   .arg(handle->image)
+                                                   .arg(destination->path()),
+                                               code)));
         }
     }
     progress.finish();

@@ -12,7 +12,9 @@ thread_local ImagingError t_lastFailure;
 
 bool wimlibFail(ImagingError error)
 {
-    qCWarning(lcImaging).noquote() << error.text;
+    // Debug only: failures are also how callers probe (an open tries read and
+    // write, then read); the window logs the ones it reports, with their cause.
+    qCDebug(lcImaging).noquote() << error.text;
     t_lastFailure = std::move(error);
     return false;
 }
@@ -43,6 +45,13 @@ ImagingError::Kind systemErrorKind(int systemError)
     default:
         return ImagingError::Kind::Other;
     }
+}
+
+ImagingError wimlibError(int code, int systemError, const QString &text)
+{
+    // The file-system codes are exactly those whose kind follows errno.
+    const bool system = wimlibErrorKind(code, EACCES) == ImagingError::Kind::AccessDenied;
+    return {wimlibErrorKind(code, systemError), system ? systemError : 0, text};
 }
 
 ImagingError::Kind wimlibErrorKind(int code, int systemError)

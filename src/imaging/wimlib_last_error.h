@@ -10,6 +10,10 @@
 bool wimlibFail(ImagingError error);
 const ImagingError &wimlibLastFailure();
 
+// A failure of wimlib's call with `code`: its kind, and errno only when the
+// code names a failed system call (elsewhere errno is left over from before).
+ImagingError wimlibError(int code, int systemError, const QString &text);
+
 // The kind of failure a wimlib error code stands for; file-system errors
 // (open, read, write, mkdir, ...) are told apart by `systemError` (errno).
 ImagingError::Kind wimlibErrorKind(int code, int systemError);
