@@ -2,6 +2,7 @@
 #include "operations/progress_text.h"
 #include "resources/resource_ids.h"
 #include "support/error_cause.h"
+#include "support/failure_report.h"
 
 #include <QTest>
 
@@ -22,6 +23,10 @@ private slots:
     void systemDescription();
     void logLineKeepsItsFormAsPrefix_data();
     void logLineKeepsItsFormAsPrefix();
+    void mostTellingOfSeveralAttempts_data();
+    void mostTellingOfSeveralAttempts();
+    void reportedLine_data();
+    void reportedLine();
 };
 
 void TestErrorCause::causeOfAFailure_data()
@@ -36,6 +41,9 @@ void TestErrorCause::causeOfAFailure_data()
     QTest::newRow("disk full") << Kind::NoSpace << ENOSPC << lib << QStringLiteral("磁盘空间不足");
     QTest::newRow("not an archive") << Kind::NotAnArchive << 0 << lib << QStringLiteral("这不是 WIM 映像文件");
     QTest::newRow("data") << Kind::DamagedData << 0 << lib << QStringLiteral("映像数据已损坏（校验不符或无法解压）");
+    // Not the same words as a folder that cannot be read (permission above).
+    QTest::newRow("opened read-only") << Kind::ArchiveReadOnly << 0 << lib
+                                      << QStringLiteral("映像文件是以只读方式打开的，不能写入");
     // The kind decides even when the number says something else.
     QTest::newRow("kind over number") << Kind::NotAnArchive << EIO << lib << QStringLiteral("这不是 WIM 映像文件");
     // Without a kind, a number we word ourselves, then the library's text.
@@ -100,6 +108,55 @@ void TestErrorCause::logLineKeepsItsFormAsPrefix()
     const QString described = withSystemErrorText(plain, code);
     QCOMPARE(described, line);
     QVERIFY(described.startsWith(plain));
+}
+
+void TestErrorCause::mostTellingOfSeveralAttempts_data()
+{
+    QTest::addColumn<QList<int>>("kinds");  // one attempt each, the highest access first
+    QTest::addColumn<int>("chosen");        // index of the attempt whose failure is told
+    const int denied = int(Kind::AccessDenied);
+    const int readOnlyFs = int(Kind::ReadOnlyFileSystem);
+    // A text file: the first attempt says it all.
+    QTest::newRow("not an archive") << QList<int>{int(Kind::NotAnArchive), int(Kind::NotAnArchive)} << 0;
+    // Read-only, and truncated: not writable says less than damaged.
+    QTest::newRow("read-only and damaged") << QList<int>{denied, int(Kind::DamagedHeader), int(Kind::DamagedHeader)}
+                                           << 1;
+    QTest::newRow("read-only medium and damaged") << QList<int>{readOnlyFs, int(Kind::NotAnArchive)} << 1;
+    // Nothing but refusals: the first.
+    QTest::newRow("unreadable") << QList<int>{denied, denied, denied} << 0;
+    QTest::newRow("missing") << QList<int>{int(Kind::NotFound), int(Kind::NotFound)} << 0;
+    QTest::newRow("none") << QList<int>{} << -1;
+}
+
+void TestErrorCause::mostTellingOfSeveralAttempts()
+{
+    QFETCH(QList<int>, kinds);
+    QFETCH(int, chosen);
+    QList<ImagingError> attempts;
+    for (int i = 0; i < kinds.size(); ++i)
+        attempts << ImagingError{Kind(kinds[i]), 0, QStringLiteral("attempt %1").arg(i)};
+    const ImagingError told = mostTellingFailure(attempts);
+    QCOMPARE(told.text, chosen < 0 ? QString() : QStringLiteral("attempt %1").arg(chosen));
+}
+
+void TestErrorCause::reportedLine_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("library");
+    QTest::addColumn<QString>("line");
+    const QString lib = QStringLiteral("WIMCreateFile: cannot open /a.wim");
+    QTest::newRow("both") << QStringLiteral("没有访问权限") << lib << QStringLiteral("删除失败！ 没有访问权限 [") + lib + QLatin1Char(']');
+    // The library's words as the cause are not repeated.
+    QTest::newRow("library's words") << lib << lib << QStringLiteral("删除失败！ ") + lib;
+    QTest::newRow("no cause") << QString() << QString() << QStringLiteral("删除失败！");
+}
+
+void TestErrorCause::reportedLine()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, library);
+    QFETCH(QString, line);
+    QCOMPARE(failureLogLine(QStringLiteral("删除失败！"), cause, library), line);
 }
 
 QTEST_GUILESS_MAIN(TestErrorCause)
