@@ -4,15 +4,20 @@
 #include "capture_settings/cwim_image_info.h"
 #include "ops_fixture.h"
 #include "resources/resource_ids.h"
+#include "support/widget_prompts.h"
 #include "test_archives.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -213,6 +218,22 @@ void TestFailureCauses::damagedDataDuringApply()
     // The apply still ends as it always does.
     QVERIFY(messages[1].text.startsWith(kDone));
     QCOMPARE(messages[1].detail, QString());
+
+    // The box as the program shows it.
+    const QString shots = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        WidgetPrompts widgets;
+        bool saved = false;
+        QTimer::singleShot(0, [&saved, shots] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            saved = box->grab().save(shots + QStringLiteral("/error-damaged-data.png"));
+            box->buttons().first()->click();
+        });
+        widgets.messageBox(w.dlg.get(), messages[0].text, messages[0].caption, MB_OK, messages[0].detail);
+        QVERIFY(saved);
+    }
     QCOMPARE(w.finish(), QString());
 }
 
