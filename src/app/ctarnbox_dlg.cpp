@@ -317,15 +317,13 @@ void CTarnboxDlg::resizeEvent(QResizeEvent *event)
 
 void CTarnboxDlg::dragEnterEvent(QDragEnterEvent *event)
 {
-    // Refused at once while an operation runs: the pointer says so.
-    if (AcceptsCommands() && !DroppedArchive(event->mimeData()->urls()).isEmpty())
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    dragMoveEvent(event);
 }
 
 void CTarnboxDlg::dragMoveEvent(QDragMoveEvent *event)
 {
+    // Refused at once while an operation runs, and for anything but one
+    // archive: the pointer says so, and nothing is asked.
     if (AcceptsCommands() && !DroppedArchive(event->mimeData()->urls()).isEmpty())
         event->acceptProposedAction();
     else

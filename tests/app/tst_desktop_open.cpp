@@ -13,7 +13,6 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
-#include <QProcess>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -57,7 +56,6 @@ private slots:
     void droppedArchive_data();
     void droppedArchive();
     void startedWithAnArchiveListsIt();
-    void programOpensItsArgument();
     void dropOpensIt();
     void dropRefusedWhileAnOperationRuns();
     void largerWindowGivesTheListTheRoom();
@@ -166,42 +164,6 @@ void TestDesktopOpen::startedWithAnArchiveListsIt()
     // No chooser was asked.
     QVERIFY(prompts.calls().isEmpty());
     windowview::closeArchive(dlg);
-}
-
-void TestDesktopOpen::programOpensItsArgument()
-{
-    // The real program: a failing open of its argument says why on standard
-    // error, and the program still closes as usual.
-    const QString binary = qEnvironmentVariable("PELLWICK_TEST_BINARY_DIR") + QStringLiteral("/src/app/pellwick");
-    QVERIFY2(QFile::exists(binary), qPrintable(binary));
-    const QString text = m_dir.filePath(QStringLiteral("notes.wim"));
-    testarchives::writeTree(m_dir.path(), {{QStringLiteral("notes.wim"), "a shopping list\n"}});
-    QTemporaryDir home;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(binary, {text});
-    QVERIFY(p.waitForStarted(10000));
-    QString output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromUtf8(p.readAll())).contains(QStringLiteral("这不是 WIM 映像文件")),
-                             15000);
-    QVERIFY2(output.contains(QStringLiteral("pellwick.archive: 文件无法打开！ 这不是 WIM 映像文件 [WIMCreateFile: ")
-                             + QStringLiteral("cannot open ") + text),
-             qPrintable(output));
-    // The probing of the open is not reported as a failure of its own.
-    QVERIFY2(!output.contains(QStringLiteral("pellwick.imaging")), qPrintable(output));
-    p.terminate();
-    QVERIFY2(p.waitForFinished(15000), "the program did not close");
-    QCOMPARE(p.exitCode(), 0);
-
-    p.start(binary, {QStringLiteral("a.wim"), QStringLiteral("b.wim")});
-    QVERIFY(p.waitForFinished(15000));
-    QCOMPARE(p.exitCode(), 2);
-    QVERIFY(QString::fromUtf8(p.readAll()).contains(QStringLiteral("用法：pellwick [映像文件]")));
 }
 
 void TestDesktopOpen::dropOpensIt()
