@@ -38,11 +38,6 @@ bool dropOn(CTarnboxDlg &dlg, const QList<QUrl> &urls)
     return drop.isAccepted();
 }
 
-QLabel *label(const CTarnboxDlg &dlg, const char *name)
-{
-    return dlg.findChild<QLabel *>(QString::fromLatin1(name));
-}
-
 }  // namespace
 
 class TestDesktopOpen : public QObject
@@ -56,8 +51,7 @@ private slots:
     void droppedArchive_data();
     void droppedArchive();
     void startedWithAnArchiveListsIt();
-    void dropOpensIt();
-    void dropRefusedWhileAnOperationRuns();
+    void dropOpensItUnlessAnOperationRuns();
     void largerWindowGivesTheListTheRoom();
 
 private:
@@ -92,8 +86,6 @@ void TestDesktopOpen::commandLine_data()
     QTest::newRow("nothing") << QStringList{} << QString() << false << false;
     QTest::newRow("relative path") << QStringList{QStringLiteral("a b/x.wim")} << QStringLiteral("a b/x.wim") << false
                                    << false;
-    QTest::newRow("absolute path") << QStringList{QStringLiteral("/srv/../srv/x.esd")} << QStringLiteral("/srv/x.esd")
-                                   << false << false;
     QTest::newRow("file URL") << QStringList{QStringLiteral("file:///srv/%E6%A1%8C.wim")} << QStringLiteral("/srv/桌.wim")
                               << false << false;
     QTest::newRow("a name beginning with -") << QStringList{QStringLiteral("--"), QStringLiteral("-x.wim")}
@@ -126,12 +118,10 @@ void TestDesktopOpen::droppedArchive_data()
     const auto file = [this](const char *name) { return QUrl::fromLocalFile(m_dir.filePath(QString::fromUtf8(name))); };
     QTest::newRow("one archive") << QList<QUrl>{file("x.wim")} << true;
     QTest::newRow("ESD, capitals") << QList<QUrl>{file("x.ESD")} << true;
-    QTest::newRow("split part") << QList<QUrl>{file("x2.swm")} << true;
     QTest::newRow("another type") << QList<QUrl>{file("x.iso")} << false;
     QTest::newRow("two archives") << QList<QUrl>{file("x.wim"), file("y.wim")} << false;
     QTest::newRow("a folder named like one") << QList<QUrl>{file("folder.wim")} << false;
     QTest::newRow("remote") << QList<QUrl>{QUrl(QStringLiteral("https://example.org/x.wim"))} << false;
-    QTest::newRow("nothing") << QList<QUrl>{} << false;
 }
 
 void TestDesktopOpen::droppedArchive()
@@ -166,21 +156,7 @@ void TestDesktopOpen::startedWithAnArchiveListsIt()
     windowview::closeArchive(dlg);
 }
 
-void TestDesktopOpen::dropOpensIt()
-{
-    WindowOnArchive w(m_wim);
-    windowview::closeArchive(*w.dlg);
-    w.dlg->m_List->setRowCount(0);
-    QVERIFY(!dropOn(*w.dlg, {QUrl::fromLocalFile(m_wim), QUrl::fromLocalFile(m_wim)}));
-    QVERIFY(!dropOn(*w.dlg, {QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("tree/a.txt")))}));
-    QVERIFY(dropOn(*w.dlg, {QUrl::fromLocalFile(m_wim)}));
-    QTRY_COMPARE(windowview::rows(*w.dlg).size(), 2);
-    QCOMPARE(w.dlg->m_strFilePath, m_wim);
-    QVERIFY(w.prompts.calls().isEmpty());
-    QCOMPARE(w.finish(), QString());
-}
-
-void TestDesktopOpen::dropRefusedWhileAnOperationRuns()
+void TestDesktopOpen::dropOpensItUnlessAnOperationRuns()
 {
     WindowOnArchive w(m_wim);
     HeldOperation held(w.library, HeldOperation::Phase::Apply);
@@ -201,8 +177,13 @@ void TestDesktopOpen::dropRefusedWhileAnOperationRuns()
 
     held.release();
     QVERIFY(waitForOperations());
+    w.prompts.clear();
+    QVERIFY(!dropOn(*w.dlg, {QUrl::fromLocalFile(m_wim), QUrl::fromLocalFile(m_wim)}));
     QVERIFY(dropOn(*w.dlg, {QUrl::fromLocalFile(m_wim)}));
+    // Opened as the command opens, without the chooser.
     QTRY_COMPARE(w.library.callsStartingWith(QStringLiteral("CreateFile")).size(), 1);
+    QCOMPARE(windowview::rows(*w.dlg).size(), 2);
+    QVERIFY(w.prompts.calls().isEmpty());
     QCOMPARE(w.finish(), QString());
 }
 
@@ -215,7 +196,7 @@ void TestDesktopOpen::largerWindowGivesTheListTheRoom()
     QVERIFY(QFile::copy(m_wim, wim));
     WindowOnArchive w(wim);
     CTarnboxDlg &dlg = *w.dlg;
-    QLabel *path = label(dlg, "IDC_1005");
+    auto *path = dlg.findChild<QLabel *>(QStringLiteral("IDC_1005"));
     const QSize smallest = dlg.size();
     QCOMPARE(dlg.minimumSize(), smallest);
     struct Place {

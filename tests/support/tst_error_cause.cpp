@@ -2,7 +2,6 @@
 #include "operations/progress_text.h"
 #include "resources/resource_ids.h"
 #include "support/error_cause.h"
-#include "support/failure_report.h"
 
 #include <QTest>
 
@@ -25,8 +24,6 @@ private slots:
     void logLineKeepsItsFormAsPrefix();
     void mostTellingOfSeveralAttempts_data();
     void mostTellingOfSeveralAttempts();
-    void reportedLine_data();
-    void reportedLine();
 };
 
 void TestErrorCause::causeOfAFailure_data()
@@ -137,26 +134,6 @@ void TestErrorCause::mostTellingOfSeveralAttempts()
         attempts << ImagingError{Kind(kinds[i]), 0, QStringLiteral("attempt %1").arg(i)};
     const ImagingError told = mostTellingFailure(attempts);
     QCOMPARE(told.text, chosen < 0 ? QString() : QStringLiteral("attempt %1").arg(chosen));
-}
-
-void TestErrorCause::reportedLine_data()
-{
-    QTest::addColumn<QString>("cause");
-    QTest::addColumn<QString>("library");
-    QTest::addColumn<QString>("line");
-    const QString lib = QStringLiteral("WIMCreateFile: cannot open /a.wim");
-    QTest::newRow("both") << QStringLiteral("没有访问权限") << lib << QStringLiteral("删除失败！ 没有访问权限 [") + lib + QLatin1Char(']');
-    // The library's words as the cause are not repeated.
-    QTest::newRow("library's words") << lib << lib << QStringLiteral("删除失败！ ") + lib;
-    QTest::newRow("no cause") << QString() << QString() << QStringLiteral("删除失败！");
-}
-
-void TestErrorCause::reportedLine()
-{
-    QFETCH(QString, cause);
-    QFETCH(QString, library);
-    QFETCH(QString, line);
-    QCOMPARE(failureLogLine(QStringLiteral("删除失败！"), cause, library), line);
 }
 
 QTEST_GUILESS_MAIN(TestErrorCause)
