@@ -8,7 +8,7 @@ out="$PWD/docs/screenshots"
 mkdir -p "$out"
 export QT_QPA_PLATFORM=offscreen PELLWICK_SCREENSHOT_DIR="$out"
 for t in archive/tst_archive_window capture_settings/tst_image_info_dialog capture_settings/tst_exclusion_dialog \
-    operations/tst_browse_extract; do
+    operations/tst_browse_extract app/tst_desktop_open operations/tst_failure_causes; do
     "$dir/tests/$t" >/dev/null
 done
 ls "$out"

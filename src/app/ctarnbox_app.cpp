@@ -1,5 +1,6 @@
 #include "app/ctarnbox_app.h"
 
+#include "app/command_line.h"
 #include "app/ctarnbox_dlg.h"
 #include "app/termination_signals.h"
 #include "operations/background_task.h"
@@ -9,6 +10,8 @@
 #include "support/widget_prompts.h"
 
 #include <QTranslator>
+
+#include <cstdio>
 
 CTarnboxApp::CTarnboxApp(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -24,6 +27,14 @@ QString CTarnboxApp::settingsKey()
 
 bool CTarnboxApp::InitInstance()
 {
+    const CommandLine commandLine = ParseCommandLine(arguments());
+    if (!commandLine.error.isEmpty() || commandLine.help) {
+        const QString text = commandLine.help ? CommandLineUsage()
+                                              : QStringLiteral("pellwick: %1\n").arg(commandLine.error) + CommandLineUsage();
+        std::fputs(text.toLocal8Bit().constData(), commandLine.help ? stdout : stderr);
+        m_exitCode = commandLine.help ? 0 : 2;
+        return false;
+    }
     setOrganizationName(settingsKey());
 
     // Qt's own dialogs speak Chinese with the rest of the window, whatever
@@ -36,6 +47,8 @@ bool CTarnboxApp::InitInstance()
 
     {
         CTarnboxDlg dlg;
+        if (!commandLine.archive.isEmpty())
+            dlg.OpenAtStart(commandLine.archive);
         installTerminationHandler([] {
             if (CTarnboxDlg *main = g_pMainDlg.load())
                 main->CloseApp();

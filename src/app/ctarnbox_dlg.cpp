@@ -1,23 +1,31 @@
 #include "app/ctarnbox_dlg.h"
 
+#include "archive/archive_files.h"
+#include "archive/archive_log.h"
 #include "imaging/imaging_library.h"
 #include "resources/app_icon.h"
+#include "resources/main_window_layout.h"
 #include "resources/menu_builder.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
+#include "support/failure_report.h"
 #include "support/platform.h"
 #include "support/ui_thread.h"
 
 #include <QCloseEvent>
 #include <QCursor>
 #include <QHeaderView>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 
 std::atomic<CTarnboxDlg *> g_pMainDlg{nullptr};
 
@@ -41,8 +49,17 @@ CTarnboxDlg::CTarnboxDlg(QWidget *parent)
     // Construction: template 102, icon 128, the defaults, the global pointer,
     // the program's folder and the exclusion list.
     const auto controls = buildDialogFromTemplate(this, res::mainWindowTemplate());
+    // The template's size is the smallest; a larger window gives the list the room.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
-                   | Qt::MSWindowsFixedSizeDialogHint);
+                   | Qt::WindowMaximizeButtonHint);
+    m_templateSize = size();
+    setMinimumSize(m_templateSize);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    for (QWidget *control : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (control->property("controlId").isValid())
+            m_templateRects.append({control, control->geometry()});
+    }
+    setAcceptDrops(true);
     m_hIcon = appIcon();
 
     m_List = qobject_cast<QTableWidget *>(controls.value(res::IDC_IMAGE_LIST));
@@ -105,9 +122,9 @@ void CTarnboxDlg::RefreshWindow()
         return;
     m_lblCompression->setText(m_strCompression);
     m_lblImageCount->setText(QString::number(m_nImageCount));
-    m_lblFilePath->setText(m_strFilePath);
+    showPath(m_lblFilePath, m_strFilePath);
     m_lblAccess->setText(m_strAccess);
-    m_lblWorkDir->setText(m_strWorkDir);
+    showPath(m_lblWorkDir, m_strWorkDir);
     m_lblPercent->setText(m_strPercent);
     m_lblRemaining->setText(m_strRemaining);
 }
@@ -166,11 +183,16 @@ bool CTarnboxDlg::AcceptsCommands() const
 
 void CTarnboxDlg::OnCommand(int command)
 {
+    OnCommand(command, QString());
+}
+
+void CTarnboxDlg::OnCommand(int command, const QString &path)
+{
     if (command != res::kIdCancel && !AcceptsCommands())
         return;
     switch (command) {
     case res::kIdOk:
-    case res::ID_OPEN_FILE: OpenArchive(); break;
+    case res::ID_OPEN_FILE: path.isEmpty() ? OpenArchive() : OpenArchive(path); break;
     case res::ID_NEW_FILE: NewArchive(); break;
     case res::ID_ADD_IMAGE: AddImage(); break;
     case res::ID_APPLY_IMAGE: ApplyImage(); break;
@@ -211,7 +233,8 @@ void CTarnboxDlg::SetWorkDir()
         m_strWorkDir = path;
         RefreshWindow();
     } else {
-        uiThread::messageBox(this, QStringLiteral("临时目录设置失败！"), QStringLiteral("错误提示"), MB_OK);
+        reportFailure(lcArchive, this, QStringLiteral("临时目录设置失败！"), QStringLiteral("错误提示"),
+                      imaging().LastError());
     }
 }
 
@@ -280,4 +303,52 @@ bool CTarnboxDlg::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void CTarnboxDlg::showPath(QLabel *label, const QString &path)
+{
+    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, label->width()));
+    label->setToolTip(path);
+}
+
+void CTarnboxDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    const QSize growth = size() - m_templateSize;
+    for (const auto &[control, atTemplateSize] : std::as_const(m_templateRects))
+        control->setGeometry(res::mainWindowControlRect(control->property("controlId").toInt(), atTemplateSize, growth));
+    if (!m_lblFilePath)
+        return;
+    // What the fields show now, not the members: the window shows a field
+    // only when it is refreshed.
+    showPath(m_lblFilePath, m_lblFilePath->toolTip());
+    showPath(m_lblWorkDir, m_lblWorkDir->toolTip());
+}
+
+void CTarnboxDlg::dragEnterEvent(QDragEnterEvent *event)
+{
+    dragMoveEvent(event);
+}
+
+void CTarnboxDlg::dragMoveEvent(QDragMoveEvent *event)
+{
+    // Refused at once while an operation runs, and for anything but one
+    // archive: the pointer says so, and nothing is asked.
+    if (AcceptsCommands() && !DroppedArchive(event->mimeData()->urls()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CTarnboxDlg::dropEvent(QDropEvent *event)
+{
+    const QString path = DroppedArchive(event->mimeData()->urls());
+    if (path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // After the drop has ended: the open may ask and wait, which the program
+    // the file came from must not. The command entry decides then.
+    QTimer::singleShot(0, this, [this, path] { OnCommand(res::ID_OPEN_FILE, path); });
 }

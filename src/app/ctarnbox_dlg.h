@@ -8,6 +8,9 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QList>
+#include <QPair>
+#include <QRect>
 #include <QString>
 #include <atomic>
 #include <memory>
@@ -73,6 +76,10 @@ public:
     // is closing, every command but the close is refused here, silently, as
     // the menu refuses to open.
     void OnCommand(int command);
+    // A command with what it brings: for command 1 and ID_OPEN_FILE, the
+    // archive to open instead of asking with the chooser (a dropped archive,
+    // the one named on the command line). Refused as OnCommand refuses.
+    void OnCommand(int command, const QString &path);
     // Whether OnCommand would run a command other than the close now.
     bool AcceptsCommands() const;
     const OperationRunner &Runner() const { return m_runner; }
@@ -82,10 +89,16 @@ public:
 
     // ---- Opening and creating archives ----
     void OpenArchive();
+    // The same open, of `path`, without the chooser.
+    void OpenArchive(const QString &path);
+    // Opens `path` once the window runs, as the open command does (the
+    // command line's archive).
+    void OpenAtStart(const QString &path);
     void NewArchive();
 
     // ---- Image list ----
-    bool LoadImageList();
+    // On failure, *cause (when given) is what was shown beneath the message.
+    bool LoadImageList(QString *cause = nullptr);
     void AddImageRow(int r);
     void SetRowText(int row, int column, const QString &text);
 
@@ -149,11 +162,19 @@ protected:
     void reject() override;
     // The list's mouse presses and double-clicks, wherever they land.
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // One archive dropped on the window opens it; anything else is not taken.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void onListClicked();
     void onListRightClicked(const QPoint &pos);
     void setBusyVisible(bool visible);
+    // A path field: the path elided in the middle when it does not fit, the
+    // whole path as its tooltip.
+    static void showPath(QLabel *label, const QString &path);
     // Ends every modal dialog but this window (UI thread).
     void rejectOpenDialogs();
 
@@ -165,6 +186,8 @@ private:
     QLabel *m_lblBusy = nullptr;
     QLabel *m_lblRemaining = nullptr;
     QLabel *m_lblPercent = nullptr;
+    QSize m_templateSize;                   // the smallest size: the template's
+    QList<QPair<QWidget *, QRect>> m_templateRects;  // each control at that size
     std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label
     std::atomic<bool> m_closeRequested{false};
     // Declared last, so destroyed first: it waits for a running operation

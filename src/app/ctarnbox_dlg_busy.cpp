@@ -6,6 +6,7 @@
 #include "operations/progress_text.h"
 #include "support/cerror_show.h"
 #include "support/clock.h"
+#include "support/error_cause.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
 
@@ -94,9 +95,10 @@ void CTarnboxDlg::OnOpProgress(int percent)
 
 void CTarnboxDlg::AppendLogLine(unsigned message, const QString &path, qint32 code)
 {
+    // The numbers are the system's error numbers: their words follow them.
     const QString line = FormatLogLine(message, path, code);
     if (!line.isEmpty())
-        AppendToLog(m_strLog, line);
+        AppendToLog(m_strLog, withSystemErrorText(line, code));
 }
 
 void CTarnboxDlg::ReportFinished()

@@ -2,8 +2,10 @@
 // dialog command and the save after it.
 #include "app/ctarnbox_dlg.h"
 
+#include "capture_settings/capture_log.h"
 #include "capture_settings/cwith_out_path.h"
 #include "capture_settings/exclusion_list.h"
+#include "support/failure_report.h"
 #include "support/platform.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
@@ -17,8 +19,8 @@ void CTarnboxDlg::SaveExclusionList()
 {
     QString cause;
     if (!::SaveExclusionList(exclusionList(), platform::exclusionListDirectory(m_strAppDir), &cause))
-        uiThread::messageBox(this, QStringLiteral("排除名单保存失败，修改只在本次运行中有效！\n") + cause,
-                             QStringLiteral("错误提示"));
+        reportFailure(lcCapture, this, QStringLiteral("排除名单保存失败，修改只在本次运行中有效！"),
+                      QStringLiteral("错误提示"), cause);
 }
 
 void CTarnboxDlg::SetExclusions()

@@ -3,7 +3,10 @@
 
 #include "archive/image_size.h"
 #include "archive/metadata_xml.h"
+#include "archive/archive_log.h"
 #include "imaging/imaging_library.h"
+#include "support/error_cause.h"
+#include "support/failure_report.h"
 #include "support/ui_thread.h"
 
 #include <QTableWidget>
@@ -14,7 +17,7 @@ constexpr int kBootColumn = 6;
 
 }  // namespace
 
-bool CTarnboxDlg::LoadImageList()
+bool CTarnboxDlg::LoadImageList(QString *cause)
 {
     m_List->setRowCount(0);
     m_Images.reset();
@@ -22,7 +25,10 @@ bool CTarnboxDlg::LoadImageList()
 
     WIM_INFO info{};
     if (!imaging().WIMGetAttributes(m_hWim, &info, sizeof info)) {
-        uiThread::messageBox(this, QStringLiteral("无法正常获取文件信息！"));
+        const ImagingError why = imaging().LastError();
+        if (cause)
+            *cause = errorCause(why);
+        reportFailure(lcArchive, this, QStringLiteral("无法正常获取文件信息！"), {}, why);
         return false;
     }
     m_Images.bootRow = int(info.BootIndex) - 1;
@@ -33,7 +39,10 @@ bool CTarnboxDlg::LoadImageList()
         HWIM image = imaging().WIMLoadImage(m_hWim, i);
         QString xml;
         if (!image || !imaging().WIMGetImageInformation(image, &xml, nullptr)) {
-            uiThread::messageBox(this, QStringLiteral("无法获取信息，文件打开失败！"));
+            const ImagingError why = imaging().LastError();
+            if (cause)
+                *cause = errorCause(why);
+            reportFailure(lcArchive, this, QStringLiteral("无法获取信息，文件打开失败！"), {}, why);
             if (image)
                 imaging().WIMCloseHandle(image);
             return false;
@@ -44,11 +53,11 @@ bool CTarnboxDlg::LoadImageList()
         if (nul >= 0)
             xml.truncate(nul);
         if (!ReadImageInfo(xml, m_Images)) {
-            uiThread::messageBox(this,
-                                 QStringLiteral("映像 %1 的信息格式错误，无法读取（错误代码 0x%2）！")
-                                     .arg(i)
-                                     .arg(kInvalidArgument, 8, 16, QLatin1Char('0')),
-                                 QStringLiteral("错误提示"));
+            reportFailure(lcArchive, this,
+                          QStringLiteral("映像 %1 的信息格式错误，无法读取（错误代码 0x%2）！")
+                              .arg(i)
+                              .arg(kInvalidArgument, 8, 16, QLatin1Char('0')),
+                          QStringLiteral("错误提示"), QString());
             return false;
         }
     }

@@ -1,11 +1,16 @@
 // Opening and creating archives.
 #include "app/ctarnbox_dlg.h"
 
+#include "archive/archive_log.h"
 #include "imaging/imaging_library.h"
+#include "resources/resource_ids.h"
+#include "support/error_cause.h"
+#include "support/failure_report.h"
 #include "support/ui_thread.h"
 
 #include <QFileInfo>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace {
 
@@ -39,6 +44,17 @@ void CTarnboxDlg::OpenArchive()
     const QString path = uiThread::openFile(this, archiveChooser());
     if (path.isEmpty())
         return;
+    OpenArchive(path);
+}
+
+void CTarnboxDlg::OpenAtStart(const QString &path)
+{
+    // Once the window runs, so that a failure's message has its owner shown.
+    QTimer::singleShot(0, this, [this, path] { OnCommand(res::ID_OPEN_FILE, path); });
+}
+
+void CTarnboxDlg::OpenArchive(const QString &path)
+{
     m_strFilePath = path;
     if (m_hWim) {
         CloseBrowseDialogs();
@@ -47,6 +63,7 @@ void CTarnboxDlg::OpenArchive()
         m_strArchiveOnDisk.clear();
     }
 
+    QList<ImagingError> failures;
     for (const AccessLevel &access : kAccessLevels) {
         m_nAccess = access.level;
         m_strAccess = QString::fromUtf16(access.label);
@@ -54,22 +71,27 @@ void CTarnboxDlg::OpenArchive()
                                          WIM_COMPRESS_LZX, nullptr);
         if (m_hWim)
             break;
+        failures << imaging().LastError();
     }
     if (!m_hWim) {
         // The window keeps showing the previous archive's rows and fields.
         m_strAccess.clear();
         m_nAccess = -1;
-        uiThread::messageBox(this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"));
+        reportFailure(lcArchive, this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"),
+                      mostTellingFailure(failures));
         return;
     }
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();
 
     if (!imaging().WIMSetTemporaryPath(m_hWim, m_strWorkDir)) {
-        uiThread::messageBox(this, QStringLiteral("无法设置临时目录，请手动设置！"), QStringLiteral("错误提示"));
+        reportFailure(lcArchive, this, QStringLiteral("无法设置临时目录，请手动设置！"), QStringLiteral("错误提示"),
+                      imaging().LastError());
         m_strWorkDir.clear();
     }
-    if (!LoadImageList())
-        uiThread::messageBox(this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"));
+    // The listing has logged its failure; this is the same one, told again.
+    QString cause;
+    if (!LoadImageList(&cause))
+        uiThread::messageBox(this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"), MB_OK, cause);
 }
 
 void CTarnboxDlg::NewArchive()
@@ -80,7 +102,7 @@ void CTarnboxDlg::NewArchive()
     HWIM created = imaging().WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, WIM_FLAG_SHARE_WRITE,
                                            WIM_COMPRESS_LZX, nullptr);
     if (!created) {
-        uiThread::messageBox(this, QStringLiteral("文件创建失败！"));
+        reportFailure(lcArchive, this, QStringLiteral("文件创建失败！"), {}, imaging().LastError());
         return;
     }
     CloseBrowseDialogs();
@@ -93,7 +115,8 @@ void CTarnboxDlg::NewArchive()
     m_List->setRowCount(0);
 
     if (!imaging().WIMSetTemporaryPath(m_hWim, m_strWorkDir)) {
-        uiThread::messageBox(this, QStringLiteral("临时文件设置失败！"), QStringLiteral("错误提示"));
+        reportFailure(lcArchive, this, QStringLiteral("临时文件设置失败！"), QStringLiteral("错误提示"),
+                      imaging().LastError());
         m_strWorkDir.clear();
     }
     m_nAccess = 2;

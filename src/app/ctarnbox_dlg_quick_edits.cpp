@@ -4,7 +4,9 @@
 #include "archive/metadata_xml.h"
 #include "capture_settings/cwim_image_info.h"
 #include "imaging/imaging_library.h"
+#include "operations/operations_log.h"
 #include "resources/resource_ids.h"
+#include "support/failure_report.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
 
@@ -55,7 +57,7 @@ void CTarnboxDlg::DeleteImage()
     if (r < 0 || r >= m_Images.count)
         return;
     if (!imaging().WIMDeleteImage(m_hWim, uint32_t(r + 1))) {
-        uiThread::messageBox(this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"), imaging().LastError());
         return;
     }
     CloseBrowseDialogs();  // the images after r have moved up
@@ -81,7 +83,8 @@ void CTarnboxDlg::SetBootImage()
     if (r < 0 || r >= m_Images.count)
         return;
     if (!imaging().WIMSetBootImage(m_hWim, uint32_t(r + 1))) {
-        uiThread::messageBox(this, QStringLiteral("设置为启动失败！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, this, QStringLiteral("设置为启动失败！"), QStringLiteral("错误提示"),
+                      imaging().LastError());
         return;
     }
     if (m_Images.bootRow != -1)
@@ -112,14 +115,15 @@ void CTarnboxDlg::EditImage()
     ImagingLibrary &lib = imaging();
     HWIM image = lib.WIMLoadImage(m_hWim, uint32_t(r + 1));
     if (!image) {
-        uiThread::messageBox(this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"), lib.LastError());
         return;
     }
     QString xml;
     uint32_t bytes = 0;
     if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
+        const ImagingError why = lib.LastError();
         lib.WIMCloseHandle(image);
-        uiThread::messageBox(this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"), why);
         return;
     }
     cutAtNul(xml);
@@ -135,8 +139,8 @@ void CTarnboxDlg::EditImage()
         edited.*(t.field) = value;
         if (!SetMetadataTag(xml, value, t.tag)) {
             lib.WIMCloseHandle(image);
-            uiThread::messageBox(this, QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)"),
-                                 QStringLiteral("错误提示"));
+            reportFailure(lcOperations, this, QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)"),
+                          QStringLiteral("错误提示"), QString());
             return;
         }
     }
@@ -148,6 +152,8 @@ void CTarnboxDlg::EditImage()
     showTexts(record);
 
     if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
+        // Before the read-back below, which is a call of its own.
+        const ImagingError why = lib.LastError();
         // The archive kept its texts: show those, not the refused ones.
         QString stored;
         ImageTable fresh;
@@ -165,7 +171,7 @@ void CTarnboxDlg::EditImage()
                 record.*(t.field) = before.*(t.field);
         }
         showTexts(record);
-        uiThread::messageBox(this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), why);
     }
     lib.WIMCloseHandle(image);
     RefreshWindow();

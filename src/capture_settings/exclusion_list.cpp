@@ -1,9 +1,13 @@
 #include "capture_settings/exclusion_list.h"
 
+#include "support/error_cause.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
+
+#include <cerrno>
 
 namespace {
 
@@ -168,10 +172,14 @@ bool SaveExclusionList(const ExclusionList &list, const QString &dir, QString *e
     const QString path = listFile(dir, "set2.data");
     QSaveFile file(path);
     const QByteArray bytes = serializeExclusionList(list);
+    errno = 0;
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
         return true;
+    // The failing step's system error, read before anything else runs; in the
+    // user's language when it is a common one.
+    const int failedErrno = errno;
     if (error)
-        *error = path + QStringLiteral(": ") + file.errorString();
+        *error = path + QStringLiteral(": ") + (failedErrno > 0 ? systemErrorText(failedErrno) : file.errorString());
     file.cancelWriting();
     return false;
 }

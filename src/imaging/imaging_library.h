@@ -23,6 +23,7 @@ struct ImagingError {
         NameInUse,              // another image of the archive has that name
         PathTooLong,            // a path or name is too long
         WouldOverwriteArchive,  // the call would write over the archive it reads from
+        ArchiveReadOnly,        // the archive's handle was opened without write access
         Busy,                   // the archive or device is busy with another call
         Aborted,                // stopped by the callback's answer
         Unsupported,            // this backend does not offer the call

@@ -1,3 +1,4 @@
 #include "imaging/imaging_log.h"
 
-Q_LOGGING_CATEGORY(lcImaging, "pellwick.imaging")
+// Debug messages (each failed call, probing included) are off unless asked for.
+Q_LOGGING_CATEGORY(lcImaging, "pellwick.imaging", QtInfoMsg)

@@ -3,6 +3,8 @@
 #include <QLoggingCategory>
 
 // Calls through the imaging boundary.
-// Failures go to standard error with their cause, so that a user can quote
-// them in a report (QT_LOGGING_RULES="pellwick.imaging.warning=false" silences them).
+// Every failed call is logged at debug level, off by default: an open that
+// tries read and write before read fails on purpose. The failures the window
+// reports are logged at warning level with their cause under its own
+// categories; QT_LOGGING_RULES="pellwick.imaging.debug=true" adds each call's.
 Q_DECLARE_LOGGING_CATEGORY(lcImaging)

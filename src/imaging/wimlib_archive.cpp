@@ -141,6 +141,8 @@ std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t
     if (::stat(native.constData(), &st) != 0)
         return failedSystem(error, QStringLiteral("cannot open %1").arg(absolute), errno);
     // Opening a pipe or a device for reading can block or have side effects.
+    if (S_ISDIR(st.st_mode))
+        return failed(error, Kind::Other, QStringLiteral("cannot open %1: it is a folder").arg(absolute), EISDIR);
     if (!S_ISREG(st.st_mode))
         return failed(error, Kind::NotAnArchive, QStringLiteral("cannot open %1: not a regular file").arg(absolute));
     if (!canOpen(native, O_RDONLY))
@@ -156,9 +158,13 @@ std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t
     if (const int code = archive->load()) {
         failedWimlib(error, QStringLiteral("cannot open %1 as an archive").arg(absolute), code,
                      archive->m_lastSystemError);
-        // wimlib finds a short file cut off before it looks at what it is.
+        // wimlib finds a short file cut off before it looks at what it is; and
+        // whatever it stumbles on in a file that does begin as an archive lies
+        // in its header and tables, the only parts an open reads.
         if (!startsLikeAnArchive(native))
             error->kind = Kind::NotAnArchive;
+        else if (error->kind == Kind::DamagedData)
+            error->kind = Kind::DamagedHeader;
         return nullptr;
     }
     return archive;

@@ -126,7 +126,7 @@ bool ready(WimlibArchive &archive, const WorkLock &lock, const char *call)
 bool writable(const WimlibArchive &archive, const char *call)
 {
     return archive.mayWrite()
-        || fail(Kind::AccessDenied, callText(call, QStringLiteral("the archive is open without write access")));
+        || fail(Kind::ArchiveReadOnly, callText(call, QStringLiteral("the archive is open without write access")));
 }
 
 uint32_t imageCount(WIMStruct *wim)

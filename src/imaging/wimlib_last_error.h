@@ -10,3 +10,7 @@
 // a failing call can `return wimlibFail(...)`.
 bool wimlibFail(ImagingError error);
 const ImagingError &wimlibLastFailure();
+
+// A failure of wimlib's call with `code`: its kind, and errno only when the
+// code names a failed system call (elsewhere errno is left over from before).
+ImagingError wimlibError(int code, int systemError, const QString &text);

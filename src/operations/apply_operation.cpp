@@ -87,11 +87,10 @@ bool ApplyOperation::formatTarget(OperationContext &ctx)
     case FormatOutcome::Formatted:
         return true;
     case FormatOutcome::NotFormatted:
-        ctx.message(QStringLiteral("格式化失败，未释放映像！\n\n") + outcome.detail, QStringLiteral("错误提示"));
+        ctx.failure(QStringLiteral("格式化失败，未释放映像！"), QStringLiteral("错误提示"), outcome.detail);
         return false;
     case FormatOutcome::NotMounted:
-        ctx.message(QStringLiteral("格式化后无法挂载目标分区，未释放映像！\n\n") + outcome.detail,
-                    QStringLiteral("错误提示"));
+        ctx.failure(QStringLiteral("格式化后无法挂载目标分区，未释放映像！"), QStringLiteral("错误提示"), outcome.detail);
         return false;
     }
     return false;
@@ -102,14 +101,17 @@ void ApplyOperation::beforeRegistering(OperationContext &ctx)
     // A failed load takes the path of a failed apply.
     const ArchiveState state = archiveState(ctx.host());
     m_image = state.wim ? imaging().WIMLoadImage(state.wim, uint32_t(state.selectedRow + 1)) : nullptr;
+    if (!m_image)
+        m_loadFailure = state.wim ? imaging().LastError() : ImagingError();
 }
 
 void ApplyOperation::registrationFailed(OperationContext &ctx)
 {
+    const ImagingError why = imaging().LastError();
     if (m_image)
         imaging().WIMCloseHandle(m_image);
     m_image = nullptr;
-    ctx.message(QStringLiteral("回掉出错！"));
+    ctx.failure(QStringLiteral("回掉出错！"), {}, why);
 }
 
 bool ApplyOperation::work(OperationContext &ctx)
@@ -119,8 +121,9 @@ bool ApplyOperation::work(OperationContext &ctx)
     if (probe.result != NtfsProbe::NotNtfs) {
         applyOntoNtfsDrive(ctx, probe);
     } else if (!m_image || !lib.WIMApplyImage(m_image, m_target, kApplyFlags)) {
+        const ImagingError why = m_image ? lib.LastError() : m_loadFailure;
         ctx.host().EndBusy();
-        ctx.message(kApplyFailed, QStringLiteral("错误提示"));
+        ctx.failure(kApplyFailed, QStringLiteral("错误提示"), why);
     }
     if (m_image)
         lib.WIMCloseHandle(m_image);
@@ -165,11 +168,10 @@ void ApplyOperation::applyOntoNtfsDrive(OperationContext &ctx, const NtfsProbe &
 
     if (!outcome.callSucceeded) {
         host.EndBusy();
-        ctx.message(kApplyFailed, QStringLiteral("错误提示"), MB_OK, outcome.failureDetail(callCause));
+        ctx.failure(kApplyFailed, QStringLiteral("错误提示"), outcome.failureDetail(callCause));
     }
     if (outcome.stage == NtfsDriveOutcome::NotRestored) {
         host.EndBusy();
-        ctx.message(QStringLiteral("释放映像后无法重新挂载目标分区！"), QStringLiteral("错误提示"), MB_OK,
-                    outcome.detail);
+        ctx.failure(QStringLiteral("释放映像后无法重新挂载目标分区！"), QStringLiteral("错误提示"), outcome.detail);
     }
 }

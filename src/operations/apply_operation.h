@@ -31,4 +31,5 @@ private:
     QString m_target;
     bool m_driveRoot = false;
     HWIM m_image = nullptr;
+    ImagingError m_loadFailure;  // why m_image is null
 };

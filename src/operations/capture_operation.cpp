@@ -98,7 +98,7 @@ bool CaptureOperation::prepare(OperationContext &ctx)
     if (probe.result == NtfsProbe::Ntfs)
         refusal = NtfsMountBackMissing(probe.drive);
     if (!refusal.isEmpty()) {
-        ctx.message(kCaptureFailed, QStringLiteral("错误提示"), MB_OK, refusal);
+        ctx.failure(kCaptureFailed, QStringLiteral("错误提示"), refusal);
         return false;
     }
     // The library's paths are the device's followed by the volume-relative
@@ -130,12 +130,11 @@ HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx)
         formatCommandRunner());
     if (!image) {
         host.EndBusy();
-        ctx.message(kCaptureFailed, QStringLiteral("错误提示"), MB_OK, outcome.failureDetail(callCause));
+        ctx.failure(kCaptureFailed, QStringLiteral("错误提示"), outcome.failureDetail(callCause));
     }
     if (outcome.stage == NtfsDriveOutcome::NotRestored) {
         host.HideBusyNow();
-        ctx.message(QStringLiteral("捕获映像后无法恢复目标分区的挂载！"), QStringLiteral("错误提示"), MB_OK,
-                    outcome.detail);
+        ctx.failure(QStringLiteral("捕获映像后无法恢复目标分区的挂载！"), QStringLiteral("错误提示"), outcome.detail);
     }
     return image;
 }
@@ -147,7 +146,7 @@ void CaptureOperation::busyStarted(OperationContext &ctx)
 
 void CaptureOperation::registrationFailed(OperationContext &ctx)
 {
-    ctx.message(QStringLiteral("回掉出错！"));
+    ctx.failure(QStringLiteral("回掉出错！"), {}, imaging().LastError());
 }
 
 bool CaptureOperation::work(OperationContext &ctx)
@@ -158,8 +157,9 @@ bool CaptureOperation::work(OperationContext &ctx)
     HWIM image = m_ntfs ? captureNtfsDrive(ctx) : lib.WIMCaptureImage(m_request.wim, m_request.capturePath, 0);
     if (!image) {
         if (!m_ntfs) {
+            const ImagingError why = lib.LastError();
             host.EndBusy();
-            ctx.message(kCaptureFailed, QStringLiteral("错误提示"));
+            ctx.failure(kCaptureFailed, QStringLiteral("错误提示"), why);
         }
         return false;
     }
@@ -167,8 +167,9 @@ bool CaptureOperation::work(OperationContext &ctx)
     QString xml;
     uint32_t bytes = 0;
     if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
+        const ImagingError why = lib.LastError();
         host.HideBusyNow();
-        ctx.message(QStringLiteral("文件无法读取"), QStringLiteral("错误提示"));
+        ctx.failure(QStringLiteral("文件无法读取"), QStringLiteral("错误提示"), why);
         lib.WIMCloseHandle(image);
         return false;
     }
@@ -188,15 +189,16 @@ bool CaptureOperation::work(OperationContext &ctx)
     if (!readable) {
         // Only a damaged metadata text gets here; the image itself was captured.
         host.HideBusyNow();
-        ctx.message(QStringLiteral("映像信息格式错误，无法写入映像信息！请重新打开文件查看。(0x80070057)"),
-                    QStringLiteral("错误提示"));
+        ctx.failure(QStringLiteral("映像信息格式错误，无法写入映像信息！请重新打开文件查看。(0x80070057)"),
+                    QStringLiteral("错误提示"), QString());
         lib.WIMCloseHandle(image);
         return false;
     }
 
     if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
+        const ImagingError why = lib.LastError();
         host.HideBusyNow();
-        ctx.message(QStringLiteral("无法修改信息！"), QStringLiteral("错误信息"));
+        ctx.failure(QStringLiteral("无法修改信息！"), QStringLiteral("错误信息"), why);
         // The row shows what the archive holds, not the texts it refused.
         QString stored;
         ImageTable fresh;
@@ -208,8 +210,9 @@ bool CaptureOperation::work(OperationContext &ctx)
     uiThread::run([&] { host.AddCapturedImage(record); });
 
     if (!lib.WIMCloseHandle(image)) {
+        const ImagingError why = lib.LastError();
         host.HideBusyNow();
-        ctx.message(QStringLiteral("关闭句柄出错！"), QStringLiteral("错误提示"));
+        ctx.failure(QStringLiteral("关闭句柄出错！"), QStringLiteral("错误提示"), why);
         return false;
     }
     return true;

@@ -2,6 +2,8 @@
 
 #include "imaging/imaging_library.h"
 #include "operations/operation_host.h"
+#include "operations/operations_log.h"
+#include "support/failure_report.h"
 #include "support/ui_thread.h"
 
 #include <QFile>
@@ -60,21 +62,24 @@ bool OpenExportHandles(OperationHost &host, ExportHandles *handles)
     ImagingLibrary &lib = imaging();
     HWIM image = lib.WIMLoadImage(state.wim, uint32_t(state.selectedRow + 1));
     if (!image) {
-        uiThread::messageBox(owner, QStringLiteral("当前文件无法加载！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, owner, QStringLiteral("当前文件无法加载！"), QStringLiteral("错误提示"),
+                      lib.LastError());
         return false;
     }
     uint32_t creationResult = 0;
     HWIM target = lib.WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0,
                                     uint32_t(int32_t(state.compression)), &creationResult);
     if (!target) {
+        const ImagingError why = lib.LastError();
         lib.WIMCloseHandle(image);
-        uiThread::messageBox(owner, QStringLiteral("目标文件无法打开！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, owner, QStringLiteral("目标文件无法打开！"), QStringLiteral("错误提示"), why);
         return false;
     }
     if (!lib.WIMSetTemporaryPath(target, state.workDir)) {
+        const ImagingError why = lib.LastError();
         lib.WIMCloseHandle(image);
         lib.WIMCloseHandle(target);
-        uiThread::messageBox(owner, QStringLiteral("无法设置临时目录！"), QStringLiteral("错误提示"));
+        reportFailure(lcOperations, owner, QStringLiteral("无法设置临时目录！"), QStringLiteral("错误提示"), why);
         return false;
     }
     handles->destination = target;
@@ -93,14 +98,14 @@ void ExportOperation::closeHandles()
 
 void ExportOperation::registrationFailed(OperationContext &ctx)
 {
-    ctx.message(QStringLiteral("无法注册回掉！"), QStringLiteral("错误提示"));
+    ctx.failure(QStringLiteral("无法注册回掉！"), QStringLiteral("错误提示"), imaging().LastError());
     closeHandles();
 }
 
 bool ExportOperation::work(OperationContext &ctx)
 {
     if (!imaging().WIMExportImage(m_handles.image, m_handles.destination, WIM_EXPORT_ALLOW_DUPLICATES))
-        ctx.message(QStringLiteral("文件导出失败！"), QStringLiteral("错误提示"));
+        ctx.failure(QStringLiteral("文件导出失败！"), QStringLiteral("错误提示"), imaging().LastError());
     closeHandles();
     return true;
 }

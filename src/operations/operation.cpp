@@ -4,7 +4,9 @@
 #include "operations/message_callback.h"
 #include "operations/operation_host.h"
 #include "operations/operation_runner.h"
+#include "operations/operations_log.h"
 #include "support/clock.h"
+#include "support/failure_report.h"
 #include "support/ui_thread.h"
 
 OperationHost &OperationContext::host() const
@@ -16,6 +18,16 @@ int OperationContext::message(const QString &text, const QString &caption, uint3
                                const QString &detail) const
 {
     return uiThread::messageBox(host().PromptOwner(), text, caption, type, detail);
+}
+
+int OperationContext::failure(const QString &text, const QString &caption, const ImagingError &error) const
+{
+    return reportFailure(lcOperations, host().PromptOwner(), text, caption, error);
+}
+
+int OperationContext::failure(const QString &text, const QString &caption, const QString &cause) const
+{
+    return reportFailure(lcOperations, host().PromptOwner(), text, caption, cause);
 }
 
 bool OperationContext::registerCallback()
@@ -73,14 +85,15 @@ void LongOperation::run(OperationContext &ctx)
         return;
     }
     if (!ctx.unregisterCallback()) {
+        const ImagingError why = imaging().LastError();
         switch (m_profile.unregisterFailure) {
         case UnregisterFailure::EndsRun:
             host.HideBusyNow();
-            ctx.message(QStringLiteral("吊销出错！"), QStringLiteral("错误提示"));
+            ctx.failure(QStringLiteral("吊销出错！"), QStringLiteral("错误提示"), why);
             return;
         case UnregisterFailure::Reported:
             host.EndBusy();
-            ctx.message(QStringLiteral("吊销出错！"), QStringLiteral("错误提示"));
+            ctx.failure(QStringLiteral("吊销出错！"), QStringLiteral("错误提示"), why);
             break;
         case UnregisterFailure::Ignored:
             break;

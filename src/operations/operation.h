@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/imaging_library.h"
 #include "support/prompts.h"
 
 #include <QString>
@@ -23,6 +24,11 @@ public:
     // shown beneath the text (the cause of a failure).
     int message(const QString &text, const QString &caption = {}, uint32_t type = MB_OK,
                 const QString &detail = {}) const;
+    // A failure: the message with its cause beneath, also logged once under
+    // pellwick.operations. `error` is the library's last error, read on this
+    // worker right after the failing call.
+    int failure(const QString &text, const QString &caption, const ImagingError &error) const;
+    int failure(const QString &text, const QString &caption, const QString &cause) const;
     // Registers WimMessageCallback for this operation; false when the library
     // refuses. Once per operation: a second call only says it is registered.
     bool registerCallback();

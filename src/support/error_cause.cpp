@@ -80,6 +80,7 @@ QString errorCause(const ImagingError &error)
     case Kind::NameInUse: return QStringLiteral("已有同名的映像");
     case Kind::PathTooLong: return text(kPathTooLong);
     case Kind::WouldOverwriteArchive: return QStringLiteral("会覆盖正在读取的映像文件");
+    case Kind::ArchiveReadOnly: return QStringLiteral("映像文件是以只读方式打开的，不能写入");
     case Kind::Busy: return QStringLiteral("映像文件正被另一项操作使用");
     case Kind::Aborted: return QStringLiteral("操作已被用户中止");
     case Kind::Unsupported: return text(kUnsupported);
@@ -97,4 +98,14 @@ QString withSystemErrorText(const QString &logLine, int errorNumber)
 {
     const QString description = systemErrorText(errorNumber);
     return description.isEmpty() ? logLine : logLine + QLatin1Char(' ') + description;
+}
+
+ImagingError mostTellingFailure(const QList<ImagingError> &attempts)
+{
+    using Kind = ImagingError::Kind;
+    for (const ImagingError &attempt : attempts) {
+        if (attempt.kind != Kind::AccessDenied && attempt.kind != Kind::ReadOnlyFileSystem)
+            return attempt;
+    }
+    return attempts.isEmpty() ? ImagingError() : attempts.first();
 }

@@ -2,6 +2,7 @@
 
 #include "imaging/imaging_library.h"
 
+#include <QList>
 #include <QString>
 
 // Causes of failures in the user's language. A message box keeps its own
@@ -22,3 +23,9 @@ QString systemErrorText(int errorNumber);
 // description of its number after a space ("错误: /a/b [err = 13] 没有访问权限").
 // The line stays a prefix of the result; a number with no description adds nothing.
 QString withSystemErrorText(const QString &logLine, int errorNumber);
+
+// Of the failures of one thing tried several ways in turn (an open at each
+// access level, the highest first), the one that tells the user most: the
+// first that is more than a refusal of the access asked for (permission
+// denied, a read-only file system), else the first. None when empty.
+ImagingError mostTellingFailure(const QList<ImagingError> &attempts);

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 QWidget *ownerWidget(QObject *owner)
@@ -51,8 +53,15 @@ int WidgetPrompts::messageBox(QObject *owner, const QString &text, const QString
     box.setTextFormat(Qt::PlainText);
     if (!detail.isEmpty()) {
         box.setInformativeText(detail);
-        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
             label->setTextFormat(Qt::PlainText);
+            // A short cause on one line beneath a short message; a long one
+            // wrapped at a width that still reads as a line.
+            int widest = 0;
+            for (const QString &line : detail.split(QLatin1Char('\n')))
+                widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+            label->setMinimumWidth(std::min(widest + 2, 30 * label->fontMetrics().averageCharWidth() * 2));
+        }
     }
     switch (type & MB_ICONMASK) {
     case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;

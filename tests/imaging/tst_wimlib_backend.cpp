@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(ImagingError::Kind)
+
 using namespace imagingtest;
 using testarchives::readTree;
 using testarchives::runTool;
@@ -265,19 +267,25 @@ void TestWimlibBackend::openAlwaysCreatesOnlyWithTheFirstChange()
 
 void TestWimlibBackend::unusableFilesGiveNullHandles_data()
 {
+    using Kind = ImagingError::Kind;
     QTest::addColumn<QString>("kind");
-    QTest::newRow("missing") << QStringLiteral("missing");
-    QTest::newRow("empty file") << QStringLiteral("empty");
-    QTest::newRow("garbage") << QStringLiteral("garbage");
-    QTest::newRow("truncated archive") << QStringLiteral("truncated");
-    QTest::newRow("header only") << QStringLiteral("header");
-    QTest::newRow("folder") << QStringLiteral("folder");
-    QTest::newRow("named pipe (must not block)") << QStringLiteral("fifo");
+    QTest::addColumn<Kind>("failure");
+    QTest::addColumn<int>("systemError");
+    QTest::newRow("missing") << QStringLiteral("missing") << Kind::NotFound << ENOENT;
+    QTest::newRow("empty file") << QStringLiteral("empty") << Kind::NotAnArchive << 0;
+    QTest::newRow("garbage") << QStringLiteral("garbage") << Kind::NotAnArchive << 0;
+    QTest::newRow("short text") << QStringLiteral("text") << Kind::NotAnArchive << 0;
+    QTest::newRow("truncated archive") << QStringLiteral("truncated") << Kind::DamagedHeader << 0;
+    QTest::newRow("header only") << QStringLiteral("header") << Kind::DamagedHeader << 0;
+    QTest::newRow("folder") << QStringLiteral("folder") << Kind::Other << EISDIR;
+    QTest::newRow("named pipe (must not block)") << QStringLiteral("fifo") << Kind::NotAnArchive << 0;
 }
 
 void TestWimlibBackend::unusableFilesGiveNullHandles()
 {
     QFETCH(QString, kind);
+    QFETCH(ImagingError::Kind, failure);
+    QFETCH(int, systemError);
     WimlibBackend lib;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bad.wim"));
@@ -288,11 +296,13 @@ void TestWimlibBackend::unusableFilesGiveNullHandles()
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes.left(kind == QLatin1String("header") ? 208 : bytes.size() / 2));
-    } else if (kind == QLatin1String("empty") || kind == QLatin1String("garbage")) {
+    } else if (kind == QLatin1String("empty") || kind == QLatin1String("garbage") || kind == QLatin1String("text")) {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         if (kind == QLatin1String("garbage"))
             f.write(noise(5000, 7));
+        if (kind == QLatin1String("text"))
+            f.write("hello\n");
     } else if (kind == QLatin1String("folder")) {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == QLatin1String("fifo")) {
@@ -303,6 +313,9 @@ void TestWimlibBackend::unusableFilesGiveNullHandles()
     for (uint32_t access : {WIM_GENERIC_READ_WRITE, WIM_GENERIC_READ, 0u}) {
         QVERIFY(!openWim(lib, path, access));
         QVERIFY(!lib.LastErrorText().isEmpty());
+        // Why, as the window words it.
+        QCOMPARE(lib.LastError().kind, failure);
+        QCOMPARE(lib.LastError().systemError, systemError);
     }
     if (QFileInfo(path).isFile())
         QCOMPARE(fileBytes(path), before);
@@ -318,12 +331,15 @@ void TestWimlibBackend::readOnlyFileRefusesEveryChange()
     const QByteArray before = fileBytes(wimPath);
 
     QVERIFY(!openWim(lib, wimPath, WIM_GENERIC_READ_WRITE));
+    // Root too is told what anyone else would be.
+    QCOMPARE(lib.LastError().kind, ImagingError::Kind::AccessDenied);
     for (uint32_t access : {WIM_GENERIC_READ, 0u}) {
         Handle wim(lib, openWim(lib, wimPath, access));
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
         QCOMPARE(imageCount(lib, wim.get()), 2u);
         QCOMPARE(imageName(lib, wim.get(), 2), QStringLiteral("two"));
         QVERIFY(!Handle(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0)));
+        QCOMPARE(lib.LastError().kind, ImagingError::Kind::ArchiveReadOnly);
         QVERIFY(!setTexts(lib, wim.get(), 1, texts(QStringLiteral("renamed"))));
         QVERIFY(!lib.WIMDeleteImage(wim.get(), 1));
         QVERIFY(!lib.WIMSetBootImage(wim.get(), 1));

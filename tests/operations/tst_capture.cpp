@@ -302,7 +302,7 @@ void TestCapture::reportedErrorsReachTheOutputDialog()
     f.dlg.AddImage();
     QVERIFY(f.waitForMessage(kDone));
     QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 20000);
-    QCOMPARE(shown, QStringLiteral("\n错误: ") + f.source + QStringLiteral("/locked.bin [err = 13]"));
+    QCOMPARE(shown, QStringLiteral("\n错误: ") + f.source + QStringLiteral("/locked.bin [err = 13] 没有访问权限"));
     // The dialog came after the completion message.
     const auto calls = f.prompts.calls();
     QCOMPARE(calls.last().kind, RecordingPrompts::Kind::Dialog);

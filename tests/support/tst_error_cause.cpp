@@ -22,6 +22,8 @@ private slots:
     void systemDescription();
     void logLineKeepsItsFormAsPrefix_data();
     void logLineKeepsItsFormAsPrefix();
+    void mostTellingOfSeveralAttempts_data();
+    void mostTellingOfSeveralAttempts();
 };
 
 void TestErrorCause::causeOfAFailure_data()
@@ -36,6 +38,9 @@ void TestErrorCause::causeOfAFailure_data()
     QTest::newRow("disk full") << Kind::NoSpace << ENOSPC << lib << QStringLiteral("磁盘空间不足");
     QTest::newRow("not an archive") << Kind::NotAnArchive << 0 << lib << QStringLiteral("这不是 WIM 映像文件");
     QTest::newRow("data") << Kind::DamagedData << 0 << lib << QStringLiteral("映像数据已损坏（校验不符或无法解压）");
+    // Not the same words as a folder that cannot be read (permission above).
+    QTest::newRow("opened read-only") << Kind::ArchiveReadOnly << 0 << lib
+                                      << QStringLiteral("映像文件是以只读方式打开的，不能写入");
     // The kind decides even when the number says something else.
     QTest::newRow("kind over number") << Kind::NotAnArchive << EIO << lib << QStringLiteral("这不是 WIM 映像文件");
     // Without a kind, a number we word ourselves, then the library's text.
@@ -100,6 +105,35 @@ void TestErrorCause::logLineKeepsItsFormAsPrefix()
     const QString described = withSystemErrorText(plain, code);
     QCOMPARE(described, line);
     QVERIFY(described.startsWith(plain));
+}
+
+void TestErrorCause::mostTellingOfSeveralAttempts_data()
+{
+    QTest::addColumn<QList<int>>("kinds");  // one attempt each, the highest access first
+    QTest::addColumn<int>("chosen");        // index of the attempt whose failure is told
+    const int denied = int(Kind::AccessDenied);
+    const int readOnlyFs = int(Kind::ReadOnlyFileSystem);
+    // A text file: the first attempt says it all.
+    QTest::newRow("not an archive") << QList<int>{int(Kind::NotAnArchive), int(Kind::NotAnArchive)} << 0;
+    // Read-only, and truncated: not writable says less than damaged.
+    QTest::newRow("read-only and damaged") << QList<int>{denied, int(Kind::DamagedHeader), int(Kind::DamagedHeader)}
+                                           << 1;
+    QTest::newRow("read-only medium and damaged") << QList<int>{readOnlyFs, int(Kind::NotAnArchive)} << 1;
+    // Nothing but refusals: the first.
+    QTest::newRow("unreadable") << QList<int>{denied, denied, denied} << 0;
+    QTest::newRow("missing") << QList<int>{int(Kind::NotFound), int(Kind::NotFound)} << 0;
+    QTest::newRow("none") << QList<int>{} << -1;
+}
+
+void TestErrorCause::mostTellingOfSeveralAttempts()
+{
+    QFETCH(QList<int>, kinds);
+    QFETCH(int, chosen);
+    QList<ImagingError> attempts;
+    for (int i = 0; i < kinds.size(); ++i)
+        attempts << ImagingError{Kind(kinds[i]), 0, QStringLiteral("attempt %1").arg(i)};
+    const ImagingError told = mostTellingFailure(attempts);
+    QCOMPARE(told.text, chosen < 0 ? QString() : QStringLiteral("attempt %1").arg(chosen));
 }
 
 QTEST_GUILESS_MAIN(TestErrorCause)

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "imaging/imaging_library.h"
+#include "support/prompts.h"
+
+#include <QLoggingCategory>
+#include <QString>
+
+// A failure the user is told of: a message box with the failure's own
+// sentence and its cause beneath, and the same logged once at warning level
+// under the category of the part that failed, so that a user can quote it in
+// a report. Callable from any thread.
+
+// A category as Q_LOGGING_CATEGORY declares it (lcArchive, lcOperations, ...).
+using LogCategory = const QLoggingCategory &(*)();
+
+// The cause is errorCause(error); the log adds the library's own words. Read
+// `error` on the thread that made the failing call, right after it.
+int reportFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
+                  const ImagingError &error);
+// A cause worded already (the system's, or a step of the program's own).
+int reportFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
+                  const QString &cause, uint32_t type = MB_OK);
+
+// The logged line: "文件无法打开！ 这不是 WIM 映像文件 [WIMCreateFile: ...]";
+// each part only when there is one.
+QString failureLogLine(const QString &text, const QString &cause, const QString &libraryText = {});
