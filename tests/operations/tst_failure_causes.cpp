@@ -57,6 +57,7 @@ private slots:
     void captureSaysWhy_data();
     void captureSaysWhy();
     void damagedDataDuringApply();
+    void applyOverItsOwnArchive();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -234,6 +235,38 @@ void TestFailureCauses::damagedDataDuringApply()
         widgets.messageBox(w.dlg.get(), messages[0].text, messages[0].caption, MB_OK, messages[0].detail);
         QVERIFY(saved);
     }
+    QCOMPARE(w.finish(), QString());
+}
+
+void TestFailureCauses::applyOverItsOwnArchive()
+{
+    // The image holds a file where its own archive lies below the target.
+    const QString target = m_dir->filePath(QStringLiteral("target"));
+    const QString wim = target + QStringLiteral("/own.wim");
+    testarchives::writeTree(m_tree, {{QStringLiteral("own.wim"), "not the archive"}});
+    QVERIFY(QDir().mkpath(target));
+    QString why;
+    QVERIFY2(makeArchive(wim, {m_tree}, {QStringLiteral("one")}, &why), qPrintable(why));
+    const QByteArray before = testarchives::readTree(target).value(QStringLiteral("own.wim"));
+
+    WindowOnArchive w(wim);
+    w.library.allowedApplyRoot = target;
+    const QString cause = QStringLiteral("会覆盖正在读取的映像文件");
+    expectLoggedOnce(QStringLiteral("无法释放映像到目标路径"), cause);
+    w.prompts.answerFolder(target);
+    w.dlg->OnCommand(res::ID_APPLY_IMAGE);
+    QVERIFY(waitForOperations());
+
+    const auto messages = w.prompts.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].text, QStringLiteral("无法释放映像到目标路径"));
+    QCOMPARE(messages[0].detail, cause);
+    QVERIFY(messages[1].text.startsWith(kDone));
+    // Nothing was written: the target holds the archive alone, as it was.
+    QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{QStringLiteral("own.wim")});
+    QCOMPARE(testarchives::readTree(target).value(QStringLiteral("own.wim")), before);
+    QVERIFY(testarchives::wimVerify(wim));
     QCOMPARE(w.finish(), QString());
 }
 
