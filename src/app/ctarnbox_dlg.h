@@ -85,7 +85,7 @@ public:
     void NewArchive();
 
     // ---- Image list ----
-    bool LoadImageList();
+    bool LoadImageList() override;
     void AddImageRow(int r);
     void SetRowText(int row, int column, const QString &text);
 
@@ -107,6 +107,7 @@ public:
     ArchiveState OpenArchiveState() const override;
     void ClearLog() override;
     void AddCapturedImage(const ImageInfo &record) override;
+    void AppendLogText(const QString &line) override;
     void CloseApp();
     void CloseWorker();
 
@@ -119,6 +120,11 @@ public:
     void ApplyWorker();
     void ExportImage();
     void ExportWorker(HWIM destination, HWIM image);
+
+    // ---- Split, verify, optimize (ESD and split sets) ----
+    void SplitFile();
+    void VerifyFile();
+    void OptimizeFile();
 
     // ---- Delete, boot flag, edit ----
     void DeleteImage();

@@ -2,6 +2,8 @@
 #include "app/ctarnbox_dlg.h"
 
 #include "imaging/imaging_library.h"
+#include "imaging/split_parts.h"
+#include "support/error_cause.h"
 #include "support/ui_thread.h"
 
 #include <QFileInfo>
@@ -17,6 +19,31 @@ FileChooser archiveChooser()
     chooser.initialName = QStringLiteral("Wim镜像");
     chooser.overwritePrompt = true;
     return chooser;
+}
+
+// Opening also takes what installation media hold: ESD files and the first
+// part of a split set. The first type offers them all at once.
+FileChooser openChooser()
+{
+    FileChooser chooser = archiveChooser();
+    chooser.filter = QStringLiteral("映像文件(*.wim *.esd *.swm)|*.wim;*.esd;*.swm|Wim镜像(*.wim)|*.wim|"
+                                    "ESD镜像(*.esd)|*.esd|分卷映像(*.swm)|*.swm||");
+    return chooser;
+}
+
+// Why the archive at `path` did not open, from the last attempt's failure.
+// The chosen file is there yet something was not found: a part of its split
+// set is missing, and the user learns which.
+QString openFailureCause(const QString &path, const ImagingError &error)
+{
+    if (error.kind == ImagingError::Kind::NotFound && QFileInfo(path).isFile()) {
+        const QString missing = splitparts::firstMissingPart(path);
+        if (!missing.isEmpty()) {
+            return QStringLiteral("缺少分卷文件 %1，它应与 %2 放在同一文件夹中")
+                .arg(QFileInfo(missing).fileName(), QFileInfo(path).fileName());
+        }
+    }
+    return errorCause(error);
 }
 
 struct AccessLevel {
@@ -36,7 +63,7 @@ constexpr AccessLevel kAccessLevels[] = {
 
 void CTarnboxDlg::OpenArchive()
 {
-    const QString path = uiThread::openFile(this, archiveChooser());
+    const QString path = uiThread::openFile(this, openChooser());
     if (path.isEmpty())
         return;
     m_strFilePath = path;
@@ -58,7 +85,8 @@ void CTarnboxDlg::OpenArchive()
         // The window keeps showing the previous archive's rows and fields.
         m_strAccess.clear();
         m_nAccess = -1;
-        uiThread::messageBox(this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"));
+        uiThread::messageBox(this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"), MB_OK,
+                             openFailureCause(path, imaging().LastError()));
         return;
     }
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();

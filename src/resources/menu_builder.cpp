@@ -1,5 +1,7 @@
 #include "resources/menu_builder.h"
 
+#include "resources/resource_ids.h"
+
 #include <QMenu>
 
 QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::function<void(int)> onCommand)
@@ -7,6 +9,10 @@ QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::functio
     auto *menu = new QMenu(popup.title, parent);
     menu->setObjectName(QStringLiteral("popup:") + popup.title);
     for (const auto &item : popup.items) {
+        if (item.command == res::ID_SEPARATOR) {
+            menu->addSeparator();
+            continue;
+        }
         QAction *action = menu->addAction(item.text);
         action->setData(item.command);
         const int command = item.command;

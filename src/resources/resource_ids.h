@@ -58,6 +58,12 @@ constexpr int ID_ADD_FOLDER = 32780;
 constexpr int ID_REMOVE_ENTRY = 32781;
 constexpr int ID_ADD_FILE = 32783;
 constexpr int ID_SET_EXCLUSIONS = 32785;
+// Beyond menu 129's own items: the archive file as a whole.
+constexpr int ID_SPLIT_FILE = 32790;
+constexpr int ID_VERIFY_FILE = 32791;
+constexpr int ID_OPTIMIZE_FILE = 32792;
+// A menu item with this command is a separator.
+constexpr int ID_SEPARATOR = 0;
 
 constexpr int IDI_MAIN = 128;
 

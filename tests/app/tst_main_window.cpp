@@ -205,7 +205,10 @@ void TestMainWindow::contextMenuItems()
     commands.clear();
     for (QAction *a : menu->actions())
         commands << a->data().toInt();
-    QCOMPARE(commands, (QList<int>{32771, 32777, 32776, 32772, 32773, 32775}));
+    // The archive file's commands follow the image commands after a separator.
+    QCOMPARE(commands.mid(0, 6), (QList<int>{32771, 32777, 32776, 32772, 32773, 32775}));
+    QVERIFY(menu->actions().at(6)->isSeparator());
+    QCOMPARE(commands.mid(7), (QList<int>{res::ID_SPLIT_FILE, res::ID_VERIFY_FILE, res::ID_OPTIMIZE_FILE}));
     dlg.m_hWim = nullptr;
 }
 
@@ -318,7 +321,9 @@ void TestMainWindow::enterOpensArchiveChooser()
     const auto calls = prompts.calls();
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].kind, RecordingPrompts::Kind::OpenFile);
-    QCOMPARE(calls[0].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim||"));
+    // The archive types first, then the .wim type as before.
+    QVERIFY(calls[0].chooser.filter.startsWith(QStringLiteral("映像文件(*.wim *.esd *.swm)|*.wim;*.esd;*.swm|")));
+    QVERIFY(calls[0].chooser.filter.contains(QStringLiteral("|Wim镜像(*.wim)|*.wim|")));
 }
 
 void TestMainWindow::workDirWithoutArchive()
