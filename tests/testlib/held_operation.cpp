@@ -72,7 +72,8 @@ uint32_t HeldOperation::relay(uint32_t messageId, uintptr_t wParam, intptr_t lPa
                           && QStringView(reinterpret_cast<const char16_t *>(wParam)) != self->m_callPath;
     const bool progressHold = messageId == WIM_MSG_PROGRESS
                               && ((self->m_phase == Phase::CaptureWrite && call == Call::Capture)
-                                  || (self->m_phase == Phase::Apply && call == Call::Apply));
+                                  || (self->m_phase == Phase::Apply && call == Call::Apply)
+                                  || (self->m_phase == Phase::ArchiveFile && call == Call::ArchiveFile));
     if (scanHold || progressHold)
         self->holdHere();
     const WIMMessageCallback callback = self->m_callback.load();
@@ -108,4 +109,28 @@ bool HeldOperation::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     const bool applied = ForwardingImaging::WIMApplyImage(image, path, applyFlags);
     m_call = Call::None;
     return applied;
+}
+
+bool HeldOperation::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags)
+{
+    m_call = Call::ArchiveFile;
+    const bool split = ForwardingImaging::WIMSplitFile(wim, firstPart, partSize, flags);
+    m_call = Call::None;
+    return split;
+}
+
+bool HeldOperation::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
+{
+    m_call = Call::ArchiveFile;
+    const bool verified = ForwardingImaging::WIMVerifyFile(wim, result);
+    m_call = Call::None;
+    return verified;
+}
+
+bool HeldOperation::WIMOptimizeFile(HWIM wim)
+{
+    m_call = Call::ArchiveFile;
+    const bool optimized = ForwardingImaging::WIMOptimizeFile(wim);
+    m_call = Call::None;
+    return optimized;
 }
