@@ -63,7 +63,9 @@ bool SplitOperation::askPartSize(OperationContext &ctx)
     for (;;) {
         if (ctx.aborted()
             || !uiThread::inputText(ctx.host().PromptOwner(), QStringLiteral("拆分映像文件"),
-                                    QStringLiteral("每个分卷的最大大小（MB）："), &text))
+                                    QStringLiteral("每个分卷的最大大小（MB）：\n"
+                                                   "（FAT32 格式的 U 盘上，单个文件不能超过 4096 MB）"),
+                                    &text))
             return false;
         uint64_t megabytes = 0;
         if (ParsePartSizeMb(text, &megabytes)) {
