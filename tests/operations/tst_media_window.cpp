@@ -27,8 +27,12 @@ const QString kDone = QStringLiteral("操作完成，一共耗时 ");
 
 QByteArray noise(int size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    QByteArray bytes;
+    bytes.reserve(size);
+    while (bytes.size() < size) {
+        const quint32 word = QRandomGenerator::global()->generate();
+        bytes.append(reinterpret_cast<const char *>(&word), qMin<qsizetype>(4, size - bytes.size()));
+    }
     return bytes;
 }
 
