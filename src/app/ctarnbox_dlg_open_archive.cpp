@@ -33,12 +33,12 @@ FileChooser openChooser()
 
 // Why the archive at `path` did not open, from the last attempt's failure.
 // The chosen file is there yet something was not found: a part of its split
-// set is missing, and the user learns which.
+// set is missing (the library's own words name it too), and the user learns which.
 QString openFailureCause(const QString &path, const ImagingError &error)
 {
     if (error.kind == ImagingError::Kind::NotFound && QFileInfo(path).isFile()) {
         const QString missing = splitparts::firstMissingPart(path);
-        if (!missing.isEmpty()) {
+        if (!missing.isEmpty() && error.text.contains(QFileInfo(missing).fileName())) {
             return QStringLiteral("缺少分卷文件 %1，它应与 %2 放在同一文件夹中")
                 .arg(QFileInfo(missing).fileName(), QFileInfo(path).fileName());
         }
