@@ -204,6 +204,9 @@ void CTarnboxDlg::OnCommand(int command, const QString &path)
     case res::ID_SET_EXCLUSIONS: SetExclusions(); break;
     case res::ID_SET_WORK_DIR:
     case res::IDC_WORK_DIR_BUTTON: SetWorkDir(); break;
+    case res::ID_SPLIT_FILE: SplitFile(); break;
+    case res::ID_VERIFY_FILE: VerifyFile(); break;
+    case res::ID_OPTIMIZE_FILE: OptimizeFile(); break;
     case res::kIdCancel: CloseApp(); break;
     default: break;
     }

@@ -97,8 +97,9 @@ public:
     void NewArchive();
 
     // ---- Image list ----
+    bool LoadImageList() override;
     // On failure, *cause (when given) is what was shown beneath the message.
-    bool LoadImageList(QString *cause = nullptr);
+    bool LoadImageList(QString *cause);
     void AddImageRow(int r);
     void SetRowText(int row, int column, const QString &text);
 
@@ -120,6 +121,7 @@ public:
     ArchiveState OpenArchiveState() const override;
     void ClearLog() override;
     void AddCapturedImage(const ImageInfo &record) override;
+    void AppendLogText(const QString &line) override;
     void CloseApp();
     void CloseWorker();
 
@@ -142,6 +144,11 @@ public:
     // Ends every browse dialog: their images belong to the archive as it was
     // before it was replaced or lost an image.
     void CloseBrowseDialogs();
+
+    // ---- Split, verify, optimize (ESD and split sets) ----
+    void SplitFile();
+    void VerifyFile();
+    void OptimizeFile();
 
     // ---- Delete, boot flag, edit ----
     void DeleteImage();

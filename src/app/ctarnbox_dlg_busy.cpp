@@ -82,6 +82,11 @@ void CTarnboxDlg::ClearLog()
     m_strLog.clear();
 }
 
+void CTarnboxDlg::AppendLogText(const QString &line)
+{
+    AppendToLog(m_strLog, line);
+}
+
 void CTarnboxDlg::OnOpProgress(int percent)
 {
     if (percent != 0) {

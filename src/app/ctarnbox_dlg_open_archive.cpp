@@ -3,6 +3,7 @@
 
 #include "archive/archive_log.h"
 #include "imaging/imaging_library.h"
+#include "imaging/split_parts.h"
 #include "resources/resource_ids.h"
 #include "support/error_cause.h"
 #include "support/failure_report.h"
@@ -24,6 +25,31 @@ FileChooser archiveChooser()
     return chooser;
 }
 
+// Opening also takes what installation media hold: ESD files and the first
+// part of a split set. The first type offers them all at once.
+FileChooser openChooser()
+{
+    FileChooser chooser = archiveChooser();
+    chooser.filter = QStringLiteral("映像文件(*.wim *.esd *.swm)|*.wim;*.esd;*.swm|Wim镜像(*.wim)|*.wim|"
+                                    "ESD镜像(*.esd)|*.esd|分卷映像(*.swm)|*.swm||");
+    return chooser;
+}
+
+// The chosen file is there yet something was not found: a part of its split
+// set is missing (the library's own words name it too), and the user learns
+// which. "" when that is not why the archive did not open.
+QString missingPartCause(const QString &path, const ImagingError &error)
+{
+    if (error.kind == ImagingError::Kind::NotFound && QFileInfo(path).isFile()) {
+        const QString missing = splitparts::firstMissingPart(path);
+        if (!missing.isEmpty() && error.text.contains(QFileInfo(missing).fileName())) {
+            return QStringLiteral("缺少分卷文件 %1，它应与 %2 放在同一文件夹中")
+                .arg(QFileInfo(missing).fileName(), QFileInfo(path).fileName());
+        }
+    }
+    return {};
+}
+
 struct AccessLevel {
     uint32_t desiredAccess;
     qint16 level;
@@ -41,7 +67,7 @@ constexpr AccessLevel kAccessLevels[] = {
 
 void CTarnboxDlg::OpenArchive()
 {
-    const QString path = uiThread::openFile(this, archiveChooser());
+    const QString path = uiThread::openFile(this, openChooser());
     if (path.isEmpty())
         return;
     OpenArchive(path);
@@ -77,8 +103,12 @@ void CTarnboxDlg::OpenArchive(const QString &path)
         // The window keeps showing the previous archive's rows and fields.
         m_strAccess.clear();
         m_nAccess = -1;
-        reportFailure(lcArchive, this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"),
-                      mostTellingFailure(failures));
+        const ImagingError failure = mostTellingFailure(failures);
+        const QString text = QStringLiteral("文件无法打开！");
+        if (const QString missing = missingPartCause(path, failure); !missing.isEmpty())
+            reportFailure(lcArchive, this, text, QStringLiteral("错误提示"), missing);
+        else
+            reportFailure(lcArchive, this, text, QStringLiteral("错误提示"), failure);
         return;
     }
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();

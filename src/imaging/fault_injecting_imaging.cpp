@@ -55,6 +55,7 @@ const char *FaultInjectingImaging::callName(Call call)
         "WIMSetImageInformation", "WIMCaptureImage",         "WIMApplyImage",
         "WIMExportImage",         "WIMDeleteImage",          "WIMSetBootImage",
         "WIMRegisterMessageCallback", "WIMUnregisterMessageCallback",
+        "WIMSplitFile",           "WIMVerifyFile",           "WIMOptimizeFile",
     };
     return names[size_t(call)];
 }
@@ -157,6 +158,21 @@ uint32_t FaultInjectingImaging::WIMRegisterMessageCallback(HWIM wim, WIMMessageC
 bool FaultInjectingImaging::WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback)
 {
     return !shouldFail(Call::UnregisterMessageCallback) && inner().WIMUnregisterMessageCallback(wim, callback);
+}
+
+bool FaultInjectingImaging::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags)
+{
+    return !shouldFail(Call::SplitFile) && inner().WIMSplitFile(wim, firstPart, partSize, flags);
+}
+
+bool FaultInjectingImaging::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
+{
+    return !shouldFail(Call::VerifyFile) && inner().WIMVerifyFile(wim, result);
+}
+
+bool FaultInjectingImaging::WIMOptimizeFile(HWIM wim)
+{
+    return !shouldFail(Call::OptimizeFile) && inner().WIMOptimizeFile(wim);
 }
 
 QString FaultInjectingImaging::LastErrorText() const

@@ -41,8 +41,11 @@ public:
         SetBootImage,
         RegisterMessageCallback,
         UnregisterMessageCallback,
+        SplitFile,
+        VerifyFile,
+        OptimizeFile,
     };
-    static constexpr int kCallCount = int(Call::UnregisterMessageCallback) + 1;
+    static constexpr int kCallCount = int(Call::OptimizeFile) + 1;
 
     explicit FaultInjectingImaging(ImagingLibrary &inner);
 
@@ -77,6 +80,9 @@ public:
     bool WIMSetBootImage(HWIM wim, uint32_t index) override;
     uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
+    bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
+    bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
+    bool WIMOptimizeFile(HWIM wim) override;
     QString LastErrorText() const override;
     ImagingError LastError() const override;
 

@@ -1,5 +1,6 @@
 #include "imaging/wimlib_split_set.h"
 
+#include "imaging/split_parts.h"
 #include "imaging/wimlib_archive.h"
 
 #include <QFile>
@@ -16,14 +17,7 @@ namespace wimsplit {
 
 QString partPath(const QString &firstPart, unsigned number)
 {
-    if (number <= 1)
-        return firstPart;
-    const qsizetype slash = firstPart.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = firstPart.lastIndexOf(QLatin1Char('.'));
-    // As wimlib names them: from the file name's last dot, also when it is
-    // its first character (".swm" gives "2.swm"); a folder's dot does not count.
-    const qsizetype at = dot > slash ? dot : firstPart.size();
-    return firstPart.left(at) + QString::number(number) + firstPart.mid(at);
+    return splitparts::partPath(firstPart, number);
 }
 
 Problem attachParts(WIMStruct *wim, const QString &path, int openFlags)

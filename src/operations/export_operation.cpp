@@ -39,11 +39,24 @@ bool sameFile(const QString &a, const QString &b)
 
 }  // namespace
 
+ExportTarget ExportTargetFor(const QString &destination, qint16 sourceCompression)
+{
+    if (destination.endsWith(QLatin1String(".esd"), Qt::CaseInsensitive))
+        return {WIM_FLAG_SOLID, WIM_COMPRESS_LZMS};
+    switch (sourceCompression) {
+    case WIM_COMPRESS_NONE:
+    case WIM_COMPRESS_XPRESS:
+    case WIM_COMPRESS_LZX: return {0, uint32_t(sourceCompression)};
+    default: return {0, WIM_COMPRESS_LZX};
+    }
+}
+
 bool OpenExportHandles(OperationHost &host, ExportHandles *handles)
 {
     QObject *owner = host.PromptOwner();
     FileChooser chooser;
-    chooser.filter = QStringLiteral("Wim镜像(*.wim)|*.wim||");
+    // A new destination takes its form from the type chosen here.
+    chooser.filter = QStringLiteral("Wim镜像(*.wim)|*.wim|ESD镜像(*.esd)|*.esd||");
     chooser.defaultExtension = QStringLiteral("wim");
     chooser.initialName = QStringLiteral("Wim镜像");
     chooser.overwritePrompt = false;  // an existing archive receives the image
@@ -67,8 +80,9 @@ bool OpenExportHandles(OperationHost &host, ExportHandles *handles)
         return false;
     }
     uint32_t creationResult = 0;
-    HWIM target = lib.WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0,
-                                    uint32_t(int32_t(state.compression)), &creationResult);
+    const ExportTarget form = ExportTargetFor(destination, state.compression);
+    HWIM target = lib.WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, form.flags, form.compression,
+                                    &creationResult);
     if (!target) {
         const ImagingError why = lib.LastError();
         lib.WIMCloseHandle(image);

@@ -102,6 +102,7 @@ void LongOperation::run(OperationContext &ctx)
     if (m_profile.pausesBeforeEnd)
         appClock().sleepMs(500);
     host.EndBusy();
+    finishing(ctx);
     host.ReportFinished();
     if (m_profile.showsLog)
         host.ShowLog();

@@ -82,7 +82,10 @@ public:
 //                            and the run ends without completion message
 //   unregister               refused: as unregisterFailure says, "吊销出错！"
 //   500 ms pause             when pausesBeforeEnd
-//   EndBusy, ReportFinished, ShowLog (when showsLog)
+//   EndBusy
+//   finishing                what the run found, told before the completion
+//                            message (verify's verdict)
+//   ReportFinished, ShowLog (when showsLog)
 //
 // A new long operation (extract, split, verify, optimize, ...) derives from it,
 // sets its profile and writes work() and registrationFailed(); its command
@@ -115,6 +118,7 @@ protected:
     // The operation's own message for a refused registration, and its clean-up.
     virtual void registrationFailed(OperationContext &ctx) = 0;
     virtual bool work(OperationContext &ctx) = 0;
+    virtual void finishing(OperationContext &) {}
 
 private:
     const Profile m_profile;

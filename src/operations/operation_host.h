@@ -65,4 +65,9 @@ public:
     // Appends a captured image's record to the table, shows it as the last
     // row and refreshes the window.
     virtual void AddCapturedImage(const ImageInfo &record) = 0;
+    // Appends a line of the operation's own to the log (the output dialog).
+    virtual void AppendLogText(const QString &line) = 0;
+    // Reads the open archive's images into the list again (after a rebuild);
+    // false when that failed, after its message.
+    virtual bool LoadImageList() = 0;
 };

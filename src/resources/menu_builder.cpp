@@ -1,5 +1,7 @@
 #include "resources/menu_builder.h"
 
+#include "resources/resource_ids.h"
+
 #include <QMenu>
 
 QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::function<void(int)> onCommand)

@@ -6,6 +6,7 @@
 // Menu resources as data: pop-ups with their (never shown) titles and items.
 namespace res {
 
+// An item with the command kSeparator (and no text) is a separator.
 struct MenuItem {
     QString text;
     int command;  // kSeparator: a separator line

@@ -58,6 +58,10 @@ constexpr int ID_ADD_FOLDER = 32780;
 constexpr int ID_REMOVE_ENTRY = 32781;
 constexpr int ID_ADD_FILE = 32783;
 constexpr int ID_SET_EXCLUSIONS = 32785;
+// Beyond menu 129's own items: the archive file as a whole.
+constexpr int ID_SPLIT_FILE = 32793;
+constexpr int ID_VERIFY_FILE = 32794;
+constexpr int ID_OPTIMIZE_FILE = 32795;
 
 // The browse dialog: laid out, not a template of fixed rectangles.
 constexpr int IDD_BROWSE_IMAGE = 108;

@@ -35,3 +35,13 @@ QString qtNameFilters(const QString &barFilter)
     }
     return filters.join(QStringLiteral(";;"));
 }
+
+QString suffixOfNameFilter(const QString &nameFilter)
+{
+    const QStringList patterns = patternsOfLabel(nameFilter);
+    if (patterns.size() != 1)
+        return {};
+    static const QRegularExpression simple(QStringLiteral("^\\*\\.([^*?.\\[\\]]+)$"));
+    const QRegularExpressionMatch match = simple.match(patterns.first());
+    return match.hasMatch() ? match.captured(1) : QString();
+}

@@ -54,6 +54,17 @@ public:
     virtual QString saveFile(QObject *owner, const FileChooser &chooser) = 0;
     // Runs a modal dialog and returns its result (QDialog::Accepted / Rejected).
     virtual int execDialog(QDialog &dialog) = 0;
+    // A line of text in a small dialog with OK and Cancel: `title`, `label`
+    // above the box, *text shown in it at first. True on OK, with *text as
+    // typed; false on cancel, *text unchanged. Prompts that cannot ask cancel.
+    virtual bool inputText(QObject *owner, const QString &title, const QString &label, QString *text)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(title);
+        Q_UNUSED(label);
+        Q_UNUSED(text);
+        return false;
+    }
 };
 
 // The process-wide instance; until one is installed, every prompt is answered

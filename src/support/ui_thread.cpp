@@ -53,4 +53,9 @@ QString saveFile(QObject *owner, const FileChooser &chooser)
     return call(QString(), [&] { return prompts().saveFile(owner, chooser); });
 }
 
+bool inputText(QObject *owner, const QString &title, const QString &label, QString *text)
+{
+    return call(false, [&] { return prompts().inputText(owner, title, label, text); });
+}
+
 }  // namespace uiThread

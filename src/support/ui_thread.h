@@ -71,5 +71,6 @@ QString pickFolder(QObject *owner, const QString &title);
 QString pickFolderPath(QObject *owner);
 QString openFile(QObject *owner, const FileChooser &chooser);
 QString saveFile(QObject *owner, const FileChooser &chooser);
+bool inputText(QObject *owner, const QString &title, const QString &label, QString *text);
 
 }  // namespace uiThread

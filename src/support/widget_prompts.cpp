@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -27,6 +28,15 @@ QString runFileDialog(QObject *owner, const FileChooser &chooser, QFileDialog::A
     dialog.setNameFilter(qtNameFilters(chooser.filter));
     if (!chooser.defaultExtension.isEmpty() && chooser.defaultExtension != QLatin1String("*"))
         dialog.setDefaultSuffix(chooser.defaultExtension);
+    // A name typed without an extension takes the chosen type's (an ESD for
+    // "ESD镜像(*.esd)"), not always the first type's.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &chooser](const QString &filter) {
+        const QString suffix = suffixOfNameFilter(filter);
+        if (!suffix.isEmpty())
+            dialog.setDefaultSuffix(suffix);
+        else if (chooser.defaultExtension != QLatin1String("*"))
+            dialog.setDefaultSuffix(chooser.defaultExtension);
+    });
     if (!chooser.initialName.isEmpty())
         dialog.selectFile(chooser.initialName);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !chooser.overwritePrompt);
@@ -99,4 +109,19 @@ QString WidgetPrompts::saveFile(QObject *owner, const FileChooser &chooser)
 int WidgetPrompts::execDialog(QDialog &dialog)
 {
     return dialog.exec();
+}
+
+bool WidgetPrompts::inputText(QObject *owner, const QString &title, const QString &label, QString *text)
+{
+    QInputDialog dialog(ownerWidget(owner));
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(*text);
+    dialog.setOkButtonText(QStringLiteral("确定"));
+    dialog.setCancelButtonText(QStringLiteral("取消"));
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    *text = dialog.textValue();
+    return true;
 }

@@ -13,4 +13,5 @@ public:
     QString openFile(QObject *owner, const FileChooser &chooser) override;
     QString saveFile(QObject *owner, const FileChooser &chooser) override;
     int execDialog(QDialog &dialog) override;
+    bool inputText(QObject *owner, const QString &title, const QString &label, QString *text) override;
 };

@@ -205,10 +205,13 @@ void TestMainWindow::contextMenuItems()
     commands.clear();
     for (QAction *a : menu->actions())
         commands << a->data().toInt();
-    // After a separator (no command), the items beyond the platform's own.
-    QCOMPARE(commands, (QList<int>{32771, 32777, 32776, 32772, 32773, 32775, 0, 32790}));
+    // After a separator each (no command): browsing the image, then the
+    // archive file's commands.
+    QCOMPARE(commands, (QList<int>{32771, 32777, 32776, 32772, 32773, 32775, 0, res::ID_BROWSE_IMAGE, 0,
+                                   res::ID_SPLIT_FILE, res::ID_VERIFY_FILE, res::ID_OPTIMIZE_FILE}));
     QVERIFY(menu->actions().at(6)->isSeparator());
     QCOMPARE(menu->actions().at(7)->text(), QStringLiteral("浏览映像文件"));
+    QVERIFY(menu->actions().at(8)->isSeparator());
     dlg.m_hWim = nullptr;
 }
 
@@ -321,7 +324,9 @@ void TestMainWindow::enterOpensArchiveChooser()
     const auto calls = prompts.calls();
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].kind, RecordingPrompts::Kind::OpenFile);
-    QCOMPARE(calls[0].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim||"));
+    // The archive types first, then the .wim type as before.
+    QVERIFY(calls[0].chooser.filter.startsWith(QStringLiteral("映像文件(*.wim *.esd *.swm)|*.wim;*.esd;*.swm|")));
+    QVERIFY(calls[0].chooser.filter.contains(QStringLiteral("|Wim镜像(*.wim)|*.wim|")));
 }
 
 void TestMainWindow::workDirWithoutArchive()

@@ -110,8 +110,11 @@ void TestArchiveWindow::choosers()
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0].kind, RecordingPrompts::Kind::OpenFile);
     QCOMPARE(calls[1].kind, RecordingPrompts::Kind::SaveFile);
+    // Opening also offers ESD files and split sets.
+    QCOMPARE(calls[0].chooser.filter, QStringLiteral("映像文件(*.wim *.esd *.swm)|*.wim;*.esd;*.swm|Wim镜像(*.wim)|"
+                                                     "*.wim|ESD镜像(*.esd)|*.esd|分卷映像(*.swm)|*.swm||"));
+    QCOMPARE(calls[1].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim||"));
     for (const auto &call : calls) {
-        QCOMPARE(call.chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim||"));
         QCOMPARE(call.chooser.defaultExtension, QStringLiteral("wim"));
         QCOMPARE(call.chooser.initialName, QStringLiteral("Wim镜像"));
         QVERIFY(call.chooser.overwritePrompt);

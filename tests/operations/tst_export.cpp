@@ -159,7 +159,7 @@ void TestExport::intoNewArchive()
     const auto calls = m_prompts->calls();
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0].kind, Kind::SaveFile);
-    QCOMPARE(calls[0].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim||"));
+    QCOMPARE(calls[0].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim|ESD镜像(*.esd)|*.esd||"));
     QCOMPARE(calls[0].chooser.defaultExtension, QStringLiteral("wim"));
     QCOMPARE(calls[0].chooser.initialName, QStringLiteral("Wim镜像"));
     QVERIFY(!calls[0].chooser.overwritePrompt);

@@ -76,7 +76,7 @@ struct HeldWindow {
 const QList<int> kCommands{res::kIdOk,           res::ID_OPEN_FILE,        res::ID_NEW_FILE,     res::ID_ADD_IMAGE,
                            res::ID_APPLY_IMAGE,  res::ID_EXPORT_IMAGE,     res::ID_DELETE_IMAGE, res::ID_SET_BOOT_IMAGE,
                            res::ID_EDIT_IMAGE,   res::ID_SET_WORK_DIR,     res::ID_SET_EXCLUSIONS,
-                           res::IDC_WORK_DIR_BUTTON};
+                           res::IDC_WORK_DIR_BUTTON, res::ID_SPLIT_FILE,    res::ID_VERIFY_FILE,  res::ID_OPTIMIZE_FILE};
 
 }  // namespace
 

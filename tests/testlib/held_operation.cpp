@@ -72,7 +72,8 @@ uint32_t HeldOperation::relay(uint32_t messageId, uintptr_t wParam, intptr_t lPa
                           && QStringView(reinterpret_cast<const char16_t *>(wParam)) != self->m_callPath;
     const bool progressHold = messageId == WIM_MSG_PROGRESS
                               && ((self->m_phase == Phase::CaptureWrite && call == Call::Capture)
-                                  || (self->m_phase == Phase::Apply && call == Call::Apply));
+                                  || (self->m_phase == Phase::Apply && call == Call::Apply)
+                                  || (self->m_phase == Phase::ArchiveFile && call == Call::ArchiveFile));
     if (scanHold || progressHold)
         self->holdHere();
     const WIMMessageCallback callback = self->m_callback.load();
@@ -117,4 +118,28 @@ bool HeldOperation::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     const bool extracted = ForwardingImaging::WIMExtractImagePaths(image, paths, destination);
     m_call = Call::None;
     return extracted;
+}
+
+bool HeldOperation::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags)
+{
+    m_call = Call::ArchiveFile;
+    const bool split = ForwardingImaging::WIMSplitFile(wim, firstPart, partSize, flags);
+    m_call = Call::None;
+    return split;
+}
+
+bool HeldOperation::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
+{
+    m_call = Call::ArchiveFile;
+    const bool verified = ForwardingImaging::WIMVerifyFile(wim, result);
+    m_call = Call::None;
+    return verified;
+}
+
+bool HeldOperation::WIMOptimizeFile(HWIM wim)
+{
+    m_call = Call::ArchiveFile;
+    const bool optimized = ForwardingImaging::WIMOptimizeFile(wim);
+    m_call = Call::None;
+    return optimized;
 }

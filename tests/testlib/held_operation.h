@@ -24,6 +24,7 @@ public:
         CaptureWrite,   // the first progress of a capture's write
         Apply,          // the first progress of an extraction
         FormatCommand,  // before format command `formatCommand` (0: unmount, 1: mkntfs, 2: mount)
+        ArchiveFile,    // the first progress of a split, verify or optimize
     };
 
     HeldOperation(ImagingLibrary &inner, Phase phase, int formatCommand = 1);
@@ -45,9 +46,12 @@ public:
     bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
     // Held as an apply is (Phase::Apply).
     bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override;
+    bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
+    bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
+    bool WIMOptimizeFile(HWIM wim) override;
 
 private:
-    enum class Call { None, Capture, Apply };
+    enum class Call { None, Capture, Apply, ArchiveFile };
 
     static uint32_t relay(uint32_t messageId, uintptr_t wParam, intptr_t lParam, void *self);
     void holdHere();

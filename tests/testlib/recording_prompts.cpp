@@ -18,7 +18,7 @@ RecordingPrompts::~RecordingPrompts()
 RecordingPrompts::Call RecordingPrompts::record(Kind kind, QObject *owner, const QString &text, const QString &caption,
                                                 uint32_t type, const FileChooser &chooser, const QString &detail)
 {
-    Call c{kind, text, caption, type, chooser, uiThread::isUiThread(), owner, detail};
+    Call c{kind, text, caption, type, chooser, uiThread::isUiThread(), owner, detail, {}};
     QMutexLocker lock(&m_mutex);
     m_calls.append(c);
     return c;
@@ -88,6 +88,18 @@ int RecordingPrompts::execDialog(QDialog &dialog)
     return result;
 }
 
+bool RecordingPrompts::inputText(QObject *owner, const QString &title, const QString &label, QString *text)
+{
+    Call c{Kind::InputText, title, label, 0, {}, uiThread::isUiThread(), owner, {}, *text};
+    QMutexLocker lock(&m_mutex);
+    m_calls.append(c);
+    if (m_inputs.empty())
+        return false;
+    *text = m_inputs.front();
+    m_inputs.pop_front();
+    return true;
+}
+
 void RecordingPrompts::answerMessage(int answer)
 {
     QMutexLocker lock(&m_mutex);
@@ -110,6 +122,12 @@ void RecordingPrompts::answerSaveFile(const QString &path)
 {
     QMutexLocker lock(&m_mutex);
     m_saveFiles.push_back(path);
+}
+
+void RecordingPrompts::answerInput(const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    m_inputs.push_back(text);
 }
 
 void RecordingPrompts::onDialog(std::function<int(QDialog &)> handler)

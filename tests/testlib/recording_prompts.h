@@ -16,7 +16,7 @@ class QDialog;
 class RecordingPrompts : public Prompts
 {
 public:
-    enum class Kind { MessageBox, PickFolder, OpenFile, SaveFile, Dialog };
+    enum class Kind { MessageBox, PickFolder, OpenFile, SaveFile, Dialog, InputText };
 
     struct Call {
         Kind kind;
@@ -27,6 +27,7 @@ public:
         bool onUiThread = false;
         QObject *owner = nullptr;
         QString detail;     // a message box's text beneath its main text
+        QString input;      // the text an input dialog showed at first
     };
 
     RecordingPrompts();   // installs itself
@@ -39,12 +40,16 @@ public:
     QString openFile(QObject *owner, const FileChooser &chooser) override;
     QString saveFile(QObject *owner, const FileChooser &chooser) override;
     int execDialog(QDialog &dialog) override;
+    // Records the title as text and the label as caption.
+    bool inputText(QObject *owner, const QString &title, const QString &label, QString *text) override;
 
     // Scripted answers, used in order.
     void answerMessage(int answer);
     void answerFolder(const QString &path);
     void answerOpenFile(const QString &path);
     void answerSaveFile(const QString &path);
+    // The text typed into the next input dialog; without one it is cancelled.
+    void answerInput(const QString &text);
     // Runs for every modal dialog, shown (offscreen) while it runs; its result
     // is the dialog's. Without one, dialogs are rejected.
     void onDialog(std::function<int(QDialog &)> handler);
@@ -65,5 +70,6 @@ private:
     std::deque<QString> m_folders;
     std::deque<QString> m_openFiles;
     std::deque<QString> m_saveFiles;
+    std::deque<QString> m_inputs;
     std::function<int(QDialog &)> m_dialogHandler;
 };
