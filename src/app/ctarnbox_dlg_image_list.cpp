@@ -17,6 +17,11 @@ constexpr int kBootColumn = 6;
 
 }  // namespace
 
+bool CTarnboxDlg::LoadImageList()
+{
+    return LoadImageList(nullptr);
+}
+
 bool CTarnboxDlg::LoadImageList(QString *cause)
 {
     m_List->setRowCount(0);

@@ -4,6 +4,7 @@
 #include "resources/template_builder.h"
 
 #include <QEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -35,6 +36,14 @@ void CErrorShow::UpdateData(bool saveAndValidate)
 void CErrorShow::showEvent(QShowEvent *event)
 {
     UpdateData(false);
+    // The warning keeps its place but never cuts its own text: a font wider
+    // than the template's (the fallback for Chinese varies) widens it, the
+    // dialog has room to its right.
+    for (QLabel *label : findChildren<QLabel *>()) {
+        const int needed = label->sizeHint().width();
+        if (label->width() < needed)
+            label->resize(qMin(needed, width() - label->x()), label->height());
+    }
     QDialog::showEvent(event);
 }
 
