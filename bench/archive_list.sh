@@ -8,10 +8,8 @@ build=${1:-build-bench}
 images=200
 repeats=${REPEATS:-9}
 
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_BENCH=ON -DPELLWICK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target archive_list_bench >/dev/null
+source bench/bench_common.sh
+bench_build "$build" archive_list_bench
 bench="$build/bench/archive_list_bench"
 
 work=$(mktemp -d)

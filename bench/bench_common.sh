@@ -1,5 +1,15 @@
-# Sourced by the benchmarks of imaging calls: the one generated tree they all
-# time, and the timing helpers.
+# Sourced by the benchmarks: their shared build, the one generated tree the
+# benchmarks of imaging calls time, and the timing helpers.
+
+# bench_build BUILD_DIR TARGET...: the Release build every benchmark shares
+# (bench programs included, tests left out), with TARGETs built.
+bench_build() {
+    local build=$1
+    shift
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_BENCH=ON -DPELLWICK_TESTS=OFF >/dev/null
+    cmake --build "$build" --target "$@" >/dev/null
+}
+
 #   make_bench_tree DIR FILES
 # Nested folders (d0..d99/e0..e4) of FILES distinct text-like files, with every
 # tenth file random bytes (about 60 MB for 20,000 files). Written by the

@@ -20,10 +20,8 @@ build=${1:-build-bench}
 files=${FILES:-20000}
 repeats=${REPEATS:-15}
 
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_BENCH=ON -DPELLWICK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target pellwick-wim browse_bench >/dev/null
+source bench/bench_common.sh
+bench_build "$build" pellwick-wim browse_bench
 ours="$build/src/imaging/pellwick-wim"
 bench="$build/bench/browse_bench"
 
@@ -31,7 +29,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 tree="$work/tree"
-source bench/bench_common.sh
 make_bench_tree "$tree" "$files"
 large="/d7/e2/large file.bin"
 head -c $((4 * 1024 * 1024)) /dev/urandom >"$tree$large"

@@ -14,16 +14,13 @@ build=${1:-build-bench}
 files=${FILES:-20000}
 repeats=${REPEATS:-5}
 
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_BENCH=ON -DPELLWICK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target browse_ui_bench >/dev/null
+source bench/bench_common.sh
+bench_build "$build" browse_ui_bench
 bench="$build/bench/browse_ui_bench"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
-source bench/bench_common.sh
 make_bench_tree "$work/tree" "$files"
 mkdir -p "$work/flat/many files"
 for i in $(seq "$files"); do

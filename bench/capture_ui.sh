@@ -12,10 +12,8 @@ build=${1:-build-bench}
 files=${FILES:-20000}
 runs=${RUNS:-3}
 
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_BENCH=ON -DPELLWICK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target capture_ui_bench >/dev/null
+source bench/bench_common.sh
+bench_build "$build" capture_ui_bench
 bench="$build/bench/capture_ui_bench"
 
 work=$(mktemp -d)

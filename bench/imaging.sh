@@ -16,18 +16,15 @@ build=${1:-build-bench}
 files=${FILES:-20000}
 repeats=${REPEATS:-7}
 
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target pellwick-wim >/dev/null
+source bench/bench_common.sh
+bench_build "$build" pellwick-wim
 ours="$build/src/imaging/pellwick-wim"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The benchmarks' common tree (bench/bench_common.sh).
+# The benchmarks' common tree.
 tree="$work/tree"
-source bench/bench_common.sh
 make_bench_tree "$tree" "$files"
 empty="$work/empty.conf"
 : >"$empty"

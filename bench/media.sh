@@ -15,10 +15,8 @@ build=${1:-build-bench}
 files=${FILES:-5000}
 repeats=${REPEATS:-5}
 
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target pellwick-wim >/dev/null
+source bench/bench_common.sh
+bench_build "$build" pellwick-wim
 ours="$build/src/imaging/pellwick-wim"
 
 work=$(mktemp -d)
@@ -94,10 +92,6 @@ measure() {
     declare -n wall_list="${name}_wall" cpu_list="${name}_cpu"
     wall_list+=("$(awk -v r="$real" 'BEGIN { printf "%.1f", r * 1000 }')")
     cpu_list+=("$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.1f", (u + s) * 1000 }')")
-}
-
-median() {
-    sort -n | sed -n "$(((repeats + 1) / 2))p"
 }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)

@@ -24,10 +24,8 @@ for tool in losetup mkntfs ntfs-3g wimlib-imagex; do
     command -v "$tool" >/dev/null || { echo "ntfs: $tool is not installed" >&2; exit 2; }
 done
 
-if [ ! -f "$build/build.ninja" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLWICK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target pellwick-wim >/dev/null
+source bench/bench_common.sh
+bench_build "$build" pellwick-wim
 ours="$build/src/imaging/pellwick-wim"
 
 work=$(mktemp -d)
@@ -62,6 +60,7 @@ device=$(losetup --find --show "$work/volume.img")
 mkdir "$work/mnt"
 format() { mkntfs --quick --force --quiet "$device" >/dev/null 2>&1; }
 
+# Unlike bench_common's, the writes to the device are flushed inside the time.
 time_us() {
     local start end
     sync
@@ -70,10 +69,6 @@ time_us() {
     sync
     end=$(date +%s%N)
     echo $(((end - start) / 1000))
-}
-
-median() {
-    sort -n | sed -n "$(((repeats + 1) / 2))p"
 }
 
 before_flow() {
