@@ -191,7 +191,8 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
     if (!archive)
         return false;
     if (!archive->mayRead())
-        return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is open without read access")));
+        return failWith(Kind::AccessDenied, 0,
+                        callText(call, QStringLiteral("the archive is open without read access")));
     if (flags != 0 || partSize == 0)
         return failWith(Kind::Other, 0, callText(call, QStringLiteral("the part size must be above 0 and flags 0")));
     const QFileInfo first(firstPart);
@@ -259,7 +260,8 @@ bool WimlibBackend::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
     if (!result)
         return failWith(Kind::Other, 0, callText(call, QStringLiteral("nowhere to put the result")));
     if (!archive->mayRead())
-        return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is open without read access")));
+        return failWith(Kind::AccessDenied, 0,
+                        callText(call, QStringLiteral("the archive is open without read access")));
     if (!archive->existsOnDisk())
         return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is not written yet")));
     QString folder = archive->temporaryPath();
@@ -298,7 +300,8 @@ bool WimlibBackend::WIMOptimizeFile(HWIM wim)
     if (!archive)
         return false;
     if (!archive->mayWrite())
-        return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is open without write access")));
+        return failWith(Kind::ArchiveReadOnly, 0,
+                        callText(call, QStringLiteral("the archive is open without write access")));
     if (!archive->existsOnDisk())
         return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is not written yet")));
     if (archive->snapshot()->totalParts > 1)
