@@ -8,6 +8,7 @@
 #include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_ntfs.h"
 #include "imaging/wimlib_progress.h"
+#include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
 
@@ -81,46 +82,10 @@ QString property(WIMStruct *wim, uint32_t image, const char *name)
     return value ? QString::fromUtf8(value) : QString();
 }
 
-// Takes the work locks of one or two archives (the same archive once) without
-// waiting: an archive busy with another call (on another thread, or the very
-// call whose callback is asking) is refused at once instead of deadlocking.
-class WorkLock
-{
-public:
-    explicit WorkLock(WimlibArchive &a) : m_a(a.work(), std::try_to_lock) {}
-    WorkLock(WimlibArchive &a, WimlibArchive &b) : m_a(a.work(), std::defer_lock), m_b(b.work(), std::defer_lock)
-    {
-        if (&a == &b) {
-            m_b.release();
-            m_a.try_lock();
-        } else
-            std::try_lock(m_a, m_b);
-    }
-    bool owns() const { return m_a.owns_lock() && (!m_b.mutex() || m_b.owns_lock()); }
-    void unlock()
-    {
-        if (m_b.owns_lock())
-            m_b.unlock();
-        m_a.unlock();
-    }
-
-private:
-    std::unique_lock<std::mutex> m_a;
-    std::unique_lock<std::mutex> m_b;
-};
-
-// What every call that uses wim() checks once it holds the lock: that it got
-// the lock, and that the archive is read and current.
+// What every call that uses wim() checks once it holds the lock.
 bool ready(WimlibArchive &archive, const WorkLock &lock, const char *call)
 {
-    if (!lock.owns())
-        return fail(Kind::Busy, callText(call, QStringLiteral("the archive is busy with another call")));
-    ImagingError error;
-    if (!archive.refresh(&error)) {
-        error.text = callText(call, error.text);
-        return fail(error);
-    }
-    return true;
+    return readyForCall(archive, lock, call);
 }
 
 bool writable(const WimlibArchive &archive, const char *call)

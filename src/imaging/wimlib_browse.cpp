@@ -5,6 +5,7 @@
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging/wimlib_image_view.h"
+#include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_last_error.h"
 #include "imaging/wimlib_progress.h"
 
@@ -69,12 +70,9 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
         return fail(call, ImagingError::Kind::NotFound, QStringLiteral("%1 is not a folder").arg(destination));
 
     // As an apply: one call at a time on the archive, refused while it is busy.
-    std::unique_lock lock(archive.work(), std::try_to_lock);
-    if (!lock.owns_lock())
-        return fail(call, ImagingError::Kind::Busy, QStringLiteral("the archive is busy with another call"));
-    QString refreshError;
-    if (!archive.refresh(&refreshError))
-        return fail(call, ImagingError::Kind::Other, refreshError);
+    WorkLock lock(archive);
+    if (!readyForCall(archive, lock, call))
+        return false;
     WIMStruct *wim = archive.wim();
     const int index = int(handle->image);
 

@@ -5,6 +5,7 @@
 #include "imaging/wimlib_backend.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_verify.h"
+#include "imaging/wimlib_work_lock.h"
 
 #include <QDir>
 #include <QFile>
@@ -177,13 +178,6 @@ private:
 
 }  // namespace
 
-// The archive's work lock, taken without waiting, as every other call takes it.
-static bool lockArchive(WimlibArchive &archive, std::unique_lock<std::mutex> &lock)
-{
-    lock = std::unique_lock(archive.work(), std::try_to_lock);
-    return lock.owns_lock();
-}
-
 bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags)
 {
     static const char call[] = "WIMSplitFile";
@@ -207,12 +201,9 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
 
     WimlibProgress progress(m_callbacks.current(), firstPart);
     {
-        std::unique_lock<std::mutex> lock;
-        if (!lockArchive(*archive, lock))
-            return failWith(Kind::Busy, 0, callText(call, QStringLiteral("the archive is busy with another call")));
-        QString stale;
-        if (!archive->refresh(&stale))
-            return failWith(Kind::Other, 0, callText(call, stale));
+        const WorkLock lock(*archive);
+        if (!readyForCall(*archive, lock, call))
+            return false;
 
         SplitRun run(progress, own);
         WIMStruct *w = archive->wim();
@@ -271,12 +262,9 @@ bool WimlibBackend::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
     WimlibProgress progress(m_callbacks.current(), archive->path());
     ImagingVerifyResult found;
     {
-        std::unique_lock<std::mutex> lock;
-        if (!lockArchive(*archive, lock))
-            return failWith(Kind::Busy, 0, callText(call, QStringLiteral("the archive is busy with another call")));
-        QString stale;
-        if (!archive->refresh(&stale))
-            return failWith(Kind::Other, 0, callText(call, stale));
+        const WorkLock lock(*archive);
+        if (!readyForCall(*archive, lock, call))
+            return false;
         WimlibVerifier verifier(archive->wim(), QFile::encodeName(archive->path()), folder, progress);
         const int code = verifier.run(&found);
         // Every image's metadata is in memory now: read the archive again on
@@ -309,12 +297,9 @@ bool WimlibBackend::WIMOptimizeFile(HWIM wim)
 
     WimlibProgress progress(m_callbacks.current(), archive->path());
     {
-        std::unique_lock<std::mutex> lock;
-        if (!lockArchive(*archive, lock))
-            return failWith(Kind::Busy, 0, callText(call, QStringLiteral("the archive is busy with another call")));
-        QString error;
-        if (!archive->refresh(&error))
-            return failWith(Kind::Other, 0, callText(call, error));
+        const WorkLock lock(*archive);
+        if (!readyForCall(*archive, lock, call))
+            return false;
         // As wimlib-imagex optimize: the same archive, so the same GUID; on
         // disk before the rename.
         const int code = archive->rebuild(WIMLIB_WRITE_FLAG_RETAIN_GUID | WIMLIB_WRITE_FLAG_FSYNC, &progress);
