@@ -14,6 +14,7 @@
 # Target: the first two ratios at most 1.05.
 #   bench/browse.sh [BUILD_DIR]             (default: build-bench, configured here)
 #   FILES=20000 REPEATS=15 bench/browse.sh
+#   CACHE=/tmp/pellwick-bench FILES=200000 bench/browse.sh   (keeps the tree and archive there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -28,12 +29,15 @@ bench="$build/bench/browse_bench"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-tree="$work/tree"
-make_bench_tree "$tree" "$files"
+bench_data "$work"
+bench_tree "$files"
 large="/d7/e2/large file.bin"
-head -c $((4 * 1024 * 1024)) /dev/urandom >"$tree$large"
-wim="$work/browse.wim"
-wimlib-imagex capture "$tree" "$wim" bench --compress=LZX >/dev/null
+capture_in() {
+    head -c $((4 * 1024 * 1024)) /dev/urandom >"$tree$large"
+    wimlib-imagex capture "$tree" "$1/browse.wim" bench --compress=LZX >/dev/null
+}
+cached "$data/browse-$files" capture_in
+wim="$data/browse-$files/browse.wim"
 
 # Both give the same answers (untimed; this also warms the page cache).
 root_count=$("$bench" "$wim" 1)

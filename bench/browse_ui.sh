@@ -8,6 +8,7 @@
 # Target: no step blocks the UI thread for more than 50 ms.
 #   bench/browse_ui.sh [BUILD_DIR]           (default: build-bench, configured here)
 #   FILES=20000 REPEATS=5 bench/browse_ui.sh
+#   CACHE=/tmp/pellwick-bench FILES=200000 bench/browse_ui.sh   (keeps the tree and archive there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -21,14 +22,19 @@ bench="$build/bench/browse_ui_bench"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
-make_bench_tree "$work/tree" "$files"
-mkdir -p "$work/flat/many files"
-for i in $(seq "$files"); do
-    printf 'entry %d\n' "$i" >"$work/flat/many files/entry $i.txt"
-done
-wim="$work/browse.wim"
-wimlib-imagex capture "$work/tree" "$wim" tree --compress=LZX >/dev/null
-wimlib-imagex append "$work/flat" "$wim" flat >/dev/null
+bench_data "$work"
+bench_tree "$files"
+capture_in() {
+    mkdir -p "$1/flat/many files"
+    for i in $(seq "$files"); do
+        printf 'entry %d\n' "$i" >"$1/flat/many files/entry $i.txt"
+    done
+    wimlib-imagex capture "$tree" "$1/browse.wim" tree --compress=LZX >/dev/null
+    wimlib-imagex append "$1/flat" "$1/browse.wim" flat >/dev/null
+    rm -rf "$1/flat"
+}
+cached "$data/browse_ui-$files" capture_in
+wim="$data/browse_ui-$files/browse.wim"
 
 declare -a ours peer
 stalls="$work/stalls"

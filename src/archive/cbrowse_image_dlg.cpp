@@ -4,6 +4,7 @@
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/selected_rows.h"
 #include "operations/background_task.h"
 #include "resources/app_icon.h"
 #include "resources/dialog_units.h"
@@ -175,6 +176,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *altUp = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), this);
     connect(altUp, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
     connect(m_List, &QTreeView::activated, this, &CBrowseImageDlg::onActivated);
+    m_selected = new SelectedRowCount(m_List->selectionModel());
     connect(m_List->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CBrowseImageDlg::updateStatus);
     connect(m_List, &QWidget::customContextMenuRequested, this, [this] {
         QMenu *menu = CreateContextMenu();
@@ -246,13 +248,13 @@ QString CBrowseImageDlg::CurrentFolder() const
 
 QStringList CBrowseImageDlg::SelectedPaths() const
 {
-    const auto *proxy = static_cast<const QIdentityProxyModel *>(m_List->model());
-    QModelIndexList rows;
-    const QModelIndexList selected = m_List->selectionModel()->selectedRows();
-    rows.reserve(selected.size());
-    for (const QModelIndex &index : selected)
-        rows << proxy->mapToSource(index);
-    return m_Entries->pathsOf(rows);
+    // The icons' proxy keeps the rows of the entries.
+    const std::vector<int> rows = SelectedRows(m_List->selectionModel()->selection());
+    QModelIndexList indexes;
+    indexes.reserve(qsizetype(rows.size()));
+    for (int row : rows)
+        indexes << m_Entries->index(row, 0);
+    return m_Entries->pathsOf(indexes);
 }
 
 QMenu *CBrowseImageDlg::CreateContextMenu()
@@ -260,9 +262,9 @@ QMenu *CBrowseImageDlg::CreateContextMenu()
     auto *menu = new QMenu(this);
     QAction *extract = menu->addAction(QStringLiteral("提取到…"));
     extract->setData(res::ID_EXTRACT_ENTRIES);
-    const QStringList paths = SelectedPaths();
-    extract->setEnabled(!paths.isEmpty());
-    connect(extract, &QAction::triggered, this, [this, paths] { requestExtract(paths); });
+    // The paths of a large selection take a while: only when chosen.
+    extract->setEnabled(m_selected->count() > 0);
+    connect(extract, &QAction::triggered, this, [this] { requestExtract(SelectedPaths()); });
     return menu;
 }
 
@@ -307,9 +309,12 @@ void CBrowseImageDlg::startNext()
     m_showing = r.show;
     backgroundTasks::start([browser = m_browser, alive = m_alive, self = this, r] {
         FolderListing listing = browser->list(r.path);
-        // A folder of tens of thousands of entries sorts here, not on the UI thread.
-        if (r.show && listing.ok)
-            SortEntries(listing.children, r.column, r.order);
+        // A folder of hundreds of thousands of entries gets its sort keys
+        // and its order here, not on the UI thread.
+        if (r.show && listing.ok) {
+            listing.keys = EntrySortKeys(listing.children);
+            SortEntries(listing.children, listing.keys, r.column, r.order);
+        }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [alive, self, r, listing = std::move(listing)]() mutable {
@@ -362,7 +367,7 @@ void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
     }
     const bool sorted = r.column == m_Entries->sortColumn() && r.order == m_Entries->sortOrder();
     m_Folders->setSubfolders(listing.path, listing.children);
-    m_Entries->setFolder(listing.path, std::move(listing.children), sorted);
+    m_Entries->setFolder(listing.path, std::move(listing.children), std::move(listing.keys), sorted);
     if (m_ListArea->currentWidget() != m_List) {
         m_ListArea->setCurrentWidget(m_List);
         m_List->setFocus();
@@ -429,7 +434,7 @@ void CBrowseImageDlg::goUp()
 
 void CBrowseImageDlg::updateStatus()
 {
-    const int selected = int(m_List->selectionModel()->selectedRows().size());
+    const int selected = m_selected->count();
     m_Extract->setEnabled(selected > 0 && m_browser);
     if (IsLoading()) {
         m_Status->setText(QStringLiteral("正在读取……"));

@@ -13,6 +13,7 @@
 class ImageFolderModel;
 class ImageFolderTree;
 class QLabel;
+class SelectedRowCount;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -99,6 +100,7 @@ private:
     QStringList m_pendingFolders;
     bool m_syncingTree = false;
     QString m_failedStatus;
+    SelectedRowCount *m_selected = nullptr;
 
     QToolButton *m_Up = nullptr;
     QStackedWidget *m_ListArea = nullptr;

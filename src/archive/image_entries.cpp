@@ -2,7 +2,11 @@
 
 #include "archive/image_size.h"
 
+#include <QHash>
+#include <QStringList>
+
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -10,12 +14,6 @@ namespace {
 bool isDigit(QChar c)
 {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-template <class T>
-int threeWay(const T &a, const T &b)
-{
-    return a < b ? -1 : (b < a ? 1 : 0);
 }
 
 // A name as a text whose plain order is the order people read names in:
@@ -43,27 +41,6 @@ QString nameKey(QStringView name)
         key += name.mid(start, i - start);
     }
     return key;
-}
-
-// What one entry sorts by, worked out once per sort rather than once per
-// comparison: a folder may hold tens of thousands of entries.
-struct SortKey {
-    bool folder;
-    QString name;
-    QString type;
-    qint64 modified;
-};
-
-int compareBy(const WimDirEntry &a, const WimDirEntry &b, const SortKey &ka, const SortKey &kb, EntryColumn column)
-{
-    switch (column) {
-    case EntryColumn::Size: return threeWay(a.size, b.size);
-    case EntryColumn::Modified: return threeWay(ka.modified, kb.modified);
-    case EntryColumn::Type: return ka.type.compare(kb.type);
-    case EntryColumn::Name:
-    case EntryColumn::Count: break;
-    }
-    return 0;
 }
 
 }  // namespace
@@ -116,35 +93,109 @@ int CompareEntryNames(QStringView a, QStringView b)
     return a.compare(b);
 }
 
+std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries)
+{
+    const size_t count = size_t(entries.size());
+    std::vector<EntrySortKey> keys(count);
+    std::vector<QString> names(count);
+    // Type texts are few: each is numbered as it first appears, then the
+    // numbers are replaced by places in text order.
+    QHash<QString, uint32_t> typeNumbers;
+    QStringList types;
+    for (size_t i = 0; i < count; ++i) {
+        const WimDirEntry &e = entries[qsizetype(i)];
+        EntrySortKey &key = keys[i];
+        key.folder = e.type == WimDirEntry::Type::Folder;
+        key.size = e.size;
+        key.modified = e.modified.toMSecsSinceEpoch();
+        names[i] = nameKey(e.name);
+        const QString type = EntryTypeText(e);
+        const auto known = typeNumbers.constFind(type);
+        if (known != typeNumbers.constEnd()) {
+            key.type = *known;
+        } else {
+            key.type = uint32_t(types.size());
+            typeNumbers.insert(type, key.type);
+            types << type;
+        }
+    }
+    std::vector<uint32_t> typeOrder(size_t(types.size()));
+    for (size_t i = 0; i < typeOrder.size(); ++i)
+        typeOrder[i] = uint32_t(i);
+    std::sort(typeOrder.begin(), typeOrder.end(), [&](uint32_t x, uint32_t y) { return types[x] < types[y]; });
+    std::vector<uint32_t> typePlace(typeOrder.size());
+    for (size_t i = 0; i < typeOrder.size(); ++i)
+        typePlace[typeOrder[i]] = uint32_t(i);
+    for (EntrySortKey &key : keys)
+        key.type = typePlace[key.type];
+
+    std::vector<uint32_t> byName(count);
+    for (size_t i = 0; i < count; ++i)
+        byName[i] = uint32_t(i);
+    std::sort(byName.begin(), byName.end(), [&](uint32_t x, uint32_t y) {
+        if (const int c = names[x].compare(names[y]))
+            return c < 0;
+        return entries[x].name < entries[y].name;
+    });
+    // Equal names (a damaged image) share a place, so that the sort keeps them as listed.
+    for (size_t i = 0; i < count; ++i) {
+        const bool same = i > 0 && names[byName[i]] == names[byName[i - 1]]
+                       && entries[byName[i]].name == entries[byName[i - 1]].name;
+        keys[byName[i]].name = same ? keys[byName[i - 1]].name : uint32_t(i);
+    }
+    return keys;
+}
+
 void SortEntries(QList<WimDirEntry> &entries, EntryColumn column, Qt::SortOrder order)
 {
+    std::vector<EntrySortKey> keys = EntrySortKeys(entries);
+    SortEntries(entries, keys, column, order);
+}
+
+std::vector<qsizetype> SortEntries(QList<WimDirEntry> &entries, std::vector<EntrySortKey> &keys, EntryColumn column,
+                                   Qt::SortOrder order)
+{
+    // One flat record per row, compared as plain numbers: the column's value
+    // and the name's place, both inverted for a descending sort, then the
+    // row, which keeps equal entries as they were.
+    struct Row {
+        bool file;
+        uint64_t value;
+        uint32_t name;
+        uint32_t row;
+        bool operator<(const Row &o) const
+        {
+            return std::tie(file, value, name, row) < std::tie(o.file, o.value, o.name, o.row);
+        }
+    };
     const bool descending = order == Qt::DescendingOrder;
-    std::vector<SortKey> keys;
-    keys.reserve(size_t(entries.size()));
-    for (const WimDirEntry &e : entries) {
-        keys.push_back({e.type == WimDirEntry::Type::Folder, nameKey(e.name),
-                        column == EntryColumn::Type ? EntryTypeText(e) : QString(),
-                        column == EntryColumn::Modified ? e.modified.toMSecsSinceEpoch() : 0});
+    const size_t count = keys.size();
+    std::vector<Row> rows(count);
+    for (size_t i = 0; i < count; ++i) {
+        const EntrySortKey &k = keys[i];
+        uint64_t value = 0;
+        switch (column) {
+        case EntryColumn::Size: value = k.size; break;
+        case EntryColumn::Modified: value = uint64_t(k.modified) ^ (uint64_t(1) << 63); break;  // signed order
+        case EntryColumn::Type: value = k.type; break;
+        case EntryColumn::Name:
+        case EntryColumn::Count: break;
+        }
+        rows[i] = {!k.folder, descending ? ~value : value, descending ? ~k.name : k.name, uint32_t(i)};
     }
-    std::vector<qsizetype> rows(size_t(entries.size()));
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        rows[size_t(i)] = i;
-    const QList<WimDirEntry> &list = entries;
-    std::stable_sort(rows.begin(), rows.end(), [&](qsizetype x, qsizetype y) {
-        const SortKey &kx = keys[size_t(x)];
-        const SortKey &ky = keys[size_t(y)];
-        if (kx.folder != ky.folder)
-            return kx.folder;
-        int c = compareBy(list[x], list[y], kx, ky, column);
-        if (c == 0)
-            c = kx.name.compare(ky.name);
-        if (c == 0)
-            c = list[x].name.compare(list[y].name);
-        return descending ? c > 0 : c < 0;
-    });
-    QList<WimDirEntry> sorted;
-    sorted.reserve(entries.size());
-    for (qsizetype row : rows)
-        sorted << std::move(entries[row]);
-    entries = std::move(sorted);
+    std::sort(rows.begin(), rows.end());
+
+    std::vector<qsizetype> from(count);
+    QList<WimDirEntry> sortedEntries;
+    sortedEntries.reserve(entries.size());
+    std::vector<EntrySortKey> sortedKeys;
+    sortedKeys.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        from[i] = rows[i].row;
+        sortedEntries << std::move(entries[rows[i].row]);
+        sortedKeys.push_back(keys[rows[i].row]);
+    }
+    entries = std::move(sortedEntries);
+    keys = std::move(sortedKeys);
+    return from;
 }

@@ -7,6 +7,9 @@
 #include <QStringView>
 #include <QTimeZone>
 
+#include <cstdint>
+#include <vector>
+
 // An image's entries as the browse dialog lists them: the texts of the
 // columns and the order they sort in.
 
@@ -32,7 +35,25 @@ QString EntryTypeText(const WimDirEntry &entry);
 // then told apart exactly, so only equal names compare equal. <0, 0 or >0.
 int CompareEntryNames(QStringView a, QStringView b);
 
+// What one entry sorts by in every column, worked out once per listing (on
+// the worker that lists): a folder may hold hundreds of thousands of
+// entries, and a sort then compares numbers alone.
+struct EntrySortKey {
+    bool folder = false;
+    uint32_t name = 0;  // its place in name order among the entries it was worked out with
+    uint32_t type = 0;  // its type text's place among theirs
+    int64_t modified = 0;
+    uint64_t size = 0;
+};
+
+// The keys of `entries`, one per entry, in their order.
+std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries);
+
 // Sorts by a column, as a file manager does: folders first whatever the
 // order, then by the column's value, ties by name; descending reverses each
 // group, folders staying first.
 void SortEntries(QList<WimDirEntry> &entries, EntryColumn column, Qt::SortOrder order);
+// The same with the entries' keys (EntrySortKeys of them), sorted alike.
+// Returns where each row came from: row i now holds what row result[i] held.
+std::vector<qsizetype> SortEntries(QList<WimDirEntry> &entries, std::vector<EntrySortKey> &keys, EntryColumn column,
+                                   Qt::SortOrder order);

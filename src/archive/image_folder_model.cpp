@@ -2,19 +2,27 @@
 
 #include "archive/image_path.h"
 
-#include <QHash>
-
 #include <set>
 
 ImageFolderModel::ImageFolderModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 void ImageFolderModel::setFolder(const QString &folder, QList<WimDirEntry> entries, bool sorted)
 {
+    std::vector<EntrySortKey> keys = EntrySortKeys(entries);
+    setFolder(folder, std::move(entries), std::move(keys), sorted);
+}
+
+void ImageFolderModel::setFolder(const QString &folder, QList<WimDirEntry> entries, std::vector<EntrySortKey> keys,
+                                 bool sorted)
+{
+    if (keys.size() != size_t(entries.size()))
+        keys = EntrySortKeys(entries);
     if (!sorted)
-        SortEntries(entries, m_sortColumn, m_sortOrder);
+        SortEntries(entries, keys, m_sortColumn, m_sortOrder);
     beginResetModel();
     m_folder = folder;
     m_entries = std::move(entries);
+    m_keys = std::move(keys);
     endResetModel();
 }
 
@@ -23,6 +31,7 @@ void ImageFolderModel::clear()
     beginResetModel();
     m_folder.clear();
     m_entries.clear();
+    m_keys.clear();
     endResetModel();
 }
 
@@ -114,23 +123,18 @@ void ImageFolderModel::sort(int column, Qt::SortOrder order)
     m_sortColumn = EntryColumn(column);
     m_sortOrder = order;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    QStringList names;
-    names.reserve(before.size());
-    for (const QModelIndex &index : before)
-        names << m_entries.at(index.row()).name;
-    SortEntries(m_entries, m_sortColumn, m_sortOrder);
+    const std::vector<qsizetype> from = SortEntries(m_entries, m_keys, m_sortColumn, m_sortOrder);
     // Selections and the current row follow their entries.
-    QHash<QString, int> rowByName;
+    const QModelIndexList before = persistentIndexList();
     if (!before.isEmpty()) {
-        rowByName.reserve(m_entries.size());
-        for (qsizetype row = 0; row < m_entries.size(); ++row)
-            rowByName.insert(m_entries[row].name, int(row));
+        std::vector<int> to(from.size());
+        for (size_t row = 0; row < from.size(); ++row)
+            to[size_t(from[row])] = int(row);
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex &index : before)
+            after << this->index(to[size_t(index.row())], index.column());
+        changePersistentIndexList(before, after);
     }
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (qsizetype i = 0; i < before.size(); ++i)
-        after << index(rowByName.value(names[i]), before[i].column());
-    changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

@@ -10,10 +10,14 @@
 #include <QStringList>
 #include <QTimeZone>
 
+#include <vector>
+
 // The entries of one folder of an image as the browse dialog's file list
 // shows them: one row per entry, the columns of EntryColumn, sorted as the
 // view asks (sort()) or already sorted by whoever listed them (a worker).
-// No widgets: the dialog adds the icons.
+// Each entry's sort key comes with it (worked out by the worker), so that a
+// sort on the UI thread compares numbers alone. No widgets: the dialog adds
+// the icons.
 class ImageFolderModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -29,6 +33,8 @@ public:
     // Shows the entries of `folder`; `sorted` says they are in the model's
     // sort order already (sortColumn(), sortOrder()), else the model sorts them.
     void setFolder(const QString &folder, QList<WimDirEntry> entries, bool sorted = false);
+    // The same with the entries' keys (EntrySortKeys of `entries`).
+    void setFolder(const QString &folder, QList<WimDirEntry> entries, std::vector<EntrySortKey> keys, bool sorted);
     // No folder at all (the dialog is loading its first one).
     void clear();
     QString folder() const { return m_folder; }
@@ -53,6 +59,7 @@ public:
 private:
     QString m_folder;
     QList<WimDirEntry> m_entries;
+    std::vector<EntrySortKey> m_keys;  // one per entry
     EntryColumn m_sortColumn = EntryColumn::Name;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QTimeZone m_zone = QTimeZone::systemTimeZone();

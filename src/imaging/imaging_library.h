@@ -192,6 +192,22 @@ public:
         return false;
     }
 
+    // Calls `visit` for the entry at `path` of the image and for every entry
+    // below it, depth first, each folder's entries in the image's own order
+    // (the lines of wimlib-imagex dir), until `visit` returns false, which
+    // fails the call with kind Aborted. For a caller that keeps nothing of
+    // each entry: a view is the library's own data, no copy, and link
+    // targets are not read. Cost, threads and failures as for
+    // WIMListImageFolder; the walk holds the image handle throughout (other
+    // calls on it wait), so `visit` must not call the library with it.
+    virtual bool WIMVisitImageTree(HWIM image, const QString &path, const WimDirVisitor &visit)
+    {
+        Q_UNUSED(image);
+        Q_UNUSED(path);
+        Q_UNUSED(visit);
+        return false;
+    }
+
     // Extracts the entries at `paths` of the image into the existing folder
     // `destination`, each under its own name there (a folder with everything
     // below it; the root "/" gives its contents; an entry that lies inside

@@ -32,6 +32,9 @@ public:
     bool list(const QString &path, const QString &temporaryPath, WimDirEntry *self, QList<WimDirEntry> *children,
               ImagingError *error);
 
+    // See ImagingLibrary::WIMVisitImageTree.
+    bool visit(const QString &path, const WimDirVisitor &visitor, ImagingError *error);
+
     // Where a listed link's data lies: its entry's index, its reparse tag.
     struct LinkData {
         qsizetype index;

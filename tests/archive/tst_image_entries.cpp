@@ -4,6 +4,9 @@
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/selected_rows.h"
+
+#include <QItemSelectionModel>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -75,8 +78,12 @@ private slots:
     void compareNames();
     void sortOrder_data();
     void sortOrder();
+    void sortKeysFollowTheEntries_data();
+    void sortKeysFollowTheEntries();
     void modelRows();
     void sortKeepsSelection();
+    void selectedRowCount_data();
+    void selectedRowCount();
     void treeFillsAsListed();
 };
 
@@ -234,6 +241,51 @@ void TestImageEntries::sortOrder()
     QCOMPARE(names(list), order);
 }
 
+void TestImageEntries::sortKeysFollowTheEntries_data()
+{
+    QTest::addColumn<QStringList>("described");
+    const QStringList mixed = L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5",
+                                 "A2.LOG 7 -3", "x.TXT 300 30", "noext 1 1", "a02.log 100 20"});
+    QTest::newRow("mixed") << mixed;
+    QTest::newRow("one") << L({"only.txt 1 1"});
+    QTest::newRow("none") << QStringList();
+    QTest::newRow("equal names keep their order") << L({"same 2 1", "same 1 2", "same 3 0"});
+}
+
+// Keys worked out once and sorted along give, column after column, what
+// sorting afresh by comparing the entries gives: names as CompareEntryNames
+// orders them, types by their text.
+void TestImageEntries::sortKeysFollowTheEntries()
+{
+    QFETCH(QStringList, described);
+    QList<WimDirEntry> list = entries(described);
+    std::vector<EntrySortKey> keys = EntrySortKeys(list);
+    QCOMPARE(keys.size(), size_t(list.size()));
+    for (qsizetype a = 0; a < list.size(); ++a) {
+        for (qsizetype b = 0; b < list.size(); ++b) {
+            const int names = CompareEntryNames(list[a].name, list[b].name);
+            QCOMPARE(keys[a].name < keys[b].name, names < 0);
+            QCOMPARE(keys[a].type < keys[b].type, EntryTypeText(list[a]) < EntryTypeText(list[b]));
+        }
+    }
+    for (int column = 0; column < int(EntryColumn::Count); ++column) {
+        for (Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
+            const QList<WimDirEntry> before = list;
+            const std::vector<qsizetype> from = SortEntries(list, keys, EntryColumn(column), order);
+            QList<WimDirEntry> fresh = entries(described);
+            SortEntries(fresh, EntryColumn(column), order);
+            QCOMPARE(names(list), names(fresh));
+            const std::vector<EntrySortKey> again = EntrySortKeys(list);
+            for (qsizetype row = 0; row < list.size(); ++row) {
+                QCOMPARE(list[row].size, before[from[size_t(row)]].size);
+                QCOMPARE(list[row].modified, before[from[size_t(row)]].modified);
+                QCOMPARE(keys[size_t(row)].size, list[row].size);
+                QCOMPARE(keys[size_t(row)].type, again[size_t(row)].type);
+            }
+        }
+    }
+}
+
 void TestImageEntries::modelRows()
 {
     ImageFolderModel model;
@@ -284,6 +336,69 @@ void TestImageEntries::sortKeepsSelection()
     // Rows that come sorted by a worker are taken as they are.
     model.setFolder(QStringLiteral("/"), entries(L({"z 1", "y 2"})), true);
     QCOMPARE(model.entry(0).name, QStringLiteral("z"));
+}
+
+void TestImageEntries::selectedRowCount_data()
+{
+    // Steps on a list of 10 rows: "s A B" selects rows A..B, "d A B"
+    // deselects them, "t A B" toggles them, "x A B" makes them the whole
+    // selection, "c" clears, "o C" sorts by column C, "r" shows a folder again.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<int>>("counts");
+    QTest::newRow("select, deselect inside")
+        << L({"s 0 9", "d 3 4", "d 0 0", "s 3 3"}) << QList<int>{10, 8, 7, 8};
+    QTest::newRow("overlapping selections") << L({"s 2 5", "s 4 8", "s 0 9"}) << QList<int>{4, 7, 10};
+    QTest::newRow("toggle") << L({"s 0 3", "t 2 6", "t 0 9"}) << QList<int>{4, 5, 5};
+    QTest::newRow("replace, clear") << L({"s 0 9", "x 5 6", "c", "x 1 1"}) << QList<int>{10, 2, 0, 1};
+    QTest::newRow("sorting keeps it") << L({"s 1 3", "s 7 7", "o 1", "d 0 0", "o 0", "d 0 9", "s 0 9"})
+                                      << QList<int>{3, 4, 4, -1, -1, 0, 10};
+    QTest::newRow("all sorted, then part") << L({"s 0 9", "o 2", "d 2 4", "o 3"}) << QList<int>{10, 10, 7, 7};
+    QTest::newRow("a new folder has none") << L({"s 0 4", "r", "s 9 9"}) << QList<int>{5, 0, 1};
+}
+
+// The count kept from the changes is the number of rows the selection model holds.
+void TestImageEntries::selectedRowCount()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, counts);
+    QStringList described;
+    for (int i = 0; i < 10; ++i)
+        described << QStringLiteral("f%1 %2 %3").arg(i).arg((i * 7) % 10).arg((i * 3) % 10);
+    ImageFolderModel model;
+    model.setFolder(QStringLiteral("/"), entries(described));
+    QItemSelectionModel selection(&model);
+    const auto *count = new SelectedRowCount(&selection);
+    const auto rows = [&](int top, int bottom) {
+        return QItemSelection(model.index(top, 0), model.index(bottom, model.columnCount() - 1));
+    };
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const QStringList step = steps[i].split(QLatin1Char(' '));
+        const QChar what = step[0][0];
+        const int a = step.value(1).toInt(), b = step.value(2).toInt();
+        if (what == u's')
+            selection.select(rows(a, b), QItemSelectionModel::Select);
+        else if (what == u'd')
+            selection.select(rows(a, b), QItemSelectionModel::Deselect);
+        else if (what == u't')
+            selection.select(rows(a, b), QItemSelectionModel::Toggle);
+        else if (what == u'x')
+            selection.select(rows(a, b), QItemSelectionModel::ClearAndSelect);
+        else if (what == u'c')
+            selection.clearSelection();
+        else if (what == u'o')
+            model.sort(a, Qt::DescendingOrder);
+        else if (what == u'r')
+            model.setFolder(QStringLiteral("/"), entries(described));
+        std::vector<int> selected;
+        for (const QModelIndex &index : selection.selectedRows())
+            selected.push_back(index.row());
+        std::sort(selected.begin(), selected.end());
+        const int rowsSelected = int(selected.size());
+        QCOMPARE(count->count(), rowsSelected);
+        QCOMPARE(SelectedRows(selection.selection()), selected);
+        if (counts[i] >= 0)
+            QCOMPARE(rowsSelected, counts[i]);
+    }
 }
 
 void TestImageEntries::treeFillsAsListed()
