@@ -69,6 +69,27 @@ private:
     const QIcon m_root;
 };
 
+// The file list. A flat list selects all its rows as one range: QTreeView
+// walks every row for it, holding on to each (200,000 rows: tens of ms).
+class EntryList : public QTreeView
+{
+public:
+    using QTreeView::QTreeView;
+
+    void selectAll() override
+    {
+        QAbstractItemModel *rows = model();
+        if (!rows || !selectionModel() || selectionMode() == SingleSelection || selectionMode() == NoSelection)
+            return;
+        const int count = rows->rowCount(rootIndex());
+        const int columns = rows->columnCount(rootIndex());
+        if (count > 0 && columns > 0)
+            selectionModel()->select(QItemSelection(rows->index(0, 0, rootIndex()),
+                                                    rows->index(count - 1, columns - 1, rootIndex())),
+                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+};
+
 template <class W>
 W *named(W *widget, const char *name, int id)
 {
@@ -111,7 +132,10 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     m_Tree->setContextMenuPolicy(Qt::CustomContextMenu);
 
     m_Entries = new ImageFolderModel(this);
-    m_List = named(new QTreeView(this), "IDC_ENTRY_LIST", res::IDC_ENTRY_LIST);
+    m_Entries->setDisposal([](std::shared_ptr<const void> shown) {
+        backgroundTasks::start([shown = std::move(shown)]() mutable { shown.reset(); });
+    });
+    m_List = named(new EntryList(this), "IDC_ENTRY_LIST", res::IDC_ENTRY_LIST);
     m_List->setModel(new EntryIcons(m_Entries, style(), false, this));
     m_List->setRootIsDecorated(false);
     m_List->setItemsExpandable(false);
@@ -279,8 +303,6 @@ void CBrowseImageDlg::request(Request r)
     if (!m_browser)
         return;
     if (r.show) {
-        r.column = m_Entries->sortColumn();
-        r.order = m_Entries->sortOrder();
         m_pendingShow = std::move(r);
     } else if (!m_pendingFolders.contains(r.path)) {
         m_pendingFolders << r.path;
@@ -309,12 +331,10 @@ void CBrowseImageDlg::startNext()
     m_showing = r.show;
     backgroundTasks::start([browser = m_browser, alive = m_alive, self = this, r] {
         FolderListing listing = browser->list(r.path);
-        // A folder of hundreds of thousands of entries gets its sort keys
-        // and its order here, not on the UI thread.
-        if (r.show && listing.ok) {
-            listing.keys = EntrySortKeys(listing.children);
-            SortEntries(listing.children, listing.keys, r.column, r.order);
-        }
+        // A folder of hundreds of thousands of entries gets its orders
+        // here, not on the UI thread.
+        if (r.show && listing.ok)
+            listing.orders = EntryOrders(listing.children);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [alive, self, r, listing = std::move(listing)]() mutable {
@@ -365,9 +385,8 @@ void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
         request({ParentImagePath(listing.path), true, listing.self.name});
         return;
     }
-    const bool sorted = r.column == m_Entries->sortColumn() && r.order == m_Entries->sortOrder();
     m_Folders->setSubfolders(listing.path, listing.children);
-    m_Entries->setFolder(listing.path, std::move(listing.children), std::move(listing.keys), sorted);
+    m_Entries->setFolder(listing.path, std::move(listing.children), std::move(listing.orders));
     if (m_ListArea->currentWidget() != m_List) {
         m_ListArea->setCurrentWidget(m_List);
         m_List->setFocus();

@@ -76,8 +76,6 @@ private:
         QString path;
         bool show = true;       // for the list; else only for the tree
         QString select;         // the entry to select once shown
-        EntryColumn column = EntryColumn::Name;
-        Qt::SortOrder order = Qt::AscendingOrder;
     };
 
     void request(Request r);

@@ -8,15 +8,13 @@
 #include <QList>
 #include <QString>
 
-#include <vector>
-
 // One folder of an image as a worker listed it.
 struct FolderListing {
     QString path;  // the entry listed: the path asked, or the one it was found as
     bool ok = false;
     WimDirEntry self;
     QList<WimDirEntry> children;
-    std::vector<EntrySortKey> keys;  // the children's, when the worker worked them out
+    EntryOrders orders;  // the children's, when the worker worked them out
     ImagingError error;  // why not, read on the thread that listed
 };
 

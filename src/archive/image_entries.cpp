@@ -146,56 +146,80 @@ std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries)
     return keys;
 }
 
-void SortEntries(QList<WimDirEntry> &entries, EntryColumn column, Qt::SortOrder order)
+namespace {
+
+uint64_t valueOf(const EntrySortKey &key, EntryColumn column)
 {
-    std::vector<EntrySortKey> keys = EntrySortKeys(entries);
-    SortEntries(entries, keys, column, order);
+    switch (column) {
+    case EntryColumn::Size: return key.size;
+    case EntryColumn::Modified: return uint64_t(key.modified) ^ (uint64_t(1) << 63);  // in signed order
+    case EntryColumn::Type: return key.type;
+    case EntryColumn::Name:
+    case EntryColumn::Count: break;
+    }
+    return 0;
 }
 
-std::vector<qsizetype> SortEntries(QList<WimDirEntry> &entries, std::vector<EntrySortKey> &keys, EntryColumn column,
-                                   Qt::SortOrder order)
+}  // namespace
+
+EntryOrders::EntryOrders(const QList<WimDirEntry> &entries) : m_keys(EntrySortKeys(entries))
 {
-    // One flat record per row, compared as plain numbers: the column's value
-    // and the name's place, both inverted for a descending sort, then the
-    // row, which keeps equal entries as they were.
+    // One flat record per entry, compared as plain numbers.
     struct Row {
         bool file;
         uint64_t value;
         uint32_t name;
-        uint32_t row;
+        uint32_t index;
         bool operator<(const Row &o) const
         {
-            return std::tie(file, value, name, row) < std::tie(o.file, o.value, o.name, o.row);
+            return std::tie(file, value, name, index) < std::tie(o.file, o.value, o.name, o.index);
         }
     };
-    const bool descending = order == Qt::DescendingOrder;
-    const size_t count = keys.size();
+    const size_t count = m_keys.size();
+    m_folders = size_t(std::count_if(m_keys.begin(), m_keys.end(), [](const EntrySortKey &k) { return k.folder; }));
     std::vector<Row> rows(count);
-    for (size_t i = 0; i < count; ++i) {
-        const EntrySortKey &k = keys[i];
-        uint64_t value = 0;
-        switch (column) {
-        case EntryColumn::Size: value = k.size; break;
-        case EntryColumn::Modified: value = uint64_t(k.modified) ^ (uint64_t(1) << 63); break;  // signed order
-        case EntryColumn::Type: value = k.type; break;
-        case EntryColumn::Name:
-        case EntryColumn::Count: break;
-        }
-        rows[i] = {!k.folder, descending ? ~value : value, descending ? ~k.name : k.name, uint32_t(i)};
+    for (int column = 0; column < int(EntryColumn::Count); ++column) {
+        for (size_t i = 0; i < count; ++i)
+            rows[i] = {!m_keys[i].folder, valueOf(m_keys[i], EntryColumn(column)), m_keys[i].name, uint32_t(i)};
+        std::sort(rows.begin(), rows.end());
+        std::vector<uint32_t> &order = m_ascending[column];
+        order.resize(count);
+        for (size_t i = 0; i < count; ++i)
+            order[i] = rows[i].index;
     }
-    std::sort(rows.begin(), rows.end());
+}
 
-    std::vector<qsizetype> from(count);
-    QList<WimDirEntry> sortedEntries;
-    sortedEntries.reserve(entries.size());
-    std::vector<EntrySortKey> sortedKeys;
-    sortedKeys.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        from[i] = rows[i].row;
-        sortedEntries << std::move(entries[rows[i].row]);
-        sortedKeys.push_back(keys[rows[i].row]);
+std::vector<uint32_t> EntryOrders::rows(EntryColumn column, Qt::SortOrder order) const
+{
+    if (column < EntryColumn::Name || column >= EntryColumn::Count)
+        column = EntryColumn::Name;
+    const std::vector<uint32_t> &ascending = m_ascending[int(column)];
+    if (order == Qt::AscendingOrder)
+        return ascending;
+    // Each group backwards, runs of equal entries kept as they are.
+    std::vector<uint32_t> rows;
+    rows.reserve(ascending.size());
+    const auto same = [&](uint32_t a, uint32_t b) {
+        return m_keys[a].name == m_keys[b].name && valueOf(m_keys[a], column) == valueOf(m_keys[b], column);
+    };
+    for (const auto &[begin, end] : {std::pair(size_t(0), m_folders), std::pair(m_folders, ascending.size())}) {
+        for (size_t runEnd = end; runEnd > begin;) {
+            size_t runBegin = runEnd - 1;
+            while (runBegin > begin && same(ascending[runBegin - 1], ascending[runEnd - 1]))
+                --runBegin;
+            rows.insert(rows.end(), ascending.begin() + qsizetype(runBegin), ascending.begin() + qsizetype(runEnd));
+            runEnd = runBegin;
+        }
     }
-    entries = std::move(sortedEntries);
-    keys = std::move(sortedKeys);
-    return from;
+    return rows;
+}
+
+void SortEntries(QList<WimDirEntry> &entries, EntryColumn column, Qt::SortOrder order)
+{
+    const std::vector<uint32_t> rows = EntryOrders(entries).rows(column, order);
+    QList<WimDirEntry> sorted;
+    sorted.reserve(entries.size());
+    for (uint32_t row : rows)
+        sorted << std::move(entries[row]);
+    entries = std::move(sorted);
 }

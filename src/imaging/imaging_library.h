@@ -169,9 +169,10 @@ public:
     // links alone into a temporary folder under WIMSetTemporaryPath's).
     // Cost: the first call on an image handle reads the image's whole tree
     // (about what wimlib-imagex dir of the image takes, less its printing),
-    // through the archive's library state when no call is using it (the
-    // archive then reads its file again before its next long call), else
-    // through a new one; later calls answer from memory in time
+    // through the archive's library state when no call is using it and the
+    // calling thread is the one that opened the archive (the archive then
+    // reads its file again before its next long call), else through a new
+    // one (reading the archive's index of its data once more); later calls answer from memory in time
     // proportional to the folder, until the archive's file changes on disk,
     // which makes the next call read it again. The tree stays in memory until
     // WIMCloseHandle of the image handle, which frees it (about half the time

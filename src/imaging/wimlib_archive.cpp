@@ -252,6 +252,7 @@ int WimlibArchive::load()
         return code;
     }
     m_wim.reset(wim);
+    m_loadedOn = std::this_thread::get_id();
     m_loadedImageCount = imageCountOf(wim);
     if (!m_inMemoryOnly)
         m_haveStamp = ::stat(m_native.constData(), &m_stamp) == 0;
@@ -359,7 +360,8 @@ WimlibPtr WimlibArchive::handOver()
 {
     struct stat now;
     if (!m_wim || m_stale.load(std::memory_order_relaxed) || m_inMemoryOnly || !m_haveStamp
-        || ::stat(m_native.constData(), &now) != 0 || !sameFile(now, m_stamp))
+        || m_loadedOn != std::this_thread::get_id() || ::stat(m_native.constData(), &now) != 0
+        || !sameFile(now, m_stamp))
         return nullptr;
     return std::move(m_wim);
 }

@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <numeric>
+
 namespace {
 
 using Type = WimDirEntry::Type;
@@ -78,8 +80,8 @@ private slots:
     void compareNames();
     void sortOrder_data();
     void sortOrder();
-    void sortKeysFollowTheEntries_data();
-    void sortKeysFollowTheEntries();
+    void ordersCompareAsEntriesDo_data();
+    void ordersCompareAsEntriesDo();
     void modelRows();
     void sortKeepsSelection();
     void selectedRowCount_data();
@@ -241,7 +243,7 @@ void TestImageEntries::sortOrder()
     QCOMPARE(names(list), order);
 }
 
-void TestImageEntries::sortKeysFollowTheEntries_data()
+void TestImageEntries::ordersCompareAsEntriesDo_data()
 {
     QTest::addColumn<QStringList>("described");
     const QStringList mixed = L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5",
@@ -252,36 +254,38 @@ void TestImageEntries::sortKeysFollowTheEntries_data()
     QTest::newRow("equal names keep their order") << L({"same 2 1", "same 1 2", "same 3 0"});
 }
 
-// Keys worked out once and sorted along give, column after column, what
-// sorting afresh by comparing the entries gives: names as CompareEntryNames
-// orders them, types by their text.
-void TestImageEntries::sortKeysFollowTheEntries()
+// The orders worked out once per listing are those of comparing the entries
+// as a file manager does (the names as CompareEntryNames orders them, types
+// by their text), with equal entries in their listed order either way.
+void TestImageEntries::ordersCompareAsEntriesDo()
 {
     QFETCH(QStringList, described);
-    QList<WimDirEntry> list = entries(described);
-    std::vector<EntrySortKey> keys = EntrySortKeys(list);
-    QCOMPARE(keys.size(), size_t(list.size()));
-    for (qsizetype a = 0; a < list.size(); ++a) {
-        for (qsizetype b = 0; b < list.size(); ++b) {
-            const int names = CompareEntryNames(list[a].name, list[b].name);
-            QCOMPARE(keys[a].name < keys[b].name, names < 0);
-            QCOMPARE(keys[a].type < keys[b].type, EntryTypeText(list[a]) < EntryTypeText(list[b]));
-        }
-    }
+    const QList<WimDirEntry> list = entries(described);
+    const EntryOrders orders(list);
+    QCOMPARE(orders.size(), size_t(list.size()));
     for (int column = 0; column < int(EntryColumn::Count); ++column) {
-        for (Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
-            const QList<WimDirEntry> before = list;
-            const std::vector<qsizetype> from = SortEntries(list, keys, EntryColumn(column), order);
-            QList<WimDirEntry> fresh = entries(described);
-            SortEntries(fresh, EntryColumn(column), order);
-            QCOMPARE(names(list), names(fresh));
-            const std::vector<EntrySortKey> again = EntrySortKeys(list);
-            for (qsizetype row = 0; row < list.size(); ++row) {
-                QCOMPARE(list[row].size, before[from[size_t(row)]].size);
-                QCOMPARE(list[row].modified, before[from[size_t(row)]].modified);
-                QCOMPARE(keys[size_t(row)].size, list[row].size);
-                QCOMPARE(keys[size_t(row)].type, again[size_t(row)].type);
+        const auto compare = [&](const WimDirEntry &a, const WimDirEntry &b) {
+            switch (EntryColumn(column)) {
+            case EntryColumn::Size: return a.size < b.size ? -1 : int(a.size > b.size);
+            case EntryColumn::Modified: return a.modified < b.modified ? -1 : int(a.modified > b.modified);
+            case EntryColumn::Type: return EntryTypeText(a).compare(EntryTypeText(b));
+            default: return 0;
             }
+        };
+        for (const bool descending : {false, true}) {
+            std::vector<uint32_t> expected(size_t(list.size()));
+            std::iota(expected.begin(), expected.end(), 0u);
+            std::stable_sort(expected.begin(), expected.end(), [&](uint32_t x, uint32_t y) {
+                const WimDirEntry &a = list[x], &b = list[y];
+                if ((a.type == Type::Folder) != (b.type == Type::Folder))
+                    return a.type == Type::Folder;
+                int c = compare(a, b);
+                if (c == 0)
+                    c = CompareEntryNames(a.name, b.name);
+                return descending ? c > 0 : c < 0;
+            });
+            QCOMPARE(orders.rows(EntryColumn(column), descending ? Qt::DescendingOrder : Qt::AscendingOrder),
+                     expected);
         }
     }
 }
@@ -320,6 +324,19 @@ void TestImageEntries::modelRows()
              (L({"/etc/bin", "/etc/notes.txt"})));
     model.setFolder(QStringLiteral("/"), entries(L({"x"})));
     QCOMPARE(model.pathsOf({model.index(0, 0)}), L({"/x"}));
+    // What a folder held is freed where the model is told, from its last
+    // reference, when another replaces it and when the model ends.
+    std::vector<std::shared_ptr<const void>> disposed;
+    {
+        ImageFolderModel shown;
+        shown.setDisposal([&](std::shared_ptr<const void> held) { disposed.push_back(std::move(held)); });
+        shown.setFolder(QStringLiteral("/"), entries(L({"x"})));
+        shown.setFolder(QStringLiteral("/"), entries(L({"y"})));
+        QCOMPARE(disposed.size(), size_t(2));  // the empty model's, then x's
+        QCOMPARE(disposed.back().use_count(), 1L);
+        QCOMPARE(shown.entry(0).name, QStringLiteral("y"));
+    }
+    QCOMPARE(disposed.size(), size_t(3));
 }
 
 void TestImageEntries::sortKeepsSelection()

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -350,7 +351,10 @@ int dir(const QString &wimPath, uint32_t index, const QString &path)
         return failWith(QStringLiteral("cannot write the listing"));
     if (!listed)
         return failWith(QStringLiteral("cannot list %1 in image %2").arg(path).arg(index));
-    return 0;
+    // The listing is out and nothing was opened for writing: the process
+    // ends without freeing the image's tree one entry at a time (a tenth of
+    // the command's time), which its end gives back at once.
+    std::_Exit(0);
 }
 
 int extract(const QString &wimPath, uint32_t index, const QString &destination, const QStringList &paths)
