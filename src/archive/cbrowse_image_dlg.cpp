@@ -33,16 +33,28 @@
 namespace {
 
 // The file-manager icons the core models cannot give (they know no widgets).
+// Loaded once for both views: each takes the style a few ms.
+struct IconSet {
+    explicit IconSet(QStyle *style)
+        : folder(style->standardIcon(QStyle::SP_DirIcon))
+        , file(style->standardIcon(QStyle::SP_FileIcon))
+        , link(style->standardIcon(QStyle::SP_FileLinkIcon))
+        , root(style->standardIcon(QStyle::SP_DriveHDIcon))
+    {
+    }
+    QIcon folder, file, link, root;
+};
+
 class EntryIcons : public QIdentityProxyModel
 {
 public:
-    EntryIcons(QAbstractItemModel *source, QStyle *style, bool tree, QObject *parent)
+    EntryIcons(QAbstractItemModel *source, const IconSet &icons, bool tree, QObject *parent)
         : QIdentityProxyModel(parent)
         , m_tree(tree)
-        , m_folder(style->standardIcon(QStyle::SP_DirIcon))
-        , m_file(style->standardIcon(QStyle::SP_FileIcon))
-        , m_link(style->standardIcon(QStyle::SP_FileLinkIcon))
-        , m_root(style->standardIcon(QStyle::SP_DriveHDIcon))
+        , m_folder(icons.folder)
+        , m_file(icons.file)
+        , m_link(icons.link)
+        , m_root(icons.root)
     {
         setSourceModel(source);
     }
@@ -123,9 +135,10 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *pathLabel = new QLabel(QStringLiteral("位置："), this);
     pathLabel->setBuddy(m_PathBar);
 
+    const IconSet icons(style());
     m_Folders = new ImageFolderTree(imageName, this);
     m_Tree = named(new QTreeView(this), "IDC_FOLDER_TREE", res::IDC_FOLDER_TREE);
-    m_Tree->setModel(new EntryIcons(m_Folders, style(), true, this));
+    m_Tree->setModel(new EntryIcons(m_Folders, icons, true, this));
     m_Tree->setHeaderHidden(true);
     m_Tree->setUniformRowHeights(true);
     m_Tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -136,7 +149,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
         backgroundTasks::start([shown = std::move(shown)]() mutable { shown.reset(); });
     });
     m_List = named(new EntryList(this), "IDC_ENTRY_LIST", res::IDC_ENTRY_LIST);
-    m_List->setModel(new EntryIcons(m_Entries, style(), false, this));
+    m_List->setModel(new EntryIcons(m_Entries, icons, false, this));
     m_List->setRootIsDecorated(false);
     m_List->setItemsExpandable(false);
     m_List->setUniformRowHeights(true);
