@@ -120,6 +120,10 @@ QVariant ImageFolderModel::data(const QModelIndex &index, int role) const
         case EntryColumn::Count: break;
         }
         return {};
+    case Qt::DecorationRole:
+        if (column == EntryColumn::Name)
+            return m_decorations[int(e.type)];
+        return {};
     case Qt::ToolTipRole:
         // Where a link points is nowhere else to be seen.
         if (column == EntryColumn::Name && e.type == WimDirEntry::Type::Link && !e.linkTarget.isEmpty())

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimeZone>
+#include <QVariant>
 
 #include <functional>
 #include <memory>
@@ -57,6 +58,9 @@ public:
 
     EntryColumn sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
+    // What the first column shows beside the entries of a type (an icon;
+    // nothing by default).
+    void setDecoration(WimDirEntry::Type type, const QVariant &decoration) { m_decorations[int(type)] = decoration; }
     // The zone the times are shown in (the system's by default).
     void setTimeZone(const QTimeZone &zone);
 
@@ -75,6 +79,7 @@ private:
     EntryOrders m_orders;
     std::vector<uint32_t> m_rows;  // of each row, its entry
     std::function<void(std::shared_ptr<const void>)> m_dispose;
+    QVariant m_decorations[3];  // by WimDirEntry::Type
     EntryColumn m_sortColumn = EntryColumn::Name;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QTimeZone m_zone = QTimeZone::systemTimeZone();

@@ -316,6 +316,10 @@ void TestImageEntries::modelRows()
     // 2023-05-01 06:03:59 UTC is 14:03 in UTC+8.
     QCOMPARE(rows, (L({"bin|||文件夹", "home||1970/01/01 08:00|链接", "notes.txt|2KB|2023/05/01 14:03|TXT 文件"})));
     QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("home → /usr/home"));
+    model.setDecoration(Type::Link, QStringLiteral("link icon"));
+    QCOMPARE(model.index(1, 0).data(Qt::DecorationRole).toString(), QStringLiteral("link icon"));
+    QVERIFY(!model.index(0, 0).data(Qt::DecorationRole).isValid());
+    QVERIFY(!model.index(1, 1).data(Qt::DecorationRole).isValid());
     QCOMPARE(model.index(2, 0).data(ImageFolderModel::PathRole).toString(), QStringLiteral("/etc/notes.txt"));
     QCOMPARE(model.rowOf(QStringLiteral("notes.txt")), 2);
     QCOMPARE(model.rowOf(QStringLiteral("missing")), -1);
