@@ -9,6 +9,9 @@
 
 class WimlibArchive;
 class WimlibImageView;
+namespace wimxml {
+struct EditableTexts;
+}
 
 // The imaging library over wimlib, on real .wim files.
 //
@@ -97,6 +100,10 @@ public:
     bool WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount) override;
     bool WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount) override;
     HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override;
+    // One commit for the image and its texts; a name in use is refused before anything is read.
+    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
+                                        uint32_t byteCount) override;
+    bool WIMRefreshFile(HWIM wim, bool *changed) override;
     bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
     bool WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags) override;
     bool WIMDeleteImage(HWIM wim, uint32_t index) override;
@@ -126,6 +133,8 @@ private:
         std::shared_ptr<WimlibImageView> view;  // image handles: browsing's own view, loaded on first use
     };
 
+    HWIM capture(HWIM wim, const QString &path, uint32_t captureFlags, const wimxml::EditableTexts *texts,
+                 const char *call);
     HWIM addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t image);
     std::shared_ptr<const Handle> findHandle(HWIM handle) const;
     std::shared_ptr<WimlibArchive> archiveOf(HWIM wim, const char *call) const;
