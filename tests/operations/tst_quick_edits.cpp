@@ -4,6 +4,7 @@
 #include "app/ctarnbox_dlg.h"
 #include "archive/metadata_xml.h"
 #include "capture_settings/cwim_image_info.h"
+#include "imaging/archive_file_lock.h"
 #include "imaging/fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "ops_fixture.h"
@@ -83,6 +84,7 @@ private slots:
     void changedByAnotherProgram_data();
     void changedByAnotherProgram();
     void idleWindowFollowsTheArchive();
+    void lockedByAnotherProgram();
 
 private:
     // An archive of `images` images named a, b, c, ... with `boot` (1-based,
@@ -585,6 +587,28 @@ void TestQuickEdits::idleWindowFollowsTheArchive()
     QCOMPARE(column(*m_dlg, kNameColumn), (QStringList {QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
     QCOMPARE(m_dlg->SelectedRow(), 0);
     QVERIFY(m_prompts->messages().isEmpty());
+}
+
+// Another program holds the archive's lock (a lock of its own description
+// conflicts with the window's as another process's does).
+void TestQuickEdits::lockedByAnotherProgram()
+{
+    SET_UP(3, 0);
+    ArchiveFileLock other;
+    ImagingError error;
+    QVERIFY(other.take(QFile::encodeName(m_wim), ArchiveFileLock::Mode::Shared, false, &error));
+    m_dlg->SelectAndFocusRow(1);
+    m_dlg->OnCommand(res::ID_DELETE_IMAGE);
+    const auto messages = m_prompts->messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0].text, QStringLiteral("删除失败！"));
+    QCOMPARE(messages[0].detail, QStringLiteral("映像文件正被另一个程序使用，请稍后再试"));
+    QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 3);
+    QCOMPARE(m_dlg->m_Images.count, 3);
+    // Once it lets go, the delete goes through.
+    other.release();
+    m_dlg->OnCommand(res::ID_DELETE_IMAGE);
+    QCOMPARE(testarchives::wimInfo(m_wim).names, (QStringList {QStringLiteral("a"), QStringLiteral("c")}));
 }
 
 QTEST_MAIN(TestQuickEdits)
