@@ -22,6 +22,12 @@ bool lockWholeFile(int fd, ArchiveFileLock::Mode mode)
     return ::fcntl(fd, F_OFD_SETLK, &range) == 0;
 }
 
+// A file system that keeps no record locks (some network and FUSE ones).
+bool noLocksHere(int error)
+{
+    return error == ENOLCK || error == EINVAL || error == EOPNOTSUPP || error == ENOSYS;
+}
+
 }  // namespace
 
 bool ArchiveFileLock::take(const QByteArray &native, Mode mode, bool writable, ImagingError *error)
@@ -35,14 +41,23 @@ bool ArchiveFileLock::take(const QByteArray &native, Mode mode, bool writable, I
     if (m_fd >= 0) {
         if (m_mode == mode || mode == Mode::Shared)
             return true;
-        if (!lockWholeFile(m_fd, mode))
+        if (lockWholeFile(m_fd, mode))
+            m_mode = mode;
+        else if (errno != EBADF)  // EBADF: opened read-only; the shared lock keeps writers out
             return inUse();
-        m_mode = mode;
         return true;
     }
     // Each round loses only to a rename between our open and our lock.
     for (int round = 0; round < 16; ++round) {
-        const int fd = ::open(native.constData(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        Mode taken = mode;
+        int fd = ::open(native.constData(), (writable ? O_RDWR : O_RDONLY) | flags);
+        if (fd < 0 && writable && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+            // A file we may replace but not write (a new archive over a
+            // read-only one): a shared lock still keeps every writer out.
+            fd = ::open(native.constData(), O_RDONLY | flags);
+            taken = Mode::Shared;
+        }
         if (fd < 0) {
             if (errno == ENOENT)
                 return true;
@@ -51,11 +66,14 @@ bool ArchiveFileLock::take(const QByteArray &native, Mode mode, bool writable, I
                       QStringLiteral("cannot lock %1: cannot open it").arg(QFile::decodeName(native))};
             return false;
         }
-        if (!lockWholeFile(fd, mode)) {
+        if (!lockWholeFile(fd, taken)) {
             const int systemError = errno;
             ::close(fd);
             if (systemError == EAGAIN || systemError == EACCES)
                 return inUse();
+            // Nothing to take there: the identity checks still guard the archive.
+            if (noLocksHere(systemError))
+                return true;
             *error = {systemErrorKind(systemError), systemError,
                       QStringLiteral("cannot lock %1").arg(QFile::decodeName(native))};
             return false;
@@ -64,7 +82,7 @@ bool ArchiveFileLock::take(const QByteArray &native, Mode mode, bool writable, I
         if (::fstat(fd, &locked) == 0 && ::stat(native.constData(), &named) == 0 && locked.st_dev == named.st_dev
             && locked.st_ino == named.st_ino) {
             m_fd = fd;
-            m_mode = mode;
+            m_mode = taken;
             return true;
         }
         ::close(fd);

@@ -27,7 +27,9 @@ public:
     // no failure (the caller finds it gone). Taking Exclusive while Shared is
     // held converts the lock. False and *error (kind InUseElsewhere, or the
     // open's errno) when it cannot be had; `writable` opens for writing,
-    // which an exclusive lock needs.
+    // which an exclusive lock needs (a file that cannot be opened so gets a
+    // shared lock: it still keeps every writer out). A file system that keeps
+    // no record locks takes none, without failing.
     bool take(const QByteArray &native, Mode mode, bool writable, ImagingError *error);
     void release();
 
