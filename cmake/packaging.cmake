@@ -21,14 +21,14 @@ add_custom_target(pellwick_documents ALL DEPENDS ${pellwick_gzipped})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/pellwick.1.gz ${CMAKE_BINARY_DIR}/packaging/pellwick-wim.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES cmake/debian/copyright DESTINATION ${PELLWICK_DOC_DIR})
-install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PELLWICK_DOC_DIR} RENAME changelog.Debian.gz)
+# A native package (its packaging is part of the project): changelog.gz.
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PELLWICK_DOC_DIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pellwick)
 set(CPACK_PACKAGE_VENDOR "Pellwick developers")
 set(CPACK_PACKAGE_CONTACT "Pellwick developers <pellwick@example.org>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Pellwick developers <pellwick@example.org>")
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pellwick.example.org/")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "manage the images of Windows imaging archives")
 # Lines of at most 80 characters, as Debian wants the extended description.

@@ -81,7 +81,7 @@ void TestInstallation::installsTheFiles_data()
     QTest::newRow("manual page") << QStringLiteral("share/man/man1/pellwick.1.gz") << false;
     QTest::newRow("driver's manual page") << QStringLiteral("share/man/man1/pellwick-wim.1.gz") << false;
     QTest::newRow("copyright") << QStringLiteral("share/doc/pellwick/copyright") << false;
-    QTest::newRow("changelog") << QStringLiteral("share/doc/pellwick/changelog.Debian.gz") << false;
+    QTest::newRow("changelog") << QStringLiteral("share/doc/pellwick/changelog.gz") << false;
 }
 
 void TestInstallation::installsTheFiles()
