@@ -132,7 +132,7 @@ QStringList layoutFaults(QWidget *window, bool columnsFit = true)
 
 void saveShot(QWidget *window, const QString &name)
 {
-    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR", qEnvironmentVariable("PELLWICK_LAYOUT_SHOTS"));
+    const QString out = qEnvironmentVariable("PELLWICK_LAYOUT_SHOTS");
     if (!out.isEmpty())
         window->grab().save(out + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
