@@ -2,10 +2,10 @@
 // a quick command; its extraction is a long operation of this window.
 #include "app/ctarnbox_dlg.h"
 
+#include "archive/archive_log.h"
 #include "archive/cbrowse_image_dlg.h"
 #include "imaging/imaging_library.h"
 #include "operations/extract_operation.h"
-#include "archive/archive_log.h"
 #include "support/failure_report.h"
 #include "support/ui_thread.h"
 
