@@ -44,8 +44,9 @@ public:
         SplitFile,
         VerifyFile,
         OptimizeFile,
+        RefreshFile,
     };
-    static constexpr int kCallCount = int(Call::OptimizeFile) + 1;
+    static constexpr int kCallCount = int(Call::RefreshFile) + 1;
 
     explicit FaultInjectingImaging(ImagingLibrary &inner);
 
@@ -83,6 +84,10 @@ public:
     bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
     bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
     bool WIMOptimizeFile(HWIM wim) override;
+    // Counted and failed as CaptureImage: the one capture of the program.
+    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
+                                        uint32_t byteCount) override;
+    bool WIMRefreshFile(HWIM wim, bool *changed) override;
     QString LastErrorText() const override;
     ImagingError LastError() const override;
 
