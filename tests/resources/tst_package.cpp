@@ -1,7 +1,8 @@
 // The Debian package, made by CPack from the build tree as scripts/package.sh
 // makes it, judged by lintian as Debian judges packages: no error, no warning.
+#include "test_archives.h"
+
 #include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -9,27 +10,7 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString output;
-};
-
-Run run(const QString &program, const QStringList &arguments, const QString &folder = {})
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    if (!folder.isEmpty())
-        p.setWorkingDirectory(folder);
-    p.start(program, arguments);
-    Run r;
-    if (!p.waitForFinished(180000) || p.exitStatus() != QProcess::NormalExit) {
-        r.output = program + QStringLiteral(" did not finish: ") + p.errorString();
-        return r;
-    }
-    r.exitCode = p.exitCode();
-    r.output = QString::fromUtf8(p.readAll());
-    return r;
-}
+using testarchives::runTool;
 
 }  // namespace
 
@@ -59,8 +40,9 @@ void TestPackage::initTestCase()
     }
     const QString build = qEnvironmentVariable("PELLWICK_TEST_BINARY_DIR");
     QVERIFY2(!build.isEmpty(), "PELLWICK_TEST_BINARY_DIR is not set (run through ctest)");
-    const Run r = run(QStringLiteral("cpack"), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), m_out.path()},
-                      build);
+    const auto r = runTool(QStringLiteral("cpack"), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                                                     build + QStringLiteral("/CPackConfig.cmake"), QStringLiteral("-B"),
+                                                     m_out.path()});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     const QStringList debs = QDir(m_out.path()).entryList({QStringLiteral("pellwick_*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
@@ -69,14 +51,14 @@ void TestPackage::initTestCase()
 
 void TestPackage::dependsOnWhatItLinks()
 {
-    const Run depends = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Depends")});
+    const auto depends = runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Depends")});
     QCOMPARE(depends.exitCode, 0);
     // Computed from the binaries, not written by hand.
     for (const char *package : {"libc6", "libstdc++6", "libgcc-s1", "libwim15", "libhivex0", "libqt6widgets6", "ntfs-3g"})
         QVERIFY2(depends.output.contains(QString::fromLatin1(package) + QLatin1Char(' '))
                      || depends.output.contains(QString::fromLatin1(package) + QLatin1Char(',')),
                  qPrintable(QString::fromLatin1(package) + QStringLiteral(" in ") + depends.output));
-    const Run maintainer = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Maintainer")});
+    const auto maintainer = runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Maintainer")});
     QVERIFY2(maintainer.output.contains(QRegularExpression(QStringLiteral("^.+ <[^@ ]+@[^@ ]+>\\s*$"))),
              qPrintable(maintainer.output));
 }
@@ -93,14 +75,14 @@ void TestPackage::holdsItsDocuments_data()
 void TestPackage::holdsItsDocuments()
 {
     QFETCH(QString, path);
-    const Run contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb});
+    const auto contents = runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb});
     QCOMPARE(contents.exitCode, 0);
     QVERIFY2(contents.output.contains(QLatin1Char(' ') + path + QLatin1Char('\n')), qPrintable(contents.output));
 }
 
 void TestPackage::lintianFindsNothing()
 {
-    const Run r = run(QStringLiteral("lintian"),
+    const auto r = runTool(QStringLiteral("lintian"),
                       {QStringLiteral("--pedantic"), QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     const QStringList bad = r.output.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^[EW]: ")));
