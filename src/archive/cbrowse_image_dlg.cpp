@@ -33,7 +33,6 @@
 
 namespace {
 
-// The file-manager icons the core models cannot give (they know no widgets).
 // The folder tree's icons, which its core model cannot give (it knows no widgets).
 class FolderIcons : public QIdentityProxyModel
 {
