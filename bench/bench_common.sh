@@ -39,6 +39,35 @@ make_bench_tree() {
     rm "$random"
 }
 
+#   cached DIR MAKER ARGS...
+# Runs "MAKER DIR ARGS..." unless DIR was made completely before.
+cached() {
+    local dir=$1
+    shift
+    [ -e "$dir/.complete" ] && return 0
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    "$1" "$dir" "${@:2}"
+    : >"$dir/.complete"
+}
+
+#   bench_data WORK
+# Sets $data, where a benchmark keeps what it generates: $CACHE when set, so
+# that later runs reuse it (200,000 files take minutes to write and to
+# capture), else WORK, removed at exit.
+bench_data() {
+    data=${CACHE:-$1}
+    mkdir -p "$data"
+}
+
+#   bench_tree FILES
+# Sets $tree to the benchmarks' common tree of FILES files under $data.
+bench_tree() {
+    make_tree_in() { make_bench_tree "$1/tree" "$2"; }
+    cached "$data/tree-$1" make_tree_in "$1"
+    tree="$data/tree-$1/tree"
+}
+
 # Runs "$@" once and prints its wall time in microseconds. The previous run's
 # written data is flushed first, so that no run pays for another's writeback.
 time_us() {

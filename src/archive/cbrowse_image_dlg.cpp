@@ -4,6 +4,7 @@
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/selected_rows.h"
 #include "operations/background_task.h"
 #include "resources/app_icon.h"
 #include "resources/dialog_units.h"
@@ -16,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QItemSelectionModel>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,16 +33,13 @@
 
 namespace {
 
-// The file-manager icons the core models cannot give (they know no widgets).
-class EntryIcons : public QIdentityProxyModel
+// The folder tree's icons, which its core model cannot give (it knows no widgets).
+class FolderIcons : public QIdentityProxyModel
 {
 public:
-    EntryIcons(QAbstractItemModel *source, QStyle *style, bool tree, QObject *parent)
+    FolderIcons(QAbstractItemModel *source, QStyle *style, QObject *parent)
         : QIdentityProxyModel(parent)
-        , m_tree(tree)
         , m_folder(style->standardIcon(QStyle::SP_DirIcon))
-        , m_file(style->standardIcon(QStyle::SP_FileIcon))
-        , m_link(style->standardIcon(QStyle::SP_FileLinkIcon))
         , m_root(style->standardIcon(QStyle::SP_DriveHDIcon))
     {
         setSourceModel(source);
@@ -50,22 +49,33 @@ public:
     {
         if (role != Qt::DecorationRole || index.column() != 0)
             return QIdentityProxyModel::data(index, role);
-        if (m_tree)
-            return index.parent().isValid() ? m_folder : m_root;
-        switch (WimDirEntry::Type(QIdentityProxyModel::data(index, ImageFolderModel::EntryTypeRole).toInt())) {
-        case WimDirEntry::Type::Folder: return m_folder;
-        case WimDirEntry::Type::Link: return m_link;
-        case WimDirEntry::Type::File: break;
-        }
-        return m_file;
+        return index.parent().isValid() ? m_folder : m_root;
     }
 
 private:
-    const bool m_tree;
     const QIcon m_folder;
-    const QIcon m_file;
-    const QIcon m_link;
     const QIcon m_root;
+};
+
+// The file list. A flat list selects all its rows as one range: QTreeView
+// walks every row for it, holding on to each (200,000 rows: tens of ms).
+class EntryList : public QTreeView
+{
+public:
+    using QTreeView::QTreeView;
+
+    void selectAll() override
+    {
+        QAbstractItemModel *rows = model();
+        if (!rows || !selectionModel() || selectionMode() == SingleSelection || selectionMode() == NoSelection)
+            return;
+        const int count = rows->rowCount(rootIndex());
+        const int columns = rows->columnCount(rootIndex());
+        if (count > 0 && columns > 0)
+            selectionModel()->select(QItemSelection(rows->index(0, 0, rootIndex()),
+                                                    rows->index(count - 1, columns - 1, rootIndex())),
+                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
 };
 
 template <class W>
@@ -103,15 +113,23 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
 
     m_Folders = new ImageFolderTree(imageName, this);
     m_Tree = named(new QTreeView(this), "IDC_FOLDER_TREE", res::IDC_FOLDER_TREE);
-    m_Tree->setModel(new EntryIcons(m_Folders, style(), true, this));
+    m_Tree->setModel(new FolderIcons(m_Folders, style(), this));
     m_Tree->setHeaderHidden(true);
     m_Tree->setUniformRowHeights(true);
     m_Tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_Tree->setContextMenuPolicy(Qt::CustomContextMenu);
 
     m_Entries = new ImageFolderModel(this);
-    m_List = named(new QTreeView(this), "IDC_ENTRY_LIST", res::IDC_ENTRY_LIST);
-    m_List->setModel(new EntryIcons(m_Entries, style(), false, this));
+    m_Entries->setDisposal([](std::shared_ptr<const void> shown) {
+        backgroundTasks::start([shown = std::move(shown)]() mutable { shown.reset(); });
+    });
+    m_List = named(new EntryList(this), "IDC_ENTRY_LIST", res::IDC_ENTRY_LIST);
+    // The list shows the model itself: a proxy between them would double
+    // the view's work for each of hundreds of thousands of rows.
+    m_Entries->setDecoration(WimDirEntry::Type::Folder, style()->standardIcon(QStyle::SP_DirIcon));
+    m_Entries->setDecoration(WimDirEntry::Type::File, style()->standardIcon(QStyle::SP_FileIcon));
+    m_Entries->setDecoration(WimDirEntry::Type::Link, style()->standardIcon(QStyle::SP_FileLinkIcon));
+    m_List->setModel(m_Entries);
     m_List->setRootIsDecorated(false);
     m_List->setItemsExpandable(false);
     m_List->setUniformRowHeights(true);
@@ -122,6 +140,9 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     m_List->setContextMenuPolicy(Qt::CustomContextMenu);
     m_List->setSortingEnabled(true);
     m_List->sortByColumn(int(EntryColumn::Name), Qt::AscendingOrder);
+    // The header shows no selection; asked for it, it would look at every
+    // row of every column on each repaint (200,000 rows selected: tens of ms).
+    m_List->header()->setSelectionModel(new QItemSelectionModel(m_List->model(), m_List->header()));
     m_List->header()->setSectionsMovable(false);
     m_List->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     const QSize column = du.toPixels(4, 8);  // one character
@@ -177,6 +198,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *altUp = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), this);
     connect(altUp, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
     connect(m_List, &QTreeView::activated, this, &CBrowseImageDlg::onActivated);
+    m_selected = new SelectedRowCount(m_List->selectionModel());
     connect(m_List->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CBrowseImageDlg::updateStatus);
     connect(m_List, &QWidget::customContextMenuRequested, this, [this] {
         QMenu *menu = CreateContextMenu();
@@ -248,13 +270,12 @@ QString CBrowseImageDlg::CurrentFolder() const
 
 QStringList CBrowseImageDlg::SelectedPaths() const
 {
-    const auto *proxy = static_cast<const QIdentityProxyModel *>(m_List->model());
-    QModelIndexList rows;
-    const QModelIndexList selected = m_List->selectionModel()->selectedRows();
-    rows.reserve(selected.size());
-    for (const QModelIndex &index : selected)
-        rows << proxy->mapToSource(index);
-    return m_Entries->pathsOf(rows);
+    const std::vector<int> rows = SelectedRows(m_List->selectionModel()->selection());
+    QModelIndexList indexes;
+    indexes.reserve(qsizetype(rows.size()));
+    for (int row : rows)
+        indexes << m_Entries->index(row, 0);
+    return m_Entries->pathsOf(indexes);
 }
 
 QMenu *CBrowseImageDlg::CreateContextMenu()
@@ -262,9 +283,9 @@ QMenu *CBrowseImageDlg::CreateContextMenu()
     auto *menu = new QMenu(this);
     QAction *extract = menu->addAction(QStringLiteral("提取到…"));
     extract->setData(res::ID_EXTRACT_ENTRIES);
-    const QStringList paths = SelectedPaths();
-    extract->setEnabled(!paths.isEmpty());
-    connect(extract, &QAction::triggered, this, [this, paths] { requestExtract(paths); });
+    // The paths of a large selection take a while: only when chosen.
+    extract->setEnabled(m_selected->count() > 0);
+    connect(extract, &QAction::triggered, this, [this] { requestExtract(SelectedPaths()); });
     return menu;
 }
 
@@ -279,8 +300,6 @@ void CBrowseImageDlg::request(Request r)
     if (!m_browser)
         return;
     if (r.show) {
-        r.column = m_Entries->sortColumn();
-        r.order = m_Entries->sortOrder();
         m_pendingShow = std::move(r);
     } else if (!m_pendingFolders.contains(r.path)) {
         m_pendingFolders << r.path;
@@ -309,9 +328,10 @@ void CBrowseImageDlg::startNext()
     m_showing = r.show;
     backgroundTasks::start([browser = m_browser, alive = m_alive, self = this, r] {
         FolderListing listing = browser->list(r.path);
-        // A folder of tens of thousands of entries sorts here, not on the UI thread.
+        // A folder of hundreds of thousands of entries gets its orders
+        // here, not on the UI thread.
         if (r.show && listing.ok)
-            SortEntries(listing.children, r.column, r.order);
+            listing.orders = EntryOrders(listing.children);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [alive, self, r, listing = std::move(listing)]() mutable {
@@ -361,9 +381,8 @@ void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
         request({ParentImagePath(listing.path), true, listing.self.name});
         return;
     }
-    const bool sorted = r.column == m_Entries->sortColumn() && r.order == m_Entries->sortOrder();
     m_Folders->setSubfolders(listing.path, listing.children);
-    m_Entries->setFolder(listing.path, std::move(listing.children), sorted);
+    m_Entries->setFolder(listing.path, std::move(listing.children), std::move(listing.orders));
     if (m_ListArea->currentWidget() != m_List) {
         m_ListArea->setCurrentWidget(m_List);
         m_List->setFocus();
@@ -413,11 +432,9 @@ void CBrowseImageDlg::syncTree(const QString &path)
 
 void CBrowseImageDlg::onActivated(const QModelIndex &index)
 {
-    const auto *proxy = static_cast<const QIdentityProxyModel *>(m_List->model());
-    const QModelIndex source = proxy->mapToSource(index);
-    if (!source.isValid() || m_Entries->entry(source.row()).type != WimDirEntry::Type::Folder)
+    if (!index.isValid() || m_Entries->entry(index.row()).type != WimDirEntry::Type::Folder)
         return;
-    request({JoinImagePath(CurrentFolder(), m_Entries->entry(source.row()).name)});
+    request({JoinImagePath(CurrentFolder(), m_Entries->entry(index.row()).name)});
 }
 
 void CBrowseImageDlg::goUp()
@@ -430,7 +447,7 @@ void CBrowseImageDlg::goUp()
 
 void CBrowseImageDlg::updateStatus()
 {
-    const int selected = int(m_List->selectionModel()->selectedRows().size());
+    const int selected = m_selected->count();
     m_Extract->setEnabled(selected > 0 && m_browser);
     if (IsLoading()) {
         m_Status->setText(QStringLiteral("正在读取……"));

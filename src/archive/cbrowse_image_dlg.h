@@ -13,6 +13,7 @@
 class ImageFolderModel;
 class ImageFolderTree;
 class QLabel;
+class SelectedRowCount;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -75,8 +76,6 @@ private:
         QString path;
         bool show = true;       // for the list; else only for the tree
         QString select;         // the entry to select once shown
-        EntryColumn column = EntryColumn::Name;
-        Qt::SortOrder order = Qt::AscendingOrder;
     };
 
     void request(Request r);
@@ -99,6 +98,7 @@ private:
     QStringList m_pendingFolders;
     bool m_syncingTree = false;
     QString m_failedStatus;
+    SelectedRowCount *m_selected = nullptr;
 
     QToolButton *m_Up = nullptr;
     QStackedWidget *m_ListArea = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/image_entries.h"
 #include "imaging/imaging_library.h"
 #include "imaging/wim_dir_entry.h"
 #include "imaging/wim_types.h"
@@ -13,6 +14,7 @@ struct FolderListing {
     bool ok = false;
     WimDirEntry self;
     QList<WimDirEntry> children;
+    EntryOrders orders;  // the children's, when the worker worked them out
     ImagingError error;  // why not, read on the thread that listed
 };
 

@@ -2,7 +2,11 @@
 
 #include "archive/image_size.h"
 
+#include <QHash>
+#include <QStringList>
+
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -10,12 +14,6 @@ namespace {
 bool isDigit(QChar c)
 {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-template <class T>
-int threeWay(const T &a, const T &b)
-{
-    return a < b ? -1 : (b < a ? 1 : 0);
 }
 
 // A name as a text whose plain order is the order people read names in:
@@ -43,27 +41,6 @@ QString nameKey(QStringView name)
         key += name.mid(start, i - start);
     }
     return key;
-}
-
-// What one entry sorts by, worked out once per sort rather than once per
-// comparison: a folder may hold tens of thousands of entries.
-struct SortKey {
-    bool folder;
-    QString name;
-    QString type;
-    qint64 modified;
-};
-
-int compareBy(const WimDirEntry &a, const WimDirEntry &b, const SortKey &ka, const SortKey &kb, EntryColumn column)
-{
-    switch (column) {
-    case EntryColumn::Size: return threeWay(a.size, b.size);
-    case EntryColumn::Modified: return threeWay(ka.modified, kb.modified);
-    case EntryColumn::Type: return ka.type.compare(kb.type);
-    case EntryColumn::Name:
-    case EntryColumn::Count: break;
-    }
-    return 0;
 }
 
 }  // namespace
@@ -116,35 +93,133 @@ int CompareEntryNames(QStringView a, QStringView b)
     return a.compare(b);
 }
 
+std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries)
+{
+    const size_t count = size_t(entries.size());
+    std::vector<EntrySortKey> keys(count);
+    std::vector<QString> names(count);
+    // Type texts are few: each is numbered as it first appears, then the
+    // numbers are replaced by places in text order.
+    QHash<QString, uint32_t> typeNumbers;
+    QStringList types;
+    for (size_t i = 0; i < count; ++i) {
+        const WimDirEntry &e = entries[qsizetype(i)];
+        EntrySortKey &key = keys[i];
+        key.folder = e.type == WimDirEntry::Type::Folder;
+        key.size = e.size;
+        key.modified = e.modified.toMSecsSinceEpoch();
+        names[i] = nameKey(e.name);
+        const QString type = EntryTypeText(e);
+        const auto known = typeNumbers.constFind(type);
+        if (known != typeNumbers.constEnd()) {
+            key.type = *known;
+        } else {
+            key.type = uint32_t(types.size());
+            typeNumbers.insert(type, key.type);
+            types << type;
+        }
+    }
+    std::vector<uint32_t> typeOrder(size_t(types.size()));
+    for (size_t i = 0; i < typeOrder.size(); ++i)
+        typeOrder[i] = uint32_t(i);
+    std::sort(typeOrder.begin(), typeOrder.end(), [&](uint32_t x, uint32_t y) { return types[x] < types[y]; });
+    std::vector<uint32_t> typePlace(typeOrder.size());
+    for (size_t i = 0; i < typeOrder.size(); ++i)
+        typePlace[typeOrder[i]] = uint32_t(i);
+    for (EntrySortKey &key : keys)
+        key.type = typePlace[key.type];
+
+    std::vector<uint32_t> byName(count);
+    for (size_t i = 0; i < count; ++i)
+        byName[i] = uint32_t(i);
+    std::sort(byName.begin(), byName.end(), [&](uint32_t x, uint32_t y) {
+        if (const int c = names[x].compare(names[y]))
+            return c < 0;
+        return entries[x].name < entries[y].name;
+    });
+    // Equal names (a damaged image) share a place, so that the sort keeps them as listed.
+    for (size_t i = 0; i < count; ++i) {
+        const bool same = i > 0 && names[byName[i]] == names[byName[i - 1]]
+                       && entries[byName[i]].name == entries[byName[i - 1]].name;
+        keys[byName[i]].name = same ? keys[byName[i - 1]].name : uint32_t(i);
+    }
+    return keys;
+}
+
+namespace {
+
+uint64_t valueOf(const EntrySortKey &key, EntryColumn column)
+{
+    switch (column) {
+    case EntryColumn::Size: return key.size;
+    case EntryColumn::Modified: return uint64_t(key.modified) ^ (uint64_t(1) << 63);  // in signed order
+    case EntryColumn::Type: return key.type;
+    case EntryColumn::Name:
+    case EntryColumn::Count: break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+EntryOrders::EntryOrders(const QList<WimDirEntry> &entries) : m_keys(EntrySortKeys(entries))
+{
+    // One flat record per entry, compared as plain numbers.
+    struct Row {
+        bool file;
+        uint64_t value;
+        uint32_t name;
+        uint32_t index;
+        bool operator<(const Row &o) const
+        {
+            return std::tie(file, value, name, index) < std::tie(o.file, o.value, o.name, o.index);
+        }
+    };
+    const size_t count = m_keys.size();
+    m_folders = size_t(std::count_if(m_keys.begin(), m_keys.end(), [](const EntrySortKey &k) { return k.folder; }));
+    std::vector<Row> rows(count);
+    for (int column = 0; column < int(EntryColumn::Count); ++column) {
+        for (size_t i = 0; i < count; ++i)
+            rows[i] = {!m_keys[i].folder, valueOf(m_keys[i], EntryColumn(column)), m_keys[i].name, uint32_t(i)};
+        std::sort(rows.begin(), rows.end());
+        std::vector<uint32_t> &order = m_ascending[column];
+        order.resize(count);
+        for (size_t i = 0; i < count; ++i)
+            order[i] = rows[i].index;
+    }
+}
+
+std::vector<uint32_t> EntryOrders::rows(EntryColumn column, Qt::SortOrder order) const
+{
+    if (column < EntryColumn::Name || column >= EntryColumn::Count)
+        column = EntryColumn::Name;
+    const std::vector<uint32_t> &ascending = m_ascending[int(column)];
+    if (order == Qt::AscendingOrder)
+        return ascending;
+    // Each group backwards, runs of equal entries kept as they are.
+    std::vector<uint32_t> rows;
+    rows.reserve(ascending.size());
+    const auto same = [&](uint32_t a, uint32_t b) {
+        return m_keys[a].name == m_keys[b].name && valueOf(m_keys[a], column) == valueOf(m_keys[b], column);
+    };
+    for (const auto &[begin, end] : {std::pair(size_t(0), m_folders), std::pair(m_folders, ascending.size())}) {
+        for (size_t runEnd = end; runEnd > begin;) {
+            size_t runBegin = runEnd - 1;
+            while (runBegin > begin && same(ascending[runBegin - 1], ascending[runEnd - 1]))
+                --runBegin;
+            rows.insert(rows.end(), ascending.begin() + qsizetype(runBegin), ascending.begin() + qsizetype(runEnd));
+            runEnd = runBegin;
+        }
+    }
+    return rows;
+}
+
 void SortEntries(QList<WimDirEntry> &entries, EntryColumn column, Qt::SortOrder order)
 {
-    const bool descending = order == Qt::DescendingOrder;
-    std::vector<SortKey> keys;
-    keys.reserve(size_t(entries.size()));
-    for (const WimDirEntry &e : entries) {
-        keys.push_back({e.type == WimDirEntry::Type::Folder, nameKey(e.name),
-                        column == EntryColumn::Type ? EntryTypeText(e) : QString(),
-                        column == EntryColumn::Modified ? e.modified.toMSecsSinceEpoch() : 0});
-    }
-    std::vector<qsizetype> rows(size_t(entries.size()));
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        rows[size_t(i)] = i;
-    const QList<WimDirEntry> &list = entries;
-    std::stable_sort(rows.begin(), rows.end(), [&](qsizetype x, qsizetype y) {
-        const SortKey &kx = keys[size_t(x)];
-        const SortKey &ky = keys[size_t(y)];
-        if (kx.folder != ky.folder)
-            return kx.folder;
-        int c = compareBy(list[x], list[y], kx, ky, column);
-        if (c == 0)
-            c = kx.name.compare(ky.name);
-        if (c == 0)
-            c = list[x].name.compare(list[y].name);
-        return descending ? c > 0 : c < 0;
-    });
+    const std::vector<uint32_t> rows = EntryOrders(entries).rows(column, order);
     QList<WimDirEntry> sorted;
     sorted.reserve(entries.size());
-    for (qsizetype row : rows)
+    for (uint32_t row : rows)
         sorted << std::move(entries[row]);
     entries = std::move(sorted);
 }

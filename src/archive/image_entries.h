@@ -7,6 +7,9 @@
 #include <QStringView>
 #include <QTimeZone>
 
+#include <cstdint>
+#include <vector>
+
 // An image's entries as the browse dialog lists them: the texts of the
 // columns and the order they sort in.
 
@@ -32,7 +35,40 @@ QString EntryTypeText(const WimDirEntry &entry);
 // then told apart exactly, so only equal names compare equal. <0, 0 or >0.
 int CompareEntryNames(QStringView a, QStringView b);
 
-// Sorts by a column, as a file manager does: folders first whatever the
-// order, then by the column's value, ties by name; descending reverses each
-// group, folders staying first.
+// What one entry sorts by in every column, worked out once per listing.
+struct EntrySortKey {
+    bool folder = false;
+    uint32_t name = 0;  // its place in name order among the entries it was worked out with
+    uint32_t type = 0;  // its type text's place among theirs
+    int64_t modified = 0;
+    uint64_t size = 0;
+};
+
+// The keys of `entries`, one per entry, in their order.
+std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries);
+
+// The order of a folder's entries by each column, worked out once per
+// listing (on the worker that lists): a folder may hold hundreds of
+// thousands of entries, and a click on a heading then only picks an order,
+// as a file manager sorts: folders first whatever the order, then by the
+// column's value, ties by name; descending reverses each group, folders
+// staying first, and entries equal in all of it keep their listed order.
+class EntryOrders
+{
+public:
+    EntryOrders() = default;
+    explicit EntryOrders(const QList<WimDirEntry> &entries);
+
+    // How many entries it orders.
+    size_t size() const { return m_keys.size(); }
+    // The entries' indexes (in the list it was made of), top to bottom.
+    std::vector<uint32_t> rows(EntryColumn column, Qt::SortOrder order) const;
+
+private:
+    std::vector<EntrySortKey> m_keys;
+    std::vector<uint32_t> m_ascending[int(EntryColumn::Count)];
+    size_t m_folders = 0;
+};
+
+// Sorts `entries` as EntryOrders orders them.
 void SortEntries(QList<WimDirEntry> &entries, EntryColumn column, Qt::SortOrder order);

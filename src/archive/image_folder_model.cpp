@@ -2,34 +2,73 @@
 
 #include "archive/image_path.h"
 
-#include <QHash>
-
 #include <set>
 
 ImageFolderModel::ImageFolderModel(QObject *parent) : QAbstractTableModel(parent) {}
 
+ImageFolderModel::~ImageFolderModel()
+{
+    disposeShown();
+}
+
+void ImageFolderModel::disposeShown()
+{
+    struct Shown {
+        QList<WimDirEntry> entries;
+        EntryOrders orders;
+        std::vector<uint32_t> rows;
+    };
+    auto shown = std::make_shared<Shown>(Shown{std::move(m_entries), std::move(m_orders), std::move(m_rows)});
+    m_entries = {};
+    m_orders = {};
+    m_rows = {};
+    if (m_dispose)
+        m_dispose(std::move(shown));
+}
+
 void ImageFolderModel::setFolder(const QString &folder, QList<WimDirEntry> entries, bool sorted)
 {
-    if (!sorted)
-        SortEntries(entries, m_sortColumn, m_sortOrder);
+    EntryOrders orders(entries);
+    std::vector<uint32_t> rows;
+    if (sorted) {
+        rows.resize(size_t(entries.size()));
+        for (size_t i = 0; i < rows.size(); ++i)
+            rows[i] = uint32_t(i);
+    } else {
+        rows = orders.rows(m_sortColumn, m_sortOrder);
+    }
+    show(folder, std::move(entries), std::move(orders), std::move(rows));
+}
+
+void ImageFolderModel::setFolder(const QString &folder, QList<WimDirEntry> entries, EntryOrders orders)
+{
+    if (orders.size() != size_t(entries.size()))
+        orders = EntryOrders(entries);
+    std::vector<uint32_t> rows = orders.rows(m_sortColumn, m_sortOrder);
+    show(folder, std::move(entries), std::move(orders), std::move(rows));
+}
+
+void ImageFolderModel::show(const QString &folder, QList<WimDirEntry> entries, EntryOrders orders,
+                            std::vector<uint32_t> rows)
+{
     beginResetModel();
+    disposeShown();
     m_folder = folder;
     m_entries = std::move(entries);
+    m_orders = std::move(orders);
+    m_rows = std::move(rows);
     endResetModel();
 }
 
 void ImageFolderModel::clear()
 {
-    beginResetModel();
-    m_folder.clear();
-    m_entries.clear();
-    endResetModel();
+    show({}, {}, {}, {});
 }
 
 int ImageFolderModel::rowOf(const QString &name) const
 {
-    for (qsizetype row = 0; row < m_entries.size(); ++row) {
-        if (m_entries[row].name == name)
+    for (size_t row = 0; row < m_rows.size(); ++row) {
+        if (m_entries[m_rows[row]].name == name)
             return int(row);
     }
     return -1;
@@ -44,7 +83,7 @@ QStringList ImageFolderModel::pathsOf(const QModelIndexList &indexes) const
     }
     QStringList paths;
     for (int row : rows)
-        paths << JoinImagePath(m_folder, m_entries.at(row).name);
+        paths << JoinImagePath(m_folder, entry(row).name);
     return paths;
 }
 
@@ -69,7 +108,7 @@ QVariant ImageFolderModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_entries.size())
         return {};
-    const WimDirEntry &e = m_entries.at(index.row());
+    const WimDirEntry &e = entry(index.row());
     const auto column = EntryColumn(index.column());
     switch (role) {
     case Qt::DisplayRole:
@@ -80,6 +119,10 @@ QVariant ImageFolderModel::data(const QModelIndex &index, int role) const
         case EntryColumn::Type: return EntryTypeText(e);
         case EntryColumn::Count: break;
         }
+        return {};
+    case Qt::DecorationRole:
+        if (column == EntryColumn::Name)
+            return m_decorations[int(e.type)];
         return {};
     case Qt::ToolTipRole:
         // Where a link points is nowhere else to be seen.
@@ -114,23 +157,19 @@ void ImageFolderModel::sort(int column, Qt::SortOrder order)
     m_sortColumn = EntryColumn(column);
     m_sortOrder = order;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    QStringList names;
-    names.reserve(before.size());
-    for (const QModelIndex &index : before)
-        names << m_entries.at(index.row()).name;
-    SortEntries(m_entries, m_sortColumn, m_sortOrder);
+    std::vector<uint32_t> rows = m_orders.rows(m_sortColumn, m_sortOrder);
     // Selections and the current row follow their entries.
-    QHash<QString, int> rowByName;
+    const QModelIndexList before = persistentIndexList();
     if (!before.isEmpty()) {
-        rowByName.reserve(m_entries.size());
-        for (qsizetype row = 0; row < m_entries.size(); ++row)
-            rowByName.insert(m_entries[row].name, int(row));
+        std::vector<int> rowOfEntry(rows.size());
+        for (size_t row = 0; row < rows.size(); ++row)
+            rowOfEntry[rows[row]] = int(row);
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex &index : before)
+            after << this->index(rowOfEntry[m_rows[size_t(index.row())]], index.column());
+        changePersistentIndexList(before, after);
     }
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (qsizetype i = 0; i < before.size(); ++i)
-        after << index(rowByName.value(names[i]), before[i].column());
-    changePersistentIndexList(before, after);
+    m_rows = std::move(rows);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

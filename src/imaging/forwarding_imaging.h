@@ -62,6 +62,10 @@ public:
     {
         return m_inner.WIMListImageFolder(image, path, self, children);
     }
+    bool WIMVisitImageTree(HWIM image, const QString &path, const WimDirVisitor &visit) override
+    {
+        return m_inner.WIMVisitImageTree(image, path, visit);
+    }
     bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override
     {
         return m_inner.WIMExtractImagePaths(image, paths, destination);

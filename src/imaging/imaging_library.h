@@ -233,9 +233,10 @@ public:
     // links alone into a temporary folder under WIMSetTemporaryPath's).
     // Cost: the first call on an image handle reads the image's whole tree
     // (about what wimlib-imagex dir of the image takes, less its printing),
-    // through the archive's library state when no call is using it (the
-    // archive then reads its file again before its next long call), else
-    // through a new one; later calls answer from memory in time
+    // through the archive's library state when no call is using it and the
+    // calling thread is the one that opened the archive (the archive then
+    // reads its file again before its next long call), else through a new
+    // one (reading the archive's index of its data once more); later calls answer from memory in time
     // proportional to the folder, until the archive's file changes on disk,
     // which makes the next call read it again. The tree stays in memory until
     // WIMCloseHandle of the image handle, which frees it (about half the time
@@ -253,6 +254,22 @@ public:
         Q_UNUSED(path);
         Q_UNUSED(self);
         Q_UNUSED(children);
+        return false;
+    }
+
+    // Calls `visit` for the entry at `path` of the image and for every entry
+    // below it, depth first, each folder's entries in the image's own order
+    // (the lines of wimlib-imagex dir), until `visit` returns false, which
+    // fails the call with kind Aborted. For a caller that keeps nothing of
+    // each entry: a view is the library's own data, no copy, and link
+    // targets are not read. Cost, threads and failures as for
+    // WIMListImageFolder; the walk holds the image handle throughout (other
+    // calls on it wait), so `visit` must not call the library with it.
+    virtual bool WIMVisitImageTree(HWIM image, const QString &path, const WimDirVisitor &visit)
+    {
+        Q_UNUSED(image);
+        Q_UNUSED(path);
+        Q_UNUSED(visit);
         return false;
     }
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // One entry of an image's tree as WIMListImageFolder gives it, read from the
 // image's metadata alone.
@@ -28,3 +30,34 @@ struct WimDirEntry {
 
     bool isDirectory() const { return (attributes & 0x10u) != 0; }
 };
+
+// One entry of an image's tree as the engine holds it, for a caller that
+// looks at each entry once and keeps nothing of it (WIMVisitImageTree): its
+// texts are the engine's own, valid only while the visitor given it runs.
+struct WimDirEntryView {
+    QByteArrayView name;  // UTF-8, followed by a NUL; as WimDirEntry::name
+    QByteArrayView path;  // UTF-8, followed by a NUL; as WimDirEntry::path
+    WimDirEntry::Type type = WimDirEntry::Type::File;
+    uint64_t size = 0;
+    uint32_t attributes = 0;
+    int64_t modified = 0;  // last write time, milliseconds since 1970 UTC
+    uint64_t hardLinkGroup = 0;
+
+    bool isDirectory() const { return (attributes & 0x10u) != 0; }
+    // The entry as WIMListImageFolder gives it, its link target left "".
+    WimDirEntry toEntry() const
+    {
+        WimDirEntry e;
+        e.name = QString::fromUtf8(name);
+        e.path = QString::fromUtf8(path);
+        e.type = type;
+        e.size = size;
+        e.attributes = attributes;
+        e.modified = QDateTime::fromMSecsSinceEpoch(modified, Qt::UTC);
+        e.hardLinkGroup = hardLinkGroup;
+        return e;
+    }
+};
+
+// Receives each entry of a walk; false stops it.
+using WimDirVisitor = std::function<bool(const WimDirEntryView &)>;

@@ -281,6 +281,7 @@ int WimlibArchive::load()
     if (expected && (!m_haveStamp || !sameFile(before, m_stamp)))
         m_changedForCalls = m_changedForRefresh = true;
     m_wim.reset(wim);
+    m_loadedOn = std::this_thread::get_id();
     m_loadedImageCount = imageCountOf(wim);
     takeSnapshot();
     return 0;
@@ -429,7 +430,8 @@ WimlibPtr WimlibArchive::handOver()
 {
     struct stat now;
     if (!m_wim || m_stale.load(std::memory_order_relaxed) || m_inMemoryOnly || !m_haveStamp
-        || ::stat(m_native.constData(), &now) != 0 || !sameFile(now, m_stamp))
+        || m_loadedOn != std::this_thread::get_id() || ::stat(m_native.constData(), &now) != 0
+        || !sameFile(now, m_stamp))
         return nullptr;
     return std::move(m_wim);
 }

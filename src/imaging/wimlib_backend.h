@@ -119,6 +119,7 @@ public:
     // the image handle's own WimlibImageView, never the archive's work lock;
     // extraction takes that lock like an apply.
     bool WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self, QList<WimDirEntry> *children) override;
+    bool WIMVisitImageTree(HWIM image, const QString &path, const WimDirVisitor &visit) override;
     bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override;
     // Extensions (wimlib_media.cpp).
     bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;

@@ -34,6 +34,23 @@ int ignoreEntry(const wimlib_dir_entry *, void *)
     return 0;
 }
 
+// Whether the image handle's archive can be read for browsing; fails `call` if not.
+template <class Handle>
+bool browsable(const Handle &handle, const char *call)
+{
+    if (!handle->archive->mayRead())
+        return fail(call, ImagingError::Kind::AccessDenied, QStringLiteral("the archive is open without read access"));
+    if (!handle->archive->existsOnDisk())
+        return fail(call, ImagingError::Kind::NotFound, QStringLiteral("the archive is not written yet"));
+    return true;
+}
+
+bool failBrowsing(const char *call, ImagingError error)
+{
+    error.text = QStringLiteral("%1: %2").arg(QLatin1String(call), error.text);
+    return wimlibFail(std::move(error));
+}
+
 }  // namespace
 
 bool WimlibBackend::WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self,
@@ -41,17 +58,25 @@ bool WimlibBackend::WIMListImageFolder(HWIM image, const QString &path, WimDirEn
 {
     static const char call[] = "WIMListImageFolder";
     const auto handle = imageOf(image, call);
-    if (!handle)
+    if (!handle || !browsable(handle, call))
         return false;
-    if (!handle->archive->mayRead())
-        return fail(call, ImagingError::Kind::AccessDenied, QStringLiteral("the archive is open without read access"));
-    if (!handle->archive->existsOnDisk())
-        return fail(call, ImagingError::Kind::NotFound, QStringLiteral("the archive is not written yet"));
     ImagingError error;
-    if (!handle->view->list(path, handle->archive->temporaryPath(), self, children, &error)) {
-        error.text = QStringLiteral("%1: %2").arg(QLatin1String(call), error.text);
-        return wimlibFail(std::move(error));
-    }
+    if (!handle->view->list(path, handle->archive->temporaryPath(), self, children, &error))
+        return failBrowsing(call, std::move(error));
+    return true;
+}
+
+bool WimlibBackend::WIMVisitImageTree(HWIM image, const QString &path, const WimDirVisitor &visit)
+{
+    static const char call[] = "WIMVisitImageTree";
+    const auto handle = imageOf(image, call);
+    if (!handle || !browsable(handle, call))
+        return false;
+    if (!visit)
+        return fail(call, ImagingError::Kind::Other, QStringLiteral("no visitor"));
+    ImagingError error;
+    if (!handle->view->visit(path, visit, &error))
+        return failBrowsing(call, std::move(error));
     return true;
 }
 

@@ -26,24 +26,24 @@ WimDirEntry::Type typeOf(const wimlib_dir_entry &d)
     return (d.attributes & WIMLIB_FILE_ATTRIBUTE_DIRECTORY) ? WimDirEntry::Type::Folder : WimDirEntry::Type::File;
 }
 
-QDateTime utcTime(const wimlib_timespec &time, int32_t high)
+int64_t utcMilliseconds(const wimlib_timespec &time, int32_t high)
 {
-    qint64 seconds = qint64(time.tv_sec);
-    if constexpr (sizeof(time.tv_sec) < sizeof(qint64))
-        seconds = qint64(uint64_t(uint32_t(high)) << 32 | uint32_t(time.tv_sec));
-    return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + time.tv_nsec / 1000000, Qt::UTC);
+    int64_t seconds = int64_t(time.tv_sec);
+    if constexpr (sizeof(time.tv_sec) < sizeof(int64_t))
+        seconds = int64_t(uint64_t(uint32_t(high)) << 32 | uint32_t(time.tv_sec));
+    return seconds * 1000 + time.tv_nsec / 1000000;
 }
 
-WimDirEntry toEntry(const wimlib_dir_entry &d)
+WimDirEntryView viewOf(const wimlib_dir_entry &d)
 {
-    WimDirEntry e;
-    e.name = d.filename ? QString::fromUtf8(d.filename) : QString();
-    e.path = QString::fromUtf8(d.full_path);
+    WimDirEntryView e;
+    e.name = QByteArrayView(d.filename ? d.filename : "");
+    e.path = QByteArrayView(d.full_path);
     e.attributes = d.attributes;
     e.type = typeOf(d);
     if (e.type == WimDirEntry::Type::File)
         e.size = d.streams[0].resource.uncompressed_size;
-    e.modified = utcTime(d.last_write_time, d.last_write_time_high);
+    e.modified = utcMilliseconds(d.last_write_time, d.last_write_time_high);
     e.hardLinkGroup = d.num_links > 1 ? d.hard_link_group_id : 0;
     return e;
 }
@@ -57,7 +57,7 @@ struct Collector {
 int collect(const wimlib_dir_entry *d, void *context)
 {
     auto *c = static_cast<Collector *>(context);
-    WimDirEntry entry = toEntry(*d);
+    WimDirEntry entry = viewOf(*d).toEntry();
     if (entry.type == WimDirEntry::Type::Link)
         c->links.push_back({c->entries->size(), d->reparse_tag, d->streams[0].resource});
     c->entries->append(std::move(entry));
@@ -95,6 +95,21 @@ QString targetOf(const QByteArray &data, uint32_t tag)
     return target.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
+// A visit's own callback: the visitor sees the library's entry as it is.
+struct Visit {
+    const WimDirVisitor &visitor;
+    bool stopped = false;
+};
+
+int visitEntry(const wimlib_dir_entry *d, void *context)
+{
+    auto *v = static_cast<Visit *>(context);
+    if (v->visitor(viewOf(*d)))
+        return 0;
+    v->stopped = true;
+    return -1;  // any non-zero value ends wimlib's walk with it
+}
+
 bool sameStamp(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
@@ -105,6 +120,20 @@ ImagingError wimlibError(const QString &what, int code)
 {
     const int systemError = errno;
     return {wimlibErrorKind(code, systemError), systemError, wimlibErrorText(what, code)};
+}
+
+ImagingError walkError(int code, const QString &path, uint32_t image)
+{
+    if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
+        return {ImagingError::Kind::NotFound, 0, QStringLiteral("%1 is not in image %2").arg(path).arg(image)};
+    if (code == WIMLIB_ERR_INVALID_IMAGE)
+        return {ImagingError::Kind::NotFound, 0, QStringLiteral("image %1 does not exist").arg(image)};
+    return wimlibError(QStringLiteral("cannot read %1 in image %2").arg(path).arg(image), code);
+}
+
+QByteArray nativePath(const QString &path)
+{
+    return path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8();
 }
 
 }  // namespace
@@ -165,7 +194,7 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
     std::lock_guard lock(m_mutex);
     if (!ensureOpen(error))
         return false;
-    const QByteArray native = path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8();
+    const QByteArray native = nativePath(path);
     // The first call reads the image's metadata; wimlib keeps it loaded. A
     // path that is not a folder has no children: no need to look at it first.
     QList<WimDirEntry> own;
@@ -180,12 +209,7 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
                                        WIMLIB_ITERATE_DIR_TREE_FLAG_CHILDREN, collect, &childCollector);
     }
     if (code != 0 || (self && own.isEmpty())) {
-        if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
-            *error = {ImagingError::Kind::NotFound, 0, QStringLiteral("%1 is not in image %2").arg(path).arg(m_image)};
-        else if (code == WIMLIB_ERR_INVALID_IMAGE)
-            *error = {ImagingError::Kind::NotFound, 0, QStringLiteral("image %1 does not exist").arg(m_image)};
-        else
-            *error = wimlibError(QStringLiteral("cannot read %1 in image %2").arg(path).arg(m_image), code);
+        *error = walkError(code, path, m_image);
         if (children)
             children->clear();
         return false;
@@ -209,6 +233,25 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
         readLinkTargets(unread, temporaryPath);
     if (self)
         *self = std::move(own.first());
+    return true;
+}
+
+bool WimlibImageView::visit(const QString &path, const WimDirVisitor &visitor, ImagingError *error)
+{
+    std::lock_guard lock(m_mutex);
+    if (!ensureOpen(error))
+        return false;
+    Visit v {visitor};
+    const int code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), nativePath(path).constData(),
+                                             WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, visitEntry, &v);
+    if (v.stopped) {
+        *error = {ImagingError::Kind::Aborted, 0, QStringLiteral("stopped while visiting %1").arg(path)};
+        return false;
+    }
+    if (code != 0) {
+        *error = walkError(code, path, m_image);
+        return false;
+    }
     return true;
 }
 

@@ -11,7 +11,8 @@
 // reads the archive's file through a WIMStruct of its own, so that browsing
 // neither waits for nor is refused by a long call holding the archive's work
 // lock (nor ever makes one wait: it takes that lock only when it is free, to
-// take over the archive's idle WIMStruct instead of opening the file again),
+// take over the archive's idle WIMStruct instead of opening the file again
+// when the archive read it on the same thread),
 // and keeps the image's tree loaded between calls: wimlib reads the metadata
 // once, then answers each folder from memory. When the file changes on disk
 // (a commit, another program), the next call opens it again.
@@ -31,6 +32,9 @@ public:
     // `temporaryPath` (the system's when empty), removed at once.
     bool list(const QString &path, const QString &temporaryPath, WimDirEntry *self, QList<WimDirEntry> *children,
               ImagingError *error);
+
+    // See ImagingLibrary::WIMVisitImageTree.
+    bool visit(const QString &path, const WimDirVisitor &visitor, ImagingError *error);
 
     // Where a listed link's data lies: its entry's index, its reparse tag.
     struct LinkData {

@@ -4,9 +4,14 @@
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/selected_rows.h"
+
+#include <QItemSelectionModel>
 
 #include <QSignalSpy>
 #include <QTest>
+
+#include <numeric>
 
 namespace {
 
@@ -75,8 +80,12 @@ private slots:
     void compareNames();
     void sortOrder_data();
     void sortOrder();
+    void ordersCompareAsEntriesDo_data();
+    void ordersCompareAsEntriesDo();
     void modelRows();
     void sortKeepsSelection();
+    void selectedRowCount_data();
+    void selectedRowCount();
     void treeFillsAsListed();
 };
 
@@ -234,6 +243,53 @@ void TestImageEntries::sortOrder()
     QCOMPARE(names(list), order);
 }
 
+void TestImageEntries::ordersCompareAsEntriesDo_data()
+{
+    QTest::addColumn<QStringList>("described");
+    const QStringList mixed = L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5",
+                                 "A2.LOG 7 -3", "x.TXT 300 30", "noext 1 1", "a02.log 100 20"});
+    QTest::newRow("mixed") << mixed;
+    QTest::newRow("one") << L({"only.txt 1 1"});
+    QTest::newRow("none") << QStringList();
+    QTest::newRow("equal names keep their order") << L({"same 2 1", "same 1 2", "same 3 0"});
+}
+
+// The orders worked out once per listing are those of comparing the entries
+// as a file manager does (the names as CompareEntryNames orders them, types
+// by their text), with equal entries in their listed order either way.
+void TestImageEntries::ordersCompareAsEntriesDo()
+{
+    QFETCH(QStringList, described);
+    const QList<WimDirEntry> list = entries(described);
+    const EntryOrders orders(list);
+    QCOMPARE(orders.size(), size_t(list.size()));
+    for (int column = 0; column < int(EntryColumn::Count); ++column) {
+        const auto compare = [&](const WimDirEntry &a, const WimDirEntry &b) {
+            switch (EntryColumn(column)) {
+            case EntryColumn::Size: return a.size < b.size ? -1 : int(a.size > b.size);
+            case EntryColumn::Modified: return a.modified < b.modified ? -1 : int(a.modified > b.modified);
+            case EntryColumn::Type: return EntryTypeText(a).compare(EntryTypeText(b));
+            default: return 0;
+            }
+        };
+        for (const bool descending : {false, true}) {
+            std::vector<uint32_t> expected(size_t(list.size()));
+            std::iota(expected.begin(), expected.end(), 0u);
+            std::stable_sort(expected.begin(), expected.end(), [&](uint32_t x, uint32_t y) {
+                const WimDirEntry &a = list[x], &b = list[y];
+                if ((a.type == Type::Folder) != (b.type == Type::Folder))
+                    return a.type == Type::Folder;
+                int c = compare(a, b);
+                if (c == 0)
+                    c = CompareEntryNames(a.name, b.name);
+                return descending ? c > 0 : c < 0;
+            });
+            QCOMPARE(orders.rows(EntryColumn(column), descending ? Qt::DescendingOrder : Qt::AscendingOrder),
+                     expected);
+        }
+    }
+}
+
 void TestImageEntries::modelRows()
 {
     ImageFolderModel model;
@@ -260,6 +316,10 @@ void TestImageEntries::modelRows()
     // 2023-05-01 06:03:59 UTC is 14:03 in UTC+8.
     QCOMPARE(rows, (L({"bin|||文件夹", "home||1970/01/01 08:00|链接", "notes.txt|2KB|2023/05/01 14:03|TXT 文件"})));
     QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("home → /usr/home"));
+    model.setDecoration(Type::Link, QStringLiteral("link icon"));
+    QCOMPARE(model.index(1, 0).data(Qt::DecorationRole).toString(), QStringLiteral("link icon"));
+    QVERIFY(!model.index(0, 0).data(Qt::DecorationRole).isValid());
+    QVERIFY(!model.index(1, 1).data(Qt::DecorationRole).isValid());
     QCOMPARE(model.index(2, 0).data(ImageFolderModel::PathRole).toString(), QStringLiteral("/etc/notes.txt"));
     QCOMPARE(model.rowOf(QStringLiteral("notes.txt")), 2);
     QCOMPARE(model.rowOf(QStringLiteral("missing")), -1);
@@ -268,6 +328,19 @@ void TestImageEntries::modelRows()
              (L({"/etc/bin", "/etc/notes.txt"})));
     model.setFolder(QStringLiteral("/"), entries(L({"x"})));
     QCOMPARE(model.pathsOf({model.index(0, 0)}), L({"/x"}));
+    // What a folder held is freed where the model is told, from its last
+    // reference, when another replaces it and when the model ends.
+    std::vector<std::shared_ptr<const void>> disposed;
+    {
+        ImageFolderModel shown;
+        shown.setDisposal([&](std::shared_ptr<const void> held) { disposed.push_back(std::move(held)); });
+        shown.setFolder(QStringLiteral("/"), entries(L({"x"})));
+        shown.setFolder(QStringLiteral("/"), entries(L({"y"})));
+        QCOMPARE(disposed.size(), size_t(2));  // the empty model's, then x's
+        QCOMPARE(disposed.back().use_count(), 1L);
+        QCOMPARE(shown.entry(0).name, QStringLiteral("y"));
+    }
+    QCOMPARE(disposed.size(), size_t(3));
 }
 
 void TestImageEntries::sortKeepsSelection()
@@ -284,6 +357,69 @@ void TestImageEntries::sortKeepsSelection()
     // Rows that come sorted by a worker are taken as they are.
     model.setFolder(QStringLiteral("/"), entries(L({"z 1", "y 2"})), true);
     QCOMPARE(model.entry(0).name, QStringLiteral("z"));
+}
+
+void TestImageEntries::selectedRowCount_data()
+{
+    // Steps on a list of 10 rows: "s A B" selects rows A..B, "d A B"
+    // deselects them, "t A B" toggles them, "x A B" makes them the whole
+    // selection, "c" clears, "o C" sorts by column C, "r" shows a folder again.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<int>>("counts");
+    QTest::newRow("select, deselect inside")
+        << L({"s 0 9", "d 3 4", "d 0 0", "s 3 3"}) << QList<int>{10, 8, 7, 8};
+    QTest::newRow("overlapping selections") << L({"s 2 5", "s 4 8", "s 0 9"}) << QList<int>{4, 7, 10};
+    QTest::newRow("toggle") << L({"s 0 3", "t 2 6", "t 0 9"}) << QList<int>{4, 5, 5};
+    QTest::newRow("replace, clear") << L({"s 0 9", "x 5 6", "c", "x 1 1"}) << QList<int>{10, 2, 0, 1};
+    QTest::newRow("sorting keeps it") << L({"s 1 3", "s 7 7", "o 1", "d 0 0", "o 0", "d 0 9", "s 0 9"})
+                                      << QList<int>{3, 4, 4, -1, -1, 0, 10};
+    QTest::newRow("all sorted, then part") << L({"s 0 9", "o 2", "d 2 4", "o 3"}) << QList<int>{10, 10, 7, 7};
+    QTest::newRow("a new folder has none") << L({"s 0 4", "r", "s 9 9"}) << QList<int>{5, 0, 1};
+}
+
+// The count kept from the changes is the number of rows the selection model holds.
+void TestImageEntries::selectedRowCount()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, counts);
+    QStringList described;
+    for (int i = 0; i < 10; ++i)
+        described << QStringLiteral("f%1 %2 %3").arg(i).arg((i * 7) % 10).arg((i * 3) % 10);
+    ImageFolderModel model;
+    model.setFolder(QStringLiteral("/"), entries(described));
+    QItemSelectionModel selection(&model);
+    const auto *count = new SelectedRowCount(&selection);
+    const auto rows = [&](int top, int bottom) {
+        return QItemSelection(model.index(top, 0), model.index(bottom, model.columnCount() - 1));
+    };
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const QStringList step = steps[i].split(QLatin1Char(' '));
+        const QChar what = step[0][0];
+        const int a = step.value(1).toInt(), b = step.value(2).toInt();
+        if (what == u's')
+            selection.select(rows(a, b), QItemSelectionModel::Select);
+        else if (what == u'd')
+            selection.select(rows(a, b), QItemSelectionModel::Deselect);
+        else if (what == u't')
+            selection.select(rows(a, b), QItemSelectionModel::Toggle);
+        else if (what == u'x')
+            selection.select(rows(a, b), QItemSelectionModel::ClearAndSelect);
+        else if (what == u'c')
+            selection.clearSelection();
+        else if (what == u'o')
+            model.sort(a, Qt::DescendingOrder);
+        else if (what == u'r')
+            model.setFolder(QStringLiteral("/"), entries(described));
+        std::vector<int> selected;
+        for (const QModelIndex &index : selection.selectedRows())
+            selected.push_back(index.row());
+        std::sort(selected.begin(), selected.end());
+        const int rowsSelected = int(selected.size());
+        QCOMPARE(count->count(), rowsSelected);
+        QCOMPARE(SelectedRows(selection.selection()), selected);
+        if (counts[i] >= 0)
+            QCOMPARE(rowsSelected, counts[i]);
+    }
 }
 
 void TestImageEntries::treeFillsAsListed()

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <thread>
 
 #include <sys/stat.h>
@@ -119,6 +120,8 @@ private slots:
     void listingEqualsWimlibImagexDir_data();
     void listingEqualsWimlibImagexDir();
     void entriesTellTypeSizeLinkTimeAndHardLinks();
+    void visitGivesTheListedEntries_data();
+    void visitGivesTheListedEntries();
     void linkTargetsAreWhatExtractionWrites_data();
     void linkTargetsAreWhatExtractionWrites();
     void extractionEqualsWimlibImagexExtract_data();
@@ -260,6 +263,73 @@ void TestWimlibBrowse::entriesTellTypeSizeLinkTimeAndHardLinks()
     QCOMPARE(self.linkTarget, QStringLiteral("../readme.txt"));
     QVERIFY(!m_lib.WIMListImageFolder(image, QStringLiteral("/a/nothing here"), &self, nullptr));
     QCOMPARE(m_lib.LastError().kind, ImagingError::Kind::NotFound);
+}
+
+void TestWimlibBrowse::visitGivesTheListedEntries_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("stopAfter");  // entries; -1: never
+    QTest::addColumn<int>("kind");       // of the failure; -1: none
+    QTest::newRow("the whole image") << "/" << -1 << -1;
+    QTest::newRow("a folder") << "/a" << -1 << -1;
+    QTest::newRow("a file") << "/readme.txt" << -1 << -1;
+    QTest::newRow("stopped") << "/" << 3 << int(ImagingError::Kind::Aborted);
+    QTest::newRow("missing") << "/a/nothing here" << -1 << int(ImagingError::Kind::NotFound);
+}
+
+// A walk shows each entry below a path as listing its folder gives it, in
+// the order wimlib-imagex dir prints them.
+void TestWimlibBrowse::visitGivesTheListedEntries()
+{
+    QFETCH(QString, path);
+    QFETCH(int, stopAfter);
+    QFETCH(int, kind);
+    HWIM image = loadImage(m_wim);
+    QVERIFY(image);
+    QList<WimDirEntry> visited;
+    const bool ok = m_lib.WIMVisitImageTree(image, path, [&](const WimDirEntryView &view) {
+        visited << view.toEntry();
+        return visited.size() != stopAfter;
+    });
+    QCOMPARE(ok, kind < 0);
+    if (!ok) {
+        QCOMPARE(int(m_lib.LastError().kind), kind);
+        QCOMPARE(visited.size(), qMax(stopAfter, 0));
+        return;
+    }
+    // Depth first in the image's own order, through the listing call.
+    QList<WimDirEntry> listed;
+    WimDirEntry self;
+    QVERIFY(m_lib.WIMListImageFolder(image, path, &self, nullptr));
+    const std::function<bool(const WimDirEntry &)> walk = [&](const WimDirEntry &e) {
+        listed << e;
+        QList<WimDirEntry> children;
+        if (!m_lib.WIMListImageFolder(image, e.path, nullptr, &children))
+            return false;
+        for (const WimDirEntry &child : std::as_const(children)) {
+            if (!walk(child))
+                return false;
+        }
+        return true;
+    };
+    QVERIFY(walk(self));
+    QCOMPARE(visited.size(), listed.size());
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        const WimDirEntry &v = visited[i], &l = listed[i];
+        QCOMPARE(v.path, l.path);
+        QCOMPARE(v.name, l.name);
+        QCOMPARE(v.type, l.type);
+        QCOMPARE(v.size, l.size);
+        QCOMPARE(v.attributes, l.attributes);
+        QCOMPARE(v.modified, l.modified);
+        QCOMPARE(v.hardLinkGroup, l.hardLinkGroup);
+    }
+    const auto peer = runTool(kImagex, {QStringLiteral("dir"), m_wim, QStringLiteral("1"),
+                                        QStringLiteral("--path=") + path});
+    QStringList paths;
+    for (const WimDirEntry &e : std::as_const(visited))
+        paths << e.path;
+    QCOMPARE(paths, peer.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
 }
 
 void TestWimlibBrowse::linkTargetsAreWhatExtractionWrites_data()

@@ -199,7 +199,13 @@ void TestBrowseExtract::browseEnterSelectExtract()
     QCOMPARE(listedNames(*browse),
              (QStringList{QStringLiteral("System32"), QStringLiteral("Temp"), QStringLiteral("win.ini")}));
 
+    // The status line counts the selection as it changes.
+    const QLabel *status = browse->findChild<QLabel *>(QStringLiteral("IDC_BROWSE_STATUS"));
+    QTest::keyClick(browse->m_List, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(status->text(), QStringLiteral("已选择 3 个项目，共 3 个"));
+    QCOMPARE(browse->SelectedPaths().size(), 3);
     selectEntries(*browse, {QStringLiteral("System32"), QStringLiteral("win.ini")});
+    QCOMPARE(status->text(), QStringLiteral("已选择 2 个项目，共 3 个"));
     QCOMPARE(browse->SelectedPaths(), (QStringList{QStringLiteral("/Windows/System32"), QStringLiteral("/Windows/win.ini")}));
     saveShot(*browse, QStringLiteral("browse-folder.png"));
 
