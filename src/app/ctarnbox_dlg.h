@@ -15,9 +15,9 @@
 #include <atomic>
 #include <memory>
 
+class QFileSystemWatcher;
 class QLabel;
 class QMenu;
-class QFileSystemWatcher;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;

@@ -159,6 +159,7 @@ void CTarnboxDlg::EditImage()
         const ImagingError why = lib.LastError();
         if (why.kind == ImagingError::Kind::ChangedOnDisk) {
             lib.WIMCloseHandle(image);
+            record = before;  // the image to keep selected, as it was
             ReloadImageList();
             reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), why);
             return;

@@ -170,8 +170,9 @@ public:
     virtual HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) = 0;
 
     // WIMCaptureImage and WIMSetImageInformation's texts (`xml`, as that
-    // takes it) in one commit: a kill at any point leaves no new image, or
-    // the new image with its texts (an extension). A name another image
+    // takes it; an empty or missing text leaves what the new image holds) in
+    // one commit: a kill at any point leaves no new image, or the new image
+    // with its texts (an extension). A name another image
     // holds is refused before anything is read. The default makes the two
     // calls; a refusal of the texts then leaves the image without them, is
     // returned as a failure and the image handle is closed.

@@ -89,9 +89,11 @@ QString property(WIMStruct *wim, uint32_t image, const char *name)
 }
 
 // Sets the texts of an image in memory; *changed says whether any differed.
-// On failure the change is discarded and the failure recorded.
-bool setTexts(WimlibArchive &archive, uint32_t image, const wimxml::EditableTexts &texts, const char *call,
-              bool *changed)
+// keepWhereEmpty: an empty text leaves what the image holds (a new image's
+// own), else it removes it. On failure the change is discarded and the
+// failure recorded.
+bool setTexts(WimlibArchive &archive, uint32_t image, const wimxml::EditableTexts &texts, bool keepWhereEmpty,
+              const char *call, bool *changed)
 {
     WIMStruct *wim = archive.wim();
     const std::pair<const char *, const QString *> wanted[] = {
@@ -103,7 +105,7 @@ bool setTexts(WimlibArchive &archive, uint32_t image, const wimxml::EditableText
     };
     *changed = false;
     for (const auto &[name, value] : wanted) {
-        if (property(wim, image, name) == *value)
+        if ((keepWhereEmpty && value->isEmpty()) || property(wim, image, name) == *value)
             continue;
         const QByteArray utf8 = value->toUtf8();
         const int code = wimlib_set_image_property(wim, int(image), name, value->isEmpty() ? nullptr : utf8.constData());
@@ -421,7 +423,7 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
     if (const uint32_t count = imageCount(archive.wim()); handle->image > count)
         return noSuchImage(call, handle->image, count);
     bool changed = false;
-    if (!setTexts(archive, handle->image, *texts, call, &changed))
+    if (!setTexts(archive, handle->image, *texts, false, call, &changed))
         return false;
     if (!changed)
         return true;
@@ -515,7 +517,7 @@ HWIM WimlibBackend::capture(HWIM wim, const QString &path, uint32_t captureFlags
         }
         // The texts go into the same commit: no kill leaves the image without them.
         bool changed = false;
-        if (scanned && texts && !setTexts(*archive, newIndex, *texts, call, &changed))
+        if (scanned && texts && !setTexts(*archive, newIndex, *texts, true, call, &changed))
             return nullptr;
         code = commitOrDiscard(*archive, code, dataWriteFlags(*archive), &progress);
         if (code != 0) {

@@ -1,42 +1,9 @@
 #pragma once
 
+#include "imaging/archive_file_lock.h"
 #include "imaging/wimlib_archive.h"
 
-#include <QByteArray>
-
 #include <mutex>
-
-// The lock that every Pellwick process takes on an archive's file around a
-// call that relies on what the file holds: an open-file-description record
-// lock (F_OFD_SETLK) over the whole file, on a descriptor of its own. See
-// "Several programs on one archive" in imaging_library.h for why this one.
-// Never waits: a lock another process (or another handle) holds is refused at
-// once. Released when it goes out of scope; the kernel drops it with the
-// process, so a killed process never leaves it behind.
-class ArchiveFileLock
-{
-public:
-    enum class Mode { Shared, Exclusive };
-
-    ArchiveFileLock() = default;
-    ~ArchiveFileLock() { release(); }
-    ArchiveFileLock(const ArchiveFileLock &) = delete;
-    ArchiveFileLock &operator=(const ArchiveFileLock &) = delete;
-
-    // Locks the file that `native` names now. A rename may put another file
-    // there between our open and our lock: the lock is only kept once the
-    // path still names the locked file. A missing file takes no lock and is
-    // no failure (the caller finds it gone). Taking Exclusive while Shared is
-    // held converts the lock. False and *error (kind InUseElsewhere, or the
-    // open's errno) when it cannot be had; `writable` opens for writing,
-    // which an exclusive lock needs.
-    bool take(const QByteArray &native, Mode mode, bool writable, ImagingError *error);
-    void release();
-
-private:
-    int m_fd = -1;
-    Mode m_mode = Mode::Shared;
-};
 
 // Takes the work locks of one or two archives (the same archive once) without
 // waiting: an archive busy with another call (on another thread, or the very

@@ -64,6 +64,7 @@ private slots:
     void initTestCase();
     void overlapping_data();
     void overlapping();
+    void writerIgnoringTheLockIsNeverCutOff();
 
 private:
     QStringList theirCommand(const QString &op, const QString &wim) const;
@@ -202,6 +203,40 @@ void TestTwoWriters::overlapping()
     QCOMPARE(info.names, expected);
     QString verify;
     QVERIFY2(testarchives::wimVerify(wim, &verify), qPrintable(verify));
+}
+
+// wimlib-imagex takes no lock of ours: it appends while our capture reads its
+// folder. Our commit looks again and refuses rather than cut its image off.
+void TestTwoWriters::writerIgnoringTheLockIsNeverCutOff()
+{
+    QTemporaryDir dir;
+    const QString wim = dir.filePath(QStringLiteral("a.wim"));
+    QVERIFY(QFile::copy(m_start, wim));
+    QVERIFY(QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    Handle archive(m_lib, openWim(m_lib, wim));
+    Hold hold;
+    QVERIFY(m_lib.WIMRegisterMessageCallback(nullptr, &Hold::callback, &hold) != INVALID_CALLBACK_VALUE);
+    HWIM captured = nullptr;
+    ImagingError why;
+    std::thread worker([&] {
+        captured = m_lib.WIMCaptureImage(archive.get(), m_tree, 0);
+        why = m_lib.LastError();
+    });
+    const bool wasHeld = hold.held.tryAcquire(1, 60000);
+    testarchives::ToolResult peer;
+    if (wasHeld)
+        peer = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("append"), m_tree, wim, QStringLiteral("peer")});
+    hold.go.release();
+    worker.join();
+    m_lib.WIMUnregisterMessageCallback(nullptr, &Hold::callback);
+    QVERIFY(wasHeld);
+    QVERIFY2(peer.exitCode == 0, qPrintable(peer.output));
+    QVERIFY(!captured);
+    QCOMPARE(int(why.kind), int(Kind::ChangedOnDisk));
+    const auto info = testarchives::wimInfo(wim);
+    QCOMPARE(info.names, (QStringList {QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three"),
+                                       QStringLiteral("peer")}));
+    QVERIFY(testarchives::wimVerify(wim));
 }
 
 QTEST_GUILESS_MAIN(TestTwoWriters)
