@@ -19,25 +19,10 @@
 #include <sys/stat.h>
 
 using namespace imagingtest;
+using testarchives::rewriteKeepingTimes;
 using testarchives::runTool;
 
 namespace {
-
-// Writes `bytes` over a file and gives it back the access and modification
-// times it had: what a tool that restores timestamps leaves.
-bool rewriteKeepingTimes(const QString &path, const QByteArray &bytes)
-{
-    struct stat before;
-    const QByteArray native = QFile::encodeName(path);
-    if (::stat(native.constData(), &before) != 0)
-        return false;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return false;
-    f.close();
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    return ::utimensat(AT_FDCWD, native.constData(), times, 0) == 0;
-}
 
 // Sets a file's modification time `seconds` later than it is: a touch.
 bool touchLater(const QString &path, int seconds)
