@@ -64,8 +64,10 @@ struct EditableTexts;
 // is busy with another call (on another thread, or from a callback of that
 // very call) fails at once instead of waiting. Attributes, image loading and
 // image texts never wait for a running call: they answer from what the
-// archive held when it was last read. A handle's archive is read again before a change when its
-// file changed on disk meanwhile. Message callbacks run on the thread that
+// archive held when it was last read. A call that finds the file changed on
+// disk by someone else since then is refused (ChangedOnDisk) and the archive
+// read again; see "Several programs on one archive" in imaging_library.h for
+// that and the file lock. Message callbacks run on the thread that
 // makes the call, with the callbacks registered when it began; see
 // WimlibProgress for the messages. The capture root is never left out, and the
 // archive's own file never goes into its own image.
