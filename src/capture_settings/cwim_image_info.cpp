@@ -8,6 +8,7 @@
 #include "support/platform.h"
 #include "support/ui_thread.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -42,6 +43,16 @@ CWIM_Image_Info::CWIM_Image_Info(QWidget *parent)
     // would be cut when shown.
     for (QLineEdit *box : {m_edDisplayName, m_edImageName, m_edSystemFlag})
         box->setMaxLength(std::numeric_limits<int>::max());
+
+    // Off the template: on the row of OK and Cancel, from the left margin of
+    // the capture path's label to just before OK, so that whatever layout
+    // the template gives those controls it stays clear of them.
+    m_chkFullRead = new QCheckBox(QStringLiteral("完整读取所有文件（不跳过未更改的文件）"), this);
+    m_chkFullRead->setObjectName(QStringLiteral("IDC_FULL_READ"));
+    const QRect ok = m_btnOk->geometry();
+    const int left = m_lblCapturePath->geometry().left();
+    const int height = m_chkFullRead->sizeHint().height();
+    m_chkFullRead->setGeometry(left, ok.center().y() - height / 2, ok.left() - left - 4, height);
 
     // The caller may leave this unset; the running system is never a source.
     m_systemDrive = platform::systemDriveRoot();
@@ -80,6 +91,7 @@ void CWIM_Image_Info::UpdateData(bool save)
         readIfChanged(m_edImageDescription, m_imageDescription);
         readIfChanged(m_edSystemFlag, m_systemFlag);
         m_capturePath = m_edCapturePath->text();
+        m_fullRead = m_chkFullRead->isChecked();
         return;
     }
     m_refreshing = true;
@@ -89,6 +101,7 @@ void CWIM_Image_Info::UpdateData(bool save)
     m_edImageDescription->setPlainText(m_imageDescription);
     m_edSystemFlag->setText(m_systemFlag);
     m_edCapturePath->setText(m_capturePath);
+    m_chkFullRead->setChecked(m_fullRead);
     m_refreshing = false;
 }
 
@@ -109,6 +122,7 @@ void CWIM_Image_Info::OnInitDialog()
         m_lblCapturePath->hide();
         m_edCapturePath->hide();
         m_btnBrowse->hide();
+        m_chkFullRead->hide();
     }
 }
 
@@ -248,6 +262,7 @@ void CWIM_Image_Info::OnOK()
     m_edImageName->setReadOnly(true);
     m_edImageDescription->setReadOnly(true);
     m_edSystemFlag->setReadOnly(true);
+    m_chkFullRead->setEnabled(false);
 }
 
 void CWIM_Image_Info::OnCancel()

@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -34,6 +35,7 @@ public:
     QString m_systemFlag;
     QString m_capturePath;
     QString m_systemDrive;  // root of the running system's drive (capture mode)
+    bool m_fullRead = false;  // capture mode: read every file, none taken as unchanged
     bool m_editMode = false;
 
     // How the job reads the edition of a capture path; runs on a worker
@@ -41,7 +43,8 @@ public:
     std::function<EditionValues(const QString &capturePath)> m_editionReader = DetectEdition;
 
     // Data exchange: save = true reads the controls into the members, false
-    // refreshes the controls from the members (1002, 1013, 1003, 1014, 1015, 1001).
+    // refreshes the controls from the members (1002, 1013, 1003, 1014, 1015, 1001,
+    // and the full-read box).
     // Reading takes only the text boxes the user changed since the last
     // refresh; the others keep their member exactly as it was.
     void UpdateData(bool save);
@@ -78,6 +81,7 @@ private:
     QLineEdit *m_edCapturePath = nullptr;
     QLabel *m_lblCapturePath = nullptr;
     QLabel *m_lblCheckStatus = nullptr;
+    QCheckBox *m_chkFullRead = nullptr;
     QPushButton *m_btnBrowse = nullptr;
     QPushButton *m_btnOk = nullptr;
     QPushButton *m_btnCancel = nullptr;

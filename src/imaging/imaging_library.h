@@ -146,6 +146,27 @@ public:
     // read-write), AccessDenied (the device cannot be opened: not root),
     // NotFound, Unsupported (the library has no NTFS-3G mode), Other (no NTFS
     // file system there).
+    // A repeat capture (an extension of this call's behaviour): every image
+    // records the source it was captured from, the folder's or the device's
+    // canonical path, as <PELLWICK><SOURCE>path</SOURCE></PELLWICK> in its
+    // metadata (WIMGetImageInformation shows it; wimlib-imagex and the other
+    // texts' edits keep it; an export carries it along). A capture takes as
+    // its reference the newest image of the archive (latest CREATIONTIME)
+    // that recorded the same source, else none, and reads only the files
+    // that differ from it: a file whose path, size of every stream,
+    // modification and creation times are those the reference holds, and
+    // whose last access time is not earlier, is taken as unchanged and its
+    // data is not read again. The new image is the one a full read gives,
+    // except for a file changed and then given back its size and times (a
+    // tool that restores timestamps after changing a file): it keeps the
+    // reference's data. The exclusion decisions are made as always; an
+    // excluded file is not in the new image whatever the reference holds.
+    // WIM_FLAG_FULL_READ reads every file. A reference that cannot be read
+    // (damaged metadata) makes the capture read every file. A capture's
+    // WIM_MSG_PROGRESS percentages are shares of its expected time: the time
+    // spent before file data is read (scanning, comparing) plus the bytes it
+    // reads, never those it skips, at the rate seen so far; so elapsed time
+    // x 100 / percent estimates the whole call however much was skipped.
     virtual HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) = 0;
 
     // WIMCaptureImage and WIMSetImageInformation's texts (`xml`, as that

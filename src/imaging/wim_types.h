@@ -48,6 +48,13 @@ constexpr uint32_t WIM_FLAG_INDEX = 0x00000004;
 // unused, and a wimgapi backend must refuse it rather than pass it on.
 constexpr uint32_t WIM_FLAG_NTFS_VOLUME = 0x40000000u;
 
+// Extension flag of WIMCaptureImage (no Windows imaging API value, in the
+// bits that API leaves unused): read every file, as a first capture does,
+// instead of taking unchanged files from an earlier image of the same source
+// (see WIMCaptureImage). A backend that always reads every file may ignore
+// it; a wimgapi backend takes it off before forwarding.
+constexpr uint32_t WIM_FLAG_FULL_READ = 0x10000000u;
+
 // Flags of WIMExportImage.
 constexpr uint32_t WIM_EXPORT_ALLOW_DUPLICATES = 0x00000001;
 

@@ -8,6 +8,7 @@
 #include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_ntfs.h"
 #include "imaging/wimlib_progress.h"
+#include "imaging/wimlib_reference.h"
 #include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_split_set.h"
 #include "imaging/wimlib_xml.h"
@@ -472,6 +473,7 @@ HWIM WimlibBackend::capture(HWIM wim, const QString &path, uint32_t captureFlags
     WimlibProgress progress(m_callbacks.current(), path);
     if (ntfs)
         progress.setNtfsVolume();
+    progress.countScanTime();
     uint32_t newIndex = 0;
     {
         WorkLock lock(*archive);
@@ -503,6 +505,16 @@ HWIM WimlibBackend::capture(HWIM wim, const QString &path, uint32_t captureFlags
         const int systemError = errno;
         newIndex = imageCount(w);
         const bool scanned = code == 0;
+        if (scanned) {
+            int recorded = 0;
+            wimref::referenceAndRecord(w, newIndex, wimref::sourceOf(path), !(captureFlags & WIM_FLAG_FULL_READ),
+                                       &recorded);
+            if (recorded != 0) {
+                archive->discard();
+                failWimlib(call, QStringLiteral("cannot record the source of the image of %1").arg(path), recorded, 0);
+                return nullptr;
+            }
+        }
         // The texts go into the same commit: no kill leaves the image without them.
         bool changed = false;
         if (scanned && texts && !setTexts(*archive, newIndex, *texts, true, call, &changed))

@@ -1,5 +1,7 @@
 #include "imaging/wimlib_progress.h"
 
+#include "support/clock.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -93,11 +95,51 @@ void WimlibProgress::percent(uint64_t done, uint64_t total)
     if (total == 0)
         return;
     // wimlib's total can shrink while it writes (duplicates found late): clamp.
-    const int p = int(std::min<uint64_t>(100, done >= total ? 100 : done * 100 / total));
+    sendPercent(int(std::min<uint64_t>(100, done >= total ? 100 : done * 100 / total)));
+}
+
+void WimlibProgress::sendPercent(int p)
+{
     if (p <= m_lastPercent)
         return;
     m_lastPercent = p;
     send(WIM_MSG_PROGRESS, uintptr_t(p), 0);
+}
+
+void WimlibProgress::countScanTime()
+{
+    m_timed = true;
+    m_startMs = appClock().monotonicMs();
+}
+
+int WimlibProgress::timeSharePercent(int64_t scanMs, int64_t writeMs, uint64_t done, uint64_t total)
+{
+    if (total == 0)
+        return -1;
+    if (done >= total)
+        return 100;
+    if (scanMs <= 0 && writeMs <= 0)
+        return int(done * 100 / total);
+    if (done == 0 || writeMs <= 0)
+        return -1;
+    const double scan = double(std::max<int64_t>(scanMs, 0));
+    const double spent = scan + double(writeMs);
+    const double expected = scan + double(writeMs) * double(total) / double(done);
+    return int(std::min(99.0, spent * 100.0 / expected));
+}
+
+void WimlibProgress::writeProgress(uint64_t done, uint64_t total)
+{
+    if (!m_timed) {
+        percent(done, total);
+        return;
+    }
+    const int64_t now = appClock().monotonicMs();
+    if (m_writeStartMs < 0)
+        m_writeStartMs = now;
+    const int p = timeSharePercent(m_writeStartMs - m_startMs, now - m_writeStartMs, done, total);
+    if (p >= 0)
+        sendPercent(p);
 }
 
 void WimlibProgress::finish()
@@ -195,7 +237,7 @@ wimlib_progress_status WimlibProgress::forward(wimlib_progress_msg message, wiml
     case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
         if (self->m_writebackFd >= 0)
             ::sync_file_range(self->m_writebackFd, 0, 0, SYNC_FILE_RANGE_WRITE);
-        self->percent(info->write_streams.completed_bytes, info->write_streams.total_bytes);
+        self->writeProgress(info->write_streams.completed_bytes, info->write_streams.total_bytes);
         break;
     case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:
         self->percent(info->extract.completed_bytes, info->extract.total_bytes);

@@ -43,6 +43,19 @@ public:
     // No read test: the volume is not reached through the file system.
     void setNtfsVolume() { m_ntfs = true; }
 
+    // A capture: its percentages are shares of its expected time, which is
+    // the time until wimlib began to read file data (scanning the tree,
+    // comparing it with a reference image) plus the bytes it still has to
+    // read (never those of unchanged files it skips) at the rate seen so far.
+    // The window's estimate (elapsed time x 100 / percent) is then right
+    // also when scanning was most of the work. Starts the clock.
+    void countScanTime();
+
+    // capture's percentage after scanMs of scanning and writeMs of reading
+    // `done` of `total` bytes; -1 while the rate is unknown (nothing read, or
+    // no time measured yet after a scan that took some).
+    static int timeSharePercent(int64_t scanMs, int64_t writeMs, uint64_t done, uint64_t total);
+
     // For wimlib_register_progress_function, with `this` as context.
     static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context);
 
@@ -62,6 +75,8 @@ private:
     const QString &spell(const char *path);
     bool askToContinue();
     void percent(uint64_t done, uint64_t total);
+    void sendPercent(int p);
+    void writeProgress(uint64_t done, uint64_t total);
     wimlib_progress_status testExclusion(wimlib_progress_info::wimlib_progress_info_test_file_exclusion &test);
     bool mayBeUnreadable(const char *path);
     wimlib_progress_status handleError(wimlib_progress_info::wimlib_progress_info_handle_error &error);
@@ -81,4 +96,7 @@ private:
     int m_writebackFd = -1;
     bool m_aborted = false;
     bool m_ntfs = false;
+    bool m_timed = false;
+    int64_t m_startMs = 0;
+    int64_t m_writeStartMs = -1;  // first report of file data, -1: none yet
 };

@@ -136,8 +136,8 @@ HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx, const QString &te
         *m_ntfs, ::geteuid() == 0, {m_request.archivePath, m_request.workDir},
         [this, &image, &callCause, &texts](const QString &device) {
             ImagingLibrary &lib = imaging();
-            image = lib.WIMCaptureImageWithInformation(m_request.wim, device, WIM_FLAG_NTFS_VOLUME, texts,
-                                                       uint32_t(texts.size() * 2));
+            image = lib.WIMCaptureImageWithInformation(m_request.wim, device, WIM_FLAG_NTFS_VOLUME | readFlags(),
+                                                       texts, uint32_t(texts.size() * 2));
             if (!image)
                 callCause = NtfsCallCause(lib.LastError(), device);
             return image != nullptr;
@@ -152,6 +152,11 @@ HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx, const QString &te
         ctx.failure(QStringLiteral("捕获映像后无法恢复目标分区的挂载！"), QStringLiteral("错误提示"), outcome.detail);
     }
     return image;
+}
+
+uint32_t CaptureOperation::readFlags() const
+{
+    return m_request.fullRead ? WIM_FLAG_FULL_READ : 0;
 }
 
 void CaptureOperation::busyStarted(OperationContext &ctx)
@@ -172,8 +177,8 @@ bool CaptureOperation::work(OperationContext &ctx)
     // The image and its texts are one commit: a kill never leaves the image without them.
     const QString texts = textsElement(*m_texts);
     HWIM image = m_ntfs ? captureNtfsDrive(ctx, texts)
-                        : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, 0, texts,
-                                                             uint32_t(texts.size() * 2));
+                        : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, readFlags(),
+                                                             texts, uint32_t(texts.size() * 2));
     if (!image) {
         if (!m_ntfs) {
             const ImagingError why = lib.LastError();

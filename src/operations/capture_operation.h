@@ -15,6 +15,7 @@ struct CaptureRequest {
     QString capturePath;      // the source folder, as the library gets it
     QString archivePath;      // canonical path of the open archive ("" when unknown)
     QString workDir;          // the library's working directory
+    bool fullRead = false;    // read every file, none taken as unchanged from an earlier image
 };
 
 // Capturing a folder into a new image of the open archive: the library call,
@@ -42,6 +43,7 @@ protected:
 
 private:
     HWIM captureNtfsDrive(OperationContext &ctx, const QString &texts);
+    uint32_t readFlags() const;
 
     const CaptureRequest m_request;
     std::unique_ptr<ImageInfo> m_texts;

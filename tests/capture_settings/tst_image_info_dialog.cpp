@@ -12,6 +12,7 @@
 #include "window_view.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -121,6 +122,7 @@ private slots:
     void cleanup();
     void captureModeStartsEmpty();
     void editModeHidesCaptureRowAndShowsTexts();
+    void fullReadBoxOffByDefaultAndClearOfTheOthers();
     void okReturnsTypedTexts();
     void cancelReturnsNothingChanged_data();
     void cancelReturnsNothingChanged();
@@ -241,6 +243,34 @@ void TestImageInfoDialog::editModeHidesCaptureRowAndShowsTexts()
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.m_imageName, QStringLiteral("Name 2"));
     QCOMPARE(dialog.m_displayDescription, QStringLiteral("two\nlines"));
+}
+
+void TestImageInfoDialog::fullReadBoxOffByDefaultAndClearOfTheOthers()
+{
+    CWIM_Image_Info dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *box = dialog.findChild<QCheckBox *>(QStringLiteral("IDC_FULL_READ"));
+    QVERIFY(box && box->isVisible());
+    QVERIFY(!box->isChecked());
+    QVERIFY(dialog.rect().contains(box->geometry()));
+    QVERIFY(box->sizeHint().width() <= box->width());  // its whole text shows
+    for (const QWidget *other : dialog.findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (other != box && other->isVisible())
+            QVERIFY2(!other->geometry().intersects(box->geometry()), qPrintable(other->objectName()));
+    }
+    const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
+    if (!out.isEmpty())
+        QVERIFY(dialog.grab().save(out + QStringLiteral("/image-info-capture.png")));
+    box->click();
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("IDOK")), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(dialog.m_fullRead);
+
+    CWIM_Image_Info edit;
+    edit.m_editMode = true;
+    edit.show();
+    QVERIFY(!shown(&edit, "IDC_FULL_READ"));
 }
 
 void TestImageInfoDialog::okReturnsTypedTexts()

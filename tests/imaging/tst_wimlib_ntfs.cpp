@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDir>
+
 #include <cerrno>
 
 using namespace imagingtest;
@@ -26,6 +28,7 @@ private slots:
     void initTestCase();
     void volumeRoundTripWithVolumeRelativePaths();
     void abortStopsTheCaptureAndKeepsTheArchive();
+    void repeatCaptureOfAVolumeTakesUnchangedFilesFromTheLastImage();
     void failuresSayWhy_data();
     void failuresSayWhy();
 
@@ -127,6 +130,55 @@ void TestWimlibNtfs::abortStopsTheCaptureAndKeepsTheArchive()
     QVERIFY2(m_lib.LastErrorText().contains(QLatin1String("aborted")), qPrintable(m_lib.LastErrorText()));
     QCOMPARE(imageCount(m_lib, wim.get()), 0u);
     QCOMPARE(fileBytes(archive), before);
+}
+
+void TestWimlibNtfs::repeatCaptureOfAVolumeTakesUnchangedFilesFromTheLastImage()
+{
+    // The same tree again, one file rewritten with its size and times given back.
+    const QString tree = m_dir.filePath(QStringLiteral("tree"));
+    const QString again = m_dir.filePath(QStringLiteral("tree again"));
+    QCOMPARE(runTool(QStringLiteral("cp"), {QStringLiteral("-a"), tree, again}).exitCode, 0);
+    const QString file = again + QStringLiteral("/a/b/c/deep.dat");
+    const QByteArray rewritten = noise(int(fileBytes(file).size()), 99);
+    QVERIFY(testarchives::rewriteKeepingTimes(file, rewritten));
+    const QString againWim = m_dir.filePath(QStringLiteral("again.wim"));
+    {
+        Handle wim(m_lib, createWim(m_lib, againWim));
+        QVERIFY(Handle(m_lib, m_lib.WIMCaptureImage(wim.get(), again, 0)));
+    }
+
+    // One volume, filled from each tree in turn, captured after each (apply gives the files their times).
+    const QString archive = m_dir.filePath(QStringLiteral("repeat.wim"));
+    Handle wim(m_lib, createWim(m_lib, archive));
+    QString volume;
+    for (const QString &from : {sourceArchive(), againWim}) {
+        volume = makeVolume(QStringLiteral("repeat.img"));
+        QVERIFY(!volume.isEmpty());
+        Handle source(m_lib, openWim(m_lib, from, WIM_GENERIC_READ));
+        Handle image(m_lib, m_lib.WIMLoadImage(source.get(), 1));
+        QVERIFY2(m_lib.WIMApplyImage(image.get(), volume, WIM_FLAG_NTFS_VOLUME), qPrintable(m_lib.LastErrorText()));
+        QVERIFY2(Handle(m_lib, m_lib.WIMCaptureImage(wim.get(), volume, WIM_FLAG_NTFS_VOLUME)),
+                 qPrintable(m_lib.LastErrorText()));
+    }
+    Handle full(m_lib, m_lib.WIMCaptureImage(wim.get(), volume, WIM_FLAG_NTFS_VOLUME | WIM_FLAG_FULL_READ));
+    QVERIFY(full);
+    QString xml;
+    QVERIFY(m_lib.WIMGetImageInformation(full.get(), &xml, nullptr));
+    QVERIFY2(xml.contains(QStringLiteral("<SOURCE>%1</SOURCE>").arg(volume)), qPrintable(xml));
+    full.close();
+    QVERIFY(wim.close());
+
+    // Image 2 took the file from image 1, as its size and times said; the full read has the new bytes.
+    const auto stored = [&](int index) {
+        const QString out = m_dir.filePath(QStringLiteral("out%1").arg(index));
+        QDir().mkpath(out);
+        const auto r = runTool(QStringLiteral("wimlib-imagex"),
+                               {QStringLiteral("extract"), archive, QString::number(index),
+                                QStringLiteral("/a/b/c/deep.dat"), QStringLiteral("--dest-dir=") + out});
+        return r.exitCode == 0 ? fileBytes(out + QStringLiteral("/deep.dat")) : r.output.toUtf8();
+    };
+    QCOMPARE(stored(2), fileBytes(tree + QStringLiteral("/a/b/c/deep.dat")));
+    QCOMPARE(stored(3), rewritten);
 }
 
 void TestWimlibNtfs::failuresSayWhy_data()

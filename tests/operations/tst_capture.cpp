@@ -194,6 +194,8 @@ private slots:
     void emptyTextsWriteNothing();
     void archiveInsideTheFolderIsLeftOut();
     void cancelledOrEmptyDialogStartsNothing();
+    void fullReadBoxReachesTheCapture_data();
+    void fullReadBoxReachesTheCapture();
     void failurePaths_data();
     void failurePaths();
     void nameInUseRefusesTheWholeCapture();
@@ -368,6 +370,55 @@ void TestCapture::cancelledOrEmptyDialogStartsNothing()
     QCOMPARE(f.faults.uses(Fault::CaptureImage), 0);
     QVERIFY(!f.dlg.IsBusy());
     QCOMPARE(wimInfo(f.archive).imageCount, 1);
+}
+
+void TestCapture::fullReadBoxReachesTheCapture_data()
+{
+    QTest::addColumn<bool>("fullRead");
+    QTest::addColumn<QByteArray>("stored");
+    // A file changed and given back its times reads as unchanged unless every file is read.
+    QTest::newRow("off: taken from the earlier image") << false << QByteArray("before");
+    QTest::newRow("on: read again") << true << QByteArray("after!");
+}
+
+void TestCapture::fullReadBoxReachesTheCapture()
+{
+    QFETCH(bool, fullRead);
+    QFETCH(QByteArray, stored);
+    CaptureFixture f;
+    QVERIFY(f.prepareSource({{QStringLiteral("same.txt"), "before"}}));
+    f.archive = f.work.path() + QStringLiteral("/a.wim");
+    {
+        HWIM wim = f.backend.WIMCreateFile(f.archive, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX,
+                                           nullptr);
+        QVERIFY(wim);
+        HWIM image = f.backend.WIMCaptureImage(wim, f.source, 0);
+        QVERIFY2(image, qPrintable(f.backend.LastErrorText()));
+        f.backend.WIMCloseHandle(image);
+        f.backend.WIMCloseHandle(wim);
+    }
+    QVERIFY(testarchives::rewriteKeepingTimes(f.source + QStringLiteral("/same.txt"), "after!"));
+
+    f.open();
+    f.prompts.onDialog([&](QDialog &d) {
+        auto *info = qobject_cast<CWIM_Image_Info *>(&d);
+        if (!info)
+            return int(QDialog::Rejected);
+        info->m_capturePath = f.source;
+        info->m_fullRead = fullRead;
+        return int(QDialog::Accepted);
+    });
+    f.dlg.AddImage();
+    QVERIFY(f.waitForMessage(kDone));
+    QTRY_VERIFY(!f.dlg.IsBusy());
+    const QString out = f.work.path() + QStringLiteral("/out");
+    const auto r = testarchives::runTool(QStringLiteral("wimlib-imagex"),
+                                         {QStringLiteral("extract"), f.archive, QStringLiteral("2"),
+                                          QStringLiteral("/same.txt"), QStringLiteral("--dest-dir=") + out});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QFile extracted(out + QStringLiteral("/same.txt"));
+    QVERIFY(extracted.open(QIODevice::ReadOnly));
+    QCOMPARE(extracted.readAll(), stored);
 }
 
 void TestCapture::failurePaths_data()

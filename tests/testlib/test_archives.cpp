@@ -8,6 +8,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace testarchives {
 
 ToolResult runTool(const QString &program, const QStringList &arguments, int timeoutMs)
@@ -32,6 +35,20 @@ ToolResult runTool(const QString &program, const QStringList &arguments, int tim
 bool haveTool(const QString &program)
 {
     return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+bool rewriteKeepingTimes(const QString &path, const QByteArray &bytes)
+{
+    struct stat before;
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(native.constData(), &before) != 0)
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return false;
+    f.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    return ::utimensat(AT_FDCWD, native.constData(), times, 0) == 0;
 }
 
 void writeTree(const QString &root, const QMap<QString, QByteArray> &files)

@@ -23,6 +23,10 @@ bool haveTool(const QString &program);
 // "/" makes an empty folder), value = contents.
 void writeTree(const QString &root, const QMap<QString, QByteArray> &files);
 
+// Writes `bytes` over the file at `path` and gives it back the access and
+// modification times it had: what a tool that restores timestamps leaves.
+bool rewriteKeepingTimes(const QString &path, const QByteArray &bytes);
+
 // Every file and folder under `root` as relative path -> contents (folders end
 // in "/" and map to an empty value; symbolic links map to "-> target").
 QMap<QString, QByteArray> readTree(const QString &root);

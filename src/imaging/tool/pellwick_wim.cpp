@@ -101,7 +101,7 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: pellwick-wim [-v] info WIM\n"
-                 "       pellwick-wim [-v] capture DIR|DEVICE WIM [NAME]\n"
+                 "       pellwick-wim [-v] capture [--full-read] DIR|DEVICE WIM [NAME]\n"
                  "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
                  "       pellwick-wim [-v] export WIM INDEX DEST [--compress=none|xpress|lzx|lzms] [--solid]\n"
                  "       pellwick-wim [-v] delete WIM INDEX\n"
@@ -112,6 +112,8 @@ int usage()
                  "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
                  "       pellwick-wim [-v] verify WIM\n"
                  "       pellwick-wim [-v] optimize WIM\n"
+                 "capture reads only the files changed since the newest image of WIM captured from the\n"
+                 "same DIR|DEVICE (same path, sizes and times: unchanged); --full-read reads every file.\n"
                  "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
                  "it must not be mounted (a capture also takes one mounted read-only).\n"
                  "WIM may be the first part of a split set (NAME.swm) for info, apply, export and verify.\n"
@@ -207,7 +209,7 @@ int setTexts(HWIM image, const QString &name, const QString *description)
     return 0;
 }
 
-int capture(const QString &dir, const QString &wimPath, const QString &name)
+int capture(const QString &dir, const QString &wimPath, const QString &name, bool fullRead)
 {
     Handle wim(imaging().WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr));
     if (!wim.h)
@@ -219,8 +221,8 @@ int capture(const QString &dir, const QString &wimPath, const QString &name)
     // The name goes into the capture's own commit.
     const QString element = name.isEmpty() ? QStringLiteral("<IMAGE></IMAGE>")
                                            : QStringLiteral("<IMAGE><NAME>%1</NAME></IMAGE>").arg(escaped(name));
-    Handle image(imaging().WIMCaptureImageWithInformation(wim.h, dir, volumeFlag(dir), element,
-                                                          uint32_t(element.size() * 2)));
+    const uint32_t flags = volumeFlag(dir) | (fullRead ? WIM_FLAG_FULL_READ : 0);
+    Handle image(imaging().WIMCaptureImageWithInformation(wim.h, dir, flags, element, uint32_t(element.size() * 2)));
     if (!image.h)
         return failWith(QStringLiteral("cannot capture %1").arg(dir));
     return 0;
@@ -460,8 +462,12 @@ int main(int argc, char **argv)
     uint32_t index = 0;
     if (command == QLatin1String("info") && args.size() == 1)
         return info(args[0]);
-    if (command == QLatin1String("capture") && (args.size() == 2 || args.size() == 3))
-        return capture(args[0], args[1], args.value(2));
+    if (command == QLatin1String("capture")) {
+        const bool fullRead = args.removeAll(QStringLiteral("--full-read")) > 0;
+        if (args.size() == 2 || args.size() == 3)
+            return capture(args[0], args[1], args.value(2), fullRead);
+        return usage();
+    }
     if (command == QLatin1String("apply") && args.size() == 3) {
         if (!parseIndex(args[1], &index))
             return usage();
