@@ -9,6 +9,7 @@
 #include "support/ui_thread.h"
 #include "support/widget_prompts.h"
 
+#include <QSettings>
 #include <QTranslator>
 
 #include <cstdio>
@@ -46,7 +47,10 @@ bool CTarnboxApp::InitInstance()
     setPrompts(&widgetPrompts);
 
     {
+        // The per-user configuration; read at once, written as archives open.
+        QSettings settings;
         CTarnboxDlg dlg;
+        dlg.UseRecentArchivesFrom(&settings);
         if (!commandLine.archive.isEmpty())
             dlg.OpenAtStart(commandLine.archive);
         installTerminationHandler([] {

@@ -17,6 +17,8 @@
 #include <QHeaderView>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
+#include <QKeySequence>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QLabel>
@@ -24,6 +26,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -99,6 +102,9 @@ CTarnboxDlg::CTarnboxDlg(QWidget *parent)
         if (auto *button = qobject_cast<QPushButton *>(controls.value(id)))
             connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
     }
+    // The most recent archive again, as the first recent entry of pop-up 1 would.
+    auto *reopen = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this);
+    connect(reopen, &QShortcut::activated, this, [this] { OnCommand(res::ID_REOPEN_LAST); });
     uiThread::setWindowOpen(true);
 }
 
@@ -158,7 +164,11 @@ QMenu *CTarnboxDlg::CreateContextMenu()
     const int index = ContextMenuIndex();
     if (index < 0)
         return nullptr;
-    return buildPopupMenu(res::mainListMenu().at(index), this, [this](int command) { OnCommand(command); });
+    res::MenuPopup popup = res::mainListMenu().at(index);
+    if (index == 1)
+        popup = res::withRecentArchives(std::move(popup), m_recent.paths(),
+                                        [](const QString &path) { return QFileInfo(path).isFile(); });
+    return buildPopupMenu(popup, this, [this](int command) { OnCommand(command); });
 }
 
 void CTarnboxDlg::onListClicked()
@@ -208,7 +218,11 @@ void CTarnboxDlg::OnCommand(int command, const QString &path)
     case res::ID_VERIFY_FILE: VerifyFile(); break;
     case res::ID_OPTIMIZE_FILE: OptimizeFile(); break;
     case res::kIdCancel: CloseApp(); break;
-    default: break;
+    case res::ID_REOPEN_LAST: OpenRecentArchive(0); break;
+    default:
+        if (command >= res::ID_RECENT_ARCHIVE && command < res::ID_RECENT_ARCHIVE + res::kRecentArchiveCount)
+            OpenRecentArchive(command - res::ID_RECENT_ARCHIVE);
+        break;
     }
 }
 

@@ -15,6 +15,7 @@ QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::functio
         }
         QAction *action = menu->addAction(item.text);
         action->setData(item.command);
+        action->setEnabled(item.enabled);
         const int command = item.command;
         QObject::connect(action, &QAction::triggered, menu, [onCommand, command] { onCommand(command); });
     }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
+
+#include <functional>
 
 // Menu resources as data: pop-ups with their (never shown) titles and items.
 namespace res {
@@ -10,6 +13,7 @@ namespace res {
 struct MenuItem {
     QString text;
     int command;  // kSeparator: a separator line
+    bool enabled = true;
 };
 
 constexpr int kSeparator = 0;
@@ -24,6 +28,13 @@ struct MenuPopup {
 const QVector<MenuPopup> &mainListMenu();
 // Menu 132, the exclusion list: 0 with a selected entry, 1 without.
 const QVector<MenuPopup> &exclusionMenu();
+
+// Pop-up 1 of menu 129 followed by a separator and the recent archives
+// (`paths`, most recent first, each with its number as its key: the command
+// ID_RECENT_ARCHIVE + i); one that `exists` says is gone is greyed, with a
+// word saying so. Nothing is added when there are none.
+MenuPopup withRecentArchives(MenuPopup popup, const QStringList &paths,
+                             const std::function<bool(const QString &)> &exists);
 
 // Index of the pop-up of menu 129 for the window's state.
 int mainListPopupIndex(bool archiveOpen, bool rowSelected);
