@@ -12,8 +12,6 @@
 #include <QSettings>
 #include <QTranslator>
 
-#include <cstdio>
-
 CTarnboxApp::CTarnboxApp(int &argc, char **argv)
     : QApplication(argc, argv)
 {
@@ -29,11 +27,8 @@ QString CTarnboxApp::settingsKey()
 bool CTarnboxApp::InitInstance()
 {
     const CommandLine commandLine = ParseCommandLine(arguments());
-    if (!commandLine.error.isEmpty() || commandLine.help) {
-        const QString text = commandLine.help ? CommandLineUsage()
-                                              : QStringLiteral("pellwick: %1\n").arg(commandLine.error) + CommandLineUsage();
-        std::fputs(text.toLocal8Bit().constData(), commandLine.help ? stdout : stderr);
-        m_exitCode = commandLine.help ? 0 : 2;
+    if (const std::optional<int> exitCode = AnswerWithoutWindow(commandLine)) {
+        m_exitCode = *exitCode;
         return false;
     }
     setOrganizationName(settingsKey());
@@ -55,7 +50,7 @@ bool CTarnboxApp::InitInstance()
             dlg.OpenAtStart(commandLine.archive);
         installTerminationHandler([] {
             if (CTarnboxDlg *main = g_pMainDlg.load())
-                main->CloseApp();
+                main->CloseForSessionEnd();
         });
         dlg.exec();
         // The close has waited for the operation it aborted, and nothing can

@@ -13,6 +13,7 @@ namespace res {
 struct MenuItem {
     QString text;
     int command;  // kSeparator: a separator line
+    const char *shortcut = nullptr;  // the key the window answers, shown beside the text (QKeySequence form)
     bool enabled = true;
 };
 
@@ -31,8 +32,9 @@ const QVector<MenuPopup> &exclusionMenu();
 
 // Pop-up 1 of menu 129 followed by a separator and the recent archives
 // (`paths`, most recent first, each with its number as its key: the command
-// ID_RECENT_ARCHIVE + i); one that `exists` says is gone is greyed, with a
-// word saying so. Nothing is added when there are none.
+// ID_RECENT_ARCHIVE + i; the first shows Ctrl+Shift+O, which the window
+// answers with ID_REOPEN_LAST); one that `exists` says is gone is greyed,
+// with a word saying so. Nothing is added when there are none.
 MenuPopup withRecentArchives(MenuPopup popup, const QStringList &paths,
                              const std::function<bool(const QString &)> &exists);
 

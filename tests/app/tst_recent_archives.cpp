@@ -125,6 +125,7 @@ void TestRecentArchives::menuEntries()
         QCOMPARE(item.text, texts[i]);
         QCOMPARE(item.command, res::ID_RECENT_ARCHIVE + i);
         QCOMPARE(item.enabled, !gone.contains(paths[i]));
+        QCOMPARE(QByteArray(item.shortcut), QByteArray(i == 0 ? "Ctrl+Shift+O" : nullptr));
     }
 }
 
