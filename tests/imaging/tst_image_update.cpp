@@ -9,7 +9,6 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,22 +26,7 @@ const QString kTool = QStringLiteral(PELLWICK_WIM_TOOL);
 // A program run with `input` on its standard input.
 testarchives::ToolResult runWithInput(const QString &program, const QStringList &args, const QByteArray &input)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    testarchives::ToolResult r;
-    if (!p.waitForStarted(30000))
-        return r;
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.output = QString::fromUtf8(p.readAll());
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return r;
+    return runTool(program, args, 120000, input);
 }
 
 QByteArray digest(const QString &path)

@@ -10,7 +10,7 @@
 
 namespace testarchives {
 
-ToolResult runTool(const QString &program, const QStringList &arguments, int timeoutMs)
+ToolResult runTool(const QString &program, const QStringList &arguments, int timeoutMs, const QByteArray &input)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
@@ -18,6 +18,8 @@ ToolResult runTool(const QString &program, const QStringList &arguments, int tim
     ToolResult r;
     if (!p.waitForStarted(30000))
         return r;
+    if (!input.isEmpty())
+        p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
