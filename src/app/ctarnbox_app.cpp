@@ -9,6 +9,7 @@
 #include "support/ui_thread.h"
 #include "support/widget_prompts.h"
 
+#include <QSettings>
 #include <QTranslator>
 
 CTarnboxApp::CTarnboxApp(int &argc, char **argv)
@@ -41,7 +42,10 @@ bool CTarnboxApp::InitInstance()
     setPrompts(&widgetPrompts);
 
     {
+        // The per-user configuration; read at once, written as archives open.
+        QSettings settings;
         CTarnboxDlg dlg;
+        dlg.UseRecentArchivesFrom(&settings);
         if (!commandLine.archive.isEmpty())
             dlg.OpenAtStart(commandLine.archive);
         installTerminationHandler([] {

@@ -188,7 +188,11 @@ QMenu *CTarnboxDlg::CreateContextMenu()
     const int index = ContextMenuIndex();
     if (index < 0)
         return nullptr;
-    return buildPopupMenu(res::mainListMenu().at(index), this, [this](int command) { OnCommand(command); });
+    res::MenuPopup popup = res::mainListMenu().at(index);
+    if (index == 1)
+        popup = res::withRecentArchives(std::move(popup), m_recent.paths(),
+                                        [](const QString &path) { return QFileInfo(path).isFile(); });
+    return buildPopupMenu(popup, this, [this](int command) { OnCommand(command); });
 }
 
 void CTarnboxDlg::onListClicked()
@@ -238,7 +242,11 @@ void CTarnboxDlg::OnCommand(int command, const QString &path)
     case res::ID_VERIFY_FILE: VerifyFile(); break;
     case res::ID_OPTIMIZE_FILE: OptimizeFile(); break;
     case res::kIdCancel: CloseApp(); break;
-    default: break;
+    case res::ID_REOPEN_LAST: OpenRecentArchive(0); break;
+    default:
+        if (command >= res::ID_RECENT_ARCHIVE && command < res::ID_RECENT_ARCHIVE + res::kRecentArchiveCount)
+            OpenRecentArchive(command - res::ID_RECENT_ARCHIVE);
+        break;
     }
 }
 
@@ -287,6 +295,15 @@ void CTarnboxDlg::keyPressEvent(QKeyEvent *event)
         // Ctrl+B browses the selected image, as pop-up 0 offers it.
         if (event->modifiers() == Qt::ControlModifier) {
             OnCommand(res::ID_BROWSE_IMAGE);
+            event->accept();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+        return;
+    case Qt::Key_O:
+        // Ctrl+Shift+O opens the most recent archive again, as pop-up 1's first recent entry.
+        if (event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
+            OnCommand(res::ID_REOPEN_LAST);
             event->accept();
             return;
         }

@@ -5,6 +5,7 @@
 #include "imaging/wim_types.h"
 #include "operations/operation_host.h"
 #include "operations/operation_runner.h"
+#include "app/recent_archives.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -19,6 +20,7 @@ class QFileSystemWatcher;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QSettings;
 class QPushButton;
 class QTableWidget;
 class QTimer;
@@ -99,6 +101,12 @@ public:
     // command line's archive).
     void OpenAtStart(const QString &path);
     void NewArchive();
+    // The recent archives of pop-up 1, kept in `settings` from now on (the
+    // program's per-user configuration; without it, in memory only).
+    void UseRecentArchivesFrom(QSettings *settings);
+    const RecentArchives &Recent() const { return m_recent; }
+    // Opens the recent archive `i` (0: the most recent) again, if there is one.
+    void OpenRecentArchive(int i);
 
     // ---- Image list ----
     bool LoadImageList() override;
@@ -233,6 +241,7 @@ private:
     std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label
     std::atomic<bool> m_closeRequested{false};
     std::atomic<bool> m_closeWithoutAsking{false};  // the session ends: CloseForSessionEnd
+    RecentArchives m_recent;
     // Declared last, so destroyed first: it waits for a running operation
     // while the rest of the window is still whole.
     OperationRunner m_runner{*this};

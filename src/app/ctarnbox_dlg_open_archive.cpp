@@ -113,6 +113,7 @@ void CTarnboxDlg::OpenArchive(const QString &path)
         return;
     }
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();
+    m_recent.add(path);
     WatchArchive();
 
     if (!imaging().WIMSetTemporaryPath(m_hWim, m_strWorkDir)) {
@@ -143,6 +144,7 @@ void CTarnboxDlg::NewArchive()
         imaging().WIMCloseHandle(m_hWim);
     m_hWim = created;
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();
+    m_recent.add(path);
     WatchArchive();
 
     m_Images.reset();
@@ -162,4 +164,16 @@ void CTarnboxDlg::NewArchive()
     RefreshWindow();
 
     AddImage();
+}
+
+void CTarnboxDlg::UseRecentArchivesFrom(QSettings *settings)
+{
+    m_recent = RecentArchives(settings);
+}
+
+void CTarnboxDlg::OpenRecentArchive(int i)
+{
+    const QStringList paths = m_recent.paths();
+    if (i >= 0 && i < paths.size())
+        OpenArchive(paths[i]);
 }

@@ -56,7 +56,7 @@ const char *FaultInjectingImaging::callName(Call call)
         "WIMExportImage",         "WIMDeleteImage",          "WIMSetBootImage",
         "WIMRegisterMessageCallback", "WIMUnregisterMessageCallback",
         "WIMSplitFile",           "WIMVerifyFile",           "WIMOptimizeFile",
-        "WIMRefreshFile",
+        "WIMRefreshFile",         "WIMUpdateImage",
     };
     return names[size_t(call)];
 }
@@ -186,6 +186,11 @@ HWIM FaultInjectingImaging::WIMCaptureImageWithInformation(HWIM wim, const QStri
 bool FaultInjectingImaging::WIMRefreshFile(HWIM wim, bool *changed)
 {
     return !shouldFail(Call::RefreshFile) && inner().WIMRefreshFile(wim, changed);
+}
+
+bool FaultInjectingImaging::WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates)
+{
+    return !shouldFail(Call::UpdateImage) && inner().WIMUpdateImage(image, updates);
 }
 
 QString FaultInjectingImaging::LastErrorText() const

@@ -45,8 +45,9 @@ public:
         VerifyFile,
         OptimizeFile,
         RefreshFile,
+        UpdateImage,
     };
-    static constexpr int kCallCount = int(Call::RefreshFile) + 1;
+    static constexpr int kCallCount = int(Call::UpdateImage) + 1;
 
     explicit FaultInjectingImaging(ImagingLibrary &inner);
 
@@ -88,6 +89,7 @@ public:
     HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
                                         uint32_t byteCount) override;
     bool WIMRefreshFile(HWIM wim, bool *changed) override;
+    bool WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates) override;
     QString LastErrorText() const override;
     ImagingError LastError() const override;
 

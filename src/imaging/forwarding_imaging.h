@@ -82,6 +82,10 @@ public:
         return m_inner.WIMCaptureImageWithInformation(wim, path, captureFlags, xml, byteCount);
     }
     bool WIMRefreshFile(HWIM wim, bool *changed) override { return m_inner.WIMRefreshFile(wim, changed); }
+    bool WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates) override
+    {
+        return m_inner.WIMUpdateImage(image, updates);
+    }
 
 protected:
     ImagingLibrary &inner() const { return m_inner; }

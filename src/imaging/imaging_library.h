@@ -54,6 +54,21 @@ struct ImagingVerifyResult {
                                       // integrity table, data that no image's file names)
 };
 
+// One change of an image's files (WIMUpdateImage). Image paths as in
+// browsing: "/"-separated from the image's root, taken literally.
+struct ImagingUpdate {
+    enum class Kind {
+        Add,     // puts the file or folder `source` at `path`
+        Delete,  // removes the entry at `path`, a folder with everything below it
+        Rename,  // moves the entry at `path` to `newPath`
+    };
+    Kind kind = Kind::Add;
+    QString source;   // Add: a file or folder on disk
+    QString path;
+    QString newPath;  // Rename
+    friend bool operator==(const ImagingUpdate &, const ImagingUpdate &) = default;
+};
+
 // The imaging boundary: every call the program makes into the imaging library,
 // one member per library call with its name and arguments. Indices are
 // 1-based; a null handle or false means failure (LastErrorText() says why,
@@ -227,11 +242,9 @@ public:
     virtual QString LastErrorText() const = 0;
 
     // The calling thread's last failure with its kind and system error number.
-    // The default knows only the text.
-    virtual ImagingError LastError() const
-    {
-        return {ImagingError::Kind::Other, 0, LastErrorText()};
-    }
+    // The default knows only the text (kind Other); while that is empty, the
+    // last call on the thread that a default body refused (kind Unsupported).
+    virtual ImagingError LastError() const;
 
     // ---- Extensions beyond the platform library's calls ----
     // What the Windows imaging library does not offer (browsing and extracting,
@@ -325,6 +338,38 @@ public:
         return false;
     }
 
+    // Changes the files of the image in one commit, through the append path
+    // of every change (a kill at any write or a full disk leaves the image
+    // as it was or with every update made), under the archive's exclusive
+    // file lock with the stale check (ChangedOnDisk) like every change. The
+    // updates apply in order, as wimlib-imagex update's add, delete
+    // --recursive and rename do:
+    // - Add: a file becomes the entry `path` (a file there is replaced, a
+    //   folder there fails); a folder's contents go into the folder `path`,
+    //   made when missing and merged into when present (files of the same
+    //   name replaced; a folder where a file is, or the reverse, fails).
+    //   Folders above `path` are made when missing. Links are stored as links.
+    // - Delete: the entry at `path`, with everything below a folder.
+    // - Rename: as rename(2) does on a disk; the folder above `newPath` must
+    //   exist, an existing empty folder or a file there is replaced.
+    // All or nothing: one failing update (a missing path: NotFound; a source
+    // that cannot be read; a clash) leaves the image and the archive as they
+    // were, and the failure's text names the update by its number and
+    // content. Sends WIM_MSG_PROCESS for every file and folder an add reads
+    // (a cleared keep flag leaves it out; WIM_MSG_ABORT_IMAGE stops the call:
+    // kind Aborted, nothing written) and WIM_MSG_PROGRESS percentages of the
+    // write. The image's texts and the other images stay as they are; the
+    // image's counts and modification time are renewed. Refused without
+    // write access (ArchiveReadOnly) and while another call runs on the
+    // archive (Busy). An empty list changes nothing and succeeds.
+    // The default fails with LastError() kind Unsupported.
+    virtual bool WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates)
+    {
+        Q_UNUSED(image);
+        Q_UNUSED(updates);
+        return unsupported("WIMUpdateImage");
+    }
+
     // Split sets, ESD and conversion need no call of their own: WIMCreateFile
     // opens the first part of a split set (NAME.swm, with NAME2.swm,
     // NAME3.swm, ... beside it) read-only, WIM_INFO gives PartNumber and
@@ -377,6 +422,11 @@ public:
         Q_UNUSED(wim);
         return false;
     }
+
+protected:
+    // What a default body of an extension returns: false, with kind
+    // Unsupported recorded for the calling thread (see LastError()).
+    static bool unsupported(const char *call);
 };
 
 // The process-wide instance. The wimlib backend unless replaced.

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,6 +189,38 @@ bool noSuchImage(const char *call, uint32_t index, uint32_t count)
     return fail(Kind::Other,
                 callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
 }
+
+// "add SOURCE PATH", "delete PATH", "rename OLD NEW": an update as its failure names it.
+QString describe(const ImagingUpdate &update)
+{
+    switch (update.kind) {
+    case ImagingUpdate::Kind::Add:
+        return QStringLiteral("add %1 %2").arg(update.source, update.path);
+    case ImagingUpdate::Kind::Delete:
+        return QStringLiteral("delete %1").arg(update.path);
+    case ImagingUpdate::Kind::Rename:
+        return QStringLiteral("rename %1 %2").arg(update.path, update.newPath);
+    }
+    return {};
+}
+
+QByteArray imagePath(const QString &path)
+{
+    return path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8();
+}
+
+// Knows which update wimlib is making, so that its failure can be named.
+struct UpdateProgress {
+    WimlibProgress *progress;
+    size_t current = 0;
+    static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context)
+    {
+        auto *self = static_cast<UpdateProgress *>(context);
+        if (message == WIMLIB_PROGRESS_MSG_UPDATE_BEGIN_COMMAND)
+            self->current = info->update.completed_commands;
+        return WimlibProgress::forward(message, info, self->progress);
+    }
+};
 
 }  // namespace
 
@@ -695,6 +728,95 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
     }
     const int code = archive->commit(0, nullptr);
     return code == 0 || failCommit(call, *archive, code);
+}
+
+bool WimlibBackend::WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates)
+{
+    static const char call[] = "WIMUpdateImage";
+    const auto handle = imageOf(image, call);
+    if (!handle)
+        return false;
+    WimlibArchive &archive = *handle->archive;
+    if (!writable(archive, call))
+        return false;
+    const auto failUpdate = [&](qsizetype i, Kind kind, const QString &what, int systemError = 0) {
+        return fail(kind,
+                    callText(call, QStringLiteral("update %1 of %2 (%3): %4")
+                                       .arg(i + 1)
+                                       .arg(updates.size())
+                                       .arg(describe(updates[i]), what)),
+                    systemError);
+    };
+    const QString own = QFileInfo(archive.path()).canonicalFilePath();
+    std::vector<QByteArray> texts;  // what the commands point to
+    texts.reserve(size_t(updates.size()) * 2);
+    std::vector<wimlib_update_command> commands(size_t(updates.size()));
+    for (qsizetype i = 0; i < updates.size(); ++i) {
+        const ImagingUpdate &update = updates[i];
+        wimlib_update_command &command = commands[size_t(i)];
+        switch (update.kind) {
+        case ImagingUpdate::Kind::Add: {
+            const QFileInfo source(update.source);
+            if (update.source.isEmpty() || (!source.exists() && !source.isSymLink()))
+                return failUpdate(i, Kind::NotFound, QStringLiteral("%1 does not exist").arg(update.source), ENOENT);
+            const QString root = source.canonicalFilePath();
+            if (!own.isEmpty() && (own == root || (source.isDir() && own.startsWith(root + QLatin1Char('/')))))
+                return failUpdate(i, Kind::WouldOverwriteArchive,
+                                  QStringLiteral("%1 holds the archive %2 itself").arg(update.source, archive.path()));
+            command.op = WIMLIB_UPDATE_OP_ADD;
+            texts.push_back(QFile::encodeName(update.source));
+            command.add.fs_source_path = texts.back().data();
+            texts.push_back(imagePath(update.path));
+            command.add.wim_target_path = texts.back().data();
+            command.add.add_flags = WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION | WIMLIB_ADD_FLAG_EXCLUDE_VERBOSE;
+            break;
+        }
+        case ImagingUpdate::Kind::Delete:
+            command.op = WIMLIB_UPDATE_OP_DELETE;
+            texts.push_back(imagePath(update.path));
+            command.delete_.wim_path = texts.back().data();
+            command.delete_.delete_flags = WIMLIB_DELETE_FLAG_RECURSIVE;
+            break;
+        case ImagingUpdate::Kind::Rename:
+            command.op = WIMLIB_UPDATE_OP_RENAME;
+            texts.push_back(imagePath(update.path));
+            command.rename.wim_source_path = texts.back().data();
+            texts.push_back(imagePath(update.newPath));
+            command.rename.wim_target_path = texts.back().data();
+            break;
+        }
+    }
+
+    WimlibProgress progress(m_callbacks.current(), archive.path());
+    {
+        WorkLock lock(archive);
+        if (!ready(archive, lock, call, ArchiveUse::Change))
+            return false;
+        WIMStruct *wim = archive.wim();
+        if (const uint32_t count = imageCount(wim); handle->image > count)
+            return noSuchImage(call, handle->image, count);
+        if (commands.empty())
+            return true;
+        UpdateProgress updating {&progress};
+        wimlib_register_progress_function(wim, &UpdateProgress::forward, &updating);
+        errno = 0;
+        int code = wimlib_update_image(wim, int(handle->image), commands.data(), commands.size(),
+                                       WIMLIB_UPDATE_FLAG_SEND_PROGRESS);
+        const int systemError = errno;
+        const bool updated = code == 0;
+        code = commitOrDiscard(archive, code, dataWriteFlags(archive), &progress);
+        if (code != 0) {
+            if (progress.aborted())
+                return fail(Kind::Aborted, callText(call, QStringLiteral("aborted; the archive is as it was")));
+            if (updated)
+                return failCommit(call, archive, code);
+            const qsizetype failed = qsizetype(std::min(updating.current, commands.size() - 1));
+            return failUpdate(failed, wimlibErrorKind(code, systemError), wimlibErrorText(QString(), code).mid(2),
+                              wimlibSystemError(code, systemError));
+        }
+    }
+    progress.finish();
+    return true;
 }
 
 bool WimlibBackend::WIMRefreshFile(HWIM wim, bool *changed)

@@ -125,6 +125,9 @@ public:
     bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
     bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
     bool WIMOptimizeFile(HWIM wim) override;
+    // wimlib_update_image, then the commit every change takes. An add whose
+    // source holds the archive's own file is refused before anything is read.
+    bool WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates) override;
 
 private:
     // Records the calling thread's last failure; always false.

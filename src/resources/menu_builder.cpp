@@ -16,6 +16,7 @@ QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::functio
         }
         QAction *action = menu->addAction(item.text);
         action->setData(item.command);
+        action->setEnabled(item.enabled);
         if (item.shortcut) {
             // Shown only: the window itself answers the key, with or without the menu.
             action->setShortcut(QKeySequence(QString::fromLatin1(item.shortcut)));

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
+
+#include <functional>
 
 // Menu resources as data: pop-ups with their (never shown) titles and items.
 namespace res {
@@ -11,6 +14,7 @@ struct MenuItem {
     QString text;
     int command;  // kSeparator: a separator line
     const char *shortcut = nullptr;  // the key the window answers, shown beside the text (QKeySequence form)
+    bool enabled = true;
 };
 
 constexpr int kSeparator = 0;
@@ -25,6 +29,14 @@ struct MenuPopup {
 const QVector<MenuPopup> &mainListMenu();
 // Menu 132, the exclusion list: 0 with a selected entry, 1 without.
 const QVector<MenuPopup> &exclusionMenu();
+
+// Pop-up 1 of menu 129 followed by a separator and the recent archives
+// (`paths`, most recent first, each with its number as its key: the command
+// ID_RECENT_ARCHIVE + i; the first shows Ctrl+Shift+O, which the window
+// answers with ID_REOPEN_LAST); one that `exists` says is gone is greyed,
+// with a word saying so. Nothing is added when there are none.
+MenuPopup withRecentArchives(MenuPopup popup, const QStringList &paths,
+                             const std::function<bool(const QString &)> &exists);
 
 // Index of the pop-up of menu 129 for the window's state.
 int mainListPopupIndex(bool archiveOpen, bool rowSelected);

@@ -62,6 +62,11 @@ constexpr int ID_SET_EXCLUSIONS = 32785;
 constexpr int ID_SPLIT_FILE = 32793;
 constexpr int ID_VERIFY_FILE = 32794;
 constexpr int ID_OPTIMIZE_FILE = 32795;
+// The recent archives in pop-up 1 (ID_RECENT_ARCHIVE + 0 the most recent),
+// and the key that opens the most recent again.
+constexpr int ID_RECENT_ARCHIVE = 32840;
+constexpr int kRecentArchiveCount = 10;
+constexpr int ID_REOPEN_LAST = 32850;
 
 // The browse dialog: laid out, not a template of fixed rectangles.
 constexpr int IDD_BROWSE_IMAGE = 108;

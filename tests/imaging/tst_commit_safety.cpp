@@ -25,15 +25,40 @@ namespace {
 const QString kTool = QStringLiteral(PELLWICK_WIM_TOOL);
 
 // What an archive holds, as one comparable text: "name|name@boot", "-" when
-// there is no file.
-QString stateOf(const QString &wim)
+// there is no file; "+PATH" after it when image 1 holds PATH, the `probe`
+// that tells a changed image from the old one.
+QString stateOf(const QString &wim, const QString &probe = {})
 {
     if (!QFileInfo::exists(wim))
         return QStringLiteral("-");
     const auto info = testarchives::wimInfo(wim);
     if (!info.ok)
         return QStringLiteral("unreadable: ") + info.raw;
-    return info.names.join(QLatin1Char('|')) + QLatin1Char('@') + QString::number(info.bootIndex);
+    const QString state = info.names.join(QLatin1Char('|')) + QLatin1Char('@') + QString::number(info.bootIndex);
+    if (probe.isEmpty() || !testarchives::wimDir(wim, 1).contains(probe))
+        return state;
+    return state + QLatin1Char('+') + probe;
+}
+
+// The probe of a row's states: what follows "+" in the new state.
+QString probeOf(const QStringList &states)
+{
+    return states.last().section(QLatin1Char('+'), 1);
+}
+
+// Which of `count` writes to kill at: every one, or for a long write (an
+// add of many files) the first and last few and an even sample between,
+// which keeps it to seconds.
+QList<int> killPoints(int count, bool sample)
+{
+    QList<int> points;
+    const int edge = 12;
+    const int step = sample && count > 4 * edge ? std::max(1, (count - 2 * edge) / (2 * edge)) : 1;
+    for (int n = 1; n <= count; ++n) {
+        if (n <= edge || n > count - edge || (n - edge) % step == 0)
+            points << n;
+    }
+    return points;
 }
 
 // Our temporary files left in a folder.
@@ -48,10 +73,13 @@ struct Run {
     QString output;
 };
 
-Run run(const QString &program, const QStringList &args)
+// stdinFile: what the program reads on its standard input, when not empty.
+Run run(const QString &program, const QStringList &args, const QString &stdinFile = {})
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
+    if (!stdinFile.isEmpty())
+        p.setStandardInputFile(stdinFile);
     if (program == QLatin1String("strace")) {
         // LeakSanitizer cannot run under ptrace (a sanitizer build).
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -94,7 +122,9 @@ private:
     void commands();
     // Puts the row's starting archive at `wim` ("none", "one" or "two" images).
     bool setUp(const QString &start, const QString &wim);
-    QStringList argumentsFor(QStringList args, const QString &wim) const;
+    // The row's arguments for `wim`; commands for standard input ("<...")
+    // go into *stdinFile, beside the archive.
+    QStringList argumentsFor(QStringList args, const QString &wim, QString *stdinFile) const;
 
     QTemporaryDir m_dir;
     QString m_tree;    // what the captures take
@@ -157,6 +187,11 @@ void TestCommitSafety::commands()
         << QStringLiteral("one")
         << QStringList {QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
         << QStringList {QStringLiteral("first@0"), QStringLiteral("first|source@0")};
+    // Commands on standard input ("<..."); a kill leaves the old image or the new one.
+    QTest::newRow("update") << QStringLiteral("one")
+                            << QStringList {QStringLiteral("update"), QStringLiteral("WIM"), QStringLiteral("1"),
+                                            QStringLiteral("<add TREE /added\ndelete /b\n")}
+                            << QStringList {QStringLiteral("first@0"), QStringLiteral("first@0+/added")};
     QTest::newRow("export into a new archive")
         << QStringLiteral("none")
         << QStringList {QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
@@ -172,8 +207,15 @@ bool TestCommitSafety::setUp(const QString &start, const QString &wim)
         && QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-QStringList TestCommitSafety::argumentsFor(QStringList args, const QString &wim) const
+QStringList TestCommitSafety::argumentsFor(QStringList args, const QString &wim, QString *stdinFile) const
 {
+    stdinFile->clear();
+    if (!args.isEmpty() && args.last().startsWith(QLatin1Char('<'))) {
+        *stdinFile = wim + QStringLiteral(".commands");
+        QFile f(*stdinFile);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(args.takeLast().mid(1).replace(QLatin1String("TREE"), m_tree).toUtf8());
+    }
     for (QString &arg : args) {
         if (arg == QLatin1String("WIM"))
             arg = wim;
@@ -199,7 +241,9 @@ void TestCommitSafety::killedAtEveryWrite()
         QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
     QTemporaryDir dir;
     const QString wim = dir.filePath(QStringLiteral("a.wim"));
-    const QStringList command = QStringList {kTool} + argumentsFor(args, wim);
+    const QString probe = probeOf(states);
+    QString input;
+    const QStringList command = QStringList {kTool} + argumentsFor(args, wim, &input);
 
     // A clean run under strace counts the writes of each kind.
     QVERIFY(setUp(start, wim));
@@ -207,9 +251,10 @@ void TestCommitSafety::killedAtEveryWrite()
     Run clean = run(QStringLiteral("strace"), QStringList {QStringLiteral("-f"), QStringLiteral("-qq"),
                                                            QStringLiteral("-o"), log, QStringLiteral("-e"),
                                                            QStringLiteral("trace=write,pwrite64")}
-                                                  + command);
+                                                  + command,
+                    input);
     QVERIFY2(clean.exitCode == 0, qPrintable(clean.output));
-    QCOMPARE(stateOf(wim), states.last());
+    QCOMPARE(stateOf(wim, probe), states.last());
     QFile logFile(log);
     QVERIFY(logFile.open(QIODevice::ReadOnly));
     const QString calls = QString::fromUtf8(logFile.readAll());
@@ -221,7 +266,7 @@ void TestCommitSafety::killedAtEveryWrite()
     QVERIFY2(count.value(QStringLiteral("pwrite64")) >= 1, qPrintable(calls));
 
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
-        for (int n = 1; n <= it.value(); ++n) {
+        for (const int n : killPoints(it.value(), !input.isEmpty())) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
             QVERIFY(setUp(start, wim));
             const Run killed = run(QStringLiteral("strace"),
@@ -229,9 +274,10 @@ void TestCommitSafety::killedAtEveryWrite()
                                                 QStringLiteral("/dev/null"), QStringLiteral("-e"),
                                                 QStringLiteral("trace=") + it.key(), QStringLiteral("-e"),
                                                 QStringLiteral("inject=%1:signal=SIGKILL:when=%2").arg(it.key()).arg(n)}
-                                       + command);
+                                       + command,
+                                   input);
             QVERIFY2(killed.killed || killed.exitCode == 0, qPrintable(at + QLatin1Char(' ') + killed.output));
-            const QString state = stateOf(wim);
+            const QString state = stateOf(wim, probe);
             QVERIFY2(states.contains(state), qPrintable(QStringLiteral("killed at %1: %2").arg(at, state)));
             QString verify;
             QVERIFY2(state == QLatin1String("-") || testarchives::wimVerify(wim, &verify),
@@ -241,7 +287,7 @@ void TestCommitSafety::killedAtEveryWrite()
             // lock behind), which also clears away what it left (unless the
             // kill came after the last commit).
             if (state != states.last()) {
-                const Run again = run(command.first(), command.mid(1));
+                const Run again = run(command.first(), command.mid(1), input);
                 QVERIFY2(again.exitCode == 0,
                          qPrintable(QStringLiteral("after a kill at %1: %2").arg(at, again.output)));
                 QVERIFY2(testarchives::wimVerify(wim, &verify), qPrintable(verify));
@@ -270,12 +316,14 @@ void TestCommitSafety::fullDiskAtManyLevels()
     const QString folder = dir.filePath(QStringLiteral("disk"));
     const QString wim = folder + QStringLiteral("/a.wim");
     const QString filler = folder + QStringLiteral("/filler");
-    const QStringList command = argumentsFor(args, wim);
+    const QString probe = probeOf(states);
+    QString input;
+    const QStringList command = argumentsFor(args, wim, &input);
 
     // The bytes the command adds, from a run with room to spare.
     QVERIFY(setUp(start, wim));
     const qint64 before = QFileInfo(wim).size();
-    const Run roomy = run(kTool, command);
+    const Run roomy = run(kTool, command, input);
     QVERIFY2(roomy.exitCode == 0, qPrintable(roomy.output));
     const qint64 added = QFileInfo(wim).size() - before;
     QVERIFY(added > 0);
@@ -295,8 +343,8 @@ void TestCommitSafety::fullDiskAtManyLevels()
             f.write(QByteArray(int(fill), 'x'));
             f.close();
         }
-        const Run r = run(kTool, command);
-        const QString state = stateOf(wim);
+        const Run r = run(kTool, command, input);
+        const QString state = stateOf(wim, probe);
         QVERIFY2(states.contains(state), qPrintable(QStringLiteral("%1: %2; %3").arg(at, state, r.output)));
         if (r.exitCode != 0) {
             ++failures;

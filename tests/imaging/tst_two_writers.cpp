@@ -123,6 +123,12 @@ void TestTwoWriters::overlapping_data()
             QTest::addRow("%s %s, %s", held ? "held" : "stale", qPrintable(ours), qPrintable(theirs))
                 << ours << theirs << held;
     }
+    // A change of an image's files: held in its scan, or from a stale view.
+    for (const bool held : {true, false}) {
+        for (const QString &theirs : ops)
+            QTest::addRow("%s update, %s", held ? "held" : "stale", qPrintable(theirs))
+                << QStringLiteral("update") << theirs << held;
+    }
 }
 
 void TestTwoWriters::overlapping()
@@ -160,6 +166,8 @@ void TestTwoWriters::overlapping()
             done = m_lib.WIMSetImageInformation(image.get(), edited, uint32_t(edited.size() * 2));
         } else if (ours == QLatin1String("delete")) {
             done = m_lib.WIMDeleteImage(archive.get(), 1);
+        } else if (ours == QLatin1String("update")) {
+            done = m_lib.WIMUpdateImage(image.get(), {{ImagingUpdate::Kind::Add, m_tree, QStringLiteral("/added"), {}}});
         } else if (ours == QLatin1String("export")) {
             done = m_lib.WIMExportImage(sourceImage.get(), archive.get(), WIM_EXPORT_ALLOW_DUPLICATES);
         } else {
@@ -185,6 +193,8 @@ void TestTwoWriters::overlapping()
         QVERIFY2(other.exitCode == kRetryExit, qPrintable(other.output));
         QVERIFY2(other.output.contains(QLatin1String("in use by another program")), qPrintable(other.output));
         expected = after(ours, start, QStringLiteral("ours"));
+        if (ours == QLatin1String("update"))
+            QVERIFY(testarchives::wimDir(wim, 2).contains(QStringLiteral("/added")));
     } else {
         other = runTool(kTool, theirCommand(theirs, wim));
         QVERIFY2(other.exitCode == 0, qPrintable(other.output));

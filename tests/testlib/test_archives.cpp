@@ -13,7 +13,7 @@
 
 namespace testarchives {
 
-ToolResult runTool(const QString &program, const QStringList &arguments, int timeoutMs)
+ToolResult runTool(const QString &program, const QStringList &arguments, int timeoutMs, const QByteArray &input)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
@@ -21,6 +21,8 @@ ToolResult runTool(const QString &program, const QStringList &arguments, int tim
     ToolResult r;
     if (!p.waitForStarted(30000))
         return r;
+    if (!input.isEmpty())
+        p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();

@@ -13,8 +13,10 @@ struct ToolResult {
     QString output;  // standard output and standard error
 };
 
-// Runs a program with arguments (no shell) and waits up to `timeoutMs`.
-ToolResult runTool(const QString &program, const QStringList &arguments, int timeoutMs = 600000);
+// Runs a program with arguments (no shell) and waits up to `timeoutMs`;
+// `input` is what it reads on its standard input.
+ToolResult runTool(const QString &program, const QStringList &arguments, int timeoutMs = 600000,
+                   const QByteArray &input = {});
 
 // True when `program` can be found on PATH.
 bool haveTool(const QString &program);

@@ -3,6 +3,7 @@
 // does per path what the program does (an exclusion-list test), so that
 // timings compare with the program's.
 
+#include "imaging/image_update_script.h"
 #include "imaging/imaging_library.h"
 #include "imaging/wimlib_xml.h"
 
@@ -45,6 +46,7 @@ bool matches(QStringView path, QStringView entry)
 }
 
 qsizetype g_rootLength = 0;  // the capture folder's length: paths below it count from there
+bool g_exclude = true;       // an update adds everything it names, as wimlib-imagex update does
 bool g_verbose = false;
 
 uint32_t onMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, void *)
@@ -52,6 +54,8 @@ uint32_t onMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, void *)
     const auto *path = reinterpret_cast<const char16_t *>(wParam);
     switch (message) {
     case WIM_MSG_PROCESS: {
+        if (!g_exclude)
+            return WIM_MSG_SUCCESS;
         const QStringView full(path);
         const QStringView relative = full.mid(qMin(g_rootLength, full.size()));
         for (const QStringView entry : kExclusions) {
@@ -112,6 +116,7 @@ int usage()
                  "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
                  "       pellwick-wim [-v] verify WIM\n"
                  "       pellwick-wim [-v] optimize WIM\n"
+                 "       pellwick-wim [-v] update WIM INDEX < COMMANDS\n"
                  "capture reads only the files changed since the newest image of WIM captured from the\n"
                  "same DIR|DEVICE (same path, sizes and times: unchanged); --full-read reads every file.\n"
                  "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
@@ -120,6 +125,8 @@ int usage()
                  "export: a new DEST takes the compression given, else LZMS with --solid, else the source's;\n"
                  "an existing DEST keeps its own. --solid writes an ESD. PART_MB counts MiB.\n"
                  "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n"
+                 "update reads one command a line: add SOURCE IMAGE_PATH, delete IMAGE_PATH (a folder with\n"
+                 "everything in it), rename OLD_PATH NEW_PATH; all of them are made in one commit, or none.\n"
                  "Exit status 4: the archive is in use by another program or was changed by one meanwhile;\n"
                  "nothing was done, try again later.\n");
     return 2;
@@ -446,6 +453,30 @@ int optimize(const QString &wimPath)
     });
 }
 
+int update(const QString &wimPath, uint32_t index)
+{
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "pellwick-wim: cannot read the commands from standard input\n");
+        return 1;
+    }
+    QList<ImagingUpdate> updates;
+    QString wrong;
+    if (!parseImageUpdates(QString::fromUtf8(input.readAll()), &updates, &wrong)) {
+        std::fprintf(stderr, "pellwick-wim: nothing was changed: %s\n", qUtf8Printable(wrong));
+        return 1;
+    }
+    g_exclude = false;
+    return withArchive(wimPath, WIM_GENERIC_READ_WRITE, [&](HWIM wim) {
+        Handle image(imaging().WIMLoadImage(wim, index));
+        if (!image.h)
+            return failWith(QStringLiteral("cannot load image %1").arg(index));
+        if (!imaging().WIMUpdateImage(image.h, updates))
+            return failWith(QStringLiteral("cannot update image %1; nothing was changed").arg(index));
+        return 0;
+    });
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -493,6 +524,11 @@ int main(int argc, char **argv)
         if (!parseIndex(args[1], &index))
             return usage();
         return change(command, args[0], index);
+    }
+    if (command == QLatin1String("update") && args.size() == 2) {
+        if (!parseIndex(args[1], &index))
+            return usage();
+        return update(args[0], index);
     }
     if (command == QLatin1String("dir") && (args.size() == 2 || args.size() == 3)) {
         if (!parseIndex(args[1], &index))
