@@ -1,6 +1,8 @@
 // The backend's calls on whole archive files: split, verify, optimize.
 #include "imaging/wimlib_media.h"
 
+#include "imaging/locked_temporary_file.h"
+#include "imaging/split_parts.h"
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging/wimlib_progress.h"
@@ -10,14 +12,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Kind = ImagingError::Kind;
@@ -78,37 +81,54 @@ int systemErrorOf(int code)
 }
 
 // Where the parts of a split go while it runs, and the progress of the whole
-// set (wimlib reports each part's write from 0).
+// set (wimlib reports each part's write from 0). Each part is written under a
+// locked temporary name beside its own (see LockedTemporaryFile), so that a
+// killed split leaves nothing a later write into that folder does not remove.
 class SplitRun
 {
 public:
     SplitRun(WimlibProgress &progress, const QString &archive) : m_progress(progress), m_archive(archive) {}
-    ~SplitRun()
-    {
-        for (const QByteArray &temporary : m_temporaries)
-            ::unlink(temporary.constData());
-    }
 
     static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context)
     {
         return static_cast<SplitRun *>(context)->handle(message, info);
     }
 
-    // Gives every part its own name, replacing what was there. False and
-    // errno when a rename fails: the parts not yet renamed are removed.
-    bool rename()
+    // Puts the written parts in place, on disk first, so that the first
+    // part's name always leads to the old set, to nothing, or to the whole
+    // new one: the old first part goes, then the other parts take their
+    // names, the first part last; the old set's parts beyond the new count go
+    // at the end. False and errno when that fails: the new parts that were
+    // renamed already are removed again.
+    bool putInPlace()
     {
-        for (size_t i = 0; i < m_temporaries.size(); ++i) {
-            if (::rename(m_temporaries[i].constData(), m_finals[i].constData()) != 0) {
+        for (const auto &temporary : m_temporaries) {
+            if (::fsync(temporary->fd()) != 0)
+                return false;
+        }
+        const QByteArray &first = m_finals.front();
+        const OldSet old = oldSetAt(first);
+        if (m_finals.size() > 1 && ::unlink(first.constData()) != 0 && errno != ENOENT)
+            return false;
+        for (size_t i = 1; i <= m_finals.size(); ++i) {
+            const size_t part = i % m_finals.size();  // 1, 2, ..., then 0: the first part
+            if (part == 0)
+                LockedTemporaryFile::syncFolder(first);
+            if (::rename(m_temporaries[part]->path().constData(), m_finals[part].constData()) != 0) {
                 const int error = errno;
-                for (size_t j = 0; j < i; ++j)
+                for (size_t j = 1; j < i; ++j)
                     ::unlink(m_finals[j].constData());
                 errno = error;
                 return false;
             }
-            m_temporaries[i].clear();
+            m_temporaries[part]->renamed();
         }
-        m_temporaries.clear();
+        LockedTemporaryFile::syncFolder(first);
+        for (unsigned number = unsigned(m_finals.size()) + 1; number <= old.parts; ++number) {
+            const QByteArray part = QFile::encodeName(splitparts::partPath(QFile::decodeName(first), number));
+            if (oldSetAt(part).guid == old.guid)
+                ::unlink(part.constData());
+        }
         return true;
     }
 
@@ -117,6 +137,26 @@ public:
     unsigned parts() const { return unsigned(m_finals.size()); }
 
 private:
+    // The split set whose part a file is: its GUID and part count, none when
+    // it is not a part.
+    struct OldSet {
+        QByteArray guid;
+        unsigned parts = 0;
+    };
+    static OldSet oldSetAt(const QByteArray &path)
+    {
+        struct stat st;
+        WIMStruct *wim = nullptr;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || wimlib_open_wim(path.constData(), 0, &wim))
+            return {};
+        wimlib_wim_info info {};
+        wimlib_get_wim_info(wim, &info);
+        wimlib_free(wim);
+        if (info.total_parts <= 1)
+            return {};
+        return {QByteArray(reinterpret_cast<const char *>(info.guid), WIMLIB_GUID_LEN), info.total_parts};
+    }
+
     wimlib_progress_status handle(wimlib_progress_msg message, wimlib_progress_info *info)
     {
         switch (message) {
@@ -128,13 +168,15 @@ private:
                 m_overwritesArchive = true;
                 return WIMLIB_PROGRESS_STATUS_ABORT;
             }
-            const QByteArray temporary = reserve(final);
-            if (temporary.isEmpty())
+            auto temporary = std::make_unique<LockedTemporaryFile>();
+            if (!temporary->create(final)) {
+                m_systemError = errno;
                 return WIMLIB_PROGRESS_STATUS_ABORT;
+            }
             m_finals.push_back(final);
-            m_temporaries.push_back(temporary);
+            m_temporaries.push_back(std::move(temporary));
             // wimlib writes the part under whatever name this points to now.
-            info->split.part_name = m_temporaries.back().data();
+            info->split.part_name = const_cast<char *>(m_temporaries.back()->path().constData());
             return wimmedia::overall(m_progress, m_partStart, m_total);
         }
         case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
@@ -146,30 +188,10 @@ private:
         }
     }
 
-    // A new empty file beside `final`, named after it.
-    QByteArray reserve(const QByteArray &final)
-    {
-        const QFileInfo target(QFile::decodeName(final));
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray name = QFile::encodeName(QStringLiteral("%1/.%2.new-%3")
-                                                          .arg(target.absolutePath(), target.fileName())
-                                                          .arg(QRandomGenerator::global()->generate64(), 0, 36));
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                ::close(fd);
-                return name;
-            }
-            if (errno != EEXIST)
-                break;
-        }
-        m_systemError = errno;
-        return {};
-    }
-
     WimlibProgress &m_progress;
     const QString m_archive;
     std::vector<QByteArray> m_finals;
-    std::vector<QByteArray> m_temporaries;
+    std::vector<std::unique_ptr<LockedTemporaryFile>> m_temporaries;  // removed unless renamed
     uint64_t m_partStart = 0;
     uint64_t m_total = 0;
     bool m_overwritesArchive = false;
@@ -215,7 +237,7 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
         // Read the archive again on its next use rather than rely on what
         // wimlib_split leaves in the WIMStruct.
         archive->discard();
-        if (code == 0 && !run.rename()) {
+        if (code == 0 && !run.putInPlace()) {
             code = WIMLIB_ERR_RENAME;
             error = errno;
         }
@@ -228,14 +250,20 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
                                 callText(call, QStringLiteral("%1 holds solid resources (ESD), which cannot be "
                                                               "split: export it as a WIM first")
                                                    .arg(own)));
-            if (run.systemError() != 0)
+            // A part that could not be made stops wimlib through the progress
+            // function: it is that part's failure, not an abort.
+            if (run.systemError() != 0) {
                 error = run.systemError();
+                code = WIMLIB_ERR_OPEN;
+            }
             const bool aborted = progress.aborted();
+            const QString what = QStringLiteral("cannot split %1 into %2").arg(own, firstPart);
             return failWith(kindOf(code, error, aborted), error,
                             callText(call, aborted ? QStringLiteral("aborted; no part was left behind")
-                                                   : wimlibErrorText(QStringLiteral("cannot split %1 into %2")
-                                                                         .arg(own, firstPart),
-                                                                     code)));
+                                           : run.systemError() != 0
+                                               ? QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(
+                                                                                        std::strerror(error)))
+                                               : wimlibErrorText(what, code)));
         }
     }
     progress.finish();
