@@ -35,7 +35,9 @@ QString mountBackCommand(const NtfsDrive &drive)
 {
     // Only NTFS drives come here: the type is one of ntfs-3g, ntfs3, ntfs.
     const QString type = drive.mountType == QLatin1String("fuseblk") ? QStringLiteral("ntfs-3g") : drive.mountType;
-    return QStringLiteral("mount -t ") + type + (drive.readOnly ? QStringLiteral(" -o ro ") : QStringLiteral(" "))
+    const QStringList options = (drive.readOnly ? QStringList {QStringLiteral("ro")} : QStringList()) + drive.flags;
+    return QStringLiteral("mount -t ") + type
+           + (options.isEmpty() ? QStringLiteral(" ") : QStringLiteral(" -o ") + options.join(QLatin1Char(',')) + QLatin1Char(' '))
            + shellQuote(drive.device) + QLatin1Char(' ') + shellQuote(drive.mountPoint);
 }
 
@@ -139,7 +141,7 @@ NtfsProbe ProbeNtfsMount(const std::optional<platform::MountEntry> &mount, bool 
             return probe;
     }
     probe.result = NtfsProbe::Ntfs;
-    probe.drive = {mount->point, mount->source, type, mount->readOnly};
+    probe.drive = {mount->point, mount->source, type, mount->readOnly, mount->flags};
     return probe;
 }
 

@@ -94,10 +94,12 @@ void TestDriveGuardian::killedWhileTheDriveIsTaken()
     LoopDrive loop(m_dir.filePath(u"drive"_s), 16, u"ntfs"_s);
     QVERIFY2(loop.ok(), qPrintable(loop.error()));
     const QString mp = loop.mountPoint();
-    if (readOnly)
-        QCOMPARE(testarchives::runTool(u"mount"_s, {u"-o"_s, u"remount,ro"_s, mp}).exitCode, 0);
+    // Flags of its own, which must come back with it.
+    const QString options = readOnly ? u"remount,ro,nosuid,noexec"_s : u"remount,nosuid,noexec"_s;
+    QCOMPARE(testarchives::runTool(u"mount"_s, {u"-o"_s, options, mp}).exitCode, 0);
     const auto before = platform::mountAt(mp);
     QVERIFY(before && before->readOnly == readOnly);
+    QCOMPARE(before->flags, QStringList({u"nosuid"_s, u"noexec"_s}));
 
     QProcess child;
     QVERIFY2(startChild(child, {mode, mp}), child.readAll().constData());
@@ -110,7 +112,7 @@ void TestDriveGuardian::killedWhileTheDriveIsTaken()
                     [&] {
                         const auto now = platform::mountAt(mp);
                         return now && now->source == before->source && now->type == before->type
-                            && now->readOnly == before->readOnly;
+                            && now->readOnly == before->readOnly && now->flags == before->flags;
                     }),
              qPrintable(QDir(m_records).entryList().join(u' ')));
     if (!readOnly) {
