@@ -44,8 +44,9 @@ public:
         SplitFile,
         VerifyFile,
         OptimizeFile,
+        SplitOversizedFiles,
     };
-    static constexpr int kCallCount = int(Call::OptimizeFile) + 1;
+    static constexpr int kCallCount = int(Call::SplitOversizedFiles) + 1;
 
     explicit FaultInjectingImaging(ImagingLibrary &inner);
 
@@ -83,6 +84,7 @@ public:
     bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
     bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
     bool WIMOptimizeFile(HWIM wim) override;
+    bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files) override;
     QString LastErrorText() const override;
     ImagingError LastError() const override;
 

@@ -43,6 +43,17 @@ struct ImagingDamagedFile {
     friend bool operator==(const ImagingDamagedFile &, const ImagingDamagedFile &) = default;
 };
 
+// A file whose data alone is larger than a split's part size, so that the
+// part holding it will be larger than asked (one file's data is never divided
+// between parts).
+struct ImagingOversizedFile {
+    uint32_t part = 0;    // 1-based: the part of the set that will hold it
+    uint64_t bytes = 0;   // its data as stored in the archive (compressed)
+    uint32_t image = 0;   // an image that holds it, and its path there ("" for an
+    QString path;         // image's own metadata, which goes into the first part)
+    friend bool operator==(const ImagingOversizedFile &, const ImagingOversizedFile &) = default;
+};
+
 // What WIMVerifyFile found.
 struct ImagingVerifyResult {
     bool whole = false;               // every resource matched its checksum
@@ -245,6 +256,19 @@ public:
         Q_UNUSED(firstPart);
         Q_UNUSED(partSize);
         Q_UNUSED(flags);
+        return false;
+    }
+
+    // What WIMSplitFile with this partSize would put into parts larger than
+    // it: every file whose stored data alone exceeds it, with the part that
+    // will hold it, in part order (empty when every part keeps to the size).
+    // Reads the archive's metadata, not its file data. The refusals of
+    // WIMSplitFile apply.
+    virtual bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files)
+    {
+        Q_UNUSED(wim);
+        Q_UNUSED(partSize);
+        Q_UNUSED(files);
         return false;
     }
 

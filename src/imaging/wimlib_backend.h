@@ -115,6 +115,7 @@ public:
     bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
     bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
     bool WIMOptimizeFile(HWIM wim) override;
+    bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files) override;
 
 private:
     // Records the calling thread's last failure; always false.

@@ -12,11 +12,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -198,7 +201,132 @@ private:
     int m_systemError = 0;
 };
 
+constexpr int kHashLength = 20;  // SHA-1
+
+// A resource of the archive as wimlib_split places it.
+struct SplitBlob {
+    uint64_t bytes = 0;
+    uint32_t part = 0;  // in the archive it is read from
+    uint64_t offset = 0;
+    QByteArray hash;
+    bool metadata = false;
+    bool solid = false;
+};
+
+int collectBlob(const wimlib_resource_entry *entry, void *context)
+{
+    static_cast<std::vector<SplitBlob> *>(context)->push_back(
+        {entry->compressed_size, entry->part_number, entry->offset,
+         QByteArray(reinterpret_cast<const char *>(entry->sha1_hash), kHashLength), bool(entry->is_metadata),
+         bool(entry->packed)});
+    return 0;
+}
+
+// The first name of each sought data, by its hash.
+struct NameSearch {
+    QHash<QByteArray, ImagingOversizedFile *> wanted;
+    uint32_t image = 0;
+};
+
+int nameBlobs(const wimlib_dir_entry *entry, void *context)
+{
+    auto *search = static_cast<NameSearch *>(context);
+    for (uint32_t i = 0; i <= entry->num_named_streams; ++i) {
+        const wimlib_resource_entry &resource = entry->streams[i].resource;
+        const auto found = search->wanted.constFind(
+            QByteArray(reinterpret_cast<const char *>(resource.sha1_hash), kHashLength));
+        if (found == search->wanted.cend() || (*found)->image != 0)
+            continue;
+        (*found)->image = search->image;
+        (*found)->path = QString::fromUtf8(entry->full_path);
+        if (i > 0)
+            (*found)->path += QLatin1Char(':') + QString::fromUtf8(entry->streams[i].stream_name);
+    }
+    return 0;
+}
+
 }  // namespace
+
+bool WimlibBackend::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files)
+{
+    static const char call[] = "WIMSplitOversizedFiles";
+    const auto archive = archiveOf(wim, call);
+    if (!archive)
+        return false;
+    if (!files || partSize == 0)
+        return failWith(Kind::Other, 0, callText(call, QStringLiteral("the part size must be above 0")));
+    if (!archive->mayRead())
+        return failWith(Kind::AccessDenied, 0,
+                        callText(call, QStringLiteral("the archive is open without read access")));
+    if (!archive->existsOnDisk())
+        return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is not written yet")));
+    if (archive->snapshot()->totalParts > 1)
+        return failWith(Kind::Unsupported, 0, callText(call, QStringLiteral("%1 is split already").arg(archive->path())));
+
+    const WorkLock lock(*archive);
+    if (!readyForCall(*archive, lock, call))
+        return false;
+    WIMStruct *w = archive->wim();
+    std::vector<SplitBlob> blobs;
+    if (const int code = wimlib_iterate_lookup_table(w, 0, collectBlob, &blobs))
+        return failWith(kindOf(code, systemErrorOf(code), false), systemErrorOf(code),
+                        callText(call, wimlibErrorText(QStringLiteral("cannot read %1").arg(archive->path()), code)));
+    if (std::any_of(blobs.cbegin(), blobs.cend(), [](const SplitBlob &blob) { return blob.solid; }))
+        return failWith(Kind::Unsupported, 0,
+                        callText(call, QStringLiteral("%1 holds solid resources (ESD), which cannot be split")
+                                           .arg(archive->path())));
+    // As wimlib_split places them: the images' metadata first, then the file
+    // data in the order it lies in the archive; a part ends before data that
+    // would make it reach the size, unless the part is empty or the data is
+    // metadata. So only a part of one file's data, or the first part with the
+    // metadata, can be larger than asked.
+    std::stable_sort(blobs.begin(), blobs.end(), [](const SplitBlob &a, const SplitBlob &b) {
+        if (a.metadata != b.metadata)
+            return a.metadata;
+        return a.metadata ? false : std::tie(a.part, a.offset) < std::tie(b.part, b.offset);
+    });
+    struct Part {
+        uint64_t bytes = 0;
+        const SplitBlob *largest = nullptr;
+    };
+    std::vector<Part> parts;
+    for (const SplitBlob &blob : blobs) {
+        if (parts.empty() || (parts.back().bytes + blob.bytes >= partSize && !blob.metadata && parts.back().bytes != 0))
+            parts.emplace_back();
+        parts.back().bytes += blob.bytes;
+        if (!parts.back().largest || blob.bytes > parts.back().largest->bytes)
+            parts.back().largest = &blob;
+    }
+    QList<ImagingOversizedFile> found;
+    NameSearch search;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].bytes > partSize)
+            found.append({uint32_t(i + 1), parts[i].largest->bytes, 0, QString()});
+    }
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        const SplitBlob *blob = parts[found[i].part - 1].largest;
+        if (!blob->metadata)
+            search.wanted.insert(blob->hash, &found[i]);
+    }
+    const int images = int(archive->snapshot()->imageCount);
+    for (int image = 1; image <= images && !search.wanted.isEmpty(); ++image) {
+        search.image = uint32_t(image);
+        if (const int code = wimlib_iterate_dir_tree(w, image, "/", WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, nameBlobs,
+                                                     &search)) {
+            archive->discard();
+            return failWith(kindOf(code, systemErrorOf(code), false), systemErrorOf(code),
+                            callText(call, wimlibErrorText(QStringLiteral("cannot read image %1 of %2")
+                                                               .arg(image)
+                                                               .arg(archive->path()),
+                                                           code)));
+        }
+    }
+    // The images' metadata is in memory now: read the archive again on its next use.
+    if (!search.wanted.isEmpty())
+        archive->discard();
+    *files = std::move(found);
+    return true;
+}
 
 bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags)
 {

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,6 +103,8 @@ private slots:
     void optimizeKilledLeavesTheArchive();
     void optimizeRefusals_data();
     void optimizeRefusals();
+    void oversizedFilesAreTheLargerParts_data();
+    void oversizedFilesAreTheLargerParts();
     void writesIntoAFolderThatRefusesSayWhy_data();
     void writesIntoAFolderThatRefusesSayWhy();
 
@@ -516,6 +519,47 @@ void TestWimlibMedia::optimizeRefusals()
     QVERIFY(wim);
     QVERIFY(!m_lib.WIMOptimizeFile(wim.get()));
     QVERIFY(fileBytes(wimPath) == bytes);
+}
+
+void TestWimlibMedia::oversizedFilesAreTheLargerParts_data()
+{
+    QTest::addColumn<int>("partKiB");
+    QTest::addColumn<bool>("some");  // whether any part is larger than asked
+    QTest::newRow("parts larger than every file") << 1024 << false;
+    QTest::newRow("parts smaller than the noise files") << 200 << true;
+    QTest::newRow("parts smaller than the metadata") << 4 << true;
+}
+
+// The parts named before a split are exactly those the split makes larger.
+void TestWimlibMedia::oversizedFilesAreTheLargerParts()
+{
+    QFETCH(int, partKiB);
+    QFETCH(bool, some);
+    const uint64_t partSize = uint64_t(partKiB) * 1024;
+    Handle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
+    QList<ImagingOversizedFile> files;
+    QVERIFY2(m_lib.WIMSplitOversizedFiles(wim.get(), partSize, &files), qPrintable(m_lib.LastErrorText()));
+    QCOMPARE(!files.isEmpty(), some);
+    QSet<uint32_t> larger;
+    for (const ImagingOversizedFile &file : files) {
+        QVERIFY(file.bytes > partSize);
+        QVERIFY2(file.path.isEmpty() == (file.image == 0), qPrintable(file.path));
+        if (!file.path.isEmpty())
+            QVERIFY2(QFileInfo(m_tree + file.path).size() > qint64(partSize) - 1024, qPrintable(file.path));
+        larger.insert(file.part);
+    }
+    QCOMPARE(larger.size(), files.size());
+
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("p.swm"));
+    QVERIFY(m_lib.WIMSplitFile(wim.get(), first, partSize, 0));
+    const uint32_t parts = uint32_t(QDir(dir.path()).entryList({QStringLiteral("*.swm")}, QDir::Files).size());
+    for (uint32_t part = 1; part <= parts; ++part) {
+        // Each part holds a header and tables beside its data.
+        const qint64 size = QFileInfo(wimsplit::partPath(first, part)).size();
+        QVERIFY2((size > qint64(partSize) + 4096) == larger.contains(part),
+                 qPrintable(QStringLiteral("part %1 of %2: %3 bytes").arg(part).arg(parts).arg(size)));
+    }
 }
 
 void TestWimlibMedia::writesIntoAFolderThatRefusesSayWhy_data()
