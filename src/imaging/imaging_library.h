@@ -128,6 +128,12 @@ public:
     virtual HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) = 0;
 
     // Extracts the image into the folder `path`, with progress messages.
+    // Names no file here can have are never skipped silently: each entry is a
+    // WIM_MSG_WARNING (wParam the path below `path`, lParam EINVAL). One with
+    // "/" inside is written with "?" for it and " (invalid filename #N)"
+    // after it; "." and ".." entries, which the library leaves out when it
+    // reads the image, are named by their folder (when this call is the one
+    // that read it).
     // With WIM_FLAG_NTFS_VOLUME (an extension) `path` is an NTFS volume
     // mounted nowhere; the image is written into it directly with its security
     // descriptors, attributes, named streams, short names, reparse points and
@@ -207,8 +213,8 @@ public:
     // `destination`, each under its own name there (a folder with everything
     // below it; the root "/" gives its contents; an entry that lies inside
     // another chosen folder lands only there, as with wimlib-imagex extract),
-    // as an apply would write them: names invalid here ("..", a "/" inside)
-    // are skipped, links are written as links (absolute targets as stored,
+    // as an apply would write them (names that cannot be file names here as
+    // WIMApplyImage says), links are written as links (absolute targets as stored,
     // not fixed up) and never followed, nothing is written outside
     // `destination`.
     // An existing file of the same name is replaced, an existing folder is

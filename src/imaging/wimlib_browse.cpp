@@ -7,6 +7,7 @@
 #include "imaging/wimlib_image_view.h"
 #include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_last_error.h"
+#include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_progress.h"
 
 #include <QFile>
@@ -76,6 +77,8 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     WIMStruct *wim = archive.wim();
     const int index = int(handle->image);
 
+    // From here: what wimlib says of names it cannot write, reading the image included.
+    wimlibmessages::clear();
     // Every path first: a missing one fails the call before anything is written.
     std::vector<QByteArray> native;
     std::vector<const char *> pointers;
@@ -101,8 +104,10 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     const QByteArray target = QFile::encodeName(staging.folder());
     // Literal paths (no wildcards); links as stored, as wimlib-imagex extract writes them.
     const int code = wimlib_extract_paths(wim, index, target.constData(), pointers.data(), pointers.size(),
-                                          WIMLIB_EXTRACT_FLAG_NO_PRESERVE_DIR_STRUCTURE | WIMLIB_EXTRACT_FLAG_NORPFIX);
+                                          WIMLIB_EXTRACT_FLAG_NO_PRESERVE_DIR_STRUCTURE | WIMLIB_EXTRACT_FLAG_NORPFIX
+                                              | WIMLIB_EXTRACT_FLAG_REPLACE_INVALID_FILENAMES);
     const int systemError = errno;
+    progress.reportUnwritableNames(destination);
     wimlib_register_progress_function(wim, nullptr, nullptr);
     lock.unlock();
     if (code != 0) {

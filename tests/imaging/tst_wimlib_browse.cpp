@@ -130,6 +130,8 @@ private slots:
     void moveIntoPlace();
     void browsingRunsBesideALongCallOnTheArchive();
     void listingFollowsTheArchiveWhenItChanges();
+    void namesThatCannotBeWrittenAreLogged_data();
+    void namesThatCannotBeWrittenAreLogged();
 
 private:
     HWIM loadImage(const QString &wim);
@@ -535,6 +537,56 @@ void TestWimlibBrowse::listingFollowsTheArchiveWhenItChanges()
                     QStringLiteral("--command=add ") + added + QStringLiteral(" /added.txt")}));
     QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/"), nullptr, &after));
     QCOMPARE(after.size(), before.size() + 1);
+}
+
+void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged_data()
+{
+    QTest::addColumn<QString>("extract");  // "" applies the image
+    QTest::newRow("apply") << QString();
+    QTest::newRow("extract the root") << QStringLiteral("/");
+    QTest::newRow("extract the folder") << QStringLiteral("/d");
+}
+
+// Names no capture here can make: a "/" inside one is written under another
+// name, "." and ".." are left out, a backslash is an ordinary character; each
+// of the first two is a warning in the log, never a silent skip.
+void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
+{
+    QFETCH(QString, extract);
+    QTemporaryDir dir;
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    testarchives::writeTree(tree, {{QStringLiteral("d/a\u0167b"), "slash"},
+                                   {QStringLiteral("d/\u014b"), "dot"},
+                                   {QStringLiteral("d/\u0126\u0127"), "dots"},
+                                   {QStringLiteral("d/back\\slash"), "backslash"}});
+    const QString wim = dir.filePath(QStringLiteral("names.wim"));
+    QVERIFY(testarchives::runTool(kImagex, {QStringLiteral("capture"), tree, wim, QStringLiteral("names"),
+                                            QStringLiteral("--compress=none")})
+                .exitCode
+            == 0);
+    QVERIFY(renameInArchive(wim, {{QStringLiteral("a\u0167b"), QStringLiteral("a/b")},
+                                  {QStringLiteral("\u014b"), QStringLiteral(".")},
+                                  {QStringLiteral("\u0126\u0127"), QStringLiteral("..")}}));
+    Handle archive(m_lib, openWim(m_lib, wim, WIM_GENERIC_READ));
+    Handle image(m_lib, archive ? m_lib.WIMLoadImage(archive.get(), 1) : nullptr);
+    QVERIFY(image);
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    ScopedRecording recording(m_lib);
+    const bool done = extract.isEmpty() ? m_lib.WIMApplyImage(image.get(), out, 0)
+                                        : m_lib.WIMExtractImagePaths(image.get(), {extract}, out);
+    QVERIFY2(done, qPrintable(m_lib.LastErrorText()));
+
+    QCOMPARE(QDir(out + QStringLiteral("/d")).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("a?b (invalid filename #1)"), QStringLiteral("back\\slash")}));
+    QCOMPARE(fileBytes(out + QStringLiteral("/d/a?b (invalid filename #1)")), QByteArray("slash"));
+    QStringList warned;
+    for (const auto &m : recording.recorder.messages()) {
+        if (m.id == WIM_MSG_WARNING && m.value == EINVAL)
+            warned << m.path;
+    }
+    // The folder for each of "." and "..": wimlib does not say which.
+    QCOMPARE(warned, QStringList({out + QStringLiteral("/d"), out + QStringLiteral("/d"), out + QStringLiteral("/d/a/b")}));
 }
 
 QTEST_GUILESS_MAIN(TestWimlibBrowse)
