@@ -132,10 +132,14 @@ private slots:
     void listingFollowsTheArchiveWhenItChanges();
     void namesThatCannotBeWrittenAreLogged_data();
     void namesThatCannotBeWrittenAreLogged();
+    void aNameWithABackslashIsExtracted();
 
 private:
     HWIM loadImage(const QString &wim);
     QString freshFolder();
+    // An uncompressed archive in `dir` whose folder /d holds "a/b", ".", ".."
+    // and "back\\slash"; "" when it could not be made.
+    QString namesArchive(const QTemporaryDir &dir);
 
     WimlibBackend m_lib;
     QTemporaryDir m_dir;
@@ -539,6 +543,23 @@ void TestWimlibBrowse::listingFollowsTheArchiveWhenItChanges()
     QCOMPARE(after.size(), before.size() + 1);
 }
 
+QString TestWimlibBrowse::namesArchive(const QTemporaryDir &dir)
+{
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    testarchives::writeTree(tree, {{QStringLiteral("d/a\u0167b"), "slash"},
+                                   {QStringLiteral("d/\u014b"), "dot"},
+                                   {QStringLiteral("d/\u0126\u0127"), "dots"},
+                                   {QStringLiteral("d/back\\slash"), "backslash"}});
+    const QString wim = dir.filePath(QStringLiteral("names.wim"));
+    const auto captured = testarchives::runTool(
+        kImagex, {QStringLiteral("capture"), tree, wim, QStringLiteral("names"), QStringLiteral("--compress=none")});
+    const bool renamed = captured.exitCode == 0
+        && renameInArchive(wim, {{QStringLiteral("a\u0167b"), QStringLiteral("a/b")},
+                                 {QStringLiteral("\u014b"), QStringLiteral(".")},
+                                 {QStringLiteral("\u0126\u0127"), QStringLiteral("..")}});
+    return renamed ? wim : QString();
+}
+
 void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged_data()
 {
     QTest::addColumn<QString>("extract");  // "" applies the image
@@ -554,19 +575,8 @@ void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
 {
     QFETCH(QString, extract);
     QTemporaryDir dir;
-    const QString tree = dir.filePath(QStringLiteral("tree"));
-    testarchives::writeTree(tree, {{QStringLiteral("d/a\u0167b"), "slash"},
-                                   {QStringLiteral("d/\u014b"), "dot"},
-                                   {QStringLiteral("d/\u0126\u0127"), "dots"},
-                                   {QStringLiteral("d/back\\slash"), "backslash"}});
-    const QString wim = dir.filePath(QStringLiteral("names.wim"));
-    QVERIFY(testarchives::runTool(kImagex, {QStringLiteral("capture"), tree, wim, QStringLiteral("names"),
-                                            QStringLiteral("--compress=none")})
-                .exitCode
-            == 0);
-    QVERIFY(renameInArchive(wim, {{QStringLiteral("a\u0167b"), QStringLiteral("a/b")},
-                                  {QStringLiteral("\u014b"), QStringLiteral(".")},
-                                  {QStringLiteral("\u0126\u0127"), QStringLiteral("..")}}));
+    const QString wim = namesArchive(dir);
+    QVERIFY(!wim.isEmpty());
     Handle archive(m_lib, openWim(m_lib, wim, WIM_GENERIC_READ));
     Handle image(m_lib, archive ? m_lib.WIMLoadImage(archive.get(), 1) : nullptr);
     QVERIFY(image);
@@ -587,6 +597,32 @@ void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
     }
     // The folder for each of "." and "..": wimlib does not say which.
     QCOMPARE(warned, QStringList({out + QStringLiteral("/d"), out + QStringLiteral("/d"), out + QStringLiteral("/d/a/b")}));
+}
+
+// wimlib reads "\\" in a path as a separator; the entry the browse lists is
+// still the one extracted, and only it.
+void TestWimlibBrowse::aNameWithABackslashIsExtracted()
+{
+    QTemporaryDir dir;
+    const QString wim = namesArchive(dir);
+    QVERIFY(!wim.isEmpty());
+    Handle archive(m_lib, openWim(m_lib, wim, WIM_GENERIC_READ));
+    Handle image(m_lib, archive ? m_lib.WIMLoadImage(archive.get(), 1) : nullptr);
+    QVERIFY(image);
+    QList<WimDirEntry> children;
+    QVERIFY(m_lib.WIMListImageFolder(image.get(), QStringLiteral("/d"), nullptr, &children));
+    QVERIFY(std::any_of(children.cbegin(), children.cend(),
+                        [](const WimDirEntry &e) { return e.name == QStringLiteral("back\\slash"); }));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    QVERIFY2(m_lib.WIMExtractImagePaths(image.get(), {QStringLiteral("/d/back\\slash")}, out),
+             qPrintable(m_lib.LastErrorText()));
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList {QStringLiteral("back\\slash")});
+    QCOMPARE(fileBytes(out + QStringLiteral("/back\\slash")), QByteArray("backslash"));
+    // What the image does not hold stays not found.
+    QVERIFY(!m_lib.WIMExtractImagePaths(image.get(), {QStringLiteral("/d/back\\slashes")}, out));
+    QCOMPARE(int(m_lib.LastError().kind), int(ImagingError::Kind::NotFound));
 }
 
 QTEST_GUILESS_MAIN(TestWimlibBrowse)
