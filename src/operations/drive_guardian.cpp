@@ -164,9 +164,9 @@ DriveGuardian::DriveGuardian(Taken taken, const QString &device, const QString &
 
 DriveGuardian::~DriveGuardian()
 {
+    // Also when the record could not be written: the drive was not taken.
     if (m_pipe >= 0) {
-        if (m_error.isEmpty())
-            (void)!::write(m_pipe, "done\n", 5);
+        (void)!::write(m_pipe, "done\n", 5);
         ::close(m_pipe);
     }
     if (m_pid > 0) {

@@ -577,14 +577,13 @@ void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
     QTemporaryDir dir;
     const QString wim = namesArchive(dir);
     QVERIFY(!wim.isEmpty());
-    Handle archive(m_lib, openWim(m_lib, wim, WIM_GENERIC_READ));
-    Handle image(m_lib, archive ? m_lib.WIMLoadImage(archive.get(), 1) : nullptr);
+    const HWIM image = loadImage(wim);
     QVERIFY(image);
     const QString out = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(out));
     ScopedRecording recording(m_lib);
-    const bool done = extract.isEmpty() ? m_lib.WIMApplyImage(image.get(), out, 0)
-                                        : m_lib.WIMExtractImagePaths(image.get(), {extract}, out);
+    const bool done = extract.isEmpty() ? m_lib.WIMApplyImage(image, out, 0)
+                                        : m_lib.WIMExtractImagePaths(image, {extract}, out);
     QVERIFY2(done, qPrintable(m_lib.LastErrorText()));
 
     QCOMPARE(QDir(out + QStringLiteral("/d")).entryList(QDir::Files | QDir::Hidden),
@@ -606,22 +605,21 @@ void TestWimlibBrowse::aNameWithABackslashIsExtracted()
     QTemporaryDir dir;
     const QString wim = namesArchive(dir);
     QVERIFY(!wim.isEmpty());
-    Handle archive(m_lib, openWim(m_lib, wim, WIM_GENERIC_READ));
-    Handle image(m_lib, archive ? m_lib.WIMLoadImage(archive.get(), 1) : nullptr);
+    const HWIM image = loadImage(wim);
     QVERIFY(image);
     QList<WimDirEntry> children;
-    QVERIFY(m_lib.WIMListImageFolder(image.get(), QStringLiteral("/d"), nullptr, &children));
+    QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/d"), nullptr, &children));
     QVERIFY(std::any_of(children.cbegin(), children.cend(),
                         [](const WimDirEntry &e) { return e.name == QStringLiteral("back\\slash"); }));
     const QString out = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(out));
-    QVERIFY2(m_lib.WIMExtractImagePaths(image.get(), {QStringLiteral("/d/back\\slash")}, out),
+    QVERIFY2(m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slash")}, out),
              qPrintable(m_lib.LastErrorText()));
     QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList {QStringLiteral("back\\slash")});
     QCOMPARE(fileBytes(out + QStringLiteral("/back\\slash")), QByteArray("backslash"));
     // What the image does not hold stays not found.
-    QVERIFY(!m_lib.WIMExtractImagePaths(image.get(), {QStringLiteral("/d/back\\slashes")}, out));
+    QVERIFY(!m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slashes")}, out));
     QCOMPARE(int(m_lib.LastError().kind), int(ImagingError::Kind::NotFound));
 }
 
