@@ -15,12 +15,15 @@
 #include <atomic>
 #include <memory>
 
+class QFileSystemWatcher;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class QTimer;
 struct CaptureRequest;
+struct ImagingError;
 
 // The main window: the open archive, its image list, the status fields, the
 // progress area and the context menus through which every command is given.
@@ -102,6 +105,19 @@ public:
     bool LoadImageList(QString *cause);
     void AddImageRow(int r);
     void SetRowText(int row, int column, const QString &text);
+
+    // ---- The archive changed by another program (ctarnbox_dlg_watch.cpp) ----
+    // Watches the open archive's file (and its folder, for a rename over it).
+    void WatchArchive();
+    // Reads the list again when another program changed the archive: now
+    // when idle, else once the window is idle (no operation, no modal dialog).
+    void ReadListAgainWhenIdle();
+    // Reads the archive and the list again, keeping the selection on the
+    // same image where it still exists.
+    void ReloadImageList();
+    // After a refused change: reads the list again when another program had
+    // changed the archive (the failure's cause tells the user so).
+    void ReloadIfChangedElsewhere(const ImagingError &why);
 
     // ---- Background operations (the window's side of OperationHost) ----
     void BeginBusy() override;
@@ -193,6 +209,8 @@ private:
     QLabel *m_lblBusy = nullptr;
     QLabel *m_lblRemaining = nullptr;
     QLabel *m_lblPercent = nullptr;
+    QFileSystemWatcher *m_archiveWatcher = nullptr;
+    QTimer *m_rereadTimer = nullptr;
     QSize m_templateSize;                   // the smallest size: the template's
     QList<QPair<QWidget *, QRect>> m_templateRects;  // each control at that size
     std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label

@@ -103,6 +103,7 @@ void CTarnboxDlg::OpenArchive(const QString &path)
         // The window keeps showing the previous archive's rows and fields.
         m_strAccess.clear();
         m_nAccess = -1;
+        WatchArchive();
         const ImagingError failure = mostTellingFailure(failures);
         const QString text = QStringLiteral("文件无法打开！");
         if (const QString missing = missingPartCause(path, failure); !missing.isEmpty())
@@ -112,6 +113,7 @@ void CTarnboxDlg::OpenArchive(const QString &path)
         return;
     }
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();
+    WatchArchive();
 
     if (!imaging().WIMSetTemporaryPath(m_hWim, m_strWorkDir)) {
         reportFailure(lcArchive, this, QStringLiteral("无法设置临时目录，请手动设置！"), QStringLiteral("错误提示"),
@@ -140,6 +142,7 @@ void CTarnboxDlg::NewArchive()
         imaging().WIMCloseHandle(m_hWim);
     m_hWim = created;
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();
+    WatchArchive();
 
     m_Images.reset();
     m_List->setRowCount(0);

@@ -57,7 +57,9 @@ void CTarnboxDlg::DeleteImage()
     if (r < 0 || r >= m_Images.count)
         return;
     if (!imaging().WIMDeleteImage(m_hWim, uint32_t(r + 1))) {
-        reportFailure(lcOperations, this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"), imaging().LastError());
+        const ImagingError why = imaging().LastError();
+        ReloadIfChangedElsewhere(why);
+        reportFailure(lcOperations, this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"), why);
         return;
     }
     CloseBrowseDialogs();  // the images after r have moved up
@@ -83,8 +85,9 @@ void CTarnboxDlg::SetBootImage()
     if (r < 0 || r >= m_Images.count)
         return;
     if (!imaging().WIMSetBootImage(m_hWim, uint32_t(r + 1))) {
-        reportFailure(lcOperations, this, QStringLiteral("设置为启动失败！"), QStringLiteral("错误提示"),
-                      imaging().LastError());
+        const ImagingError why = imaging().LastError();
+        ReloadIfChangedElsewhere(why);
+        reportFailure(lcOperations, this, QStringLiteral("设置为启动失败！"), QStringLiteral("错误提示"), why);
         return;
     }
     if (m_Images.bootRow != -1)
@@ -154,6 +157,13 @@ void CTarnboxDlg::EditImage()
     if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
         // Before the read-back below, which is a call of its own.
         const ImagingError why = lib.LastError();
+        if (why.kind == ImagingError::Kind::ChangedOnDisk) {
+            lib.WIMCloseHandle(image);
+            record = before;  // the image to keep selected, as it was
+            ReloadImageList();
+            reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), why);
+            return;
+        }
         // The archive kept its texts: show those, not the refused ones.
         QString stored;
         ImageTable fresh;

@@ -1,5 +1,7 @@
 #include "archive/image_table.h"
 
+#include <cstdlib>
+
 ImageInfo &ImageTable::append()
 {
     if (count == capacity) {
@@ -26,4 +28,21 @@ void ImageTable::reset()
     count = 0;
     compression = 2;
     bootRow = -1;
+}
+
+int FindSameImage(const ImageTable &table, const ImageInfo &image, int oldRow)
+{
+    const auto same = [&image](const ImageInfo &other) {
+        if (!image.name.isEmpty())
+            return other.name == image.name;
+        return other.name.isEmpty() && other.displayName == image.displayName
+            && other.displayDescription == image.displayDescription && other.description == image.description
+            && other.flags == image.flags && other.expandedBytes == image.expandedBytes;
+    };
+    int found = -1;
+    for (int r = 0; r < table.count; ++r) {
+        if (same(table.records[std::size_t(r)]) && (found < 0 || std::abs(r - oldRow) < std::abs(found - oldRow)))
+            found = r;
+    }
+    return found;
 }

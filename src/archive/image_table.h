@@ -20,3 +20,9 @@ struct ImageTable {
     // Empties the table; the slots stay allocated.
     void reset();
 };
+
+// The row of `table` that holds the image that was at row `oldRow` as
+// `image` when the archive was read before, or -1 when it is gone: an image
+// with a name is known by its name (no two images share one), one without by
+// all its texts and its size; of several alike, the one nearest `oldRow`.
+int FindSameImage(const ImageTable &table, const ImageInfo &image, int oldRow);

@@ -56,7 +56,7 @@ const char *FaultInjectingImaging::callName(Call call)
         "WIMExportImage",         "WIMDeleteImage",          "WIMSetBootImage",
         "WIMRegisterMessageCallback", "WIMUnregisterMessageCallback",
         "WIMSplitFile",           "WIMVerifyFile",           "WIMOptimizeFile",
-        "WIMSplitOversizedFiles",
+        "WIMRefreshFile",         "WIMSplitOversizedFiles",
     };
     return names[size_t(call)];
 }
@@ -179,6 +179,18 @@ bool FaultInjectingImaging::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, 
 bool FaultInjectingImaging::WIMOptimizeFile(HWIM wim)
 {
     return !shouldFail(Call::OptimizeFile) && inner().WIMOptimizeFile(wim);
+}
+
+HWIM FaultInjectingImaging::WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags,
+                                                           const QString &xml, uint32_t byteCount)
+{
+    return shouldFail(Call::CaptureImage) ? nullptr
+                                          : inner().WIMCaptureImageWithInformation(wim, path, captureFlags, xml, byteCount);
+}
+
+bool FaultInjectingImaging::WIMRefreshFile(HWIM wim, bool *changed)
+{
+    return !shouldFail(Call::RefreshFile) && inner().WIMRefreshFile(wim, changed);
 }
 
 QString FaultInjectingImaging::LastErrorText() const

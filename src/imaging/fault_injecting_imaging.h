@@ -44,6 +44,7 @@ public:
         SplitFile,
         VerifyFile,
         OptimizeFile,
+        RefreshFile,
         SplitOversizedFiles,
     };
     static constexpr int kCallCount = int(Call::SplitOversizedFiles) + 1;
@@ -84,6 +85,10 @@ public:
     bool WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags) override;
     bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override;
     bool WIMOptimizeFile(HWIM wim) override;
+    // Counted and failed as CaptureImage: the one capture of the program.
+    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
+                                        uint32_t byteCount) override;
+    bool WIMRefreshFile(HWIM wim, bool *changed) override;
     bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files) override;
     QString LastErrorText() const override;
     ImagingError LastError() const override;

@@ -76,6 +76,12 @@ public:
     }
     bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override { return m_inner.WIMVerifyFile(wim, result); }
     bool WIMOptimizeFile(HWIM wim) override { return m_inner.WIMOptimizeFile(wim); }
+    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
+                                        uint32_t byteCount) override
+    {
+        return m_inner.WIMCaptureImageWithInformation(wim, path, captureFlags, xml, byteCount);
+    }
+    bool WIMRefreshFile(HWIM wim, bool *changed) override { return m_inner.WIMRefreshFile(wim, changed); }
 
 protected:
     ImagingLibrary &inner() const { return m_inner; }

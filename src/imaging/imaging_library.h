@@ -25,6 +25,8 @@ struct ImagingError {
         WouldOverwriteArchive,  // the call would write over the archive it reads from
         ArchiveReadOnly,        // the archive's handle was opened without write access
         Busy,                   // the archive or device is busy with another call
+        InUseElsewhere,         // another program (process) holds the archive's lock
+        ChangedOnDisk,          // another program changed the archive since the handle read it
         Aborted,                // stopped by the callback's answer
         Unsupported,            // this backend does not offer the call
         Other,
@@ -74,6 +76,36 @@ struct ImagingVerifyResult {
 //
 // Ownership: handles belong to the caller until WIMCloseHandle; archive and
 // image handles may be closed in any order (an image keeps its archive alive).
+//
+// Several programs on one archive (the window, pellwick-wim, ...): a handle
+// stands for the archive as the caller last read it (at its open, after each
+// change through it, at WIMRefreshFile). Every call that relies on that view
+// (a change; apply, extract and export of an image it names; split, verify)
+// first takes the archive's file lock, then checks that the file is still the
+// one read (device, inode, size, modification and change times, which also
+// tell a file replaced by a rename): if another program changed it, nothing
+// is done, the call fails with kind ChangedOnDisk and the handle shows the
+// archive as it is now, so that the caller reads its list again and the user
+// chooses again. A change checks once more right before it writes, for
+// programs that ignore the lock: a change made meanwhile is never cut off.
+//
+// The file lock (WimlibBackend): an open-file-description record lock over
+// the whole archive file (fcntl F_OFD_SETLK), exclusive for a change from
+// before it reads the state it relies on to the end of its commit, shared
+// for apply, extract, export's source, split and verify. Why this one:
+// wimlib takes flock(LOCK_EX | LOCK_NB) on its own descriptor while it
+// writes, and an flock of ours on another descriptor would refuse our own
+// commit; OFD record locks never interact with flock on Linux, belong to our
+// descriptor alone (a classic fcntl lock would vanish when wimlib closes any
+// descriptor of the file), and the kernel drops them with the process, so a
+// killed program never leaves a lock behind (a lock file would be trusted by
+// its mere existence). A rename over the archive (a new archive, optimize)
+// is made while holding the old file's lock; the lock is taken again on the
+// new file by whoever comes next (the path must still name the locked file),
+// and the identity check refuses a handle that read the old one. Opening and
+// listing take no lock: our writers append and write the header last, or
+// rename, so a read always sees a whole archive. A lock held by another
+// process fails at once, kind InUseElsewhere; never waits.
 class ImagingLibrary
 {
 public:
@@ -127,6 +159,24 @@ public:
     // file system there).
     virtual HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) = 0;
 
+    // WIMCaptureImage and WIMSetImageInformation's texts (`xml`, as that
+    // takes it; an empty or missing text leaves what the new image holds) in
+    // one commit: a kill at any point leaves no new image, or the new image
+    // with its texts (an extension). A name another image
+    // holds is refused before anything is read. The default makes the two
+    // calls; a refusal of the texts then leaves the image without them, is
+    // returned as a failure and the image handle is closed.
+    virtual HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags,
+                                                const QString &xml, uint32_t byteCount)
+    {
+        HWIM image = WIMCaptureImage(wim, path, captureFlags);
+        if (!image || WIMSetImageInformation(image, xml, byteCount))
+            return image;
+        // A successful close leaves the last failure as it is: the refusal.
+        WIMCloseHandle(image);
+        return nullptr;
+    }
+
     // Extracts the image into the folder `path`, with progress messages.
     // Names no file here can have are never skipped silently: each entry is a
     // WIM_MSG_WARNING (wParam the path below `path`, lParam EINVAL). One with
@@ -149,6 +199,20 @@ public:
 
     virtual bool WIMDeleteImage(HWIM wim, uint32_t index) = 0;
     virtual bool WIMSetBootImage(HWIM wim, uint32_t index) = 0;
+
+    // Reads the archive again when its file was changed on disk (by another
+    // program) since the handle last read it, or a call found it so
+    // meanwhile: attributes and texts then show it as it is now, and that is
+    // the handle's view from here on (an extension). *changed says whether
+    // it was. Busy while a long call runs on the archive. The default, for a
+    // library that keeps nothing between calls, has nothing to read again.
+    virtual bool WIMRefreshFile(HWIM wim, bool *changed)
+    {
+        Q_UNUSED(wim);
+        if (changed)
+            *changed = false;
+        return true;
+    }
 
     // Process-wide registration (wim must be null). Returns the callback's
     // index, or INVALID_CALLBACK_VALUE.

@@ -4,6 +4,7 @@
 #include "imaging/wimlib_errors.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_split_set.h"
+#include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_xml.h"
 
 #include <QFile>
@@ -194,6 +195,12 @@ std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32
     if (const int code = archive->load())
         return failedWimlib(error, QStringLiteral("cannot create %1").arg(absolute), code, archive->m_lastSystemError);
     if (replaceExisting) {
+        // Whoever is changing the file now keeps it; nobody starts until it is replaced.
+        ArchiveFileLock old;
+        if (!old.take(archive->m_native, ArchiveFileLock::Mode::Exclusive, true, error)) {
+            error->text = QStringLiteral("cannot create %1: %2").arg(absolute, error->text);
+            return nullptr;
+        }
         if (const int code = archive->writeNewFile(0, true)) {
             const int systemError = archive->m_lastSystemError;
             const QString what = QStringLiteral("cannot create %1").arg(absolute);
@@ -217,6 +224,8 @@ std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32
 
 int WimlibArchive::load()
 {
+    const bool expected = m_haveStamp;
+    const struct stat before = m_stamp;
     m_wim.reset();
     m_haveStamp = false;
     m_stale.store(false, std::memory_order_release);
@@ -227,24 +236,54 @@ int WimlibArchive::load()
         code = wimlib_create_new_wim(static_cast<wimlib_compression_type>(m_compression), &wim);
     } else {
         const int openFlags = mayWrite() ? WIMLIB_OPEN_FLAG_WRITE_ACCESS : 0;
-        code = wimlib_open_wim(m_native.constData(), openFlags, &wim);
-    }
-    if (code == 0 && !m_inMemoryOnly) {
-        code = wimsplit::attachParts(wim, m_path, 0).code;
-        if (code != 0)
+        // The stamp must describe what was read: a program that ignores our
+        // lock may write between the stat and the read, so read again then.
+        for (int round = 0;; ++round) {
+            struct stat first;
+            const bool known = ::stat(m_native.constData(), &first) == 0;
+            code = wimlib_open_wim(m_native.constData(), openFlags, &wim);
+            if (code == 0) {
+                code = wimsplit::attachParts(wim, m_path, 0).code;
+                if (code != 0) {
+                    wimlib_free(wim);
+                    wim = nullptr;
+                }
+            }
+            if (code != 0)
+                break;
+            m_haveStamp = known && ::stat(m_native.constData(), &m_stamp) == 0;
+            if (!m_haveStamp || sameFile(first, m_stamp) || round == 3)
+                break;
             wimlib_free(wim);
+            wim = nullptr;
+        }
     }
     if (code != 0) {
         m_lastSystemError = errno;
+        // What was read before is still what a later read is compared with.
+        m_haveStamp = expected;
+        m_stamp = before;
         takeSnapshot();
         return code;
     }
+    if (expected && (!m_haveStamp || !sameFile(before, m_stamp)))
+        m_changedForCalls = m_changedForRefresh = true;
     m_wim.reset(wim);
     m_loadedImageCount = imageCountOf(wim);
-    if (!m_inMemoryOnly)
-        m_haveStamp = ::stat(m_native.constData(), &m_stamp) == 0;
     takeSnapshot();
     return 0;
+}
+
+void WimlibArchive::stampOwnWrite()
+{
+    if (!m_inMemoryOnly)
+        m_haveStamp = ::stat(m_native.constData(), &m_stamp) == 0;
+}
+
+bool WimlibArchive::unchangedOnDisk() const
+{
+    struct stat now;
+    return m_haveStamp && ::stat(m_native.constData(), &now) == 0 && sameFile(now, m_stamp);
 }
 
 void WimlibArchive::takeSnapshot()
@@ -325,21 +364,52 @@ bool WimlibArchive::refresh(QString *error)
 bool WimlibArchive::refresh(ImagingError *error)
 {
     const bool loaded = m_wim && !m_stale.load(std::memory_order_relaxed);
+    bool current = loaded;
     if (!m_inMemoryOnly) {
         struct stat now;
         if (::stat(m_native.constData(), &now) != 0) {
             failedSystem(error, QStringLiteral("the archive %1 is gone").arg(m_path), errno);
             return false;
         }
-        if (loaded && m_haveStamp && sameFile(now, m_stamp))
-            return true;
-    } else if (loaded) {
-        return true;
+        current = loaded && m_haveStamp && sameFile(now, m_stamp);
     }
-    if (const int code = load()) {
-        failedWimlib(error, QStringLiteral("cannot read the archive %1 again").arg(m_path), code, m_lastSystemError);
+    if (!current) {
+        if (const int code = load()) {
+            failedWimlib(error, QStringLiteral("cannot read the archive %1 again").arg(m_path), code,
+                         m_lastSystemError);
+            return false;
+        }
+    }
+    if (m_changedForCalls) {
+        m_changedForCalls = false;
+        failed(error, Kind::ChangedOnDisk,
+               QStringLiteral("the archive %1 was changed by another program since it was read; it has been read "
+                              "again and nothing was written")
+                   .arg(m_path));
         return false;
     }
+    return true;
+}
+
+bool WimlibArchive::readAgainIfChanged(bool *changed, ImagingError *error)
+{
+    if (!m_inMemoryOnly) {
+        struct stat now;
+        if (::stat(m_native.constData(), &now) != 0) {
+            failedSystem(error, QStringLiteral("the archive %1 is gone").arg(m_path), errno);
+            return false;
+        }
+        if (!m_haveStamp || !sameFile(now, m_stamp)) {
+            if (const int code = load()) {
+                failedWimlib(error, QStringLiteral("cannot read the archive %1 again").arg(m_path), code,
+                             m_lastSystemError);
+                return false;
+            }
+        }
+    }
+    // The caller reads what the handle shows now: that is its view from here on.
+    *changed = m_changedForRefresh;
+    m_changedForRefresh = m_changedForCalls = false;
     return true;
 }
 
@@ -427,6 +497,13 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
         code = writeNewFile(writeFlags, false);
         if (code == 0)
             m_inMemoryOnly = false;
+    } else if (!unchangedOnDisk()) {
+        // Written meanwhile by a program that ignores our lock: appending
+        // after the end we read would cut off what it added.
+        m_committing = nullptr;
+        if (load() == 0)
+            m_changedForCalls = false;  // this refusal tells it
+        return kChangedOnDisk;
     } else {
         LockedTemporaryFile::removeAbandoned(QFile::encodeName(QFileInfo(m_path).absolutePath()));
         const int writeback = progress ? ::open(m_native.constData(), O_RDONLY | O_CLOEXEC) : -1;
@@ -443,6 +520,7 @@ int WimlibArchive::commit(int writeFlags, WimlibProgress *progress)
             ::close(writeback);
     }
     m_committing = nullptr;
+    stampOwnWrite();
     // After a commit wimlib allows nothing but wimlib_free on the WIMStruct;
     // after a failed one it still holds the change: read the archive again,
     // on its next use.
@@ -454,6 +532,11 @@ int WimlibArchive::rebuild(int writeFlags, WimlibProgress *progress)
 {
     if (!m_wim || m_inMemoryOnly)
         return WIMLIB_ERR_INVALID_PARAM;
+    if (!unchangedOnDisk()) {
+        if (load() == 0)
+            m_changedForCalls = false;
+        return kChangedOnDisk;
+    }
     struct stat before;
     const bool known = ::stat(m_native.constData(), &before) == 0;
     if (progress)
@@ -468,6 +551,7 @@ int WimlibArchive::rebuild(int writeFlags, WimlibProgress *progress)
         if (owned)
             ::chmod(m_native.constData(), before.st_mode & 07777);
     }
+    stampOwnWrite();
     errno = error;
     return code;
 }

@@ -71,6 +71,7 @@ public:
     WimlibArchive &operator=(const WimlibArchive &) = delete;
 
     const QString &path() const { return m_path; }
+    const QByteArray &native() const { return m_native; }
     uint32_t access() const { return m_access; }
     uint32_t flags() const { return m_flags; }
     bool mayRead() const { return (m_access & WIM_GENERIC_READ) != 0; }
@@ -87,11 +88,20 @@ public:
     // Null after a failed reopen: the archive is then unusable.
     WIMStruct *wim() const { return m_wim.get(); }
 
-    // Reads the archive again when its file changed on disk since we last
-    // read it (another handle or program wrote it). False and *error when it
-    // is gone or cannot be read any more.
+    // Reads the archive when a change of ours made it stale, and checks that
+    // its file is still what the handle last read or wrote (device, inode,
+    // size, modification and change times): a file another handle or program
+    // wrote or replaced since then is read again and refused, kind
+    // ChangedOnDisk, so that no change is made from a stale view of it. False
+    // and *error also when it is gone or cannot be read any more.
     bool refresh(QString *error);
     bool refresh(ImagingError *error);
+
+    // Reads the archive again when its file changed on disk since the last
+    // call of this (or since it was opened); *changed says whether it did,
+    // also when a call read it again meanwhile. False and *error when it is
+    // gone or cannot be read.
+    bool readAgainIfChanged(bool *changed, ImagingError *error);
 
     // Writes the changes made on wim() and syncs them to disk, then drops the
     // WIMStruct whatever the outcome, so that a failed change leaves no trace
@@ -112,6 +122,9 @@ public:
     // with the old file's mode and owner; then drops the WIMStruct. A wimlib
     // error code (0 = success).
     int rebuild(int writeFlags, WimlibProgress *progress);
+    // commit()'s result when the file changed on disk since it was read: the
+    // change is dropped, nothing is written.
+    static constexpr int kChangedOnDisk = -1;
     // errno as it was when the last load or commit failed (0: none known).
     int lastSystemError() const { return m_lastSystemError; }
 
@@ -130,6 +143,10 @@ public:
 private:
     WimlibArchive(const QString &path, uint32_t access, uint32_t flags);
     int load();
+    // Notes the file as our own write (or failed write, cut back) left it,
+    // under the locks that kept everyone else out.
+    void stampOwnWrite();
+    bool unchangedOnDisk() const;
     int writeNewFile(int writeFlags, bool replaceExisting);
     // A change that leaves every image's tree as it was (texts, boot index)
     // would make wimlib write its new XML over the old one in place, and a
@@ -154,7 +171,9 @@ private:
     WimlibProgress *m_committing = nullptr;  // during commit()
     int m_lastSystemError = 0;
     bool m_haveStamp = false;
-    struct stat m_stamp {};
+    struct stat m_stamp {};  // the file as last read, or as our last write left it
+    bool m_changedForCalls = false;    // read again after a change by someone else, not yet refused
+    bool m_changedForRefresh = false;  // the same, not yet told to readAgainIfChanged()
 
     mutable std::mutex m_infoMutex;
     std::shared_ptr<const WimlibSnapshot> m_snapshot;

@@ -73,6 +73,11 @@ bool failWrite(const char *call, const QString &what, int code, int systemError)
 // A failed commit of `archive` (WimlibArchive::commit's result).
 bool failCommit(const char *call, const WimlibArchive &archive, int code)
 {
+    if (code == WimlibArchive::kChangedOnDisk)
+        return fail(Kind::ChangedOnDisk,
+                    callText(call, QStringLiteral("%1 was changed by another program while this call ran; it has been "
+                                                  "read again and nothing was written")
+                                       .arg(archive.path())));
     return failWrite(call, QStringLiteral("cannot write %1").arg(archive.path()), code, archive.lastSystemError());
 }
 
@@ -82,10 +87,43 @@ QString property(WIMStruct *wim, uint32_t image, const char *name)
     return value ? QString::fromUtf8(value) : QString();
 }
 
-// What every call that uses wim() checks once it holds the lock.
-bool ready(WimlibArchive &archive, const WorkLock &lock, const char *call)
+// Sets the texts of an image in memory; *changed says whether any differed.
+// keepWhereEmpty: an empty text leaves what the image holds (a new image's
+// own), else it removes it. On failure the change is discarded and the
+// failure recorded.
+bool setTexts(WimlibArchive &archive, uint32_t image, const wimxml::EditableTexts &texts, bool keepWhereEmpty,
+              const char *call, bool *changed)
 {
-    return readyForCall(archive, lock, call);
+    WIMStruct *wim = archive.wim();
+    const std::pair<const char *, const QString *> wanted[] = {
+        {"NAME", &texts.name},
+        {"DESCRIPTION", &texts.description},
+        {"FLAGS", &texts.flags},
+        {"DISPLAYNAME", &texts.displayName},
+        {"DISPLAYDESCRIPTION", &texts.displayDescription},
+    };
+    *changed = false;
+    for (const auto &[name, value] : wanted) {
+        if ((keepWhereEmpty && value->isEmpty()) || property(wim, image, name) == *value)
+            continue;
+        const QByteArray utf8 = value->toUtf8();
+        const int code = wimlib_set_image_property(wim, int(image), name, value->isEmpty() ? nullptr : utf8.constData());
+        if (code != 0) {
+            archive.discard();
+            const QString what = code == WIMLIB_ERR_IMAGE_NAME_COLLISION
+                ? QStringLiteral("another image is named \"%1\"").arg(*value)
+                : QStringLiteral("cannot set %1").arg(QLatin1String(name));
+            return failWimlib(call, what, code, 0);
+        }
+        *changed = true;
+    }
+    return true;
+}
+
+// What every call that uses wim() checks once it holds the lock.
+bool ready(WimlibArchive &archive, WorkLock &lock, const char *call, ArchiveUse use)
+{
+    return readyForCall(archive, lock, call, use);
 }
 
 bool writable(const WimlibArchive &archive, const char *call)
@@ -379,35 +417,13 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
         return fail(Kind::Other, callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
 
     WorkLock lock(archive);
-    if (!ready(archive, lock, call))
+    if (!ready(archive, lock, call, ArchiveUse::Change))
         return false;
-    WIMStruct *wim = archive.wim();
-    if (const uint32_t count = imageCount(wim); handle->image > count)
+    if (const uint32_t count = imageCount(archive.wim()); handle->image > count)
         return noSuchImage(call, handle->image, count);
-
-    const std::pair<const char *, const QString *> wanted[] = {
-        {"NAME", &texts->name},
-        {"DESCRIPTION", &texts->description},
-        {"FLAGS", &texts->flags},
-        {"DISPLAYNAME", &texts->displayName},
-        {"DISPLAYDESCRIPTION", &texts->displayDescription},
-    };
     bool changed = false;
-    for (const auto &[name, value] : wanted) {
-        if (property(wim, handle->image, name) == *value)
-            continue;
-        const QByteArray utf8 = value->toUtf8();
-        const int code = wimlib_set_image_property(wim, int(handle->image), name,
-                                                   value->isEmpty() ? nullptr : utf8.constData());
-        if (code != 0) {
-            archive.discard();
-            const QString what = code == WIMLIB_ERR_IMAGE_NAME_COLLISION
-                ? QStringLiteral("another image is named \"%1\"").arg(*value)
-                : QStringLiteral("cannot set %1").arg(QLatin1String(name));
-            return failWimlib(call, what, code, 0);
-        }
-        changed = true;
-    }
+    if (!setTexts(archive, handle->image, *texts, false, call, &changed))
+        return false;
     if (!changed)
         return true;
     if (const int code = archive.commit(0, nullptr))
@@ -417,7 +433,25 @@ bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint3
 
 HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags)
 {
-    static const char call[] = "WIMCaptureImage";
+    return capture(wim, path, captureFlags, nullptr, "WIMCaptureImage");
+}
+
+HWIM WimlibBackend::WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags,
+                                                   const QString &xml, uint32_t byteCount)
+{
+    static const char call[] = "WIMCaptureImageWithInformation";
+    const qsizetype length = std::min<qsizetype>(xml.size(), qsizetype(byteCount / 2));
+    const auto texts = wimxml::editableTexts(xml.left(length));
+    if (!texts) {
+        fail(Kind::Other, callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
+        return nullptr;
+    }
+    return capture(wim, path, captureFlags, &*texts, call);
+}
+
+HWIM WimlibBackend::capture(HWIM wim, const QString &path, uint32_t captureFlags, const wimxml::EditableTexts *texts,
+                            const char *call)
+{
     const bool ntfs = captureFlags & WIM_FLAG_NTFS_VOLUME;
     auto archive = archiveOf(wim, call);
     if (!archive)
@@ -441,8 +475,13 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
     uint32_t newIndex = 0;
     {
         WorkLock lock(*archive);
-        if (!ready(*archive, lock, call))
+        if (!ready(*archive, lock, call, ArchiveUse::Change))
             return nullptr;
+        // A name in use is refused before minutes of reading, not after.
+        if (texts && !texts->name.isEmpty() && wimlib_image_name_in_use(archive->wim(), texts->name.toUtf8().constData())) {
+            fail(Kind::NameInUse, callText(call, QStringLiteral("another image is named \"%1\"").arg(texts->name)));
+            return nullptr;
+        }
         // A volume in NTFS-3G mode is not mounted read-write, so it cannot hold the archive being written.
         if (!ntfs && archive->existsOnDisk()) {
             const QString own = QFileInfo(archive->path()).canonicalFilePath();
@@ -464,6 +503,10 @@ HWIM WimlibBackend::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
         const int systemError = errno;
         newIndex = imageCount(w);
         const bool scanned = code == 0;
+        // The texts go into the same commit: no kill leaves the image without them.
+        bool changed = false;
+        if (scanned && texts && !setTexts(*archive, newIndex, *texts, true, call, &changed))
+            return nullptr;
         code = commitOrDiscard(*archive, code, dataWriteFlags(*archive), &progress);
         if (code != 0) {
             if (progress.aborted())
@@ -505,7 +548,7 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     }
 
     WorkLock lock(archive);
-    if (!ready(archive, lock, call))
+    if (!ready(archive, lock, call, ArchiveUse::Read))
         return false;
     // From here: what wimlib says of names it cannot write, reading the image included.
     wimlibmessages::clear();
@@ -560,7 +603,7 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         // The destination refers to the source's data until it has been
         // written: both stay locked (and alive, through `handle`) until then.
         WorkLock lock(source, *destination);
-        if (!ready(source, lock, call) || !ready(*destination, lock, call))
+        if (!ready(source, lock, call, ArchiveUse::Read) || !ready(*destination, lock, call, ArchiveUse::Change))
             return false;
         WIMStruct *from = source.wim();
         WIMStruct *to = destination->wim();
@@ -609,7 +652,7 @@ bool WimlibBackend::WIMDeleteImage(HWIM wim, uint32_t index)
     if (!archive || !writable(*archive, call))
         return false;
     WorkLock lock(*archive);
-    if (!ready(*archive, lock, call))
+    if (!ready(*archive, lock, call, ArchiveUse::Change))
         return false;
     if (const uint32_t count = imageCount(archive->wim()); index < 1 || index > count)
         return noSuchImage(call, index, count);
@@ -628,7 +671,7 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
     if (!archive || !writable(*archive, call))
         return false;
     WorkLock lock(*archive);
-    if (!ready(*archive, lock, call))
+    if (!ready(*archive, lock, call, ArchiveUse::Change))
         return false;
     wimlib_wim_info info {};
     wimlib_get_wim_info(archive->wim(), &info);
@@ -643,6 +686,28 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
     }
     const int code = archive->commit(0, nullptr);
     return code == 0 || failCommit(call, *archive, code);
+}
+
+bool WimlibBackend::WIMRefreshFile(HWIM wim, bool *changed)
+{
+    static const char call[] = "WIMRefreshFile";
+    if (!changed)
+        return fail(callText(call, QStringLiteral("nowhere to put the answer")));
+    *changed = false;
+    const auto archive = archiveOf(wim, call);
+    if (!archive)
+        return false;
+    // No file lock: a writer of ours changes the header last, so a read
+    // meanwhile sees the archive as it was, and its end brings another look.
+    WorkLock lock(*archive);
+    if (!lock.owns())
+        return fail(Kind::Busy, callText(call, QStringLiteral("the archive is busy with another call")));
+    ImagingError error;
+    if (!archive->readAgainIfChanged(changed, &error)) {
+        error.text = callText(call, error.text);
+        return fail(error);
+    }
+    return true;
 }
 
 uint32_t WimlibBackend::WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData)

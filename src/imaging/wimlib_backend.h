@@ -9,6 +9,9 @@
 
 class WimlibArchive;
 class WimlibImageView;
+namespace wimxml {
+struct EditableTexts;
+}
 
 // The imaging library over wimlib, on real .wim files.
 //
@@ -61,8 +64,10 @@ class WimlibImageView;
 // is busy with another call (on another thread, or from a callback of that
 // very call) fails at once instead of waiting. Attributes, image loading and
 // image texts never wait for a running call: they answer from what the
-// archive held when it was last read. A handle's archive is read again before a change when its
-// file changed on disk meanwhile. Message callbacks run on the thread that
+// archive held when it was last read. A call that finds the file changed on
+// disk by someone else since then is refused (ChangedOnDisk) and the archive
+// read again; see "Several programs on one archive" in imaging_library.h for
+// that and the file lock. Message callbacks run on the thread that
 // makes the call, with the callbacks registered when it began; see
 // WimlibProgress for the messages. The capture root is never left out, and the
 // archive's own file never goes into its own image.
@@ -97,6 +102,10 @@ public:
     bool WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount) override;
     bool WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount) override;
     HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override;
+    // One commit for the image and its texts; a name in use is refused before anything is read.
+    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
+                                        uint32_t byteCount) override;
+    bool WIMRefreshFile(HWIM wim, bool *changed) override;
     bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
     bool WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags) override;
     bool WIMDeleteImage(HWIM wim, uint32_t index) override;
@@ -127,6 +136,8 @@ private:
         std::shared_ptr<WimlibImageView> view;  // image handles: browsing's own view, loaded on first use
     };
 
+    HWIM capture(HWIM wim, const QString &path, uint32_t captureFlags, const wimxml::EditableTexts *texts,
+                 const char *call);
     HWIM addHandle(std::shared_ptr<WimlibArchive> archive, uint32_t image);
     std::shared_ptr<const Handle> findHandle(HWIM handle) const;
     std::shared_ptr<WimlibArchive> archiveOf(HWIM wim, const char *call) const;

@@ -106,7 +106,7 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
 
     // As an apply: one call at a time on the archive, refused while it is busy.
     WorkLock lock(archive);
-    if (!readyForCall(archive, lock, call))
+    if (!readyForCall(archive, lock, call, ArchiveUse::Read))
         return false;
     WIMStruct *wim = archive.wim();
     const int index = int(handle->image);

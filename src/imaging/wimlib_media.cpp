@@ -263,8 +263,8 @@ bool WimlibBackend::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<Im
     if (archive->snapshot()->totalParts > 1)
         return failWith(Kind::Unsupported, 0, callText(call, QStringLiteral("%1 is split already").arg(archive->path())));
 
-    const WorkLock lock(*archive);
-    if (!readyForCall(*archive, lock, call))
+    WorkLock lock(*archive);
+    if (!readyForCall(*archive, lock, call, ArchiveUse::Read))
         return false;
     WIMStruct *w = archive->wim();
     std::vector<SplitBlob> blobs;
@@ -351,8 +351,8 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
 
     WimlibProgress progress(m_callbacks.current(), firstPart);
     {
-        const WorkLock lock(*archive);
-        if (!readyForCall(*archive, lock, call))
+        WorkLock lock(*archive);
+        if (!readyForCall(*archive, lock, call, ArchiveUse::Read))
             return false;
 
         SplitRun run(progress, own);
@@ -418,8 +418,8 @@ bool WimlibBackend::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
     WimlibProgress progress(m_callbacks.current(), archive->path());
     ImagingVerifyResult found;
     {
-        const WorkLock lock(*archive);
-        if (!readyForCall(*archive, lock, call))
+        WorkLock lock(*archive);
+        if (!readyForCall(*archive, lock, call, ArchiveUse::Read))
             return false;
         WimlibVerifier verifier(archive->wim(), QFile::encodeName(archive->path()), folder, progress);
         const int code = verifier.run(&found);
@@ -453,12 +453,17 @@ bool WimlibBackend::WIMOptimizeFile(HWIM wim)
 
     WimlibProgress progress(m_callbacks.current(), archive->path());
     {
-        const WorkLock lock(*archive);
-        if (!readyForCall(*archive, lock, call))
+        WorkLock lock(*archive);
+        if (!readyForCall(*archive, lock, call, ArchiveUse::Change))
             return false;
         // As wimlib-imagex optimize: the same archive, so the same GUID; on
         // disk before the rename.
         const int code = archive->rebuild(WIMLIB_WRITE_FLAG_RETAIN_GUID | WIMLIB_WRITE_FLAG_FSYNC, &progress);
+        if (code == WimlibArchive::kChangedOnDisk)
+            return failWith(Kind::ChangedOnDisk, 0,
+                            callText(call, QStringLiteral("%1 was changed by another program meanwhile; it has been "
+                                                          "read again and is as it was")
+                                               .arg(archive->path())));
         if (code != 0) {
             const int systemError = systemErrorOf(code);
             const bool aborted = progress.aborted();

@@ -37,6 +37,20 @@ constexpr LongOperation::Profile kCaptureProfile{
 
 const QString kCaptureFailed = QStringLiteral("无法捕获次映像！");
 
+// The texts as an <IMAGE> element for the library, which stores them with the
+// image in one commit; an empty text is left out, so the image has none.
+QString textsElement(const ImageInfo &texts)
+{
+    QString element = QStringLiteral("<IMAGE></IMAGE>");
+    for (const TextField &t : kWriteOrder) {
+        const QString &value = texts.*(t.field);
+        // Nothing unclosed in an element of our own making: it cannot fail.
+        if (!value.isEmpty() && !SetMetadataTag(element, value, t.tag))
+            return QStringLiteral("<IMAGE></IMAGE>");
+    }
+    return element;
+}
+
 }  // namespace
 
 QString ArchiveAsCaptured(const QString &archivePath, const QString &capturePath)
@@ -113,16 +127,17 @@ bool CaptureOperation::prepare(OperationContext &ctx)
 
 // The capture from the device, the drive made read-only around it and given
 // back as it was; a failure has been shown when this returns null.
-HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx)
+HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx, const QString &texts)
 {
     OperationHost &host = ctx.host();
     HWIM image = nullptr;
     QString callCause;
     const NtfsDriveOutcome outcome = CaptureFromNtfsDrive(
         *m_ntfs, ::geteuid() == 0, {m_request.archivePath, m_request.workDir},
-        [this, &image, &callCause](const QString &device) {
+        [this, &image, &callCause, &texts](const QString &device) {
             ImagingLibrary &lib = imaging();
-            image = lib.WIMCaptureImage(m_request.wim, device, WIM_FLAG_NTFS_VOLUME);
+            image = lib.WIMCaptureImageWithInformation(m_request.wim, device, WIM_FLAG_NTFS_VOLUME, texts,
+                                                       uint32_t(texts.size() * 2));
             if (!image)
                 callCause = NtfsCallCause(lib.LastError(), device);
             return image != nullptr;
@@ -154,7 +169,11 @@ bool CaptureOperation::work(OperationContext &ctx)
     ImagingLibrary &lib = imaging();
     OperationHost &host = ctx.host();
 
-    HWIM image = m_ntfs ? captureNtfsDrive(ctx) : lib.WIMCaptureImage(m_request.wim, m_request.capturePath, 0);
+    // The image and its texts are one commit: a kill never leaves the image without them.
+    const QString texts = textsElement(*m_texts);
+    HWIM image = m_ntfs ? captureNtfsDrive(ctx, texts)
+                        : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, 0, texts,
+                                                             uint32_t(texts.size() * 2));
     if (!image) {
         if (!m_ntfs) {
             const ImagingError why = lib.LastError();
@@ -174,19 +193,10 @@ bool CaptureOperation::work(OperationContext &ctx)
         return false;
     }
 
-    // The new record, read from the library's text, with the given texts in
-    // their places; empty texts leave what the library's text holds.
+    // The new record, as the archive holds it.
     ImageTable read;
-    bool readable = ReadImageInfo(xml, read);
-    ImageInfo record = readable ? read.records[0] : ImageInfo();
-    for (const TextField &t : kWriteOrder) {
-        const QString &value = (*m_texts).*(t.field);
-        if (!readable || value.isEmpty())
-            continue;
-        record.*(t.field) = value;
-        readable = SetMetadataTag(xml, value, t.tag);
-    }
-    if (!readable) {
+    ImageInfo record;
+    if (!ReadImageInfo(xml, read)) {
         // Only a damaged metadata text gets here; the image itself was captured.
         host.HideBusyNow();
         ctx.failure(QStringLiteral("映像信息格式错误，无法写入映像信息！请重新打开文件查看。(0x80070057)"),
@@ -194,17 +204,7 @@ bool CaptureOperation::work(OperationContext &ctx)
         lib.WIMCloseHandle(image);
         return false;
     }
-
-    if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
-        const ImagingError why = lib.LastError();
-        host.HideBusyNow();
-        ctx.failure(QStringLiteral("无法修改信息！"), QStringLiteral("错误信息"), why);
-        // The row shows what the archive holds, not the texts it refused.
-        QString stored;
-        ImageTable fresh;
-        if (lib.WIMGetImageInformation(image, &stored, &bytes) && ReadImageInfo(stored, fresh))
-            record = fresh.records[0];
-    }
+    record = read.records[0];
     m_texts.reset();
 
     uiThread::run([&] { host.AddCapturedImage(record); });

@@ -41,7 +41,7 @@ protected:
     bool work(OperationContext &ctx) override;
 
 private:
-    HWIM captureNtfsDrive(OperationContext &ctx);
+    HWIM captureNtfsDrive(OperationContext &ctx, const QString &texts);
 
     const CaptureRequest m_request;
     std::unique_ptr<ImageInfo> m_texts;

@@ -82,6 +82,8 @@ QString errorCause(const ImagingError &error)
     case Kind::WouldOverwriteArchive: return QStringLiteral("会覆盖正在读取的映像文件");
     case Kind::ArchiveReadOnly: return QStringLiteral("映像文件是以只读方式打开的，不能写入");
     case Kind::Busy: return QStringLiteral("映像文件正被另一项操作使用");
+    case Kind::InUseElsewhere: return QStringLiteral("映像文件正被另一个程序使用，请稍后再试");
+    case Kind::ChangedOnDisk: return QStringLiteral("映像文件已被其他程序修改，列表已重新读取，请重新选择");
     case Kind::Aborted: return QStringLiteral("操作已被用户中止");
     case Kind::Unsupported: return text(kUnsupported);
     case Kind::None:

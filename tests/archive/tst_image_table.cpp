@@ -51,6 +51,8 @@ private slots:
     void remove_data();
     void remove();
     void resetKeepsSlots();
+    void findSameImage_data();
+    void findSameImage();
 };
 
 void TestImageTable::formatImageSize_data()
@@ -183,6 +185,50 @@ void TestImageTable::resetKeepsSlots()
     QCOMPARE(table.capacity, 5);
     table.append();
     QCOMPARE(table.capacity, 6);
+}
+
+// Rows "name/description/bytes"; an empty name is an unnamed image.
+static ImageTable recordsOf(const QStringList &rows)
+{
+    ImageTable table;
+    for (const QString &row : rows) {
+        const QStringList parts = row.split(QLatin1Char('/'));
+        ImageInfo &record = table.append();
+        record.name = parts.value(0);
+        record.description = parts.value(1);
+        record.expandedBytes = parts.value(2).toULongLong();
+    }
+    return table;
+}
+
+void TestImageTable::findSameImage_data()
+{
+    QTest::addColumn<QStringList>("now");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<int>("oldRow");
+    QTest::addColumn<int>("row");
+    const QStringList abc {QStringLiteral("a/x/1"), QStringLiteral("b/x/1"), QStringLiteral("c/x/1")};
+    QTest::newRow("image 1 deleted") << abc.mid(1) << QStringLiteral("b/x/1") << 1 << 0;
+    QTest::newRow("appended") << (abc + QStringList {QStringLiteral("d/x/1")}) << QStringLiteral("c/x/1") << 2 << 2;
+    QTest::newRow("its description changed: the name holds") << QStringList {QStringLiteral("a/new/1")}
+                                                              << QStringLiteral("a/x/1") << 0 << 0;
+    QTest::newRow("gone") << abc.mid(1) << QStringLiteral("a/x/1") << 0 << -1;
+    QTest::newRow("unnamed: by texts and size") << QStringList {QStringLiteral("/x/1"), QStringLiteral("/x/2")}
+                                                << QStringLiteral("/x/2") << 0 << 1;
+    QTest::newRow("unnamed, alike: the nearest")
+        << QStringList {QStringLiteral("/x/1"), QStringLiteral("a/x/1"), QStringLiteral("/x/1"), QStringLiteral("/x/1")}
+        << QStringLiteral("/x/1") << 3 << 3;
+    QTest::newRow("unnamed never matches a named one") << QStringList {QStringLiteral("a/x/1")} << QStringLiteral("/x/1")
+                                                       << 0 << -1;
+}
+
+void TestImageTable::findSameImage()
+{
+    QFETCH(QStringList, now);
+    QFETCH(QString, image);
+    QFETCH(int, oldRow);
+    QFETCH(int, row);
+    QCOMPARE(FindSameImage(recordsOf(now), recordsOf({image}).records[0], oldRow), row);
 }
 
 QTEST_APPLESS_MAIN(TestImageTable)

@@ -883,9 +883,13 @@ void TestWimlibBackend::anotherHandlesChangesAreNotLost()
     Handle other(lib, createWim(lib, dir.filePath(QStringLiteral("other.wim"))));
     Handle otherImage(lib, lib.WIMCaptureImage(other.get(), m_sample + QStringLiteral("/a"), 0));
     QVERIFY(lib.WIMExportImage(otherImage.get(), second.get(), WIM_EXPORT_ALLOW_DUPLICATES));
-    // The first handle writes after the second one did: the exported image stays.
-    QVERIFY(lib.WIMSetBootImage(first.get(), 1));
+    // The first handle's view is older than the second one's write: refused,
+    // and read again, so that its caller chooses again from what is there.
+    QVERIFY(!lib.WIMSetBootImage(first.get(), 1));
+    QCOMPARE(int(lib.LastError().kind), int(ImagingError::Kind::ChangedOnDisk));
     QCOMPARE(imageCount(lib, first.get()), 2u);
+    // From that view the change goes through, and the exported image stays.
+    QVERIFY(lib.WIMSetBootImage(first.get(), 1));
     const auto peer = wimInfo(wimPath);
     QCOMPARE(peer.imageCount, 2);
     QCOMPARE(peer.bootIndex, 1);

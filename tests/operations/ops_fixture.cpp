@@ -173,6 +173,17 @@ HWIM RecordingImaging::WIMCaptureImage(HWIM wim, const QString &path, uint32_t c
     return opened(inner().WIMCaptureImage(wim, path, captureFlags));
 }
 
+HWIM RecordingImaging::WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags,
+                                                      const QString &xml, uint32_t byteCount)
+{
+    note(QStringLiteral("CaptureImage ") + path);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_xmlWritten.append(xml);
+    }
+    return opened(inner().WIMCaptureImageWithInformation(wim, path, captureFlags, xml, byteCount));
+}
+
 bool RecordingImaging::WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags)
 {
     const QString call = QStringLiteral("ApplyImage %1 %2").arg(path).arg(applyFlags);

@@ -68,6 +68,9 @@ public:
     bool WIMGetImageInformation(HWIM image, QString *xml, uint32_t *byteCount) override;
     bool WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount) override;
     HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override;
+    // Noted as "CaptureImage <path>"; its texts count as written.
+    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
+                                        uint32_t byteCount) override;
     bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
     bool WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exportFlags) override;
     bool WIMDeleteImage(HWIM wim, uint32_t index) override;

@@ -4,6 +4,7 @@
 #include "app/ctarnbox_dlg.h"
 #include "archive/metadata_xml.h"
 #include "capture_settings/cwim_image_info.h"
+#include "imaging/archive_file_lock.h"
 #include "imaging/fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "ops_fixture.h"
@@ -80,6 +81,10 @@ private slots:
     void editDroppedWhileBusy();
     void editStopsOnUnclosedValue();
     void doubleClick();
+    void changedByAnotherProgram_data();
+    void changedByAnotherProgram();
+    void idleWindowFollowsTheArchive();
+    void lockedByAnotherProgram();
 
 private:
     // An archive of `images` images named a, b, c, ... with `boot` (1-based,
@@ -527,6 +532,83 @@ void TestQuickEdits::doubleClick()
     QCOMPARE(m_given.description, QStringLiteral("说明 2"));
     QCOMPARE(m_given.displayName, QString());
     QVERIFY(m_givenEditMode);
+}
+
+void TestQuickEdits::changedByAnotherProgram_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("delete") << int(res::ID_DELETE_IMAGE) << QStringLiteral("删除失败！");
+    QTest::newRow("edit") << int(res::ID_EDIT_IMAGE) << QStringLiteral("修改失败！");
+    QTest::newRow("boot image") << int(res::ID_SET_BOOT_IMAGE) << QStringLiteral("设置为启动失败！");
+}
+
+// The window shows a, b, c; another program deletes image 1; the user acts on
+// the row shown as "b", which is image 1 now: nothing is written, the list is
+// read again with "b" still selected, and the user is told why.
+void TestQuickEdits::changedByAnotherProgram()
+{
+    QFETCH(int, command);
+    QFETCH(QString, message);
+    SET_UP(3, 0);
+    QString why;
+    QVERIFY2(wimlib({QStringLiteral("delete"), m_wim, QStringLiteral("1")}, &why), qPrintable(why));
+    m_dlg->SelectAndFocusRow(1);
+    answerEdit({QStringLiteral("D"), QString(), QStringLiteral("renamed"), QString(), QString()});
+    m_dlg->OnCommand(command);
+
+    const auto info = testarchives::wimInfo(m_wim);
+    QCOMPARE(info.names, (QStringList {QStringLiteral("b"), QStringLiteral("c")}));
+    QCOMPARE(info.bootIndex, 0);
+    QCOMPARE(column(*m_dlg, kNameColumn), info.names);
+    QCOMPARE(m_dlg->m_nImageCount, 2);
+    QCOMPARE(m_dlg->SelectedRow(), 0);
+    const auto messages = m_prompts->messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0].text, message);
+    QCOMPARE(messages[0].detail, QStringLiteral("映像文件已被其他程序修改，列表已重新读取，请重新选择"));
+    // From the list read again, the same command goes through.
+    m_dlg->OnCommand(command);
+    QCOMPARE(m_prompts->messages().size(), 1);
+}
+
+void TestQuickEdits::idleWindowFollowsTheArchive()
+{
+    SET_UP(3, 0);
+    m_dlg->SelectAndFocusRow(1);
+    QString why;
+    QVERIFY2(wimlib({QStringLiteral("delete"), m_wim, QStringLiteral("1")}, &why), qPrintable(why));
+    QTRY_COMPARE_WITH_TIMEOUT(column(*m_dlg, kNameColumn), (QStringList {QStringLiteral("b"), QStringLiteral("c")}),
+                              10000);
+    QCOMPARE(m_dlg->SelectedRow(), 0);  // still "b"
+    const QString tree = m_dir->filePath(QStringLiteral("tree0"));
+    QVERIFY2(wimlib({QStringLiteral("append"), tree, m_wim, QStringLiteral("d")}, &why), qPrintable(why));
+    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_nImageCount, 3, 10000);
+    QCOMPARE(column(*m_dlg, kNameColumn), (QStringList {QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    QCOMPARE(m_dlg->SelectedRow(), 0);
+    QVERIFY(m_prompts->messages().isEmpty());
+}
+
+// Another program holds the archive's lock (a lock of its own description
+// conflicts with the window's as another process's does).
+void TestQuickEdits::lockedByAnotherProgram()
+{
+    SET_UP(3, 0);
+    ArchiveFileLock other;
+    ImagingError error;
+    QVERIFY(other.take(QFile::encodeName(m_wim), ArchiveFileLock::Mode::Shared, false, &error));
+    m_dlg->SelectAndFocusRow(1);
+    m_dlg->OnCommand(res::ID_DELETE_IMAGE);
+    const auto messages = m_prompts->messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0].text, QStringLiteral("删除失败！"));
+    QCOMPARE(messages[0].detail, QStringLiteral("映像文件正被另一个程序使用，请稍后再试"));
+    QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 3);
+    QCOMPARE(m_dlg->m_Images.count, 3);
+    // Once it lets go, the delete goes through.
+    other.release();
+    m_dlg->OnCommand(res::ID_DELETE_IMAGE);
+    QCOMPARE(testarchives::wimInfo(m_wim).names, (QStringList {QStringLiteral("a"), QStringLiteral("c")}));
 }
 
 QTEST_MAIN(TestQuickEdits)

@@ -102,6 +102,16 @@ HWIM HeldOperation::WIMCaptureImage(HWIM wim, const QString &path, uint32_t capt
     return image;
 }
 
+HWIM HeldOperation::WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags,
+                                                   const QString &xml, uint32_t byteCount)
+{
+    m_callPath = path;
+    m_call = Call::Capture;
+    HWIM image = ForwardingImaging::WIMCaptureImageWithInformation(wim, path, captureFlags, xml, byteCount);
+    m_call = Call::None;
+    return image;
+}
+
 bool HeldOperation::WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags)
 {
     m_callPath = path;

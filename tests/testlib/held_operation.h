@@ -43,6 +43,8 @@ public:
     uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override;
     bool WIMUnregisterMessageCallback(HWIM wim, WIMMessageCallback callback) override;
     HWIM WIMCaptureImage(HWIM wim, const QString &path, uint32_t captureFlags) override;
+    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,
+                                        uint32_t byteCount) override;
     bool WIMApplyImage(HWIM image, const QString &path, uint32_t applyFlags) override;
     // Held as an apply is (Phase::Apply).
     bool WIMExtractImagePaths(HWIM image, const QStringList &paths, const QString &destination) override;

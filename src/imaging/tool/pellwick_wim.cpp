@@ -86,10 +86,14 @@ uint32_t volumeFlag(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode) ? WIM_FLAG_NTFS_VOLUME : 0;
 }
 
+// Exit status 4: the archive is in use by another program, or was changed
+// by one since it was read; nothing was done, and trying again may succeed.
 int failWith(const QString &what)
 {
-    std::fprintf(stderr, "pellwick-wim: %s: %s\n", qUtf8Printable(what), qUtf8Printable(imaging().LastErrorText()));
-    return 1;
+    const ImagingError why = imaging().LastError();
+    std::fprintf(stderr, "pellwick-wim: %s: %s\n", qUtf8Printable(what), qUtf8Printable(why.text));
+    const bool retry = why.kind == ImagingError::Kind::InUseElsewhere || why.kind == ImagingError::Kind::ChangedOnDisk;
+    return retry ? 4 : 1;
 }
 
 int usage()
@@ -112,7 +116,9 @@ int usage()
                  "WIM may be the first part of a split set (NAME.swm) for info, apply, export and verify.\n"
                  "export: a new DEST takes the compression given, else LZMS with --solid, else the source's;\n"
                  "an existing DEST keeps its own. --solid writes an ESD. PART_MB counts MiB.\n"
-                 "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n");
+                 "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n"
+                 "Exit status 4: the archive is in use by another program or was changed by one meanwhile;\n"
+                 "nothing was done, try again later.\n");
     return 2;
 }
 
@@ -209,12 +215,14 @@ int capture(const QString &dir, const QString &wimPath, const QString &name)
     if (!callback.ok)
         return failWith(QStringLiteral("cannot register the message callback"));
     g_rootLength = dir.size();
-    Handle image(imaging().WIMCaptureImage(wim.h, dir, volumeFlag(dir)));
+    // The name goes into the capture's own commit.
+    const QString element = name.isEmpty() ? QStringLiteral("<IMAGE></IMAGE>")
+                                           : QStringLiteral("<IMAGE><NAME>%1</NAME></IMAGE>").arg(escaped(name));
+    Handle image(imaging().WIMCaptureImageWithInformation(wim.h, dir, volumeFlag(dir), element,
+                                                          uint32_t(element.size() * 2)));
     if (!image.h)
         return failWith(QStringLiteral("cannot capture %1").arg(dir));
-    if (name.isEmpty())
-        return 0;
-    return setTexts(image.h, name, nullptr);
+    return 0;
 }
 
 int setInfo(const QString &wimPath, uint32_t index, const QString &name, const QString *description)
