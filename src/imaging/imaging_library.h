@@ -312,11 +312,11 @@ public:
 
     // Writes the archive as a split set: `firstPart` (normally NAME.swm) and
     // NAME2.swm, NAME3.swm, ... beside it, each at most partSize bytes (one
-    // file's data larger than that gets a part of its own). The parts take
-    // their names only once all are written: a failure or an abort leaves no
-    // part behind and every existing file as it was; afterwards, files of
-    // those names are replaced. Sends WIM_MSG_PROGRESS percentages, each
-    // followed by a WIM_MSG_PROCESS with firstPart whose answer
+    // file's data larger than that gets a part of its own). The parts are
+    // written under locked temporary names and synced (a failure or an abort
+    // leaves every existing file as it was), then take their names, the first
+    // part last: even a kill never leaves a mixed set. WIM_MSG_PROGRESS, each
+    // followed by a WIM_MSG_PROCESS with firstPart, whose answer
     // WIM_MSG_ABORT_IMAGE stops the call. Refused for a solid archive (ESD:
     // export it as a WIM first), a split set, and a firstPart or part name
     // that is the archive itself. flags: 0.
