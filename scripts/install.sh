@@ -10,10 +10,11 @@ packages=(
     libhivex-dev
     ntfs-3g
     qt6-translations-l10n
-    fonts-wqy-microhei
+    fonts-wqy-microhei fonts-noto-cjk locales
     desktop-file-utils appstream
     util-linux mount
     strace
+    lintian dpkg-dev
 )
 
 missing=()
@@ -23,16 +24,24 @@ for p in "${packages[@]}"; do
     fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    echo "install: every package is present"
-    exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
     SUDO="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
-echo "install: ${missing[*]}"
-$SUDO apt-get update
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install: every package is present"
+else
+    echo "install: ${missing[*]}"
+    $SUDO apt-get update
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The Chinese locale the program's users run, under which the window layouts
+# are tested and the screenshots rendered.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; then
+    echo "install: generating the zh_CN.UTF-8 locale"
+    $SUDO sed -i 's/^# *\(zh_CN\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^zh_CN\.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+fi

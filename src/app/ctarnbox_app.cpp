@@ -12,8 +12,6 @@
 
 #include <QTranslator>
 
-#include <cstdio>
-
 namespace {
 
 // What the guardians of an earlier run did with the drives it had taken.
@@ -44,11 +42,8 @@ QString CTarnboxApp::settingsKey()
 bool CTarnboxApp::InitInstance()
 {
     const CommandLine commandLine = ParseCommandLine(arguments());
-    if (!commandLine.error.isEmpty() || commandLine.help) {
-        const QString text = commandLine.help ? CommandLineUsage()
-                                              : QStringLiteral("pellwick: %1\n").arg(commandLine.error) + CommandLineUsage();
-        std::fputs(text.toLocal8Bit().constData(), commandLine.help ? stdout : stderr);
-        m_exitCode = commandLine.help ? 0 : 2;
+    if (const std::optional<int> exitCode = AnswerWithoutWindow(commandLine)) {
+        m_exitCode = *exitCode;
         return false;
     }
     setOrganizationName(settingsKey());
@@ -68,7 +63,7 @@ bool CTarnboxApp::InitInstance()
             dlg.OpenAtStart(commandLine.archive);
         installTerminationHandler([] {
             if (CTarnboxDlg *main = g_pMainDlg.load())
-                main->CloseApp();
+                main->CloseForSessionEnd();
         });
         dlg.exec();
         // The close has waited for the operation it aborted, and nothing can

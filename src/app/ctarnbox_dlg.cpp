@@ -17,12 +17,14 @@
 #include <QHeaderView>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QStyle>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -92,6 +94,20 @@ CTarnboxDlg::CTarnboxDlg(QWidget *parent)
     }
     RefreshWindow();
 
+    // How to begin, drawn in the empty list; the list's own clicks and drops
+    // go through it.
+    m_lblEmptyHint = new QLabel(m_List->viewport());
+    m_lblEmptyHint->setObjectName(QStringLiteral("emptyHint"));
+    m_lblEmptyHint->setAlignment(Qt::AlignCenter);
+    m_lblEmptyHint->setTextFormat(Qt::PlainText);
+    m_lblEmptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_lblEmptyHint->setForegroundRole(QPalette::PlaceholderText);
+    // Bound to the hint: the list's model still signals while the list is destroyed.
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_List->model(), signal, m_lblEmptyHint, [this] { showEmptyHint(); });
+    connect(m_List->model(), &QAbstractItemModel::modelReset, m_lblEmptyHint, [this] { showEmptyHint(); });
+    showEmptyHint();
+
     connect(m_List, &QTableWidget::itemClicked, this, [this] { onListClicked(); });
     connect(m_List, &QWidget::customContextMenuRequested, this, &CTarnboxDlg::onListRightClicked);
     m_List->viewport()->installEventFilter(this);
@@ -127,6 +143,20 @@ void CTarnboxDlg::RefreshWindow()
     showPath(m_lblWorkDir, m_strWorkDir);
     m_lblPercent->setText(m_strPercent);
     m_lblRemaining->setText(m_strRemaining);
+    setWindowTitle(m_hWim && !m_strFilePath.isEmpty()
+                       ? QStringLiteral("%1 - Pellwick").arg(QFileInfo(m_strFilePath).fileName())
+                       : QStringLiteral("Pellwick"));
+    showEmptyHint();
+}
+
+void CTarnboxDlg::showEmptyHint()
+{
+    if (!m_lblEmptyHint)
+        return;
+    m_lblEmptyHint->setText(m_hWim ? QStringLiteral("右键单击此处添加映像")
+                                   : QStringLiteral("右键单击此处打开或新建映像文件，\n或者把映像文件拖放到这里"));
+    m_lblEmptyHint->setGeometry(m_List->viewport()->rect());
+    m_lblEmptyHint->setVisible(m_List->rowCount() == 0);
 }
 
 int CTarnboxDlg::SelectedRow() const
@@ -283,6 +313,10 @@ bool CTarnboxDlg::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_List->viewport())
         return QDialog::eventFilter(watched, event);
+    if (event->type() == QEvent::Resize && m_lblEmptyHint) {
+        m_lblEmptyHint->setGeometry(m_List->viewport()->rect());
+        shareColumnWidths();
+    }
     if (event->type() == QEvent::MouseButtonDblClick) {
         // The list's double-click, wherever it lands, edits the selected row.
         OnListDblClk();
@@ -306,6 +340,22 @@ bool CTarnboxDlg::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void CTarnboxDlg::shareColumnWidths()
+{
+    // The columns fill the list in the template's proportions, each at least
+    // as wide as its heading: no column hides behind a scroll bar.
+    QHeaderView *header = m_List->horizontalHeader();
+    const int margin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    QList<int> weights, minimums;
+    for (const Column &column : kColumns) {
+        weights << column.width;
+        minimums << header->fontMetrics().horizontalAdvance(QString::fromUtf16(column.heading)) + margin;
+    }
+    const QList<int> widths = res::sharedColumnWidths(weights, minimums, m_List->viewport()->width());
+    for (int c = 0; c < int(widths.size()); ++c)
+        m_List->setColumnWidth(c, widths[c]);
 }
 
 void CTarnboxDlg::showPath(QLabel *label, const QString &path)

@@ -49,6 +49,7 @@ public:
     QString m_strLog;
     HWIM m_hWim = nullptr;
     qint16 m_nAccess = -1;
+    int m_nTotalParts = 1;                     // the parts of the open archive's set; 1: not split
     ImageTable m_Images;
     QTableWidget *m_List = nullptr;
     QString m_strCompression;
@@ -139,6 +140,9 @@ public:
     void AddCapturedImage(const ImageInfo &record) override;
     void AppendLogText(const QString &line) override;
     void CloseApp();
+    // A logout or kill: as CloseApp, but with no long step running nothing is
+    // asked; what is still open (a completion message) ends with the window.
+    void CloseForSessionEnd();
     void CloseWorker();
 
     // ---- Capture ----
@@ -166,8 +170,16 @@ public:
     void VerifyFile();
     void OptimizeFile();
 
+    // True, having told the user why, when the open archive is a split set:
+    // the write commands are refused before they ask anything.
+    bool RefuseWriteToSplitSet();
+    // "文件无法写入" with why: a split set, or an archive opened read-only.
+    void ReportWriteRefused();
+
     // ---- Delete, boot flag, edit ----
     void DeleteImage();
+    // The question before a delete (index and name, default "否"); true on "是".
+    bool ConfirmDelete(int r);
     void SetBootImage();
     void EditImage();
     void OnListDblClk();
@@ -198,6 +210,10 @@ private:
     // A path field: the path elided in the middle when it does not fit, the
     // whole path as its tooltip.
     static void showPath(QLabel *label, const QString &path);
+    // Spreads the list's width over its columns (a resize of the list).
+    void shareColumnWidths();
+    // The hint in the empty list: how to begin; hidden once it has rows.
+    void showEmptyHint();
     // Ends every modal dialog but this window (UI thread).
     void rejectOpenDialogs();
 
@@ -209,12 +225,14 @@ private:
     QLabel *m_lblBusy = nullptr;
     QLabel *m_lblRemaining = nullptr;
     QLabel *m_lblPercent = nullptr;
+    QLabel *m_lblEmptyHint = nullptr;
     QFileSystemWatcher *m_archiveWatcher = nullptr;
     QTimer *m_rereadTimer = nullptr;
     QSize m_templateSize;                   // the smallest size: the template's
     QList<QPair<QWidget *, QRect>> m_templateRects;  // each control at that size
     std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label
     std::atomic<bool> m_closeRequested{false};
+    std::atomic<bool> m_closeWithoutAsking{false};  // the session ends: CloseForSessionEnd
     // Declared last, so destroyed first: it waits for a running operation
     // while the rest of the window is still whole.
     OperationRunner m_runner{*this};

@@ -2,10 +2,11 @@
 // a quick command; its extraction is a long operation of this window.
 #include "app/ctarnbox_dlg.h"
 
+#include "archive/archive_log.h"
 #include "archive/cbrowse_image_dlg.h"
 #include "imaging/imaging_library.h"
 #include "operations/extract_operation.h"
-#include "support/error_cause.h"
+#include "support/failure_report.h"
 #include "support/ui_thread.h"
 
 void CTarnboxDlg::BrowseImage()
@@ -15,8 +16,8 @@ void CTarnboxDlg::BrowseImage()
         return;
     const HWIM image = imaging().WIMLoadImage(m_hWim, uint32_t(r + 1));
     if (!image) {
-        uiThread::messageBox(this, QStringLiteral("映像无法加载！"), QStringLiteral("错误提示"), MB_OK,
-                             errorCause(imaging().LastError()));
+        reportFailure(lcArchive, this, QStringLiteral("映像无法加载！"), QStringLiteral("错误提示"),
+                      imaging().LastError());
         return;
     }
     const ImageInfo &info = m_Images.records[size_t(r)];

@@ -13,7 +13,7 @@ void CTarnboxDlg::AddImage()
     // Claimed before the dialog: its detection job and whatever the user does
     // meanwhile belong to this capture.
     OperationRunner::Claim claim = m_runner.claim();
-    if (!claim)
+    if (!claim || RefuseWriteToSplitSet())
         return;
     CWIM_Image_Info dialog(this);
     dialog.m_systemDrive = platform::systemDriveRoot();

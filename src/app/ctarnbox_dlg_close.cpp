@@ -18,12 +18,23 @@ void CTarnboxDlg::CloseApp()
     backgroundTasks::start([this] { CloseWorker(); });
 }
 
+void CTarnboxDlg::CloseForSessionEnd()
+{
+    m_closeWithoutAsking.store(true);
+    CloseApp();
+}
+
 void CTarnboxDlg::CloseWorker()
 {
-    // Idle, nothing can be claimed any more from here on; otherwise ask.
+    // Idle, nothing can be claimed any more from here on; otherwise ask,
+    // unless the session ends while no long step runs (an operation showing
+    // its completion message): that has nothing left to lose.
+    const bool withoutAsking = m_closeWithoutAsking.exchange(false);
     if (IsBusy() || !m_runner.closeIfIdle()) {
-        const int answer = uiThread::messageBox(this, QStringLiteral("当前正在处理中，你确定要关闭应用程序？"),
-                                                QStringLiteral("温馨提示"), MB_OKCANCEL | MB_ICONEXCLAMATION);
+        const int answer = withoutAsking && !IsBusy()
+                               ? IDOK
+                               : uiThread::messageBox(this, QStringLiteral("当前正在处理中，你确定要关闭应用程序？"),
+                                                      QStringLiteral("温馨提示"), MB_OKCANCEL | MB_ICONEXCLAMATION);
         if (answer != IDOK) {
             m_closeRequested.store(false);
             return;

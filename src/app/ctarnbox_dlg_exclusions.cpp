@@ -18,7 +18,9 @@ void CTarnboxDlg::LoadExclusionList()
 void CTarnboxDlg::SaveExclusionList()
 {
     QString cause;
-    if (!::SaveExclusionList(exclusionList(), platform::exclusionListDirectory(m_strAppDir), &cause))
+    if (::SaveExclusionList(exclusionList(), platform::exclusionListDirectory(m_strAppDir), &cause))
+        exclusionList().setEdited(false);  // saved: the next unchanged close writes nothing
+    else
         reportFailure(lcCapture, this, QStringLiteral("排除名单保存失败，修改只在本次运行中有效！"),
                       QStringLiteral("错误提示"), cause);
 }

@@ -11,6 +11,8 @@
 
 #include <QTableWidget>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kBootColumn = 6;
@@ -37,6 +39,9 @@ bool CTarnboxDlg::LoadImageList(QString *cause)
         return false;
     }
     m_Images.bootRow = int(info.BootIndex) - 1;
+    m_nTotalParts = std::max(1, int(info.TotalParts));
+    if (m_nTotalParts > 1)
+        m_strAccess = QStringLiteral("仅读取（%1 个分卷）").arg(m_nTotalParts);
     m_Images.compression = qint16(info.CompressionType & 0xFFFFu);
 
     // Every image is read before any row is added, so a failure leaves the list empty.

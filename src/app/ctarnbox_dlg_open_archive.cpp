@@ -107,9 +107,9 @@ void CTarnboxDlg::OpenArchive(const QString &path)
         const ImagingError failure = mostTellingFailure(failures);
         const QString text = QStringLiteral("文件无法打开！");
         if (const QString missing = missingPartCause(path, failure); !missing.isEmpty())
-            reportFailure(lcArchive, this, text, QStringLiteral("错误提示"), missing);
+            reportFileFailure(lcArchive, this, text, QStringLiteral("错误提示"), path, missing);
         else
-            reportFailure(lcArchive, this, text, QStringLiteral("错误提示"), failure);
+            reportFileFailure(lcArchive, this, text, QStringLiteral("错误提示"), path, errorCause(failure), failure.text);
         return;
     }
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();
@@ -123,7 +123,8 @@ void CTarnboxDlg::OpenArchive(const QString &path)
     // The listing has logged its failure; this is the same one, told again.
     QString cause;
     if (!LoadImageList(&cause))
-        uiThread::messageBox(this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"), MB_OK, cause);
+        uiThread::messageBox(this, QStringLiteral("文件无法打开！"), QStringLiteral("错误提示"), MB_OK,
+                             fileFailureDetail(path, cause));
 }
 
 void CTarnboxDlg::NewArchive()
@@ -153,6 +154,7 @@ void CTarnboxDlg::NewArchive()
         m_strWorkDir.clear();
     }
     m_nAccess = 2;
+    m_nTotalParts = 1;
     m_strAccess = QStringLiteral("读取和写入");
     m_strCompression = QStringLiteral("最大压缩");
     m_nImageCount = 0;

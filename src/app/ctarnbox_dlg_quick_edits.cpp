@@ -43,10 +43,27 @@ void cutAtNul(QString &xml)
 
 }  // namespace
 
+void CTarnboxDlg::ReportWriteRefused()
+{
+    QString cause;
+    if (m_hWim)
+        cause = m_nTotalParts > 1 ? QStringLiteral("分卷映像只能读取，请先导出为单个映像文件")
+                                  : QStringLiteral("映像文件是以只读方式打开的，不能写入");
+    reportFailure(lcOperations, this, QStringLiteral("文件无法写入"), QString(), cause);
+}
+
+bool CTarnboxDlg::RefuseWriteToSplitSet()
+{
+    if (!m_hWim || m_nTotalParts <= 1)
+        return false;
+    ReportWriteRefused();
+    return true;
+}
+
 void CTarnboxDlg::DeleteImage()
 {
     if (m_nAccess != 2) {
-        uiThread::messageBox(this, QStringLiteral("文件无法写入"));
+        ReportWriteRefused();
         return;
     }
     if (m_strWorkDir.isEmpty()) {
@@ -55,6 +72,9 @@ void CTarnboxDlg::DeleteImage()
     }
     const int r = SelectedRow();
     if (r < 0 || r >= m_Images.count)
+        return;
+    // Nothing offers a deleted image back: a slip of the mouse must not cost one.
+    if (!ConfirmDelete(r))
         return;
     if (!imaging().WIMDeleteImage(m_hWim, uint32_t(r + 1))) {
         const ImagingError why = imaging().LastError();
@@ -75,10 +95,22 @@ void CTarnboxDlg::DeleteImage()
         SelectAndFocusRow(0);
 }
 
+bool CTarnboxDlg::ConfirmDelete(int r)
+{
+    const ImageInfo &record = m_Images.records[std::size_t(r)];
+    const QString name = record.name.isEmpty() ? record.displayName : record.name;
+    const QString text = name.isEmpty() ? QStringLiteral("确定要删除映像 %1 吗？").arg(r + 1)
+                                        : QStringLiteral("确定要删除映像 %1“%2”吗？").arg(r + 1).arg(name);
+    const int answer = uiThread::messageBox(this, text, QStringLiteral("温馨提示"),
+                                            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    // The question waited for the user; only the same archive with the same row still holds that image.
+    return answer == IDYES && m_hWim && r < m_Images.count && AcceptsCommands();
+}
+
 void CTarnboxDlg::SetBootImage()
 {
     if (m_nAccess != 2) {
-        uiThread::messageBox(this, QStringLiteral("文件无法写入"));
+        ReportWriteRefused();
         return;
     }
     const int r = SelectedRow();
@@ -99,7 +131,7 @@ void CTarnboxDlg::SetBootImage()
 void CTarnboxDlg::EditImage()
 {
     const int r = SelectedRow();
-    if (r < 0 || r >= m_Images.count)
+    if (r < 0 || r >= m_Images.count || RefuseWriteToSplitSet())
         return;
     const HWIM wim = m_hWim;
     const ImageInfo before = m_Images.records[std::size_t(r)];

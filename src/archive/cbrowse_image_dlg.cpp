@@ -8,7 +8,7 @@
 #include "resources/app_icon.h"
 #include "resources/dialog_units.h"
 #include "resources/resource_ids.h"
-#include "support/error_cause.h"
+#include "support/failure_report.h"
 #include "support/ui_thread.h"
 
 #include <QCoreApplication>
@@ -166,6 +166,8 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     layout->addWidget(splitter, 1);
     layout->addLayout(bottom);
     resize(du.toPixels(460, 280));
+    // The smallest size still shows every column of the list whole.
+    setMinimumSize(size());
     splitter->setSizes({du.toPixels(120, 0).width(), du.toPixels(340, 0).width()});
 
     connect(m_PathBar, &QLineEdit::returnPressed, this, [this] { OpenPath(m_PathBar->text()); });
@@ -342,16 +344,15 @@ void CBrowseImageDlg::onListed(const Request &r, FolderListing listing)
 void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
 {
     if (!listing.ok) {
-        const QString cause = errorCause(listing.error);
         if (CurrentFolder().isEmpty()) {
             // Nothing of the image can be shown: the dialog has nothing to offer.
             m_Loading->setText(QStringLiteral("映像目录读取失败"));
-            uiThread::messageBox(this, QStringLiteral("映像目录读取失败！"), QStringLiteral("错误提示"), MB_OK, cause);
+            reportFailure(lcArchive, this, QStringLiteral("映像目录读取失败！"), QStringLiteral("错误提示"), listing.error);
             reject();
             return;
         }
-        uiThread::messageBox(this, QStringLiteral("无法打开映像中的 %1！").arg(r.path), QStringLiteral("错误提示"),
-                             MB_OK, cause);
+        reportFailure(lcArchive, this, QStringLiteral("无法打开映像中的 %1！").arg(r.path), QStringLiteral("错误提示"),
+                      listing.error);
         m_PathBar->setText(CurrentFolder());
         return;
     }

@@ -163,9 +163,9 @@ QByteArray serializeExclusionList(const ExclusionList &list)
 
 bool SaveExclusionList(const ExclusionList &list, const QString &dir, QString *error)
 {
-    // An empty list nobody emptied (a file that could not be read) must not
-    // overwrite that file.
-    if (list.count() == 0 && !list.isEdited())
+    // Unchanged, the file (or the defaults) says it already; and an empty list
+    // nobody emptied (a file that could not be read) must not overwrite that file.
+    if (!list.isEdited())
         return true;
     // A new file that replaces the old one only when complete: a failed write
     // keeps the list saved before.

@@ -53,9 +53,8 @@ void LoadExclusionList(ExclusionList &list, const QString &dir);
 void parseExclusionList(ExclusionList &list, const QByteArray &bytes, bool complete = true);
 QByteArray serializeExclusionList(const ExclusionList &list);
 
-// Writes `list` to "set2.data" in `dir`, replacing the old file atomically.
-// An empty list is written as an empty file when the user emptied it
-// (isEdited), so that its old entries do not come back; otherwise nothing is
-// written. Returns false, with the file and the cause in *error, when the
+// Writes `list` to "set2.data" in `dir`, replacing the old file atomically,
+// when it was edited (isEdited); an unchanged list writes nothing. An emptied
+// list is written as an empty file, so that its old entries do not come back. Returns false, with the file and the cause in *error, when the
 // file could not be written.
 bool SaveExclusionList(const ExclusionList &list, const QString &dir, QString *error = nullptr);

@@ -19,7 +19,7 @@ ArchiveFileOperation::ArchiveFileOperation(HWIM wim) : LongOperation(kArchiveFil
 
 void ArchiveFileOperation::registrationFailed(OperationContext &ctx)
 {
-    ctx.message(QStringLiteral("无法注册回掉！"), QStringLiteral("错误提示"));
+    ctx.failure(QStringLiteral("无法注册回掉！"), QStringLiteral("错误提示"), QString());
 }
 
 bool ArchiveFileOperation::readAttributes(OperationContext &ctx, WIM_INFO *info) const
@@ -33,6 +33,5 @@ bool ArchiveFileOperation::readAttributes(OperationContext &ctx, WIM_INFO *info)
 
 void ArchiveFileOperation::reportFailure(OperationContext &ctx, const QString &text)
 {
-    const QString cause = errorCause(imaging().LastError());
-    ctx.message(text, QStringLiteral("错误提示"), MB_OK, cause);
+    ctx.failure(text, QStringLiteral("错误提示"), imaging().LastError());
 }

@@ -61,7 +61,7 @@ void ExtractOperation::beforeRegistering(OperationContext &ctx)
 void ExtractOperation::registrationFailed(OperationContext &ctx)
 {
     closeImage();
-    ctx.message(QStringLiteral("回掉出错！"));
+    ctx.failure(QStringLiteral("回掉出错！"), QString(), QString());
 }
 
 bool ExtractOperation::work(OperationContext &ctx)
@@ -74,8 +74,7 @@ bool ExtractOperation::work(OperationContext &ctx)
     closeImage();
     if (!extracted) {
         ctx.host().EndBusy();
-        ctx.message(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"), MB_OK,
-                    ExtractionFailureCause(error));
+        ctx.failure(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"), ExtractionFailureCause(error));
     }
     return true;
 }

@@ -28,7 +28,7 @@ const DialogTemplate &mainWindowTemplate()
             {kIdStatic, nullptr, K::Label, QStringLiteral("映像数量："), 7, 225, 35, 8, true},
             {IDC_IMAGE_COUNT, nullptr, K::Label, {}, 42, 226, 62, 8, true},
             {kIdStatic, nullptr, K::Label, QStringLiteral("权限等级："), 7, 238, 35, 8, true},
-            {IDC_ACCESS, nullptr, K::Label, {}, 42, 237, 62, 8, true},
+            {IDC_ACCESS, nullptr, K::Label, {}, 42, 237, 118, 8, true},
             {kIdStatic, nullptr, K::Label, QStringLiteral("文件路径："), 165, 213, 35, 8, true},
             {IDC_FILE_PATH, nullptr, K::Label, {}, 200, 213, 174, 8, true},
             {kIdStatic, nullptr, K::Label, QStringLiteral("临时文件："), 165, 226, 35, 8, true},
@@ -37,7 +37,7 @@ const DialogTemplate &mainWindowTemplate()
             {kIdCancel, nullptr, K::PushButton, QStringLiteral("取消"), 105, 213, 50, 14, false},
             {IDC_WORK_DIR_BUTTON, nullptr, K::PushButton, QStringLiteral("临时目录"), 107, 232, 50, 14, false},
             {IDC_BUSY_LABEL, nullptr, K::Label, QStringLiteral("请你等待……正在处理，需要："), 0, 251, 96, 8, false},
-            {IDC_REMAINING, nullptr, K::Label, QStringLiteral("Static"), 95, 251, 69, 8, false},
+            {IDC_REMAINING, nullptr, K::Label, QStringLiteral("Static"), 95, 251, 120, 8, false},
             {IDC_PERCENT, nullptr, K::RightLabel, QStringLiteral("Static"), 541, 251, 25, 8, false},
             {IDC_PROGRESS, nullptr, K::ProgressBar, {}, 0, 259, 573, 6, false},
         }};

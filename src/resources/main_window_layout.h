@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QRect>
 #include <QSize>
 
@@ -13,5 +14,10 @@ namespace res {
 // template's size, which a growth of zero returns unchanged; a negative
 // growth counts as zero (the template's size is the smallest).
 QRect mainWindowControlRect(int id, const QRect &atTemplateSize, const QSize &growth);
+
+// The widths of columns that share `total` pixels in proportion to
+// `weights`, none narrower than its minimum; together exactly `total` when
+// the minimums leave room, else the minimums.
+QList<int> sharedColumnWidths(const QList<int> &weights, const QList<int> &minimums, int total);
 
 }  // namespace res

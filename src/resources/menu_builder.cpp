@@ -2,6 +2,7 @@
 
 #include "resources/resource_ids.h"
 
+#include <QKeySequence>
 #include <QMenu>
 
 QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::function<void(int)> onCommand)
@@ -15,6 +16,12 @@ QMenu *buildPopupMenu(const res::MenuPopup &popup, QWidget *parent, std::functio
         }
         QAction *action = menu->addAction(item.text);
         action->setData(item.command);
+        if (item.shortcut) {
+            // Shown only: the window itself answers the key, with or without the menu.
+            action->setShortcut(QKeySequence(QString::fromLatin1(item.shortcut)));
+            action->setShortcutContext(Qt::WidgetShortcut);
+            action->setShortcutVisibleInContextMenu(true);
+        }
         const int command = item.command;
         QObject::connect(action, &QAction::triggered, menu, [onCommand, command] { onCommand(command); });
     }

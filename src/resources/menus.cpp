@@ -15,7 +15,7 @@ const QVector<MenuPopup> &mainListMenu()
           {QStringLiteral("导出映像"), ID_EXPORT_IMAGE},
           {QStringLiteral("设置为启动映像"), ID_SET_BOOT_IMAGE},
           {QString(), kSeparator},
-          {QStringLiteral("浏览映像文件"), ID_BROWSE_IMAGE},
+          {QStringLiteral("浏览映像文件"), ID_BROWSE_IMAGE, "Ctrl+B"},
           {QString(), kSeparator},
           {QStringLiteral("拆分映像文件"), ID_SPLIT_FILE},
           {QStringLiteral("校验映像文件"), ID_VERIFY_FILE},

@@ -10,6 +10,7 @@ namespace res {
 struct MenuItem {
     QString text;
     int command;  // kSeparator: a separator line
+    const char *shortcut = nullptr;  // the key the window answers, shown beside the text (QKeySequence form)
 };
 
 constexpr int kSeparator = 0;

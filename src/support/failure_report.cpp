@@ -31,6 +31,18 @@ int reportFailure(LogCategory category, QObject *owner, const QString &text, con
     return uiThread::messageBox(owner, text, caption, MB_OK, cause);
 }
 
+int reportFileFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
+                      const QString &path, const QString &cause, const QString &libraryText)
+{
+    logFailure(category, failureLogLine(text, cause, libraryText));
+    return uiThread::messageBox(owner, text, caption, MB_OK, fileFailureDetail(path, cause));
+}
+
+QString fileFailureDetail(const QString &path, const QString &cause)
+{
+    return cause.isEmpty() ? path : path + QLatin1Char('\n') + cause;
+}
+
 int reportFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
                   const QString &cause, uint32_t type)
 {

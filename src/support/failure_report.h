@@ -23,6 +23,14 @@ int reportFailure(LogCategory category, QObject *owner, const QString &text, con
 int reportFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
                   const QString &cause, uint32_t type = MB_OK);
 
+// A failure of one file: its path beneath the text, the cause beneath the
+// path; the log line is the one above (the library's words name the path).
+int reportFileFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
+                      const QString &path, const QString &cause, const QString &libraryText = {});
+
+// What reportFileFailure shows beneath its text.
+QString fileFailureDetail(const QString &path, const QString &cause);
+
 // The logged line: "文件无法打开！ 这不是 WIM 映像文件 [WIMCreateFile: ...]";
 // each part only when there is one.
 QString failureLogLine(const QString &text, const QString &cause, const QString &libraryText = {});

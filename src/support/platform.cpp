@@ -200,13 +200,29 @@ std::optional<MountEntry> mountAt(const QString &mountPoint)
     return MountEntry{m->point, m->source, m->type, m->readOnly, m->flags};
 }
 
+bool isSystemFolder(const QString &dir)
+{
+    const QString c = canonical(dir) + QLatin1Char('/');
+    for (const char *prefix : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/", "/etc/", "/boot/"}) {
+        if (c.startsWith(QLatin1String(prefix)))
+            return true;
+    }
+    return false;
+}
+
 QString exclusionListDirectory(const QString &appDir)
 {
     QString dir = appDir;
     if (!dir.isEmpty() && !dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
+    // The program's own folder only for a portable copy (its lists are there
+    // already) or a build; an installed copy keeps them per user.
+    const bool portable = QFileInfo::exists(dir + QStringLiteral("set2.data"))
+                          || QFileInfo::exists(dir + QStringLiteral("set.data"));
+    const QString buildTree = QStringLiteral(PELLWICK_BUILD_TREE) + QLatin1Char('/');
+    const bool built = canonical(dir).append(QLatin1Char('/')).startsWith(canonical(buildTree) + QLatin1Char('/'));
     // Writable means we can create a file there, not just that the mode bits say so.
-    if (!dir.isEmpty() && QFileInfo(dir).isDir()) {
+    if (!dir.isEmpty() && (portable || built) && !isSystemFolder(dir) && QFileInfo(dir).isDir()) {
         QTemporaryFile probe(dir + QStringLiteral(".pellwick-probe-XXXXXX"));
         if (probe.open())
             return dir;

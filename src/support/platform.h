@@ -62,9 +62,15 @@ struct MountEntry {
 // nothing is mounted exactly there.
 std::optional<MountEntry> mountAt(const QString &mountPoint);
 
-// Folder for the exclusion list files: `appDir` when it is writable,
-// otherwise the per-user configuration folder. Always ends with a separator.
+// Folder for the exclusion list files: `appDir` when it already holds them
+// (a portable copy) or lies in the build tree, is writable and is no system
+// folder; otherwise the per-user configuration folder. Always ends with a
+// separator.
 QString exclusionListDirectory(const QString &appDir);
+
+// True for the folders the system's packages own (/usr, /bin, /etc, ...),
+// where the program never writes a file of its own.
+bool isSystemFolder(const QString &dir);
 
 // `child` of `dir` matched in any letter case ("" when there is none).
 QString childIgnoringCase(const QString &dir, const QString &child, bool wantDirectory);

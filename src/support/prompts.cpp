@@ -42,5 +42,9 @@ void setPrompts(Prompts *p)
 
 int defaultAnswer(uint32_t type)
 {
-    return (type & MB_TYPEMASK) == MB_OK ? IDOK : IDCANCEL;
+    switch (type & MB_TYPEMASK) {
+    case MB_OK: return IDOK;
+    case MB_YESNO: return IDNO;
+    default: return IDCANCEL;
+    }
 }

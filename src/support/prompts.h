@@ -9,14 +9,18 @@ class QDialog;
 // Message-box types and answers, with the Windows values the program uses.
 constexpr uint32_t MB_OK = 0x00000000;
 constexpr uint32_t MB_OKCANCEL = 0x00000001;
+constexpr uint32_t MB_YESNO = 0x00000004;
 constexpr uint32_t MB_ICONERROR = 0x00000010;
 constexpr uint32_t MB_ICONQUESTION = 0x00000020;
 constexpr uint32_t MB_ICONEXCLAMATION = 0x00000030;
 constexpr uint32_t MB_ICONINFORMATION = 0x00000040;
 constexpr uint32_t MB_TYPEMASK = 0x0000000F;
 constexpr uint32_t MB_ICONMASK = 0x000000F0;
+constexpr uint32_t MB_DEFBUTTON2 = 0x00000100;  // the second button (Cancel, No) is the default
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
 
 // A file chooser's settings. filter is in the bar-separated form
 // "Label(*.ext)|*.ext||".
@@ -36,7 +40,7 @@ class Prompts
 public:
     virtual ~Prompts() = default;
 
-    // Returns IDOK or IDCANCEL. caption is never empty here.
+    // Returns IDOK or IDCANCEL (IDYES or IDNO for MB_YESNO). caption is never empty here.
     virtual int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) = 0;
     // The same with detail, when not empty, shown beneath text in smaller
     // type (the cause of a failure). Prompts that cannot show it leave it

@@ -12,6 +12,7 @@ QString qtTranslationsDirectory();
 
 // Loads qtbase_zh_CN from directory into translator and installs it in the
 // running application; the caller keeps translator alive as long as it is
-// installed. False, with a warning under pellwick.support, when the
-// translation is missing: Qt's texts then stay in English.
+// installed. The words the choosers show that this Qt's translation lacks
+// ("Folder", "File") are added. False, with a warning under pellwick.support,
+// when the translation is missing: Qt's texts then stay in English.
 bool installQtTranslation(QTranslator &translator, const QString &directory = qtTranslationsDirectory());

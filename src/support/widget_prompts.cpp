@@ -80,13 +80,16 @@ int WidgetPrompts::messageBox(QObject *owner, const QString &text, const QString
     case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
     default: box.setIcon(QMessageBox::NoIcon); break;
     }
-    QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
+    QPushButton *ok = box.addButton(yesNo ? QStringLiteral("是") : QStringLiteral("确定"), QMessageBox::AcceptRole);
     QPushButton *cancel = nullptr;
-    if ((type & MB_TYPEMASK) == MB_OKCANCEL)
-        cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-    box.setDefaultButton(ok);
+    if (yesNo || (type & MB_TYPEMASK) == MB_OKCANCEL)
+        cancel = box.addButton(yesNo ? QStringLiteral("否") : QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel && (type & MB_DEFBUTTON2) ? cancel : ok);
     box.setEscapeButton(cancel ? static_cast<QAbstractButton *>(cancel) : ok);
     box.exec();
+    if (yesNo)
+        return box.clickedButton() == ok ? IDYES : IDNO;
     return box.clickedButton() == ok ? IDOK : (cancel ? IDCANCEL : IDOK);
 }
 

@@ -22,6 +22,30 @@ bool startProgram(QProcess &p, const QTemporaryDir &home, const QStringList &arg
     return p.waitForStarted(10000);
 }
 
+struct Answer {
+    int exitCode = -1;
+    QString out, err;
+};
+
+// The program run as from a text console: no display of any kind.
+Answer runWithoutDisplay(const QStringList &arguments)
+{
+    const QString binary = qEnvironmentVariable("PELLWICK_TEST_BINARY_DIR") + QStringLiteral("/src/app/pellwick");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(binary, arguments);
+    Answer a;
+    if (!p.waitForFinished(15000) || p.exitStatus() != QProcess::NormalExit)
+        return a;
+    a.exitCode = p.exitCode();
+    a.out = QString::fromUtf8(p.readAllStandardOutput());
+    a.err = QString::fromUtf8(p.readAllStandardError());
+    return a;
+}
+
 }  // namespace
 
 class TestSmoke : public QObject
@@ -31,6 +55,8 @@ class TestSmoke : public QObject
 private slots:
     void startsAndClosesCleanly();
     void opensItsArgument();
+    void answersWithoutDisplay_data();
+    void answersWithoutDisplay();
 };
 
 void TestSmoke::startsAndClosesCleanly()
@@ -79,7 +105,43 @@ void TestSmoke::opensItsArgument()
     QVERIFY(startProgram(p, home, {QStringLiteral("a.wim"), QStringLiteral("b.wim")}));
     QVERIFY(p.waitForFinished(15000));
     QCOMPARE(p.exitCode(), 2);
-    QVERIFY(QString::fromUtf8(p.readAll()).contains(QStringLiteral("用法：pellwick [映像文件]")));
+    QVERIFY(QString::fromUtf8(p.readAll()).contains(QStringLiteral("用法：pellwick [选项] [映像文件]")));
+}
+
+void TestSmoke::answersWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");  // what standard output begins with
+    QTest::addColumn<QString>("err");  // what standard error contains
+    const QString usage = QStringLiteral("用法：pellwick [选项] [映像文件]");
+    QTest::newRow("--help") << QStringList{u"--help"_qs} << 0 << usage << QString();
+    QTest::newRow("-h") << QStringList{u"-h"_qs} << 0 << usage << QString();
+    QTest::newRow("--version") << QStringList{u"--version"_qs} << 0 << QStringLiteral("pellwick 0.") << QString();
+    // Qt's own options are Qt's, not unknown ones.
+    QTest::newRow("Qt's option first") << QStringList{u"-platform"_qs, u"xcb"_qs, u"-V"_qs} << 0
+                                       << QStringLiteral("pellwick 0.") << QString();
+    QTest::newRow("unknown option") << QStringList{u"--frobnicate"_qs} << 2 << QString()
+                                    << QStringLiteral("未知的选项：--frobnicate");
+    QTest::newRow("two archives") << QStringList{u"a.wim"_qs, u"b.wim"_qs} << 2 << QString()
+                                  << QStringLiteral("一次只能打开一个映像文件");
+}
+
+void TestSmoke::answersWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const Answer a = runWithoutDisplay(arguments);
+    QCOMPARE(a.exitCode, exitCode);
+    QVERIFY2(a.out.startsWith(out), qPrintable(a.out + a.err));
+    if (exitCode == 2) {
+        QVERIFY2(a.err.contains(err) && a.err.contains(QStringLiteral("用法：pellwick")), qPrintable(a.err));
+        QVERIFY(a.out.isEmpty());
+    } else {
+        QVERIFY2(a.err.isEmpty(), qPrintable(a.err));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSmoke)

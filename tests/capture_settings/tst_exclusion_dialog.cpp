@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
@@ -98,6 +99,7 @@ private slots:
     void escKeepsAndSavesChanges();
     void emptiedListSavedEmpty();
     void failedSaveShowsMessage();
+    void installedCopyKeepsListsPerUser();
     void fullListRefusesEntry();
 
 private:
@@ -416,6 +418,11 @@ void TestExclusionDialog::enterClosesWithOk()
 void TestExclusionDialog::escKeepsAndSavesChanges()
 {
     QTemporaryDir appDir;
+    {
+        // A portable copy: its lists are beside it.
+        QFile portable(appDir.filePath(QStringLiteral("set2.data")));
+        QVERIFY(portable.open(QIODevice::WriteOnly));
+    }
     QVERIFY(QDir().mkpath(m_tmp.filePath(QStringLiteral("Added"))));
     CTarnboxDlg window;
     window.m_strAppDir = appDir.path() + QLatin1Char('/');
@@ -502,6 +509,57 @@ void TestExclusionDialog::failedSaveShowsMessage()
     QCOMPARE(m_prompts->messages()[0].caption, QStringLiteral("错误提示"));
     QVERIFY(QFileInfo(appDir.filePath(QStringLiteral("set2.data/inside"))).isDir());
     QCOMPARE(exclusionList().entries(), QStringList{QStringLiteral("\\kept")});
+}
+
+void TestExclusionDialog::installedCopyKeepsListsPerUser()
+{
+    // An installed copy: its folder holds no lists, and the user's
+    // configuration folder gets them, only once something changed.
+    QTemporaryDir appDir, config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    CTarnboxDlg window;
+    window.m_strAppDir = appDir.path() + QLatin1Char('/');
+    window.LoadExclusionList();
+    QCOMPARE(exclusionList().entries(), ExclusionList::defaults());
+    const auto written = [&] {
+        QStringList files;
+        for (const QTemporaryDir *d : {&appDir, &config}) {
+            QDirIterator it(d->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                files << it.next();
+        }
+        return files;
+    };
+    m_prompts->onDialog([](QDialog &d) {
+        d.reject();
+        return d.result();
+    });
+    window.SetExclusions();
+    QCOMPARE(written(), QStringList());
+
+    m_prompts->onDialog([](QDialog &d) {
+        auto *dialog = qobject_cast<CWithOutPath *>(&d);
+        selectAndFocus(*dialog, 0);
+        dialog->OnRemove();
+        dialog->accept();
+        return dialog->result();
+    });
+    window.SetExclusions();
+    const QStringList files = written();
+    QCOMPARE(files.size(), 1);
+    QVERIFY2(files[0].startsWith(config.path() + QLatin1Char('/')) && files[0].endsWith(QStringLiteral("/set2.data")),
+             qPrintable(files[0]));
+    QCOMPARE(readFile(files[0]), serializeExclusionList(exclusionList()));
+    // Saved: closing once more without a change writes nothing again (the
+    // file taken away does not come back).
+    QVERIFY(QFile::remove(files[0]));
+    m_prompts->onDialog([](QDialog &d) {
+        d.reject();
+        return d.result();
+    });
+    window.SetExclusions();
+    QCOMPARE(written(), QStringList());
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 void TestExclusionDialog::fullListRefusesEntry()

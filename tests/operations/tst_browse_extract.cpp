@@ -225,6 +225,7 @@ void TestBrowseExtract::browseEnterSelectExtract()
     // Deleting an image moves the later ones: the dialog on the old numbering goes.
     QPointer<CBrowseImageDlg> watched(browse);
     w.dlg->SelectAndFocusRow(0);
+    w.prompts.answerMessage(IDYES);
     w.dlg->OnCommand(res::ID_DELETE_IMAGE);
     QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
     const QString problems = w.finish();

@@ -124,7 +124,8 @@ void TestFailureCauses::openSaysWhy()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0].text, QStringLiteral("文件无法打开！"));
     QCOMPARE(messages[0].caption, QStringLiteral("错误提示"));
-    QCOMPARE(messages[0].detail, cause);
+    // Which file, then why.
+    QCOMPARE(messages[0].detail, bad + QLatin1Char('\n') + cause);
     // As before: no archive open, the previous rows still shown.
     QVERIFY(!w.dlg->m_hWim);
     QCOMPARE(rows(*w.dlg), rowsBefore);

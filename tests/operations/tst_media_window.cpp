@@ -162,7 +162,8 @@ void TestMediaWindow::opensMedia_data()
     QTest::addColumn<QString>("compression");
     QTest::addColumn<QString>("access");
     QTest::newRow("ESD") << QStringLiteral("esd") << QStringLiteral("LZMS压缩") << QStringLiteral("读取和写入");
-    QTest::newRow("split set") << QStringLiteral("swm") << QStringLiteral("最大压缩") << QStringLiteral("仅读取");
+    // A split set says so, and of how many parts.
+    QTest::newRow("split set") << QStringLiteral("swm") << QStringLiteral("最大压缩") << QStringLiteral("仅读取（2 个分卷）");
 }
 
 void TestMediaWindow::opensMedia()
@@ -255,7 +256,7 @@ void TestMediaWindow::splitIntoParts()
         QVERIFY(QFileInfo(path(QStringLiteral("parts/") + part)).size() <= 1024 * 1024 + 64 * 1024);
 
     openInWindow(*m_w->dlg, path(QStringLiteral("parts/install.swm")));
-    QCOMPARE(windowview::status(*m_w->dlg)[3], QStringLiteral("仅读取"));
+    QCOMPARE(windowview::status(*m_w->dlg)[3], QStringLiteral("仅读取（%1 个分卷）").arg(parts.size()));
     QCOMPARE(rows(*m_w->dlg), rowsBefore);
     QString why;
     QVERIFY2(wimlib({QStringLiteral("apply"), path(QStringLiteral("parts/install.swm")), QStringLiteral("1"),
@@ -303,6 +304,12 @@ void TestMediaWindow::refusedOrFailing_data()
     QTest::newRow("optimize a set") << optimize << QStringLiteral("swm") << false << QStringLiteral("分卷映像文件不能优化！");
     QTest::newRow("optimize fails") << optimize << QStringLiteral("wim") << false
                                     << QStringLiteral("映像文件优化失败，原文件保持不变！");
+    // The write commands on a split set, with why (nothing is asked first).
+    const QString unwritable = QStringLiteral("文件无法写入");
+    QTest::newRow("add to a set") << int(res::ID_ADD_IMAGE) << QStringLiteral("swm") << false << unwritable;
+    QTest::newRow("delete in a set") << int(res::ID_DELETE_IMAGE) << QStringLiteral("swm") << false << unwritable;
+    QTest::newRow("boot flag in a set") << int(res::ID_SET_BOOT_IMAGE) << QStringLiteral("swm") << false << unwritable;
+    QTest::newRow("edit in a set") << int(res::ID_EDIT_IMAGE) << QStringLiteral("swm") << false << unwritable;
 }
 
 void TestMediaWindow::refusedOrFailing()
@@ -331,6 +338,8 @@ void TestMediaWindow::refusedOrFailing()
         // Refused before anything is asked.
         QCOMPARE(m_w->prompts.calls().size(), 1);
     }
+    if (message == u"文件无法写入")
+        QCOMPARE(m_w->prompts.messageDetails()[0], QStringLiteral("分卷映像只能读取，请先导出为单个映像文件"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), files);
     QCOMPARE(fileBytes(opened), bytes);
 }
@@ -382,11 +391,13 @@ void TestMediaWindow::optimizeShrinks()
              qPrintable(why));
     m_w = std::make_unique<WindowOnArchive>(wim);
     m_w->dlg->SelectAndFocusRow(1);
+    m_w->prompts.answerMessage(IDYES);
     m_w->dlg->OnCommand(res::ID_DELETE_IMAGE);
     QCOMPARE(m_w->dlg->m_List->rowCount(), 1);
     const qint64 before = QFileInfo(wim).size();
     const QStringList rowsBefore = rows(*m_w->dlg);
     m_w->library.clear();
+    m_w->prompts.clear();  // the delete's question
     run(res::ID_OPTIMIZE_FILE);
 
     QCOMPARE(messages(), QStringList{kDone});

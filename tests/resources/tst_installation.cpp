@@ -76,6 +76,12 @@ void TestInstallation::installsTheFiles_data()
     QTest::newRow("desktop entry") << kDesktop << false;
     QTest::newRow("scalable icon") << kIcon << false;
     QTest::newRow("metainfo") << kMetainfo << false;
+    QTest::newRow("driver") << QStringLiteral("bin/pellwick-wim") << true;
+    QTest::newRow("ESD type") << QStringLiteral("share/mime/packages/pellwick.xml") << false;
+    QTest::newRow("manual page") << QStringLiteral("share/man/man1/pellwick.1.gz") << false;
+    QTest::newRow("driver's manual page") << QStringLiteral("share/man/man1/pellwick-wim.1.gz") << false;
+    QTest::newRow("copyright") << QStringLiteral("share/doc/pellwick/copyright") << false;
+    QTest::newRow("changelog") << QStringLiteral("share/doc/pellwick/changelog.gz") << false;
 }
 
 void TestInstallation::installsTheFiles()
@@ -94,7 +100,8 @@ void TestInstallation::desktopEntryOpensArchives()
     // program installed beside it, under the icon installed beside it.
     const QStringList entry = linesOf(m_prefix.filePath(kDesktop));
     QVERIFY(entry.contains(QStringLiteral("Exec=pellwick %f")));
-    QVERIFY(entry.contains(QStringLiteral("MimeType=application/x-ms-wim;")));
+    // Split sets are application/x-ms-wim too; ESD files have a type of our own.
+    QVERIFY(entry.contains(QStringLiteral("MimeType=application/x-ms-wim;application/x-ms-esd;")));
     QVERIFY(entry.contains(QStringLiteral("Icon=pellwick")));
     QVERIFY(entry.filter(QRegularExpression(QStringLiteral("^Name\\[zh_CN\\]=.*[\\x{4E00}-\\x{9FFF}]"))).size() == 1);
 }

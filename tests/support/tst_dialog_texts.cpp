@@ -9,6 +9,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QDir>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -110,6 +113,8 @@ void TestDialogTexts::fileChooserInChinese()
     auto *lookIn = dialog.findChild<QLabel *>(QStringLiteral("lookInLabel"));
     QVERIFY(lookIn);
     QCOMPARE(lookIn->text(), QStringLiteral("查找范围："));  // "Look in:"
+    // The type column too, which the translation of this Qt leaves in English.
+    QCOMPARE(QFileIconProvider().type(QFileInfo(QDir::tempPath())), QStringLiteral("文件夹"));
 }
 
 void TestDialogTexts::missingTranslationIsReported()

@@ -294,13 +294,26 @@ void TestPlatform::exclusionListDirectory_data()
     QTest::addColumn<QString>("appDir");
     QTest::addColumn<bool>("keptAsItIs");
 
+    // A portable copy: its folder holds its lists already.
     const QString writable = m_dir.filePath(QStringLiteral("app"));
     QDir().mkpath(writable);
+    makeFile(writable + QStringLiteral("/set2.data"));
+    const QString older = m_dir.filePath(QStringLiteral("older-app"));
+    QDir().mkpath(older);
+    makeFile(older + QStringLiteral("/set.data"));
+    // An installed copy: a folder of programs without lists of its own.
+    const QString installed = m_dir.filePath(QStringLiteral("installed/bin"));
+    QDir().mkpath(installed);
     const QString file = m_dir.filePath(QStringLiteral("plain-file"));
     makeFile(file);
 
-    QTest::newRow("writable, no separator") << writable << true;
-    QTest::newRow("writable, with separator") << writable + QLatin1Char('/') << true;
+    QTest::newRow("portable, no separator") << writable << true;
+    QTest::newRow("portable, with separator") << writable + QLatin1Char('/') << true;
+    QTest::newRow("portable, the older file") << older << true;
+    QTest::newRow("installed copy") << installed << false;
+    QTest::newRow("system folder") << QStringLiteral("/usr/bin") << false;
+    // This test runs from the build tree, as a developer runs the program.
+    QTest::newRow("build tree") << QCoreApplication::applicationDirPath() << true;
     // Root may write anywhere, but nothing can be created below a file.
     QTest::newRow("below a file") << file + QStringLiteral("/bin") << false;
     QTest::newRow("missing folder") << m_dir.filePath(QStringLiteral("no-such/bin")) << false;
@@ -314,10 +327,14 @@ void TestPlatform::exclusionListDirectory()
 
     const QString dir = platform::exclusionListDirectory(appDir);
     QVERIFY2(dir.endsWith(QLatin1Char('/')), qPrintable(dir));
+    // Never a folder of the system's packages, whatever it holds.
+    QVERIFY(!keptAsItIs || !platform::isSystemFolder(dir));
+    QVERIFY(platform::isSystemFolder(QStringLiteral("/usr/local/bin")) && platform::isSystemFolder(QStringLiteral("/etc")));
+    QVERIFY(!platform::isSystemFolder(m_dir.path()));
     if (keptAsItIs) {
         QCOMPARE(QDir::cleanPath(dir), QDir::cleanPath(appDir));
         // The writability probe leaves nothing behind.
-        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        QCOMPARE(QDir(dir).entryList({QStringLiteral(".pellwick-probe*")}, QDir::AllEntries | QDir::Hidden | QDir::System),
                  QStringList());
     } else {
         QVERIFY2(dir.startsWith(m_configHome + QLatin1Char('/')), qPrintable(dir));
