@@ -4,6 +4,7 @@
 #include "app/ctarnbox_dlg.h"
 #include "app/termination_signals.h"
 #include "operations/background_task.h"
+#include "operations/drive_guardian.h"
 #include "support/prompts.h"
 #include "support/qt_translation.h"
 #include "support/ui_thread.h"
@@ -11,6 +12,21 @@
 
 #include <QSettings>
 #include <QTranslator>
+
+namespace {
+
+// What the guardians of an earlier run did with the drives it had taken.
+void reportRestoredDrives()
+{
+    const QString report = DriveRestoreReport();
+    if (report.isEmpty())
+        return;
+    const bool failed = report.contains(QStringLiteral("请以 root 身份运行"));
+    prompts().messageBox(nullptr, report, QStringLiteral("温馨提示"),
+                         MB_OK | (failed ? MB_ICONEXCLAMATION : MB_ICONINFORMATION));
+}
+
+}  // namespace
 
 CTarnboxApp::CTarnboxApp(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -40,6 +56,7 @@ bool CTarnboxApp::InitInstance()
 
     WidgetPrompts widgetPrompts;
     setPrompts(&widgetPrompts);
+    reportRestoredDrives();
 
     {
         // The per-user configuration; read at once, written as archives open.

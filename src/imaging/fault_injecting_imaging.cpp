@@ -56,7 +56,7 @@ const char *FaultInjectingImaging::callName(Call call)
         "WIMExportImage",         "WIMDeleteImage",          "WIMSetBootImage",
         "WIMRegisterMessageCallback", "WIMUnregisterMessageCallback",
         "WIMSplitFile",           "WIMVerifyFile",           "WIMOptimizeFile",
-        "WIMRefreshFile",         "WIMUpdateImage",
+        "WIMRefreshFile",         "WIMUpdateImage",          "WIMSplitOversizedFiles",
     };
     return names[size_t(call)];
 }
@@ -169,6 +169,11 @@ bool FaultInjectingImaging::WIMSplitFile(HWIM wim, const QString &firstPart, uin
 bool FaultInjectingImaging::WIMVerifyFile(HWIM wim, ImagingVerifyResult *result)
 {
     return !shouldFail(Call::VerifyFile) && inner().WIMVerifyFile(wim, result);
+}
+
+bool FaultInjectingImaging::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files)
+{
+    return !shouldFail(Call::SplitOversizedFiles) && inner().WIMSplitOversizedFiles(wim, partSize, files);
 }
 
 bool FaultInjectingImaging::WIMOptimizeFile(HWIM wim)

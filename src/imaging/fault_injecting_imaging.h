@@ -46,8 +46,9 @@ public:
         OptimizeFile,
         RefreshFile,
         UpdateImage,
+        SplitOversizedFiles,
     };
-    static constexpr int kCallCount = int(Call::UpdateImage) + 1;
+    static constexpr int kCallCount = int(Call::SplitOversizedFiles) + 1;
 
     explicit FaultInjectingImaging(ImagingLibrary &inner);
 
@@ -90,6 +91,7 @@ public:
                                         uint32_t byteCount) override;
     bool WIMRefreshFile(HWIM wim, bool *changed) override;
     bool WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates) override;
+    bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files) override;
     QString LastErrorText() const override;
     ImagingError LastError() const override;
 

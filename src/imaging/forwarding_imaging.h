@@ -74,6 +74,10 @@ public:
     {
         return m_inner.WIMSplitFile(wim, firstPart, partSize, flags);
     }
+    bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files) override
+    {
+        return m_inner.WIMSplitOversizedFiles(wim, partSize, files);
+    }
     bool WIMVerifyFile(HWIM wim, ImagingVerifyResult *result) override { return m_inner.WIMVerifyFile(wim, result); }
     bool WIMOptimizeFile(HWIM wim) override { return m_inner.WIMOptimizeFile(wim); }
     HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags, const QString &xml,

@@ -45,6 +45,17 @@ struct ImagingDamagedFile {
     friend bool operator==(const ImagingDamagedFile &, const ImagingDamagedFile &) = default;
 };
 
+// A file whose data alone is larger than a split's part size, so that the
+// part holding it will be larger than asked (one file's data is never divided
+// between parts).
+struct ImagingOversizedFile {
+    uint32_t part = 0;    // 1-based: the part of the set that will hold it
+    uint64_t bytes = 0;   // its data as stored in the archive (compressed)
+    uint32_t image = 0;   // an image that holds it, and its path there ("" for an
+    QString path;         // image's own metadata, which goes into the first part)
+    friend bool operator==(const ImagingOversizedFile &, const ImagingOversizedFile &) = default;
+};
+
 // What WIMVerifyFile found.
 struct ImagingVerifyResult {
     bool whole = false;               // every resource matched its checksum
@@ -203,6 +214,12 @@ public:
     }
 
     // Extracts the image into the folder `path`, with progress messages.
+    // Names no file here can have are never skipped silently: each entry is a
+    // WIM_MSG_WARNING (wParam the path below `path`, lParam EINVAL). One with
+    // "/" inside is written with "?" for it and " (invalid filename #N)"
+    // after it; "." and ".." entries, which the library leaves out when it
+    // reads the image, are named by their folder (when this call is the one
+    // that read it).
     // With WIM_FLAG_NTFS_VOLUME (an extension) `path` is an NTFS volume
     // mounted nowhere; the image is written into it directly with its security
     // descriptors, attributes, named streams, short names, reparse points and
@@ -311,8 +328,8 @@ public:
     // `destination`, each under its own name there (a folder with everything
     // below it; the root "/" gives its contents; an entry that lies inside
     // another chosen folder lands only there, as with wimlib-imagex extract),
-    // as an apply would write them: names invalid here ("..", a "/" inside)
-    // are skipped, links are written as links (absolute targets as stored,
+    // as an apply would write them (names that cannot be file names here as
+    // WIMApplyImage says), links are written as links (absolute targets as stored,
     // not fixed up) and never followed, nothing is written outside
     // `destination`.
     // An existing file of the same name is replaced, an existing folder is
@@ -378,11 +395,11 @@ public:
 
     // Writes the archive as a split set: `firstPart` (normally NAME.swm) and
     // NAME2.swm, NAME3.swm, ... beside it, each at most partSize bytes (one
-    // file's data larger than that gets a part of its own). The parts take
-    // their names only once all are written: a failure or an abort leaves no
-    // part behind and every existing file as it was; afterwards, files of
-    // those names are replaced. Sends WIM_MSG_PROGRESS percentages, each
-    // followed by a WIM_MSG_PROCESS with firstPart whose answer
+    // file's data larger than that gets a part of its own). The parts are
+    // written under locked temporary names and synced (a failure or an abort
+    // leaves every existing file as it was), then take their names, the first
+    // part last: even a kill never leaves a mixed set. WIM_MSG_PROGRESS, each
+    // followed by a WIM_MSG_PROCESS with firstPart, whose answer
     // WIM_MSG_ABORT_IMAGE stops the call. Refused for a solid archive (ESD:
     // export it as a WIM first), a split set, and a firstPart or part name
     // that is the archive itself. flags: 0.
@@ -392,6 +409,19 @@ public:
         Q_UNUSED(firstPart);
         Q_UNUSED(partSize);
         Q_UNUSED(flags);
+        return false;
+    }
+
+    // What WIMSplitFile with this partSize would put into parts larger than
+    // it: every file whose stored data alone exceeds it, with the part that
+    // will hold it, in part order (empty when every part keeps to the size).
+    // Reads the archive's metadata, not its file data. The refusals of
+    // WIMSplitFile apply.
+    virtual bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files)
+    {
+        Q_UNUSED(wim);
+        Q_UNUSED(partSize);
+        Q_UNUSED(files);
         return false;
     }
 

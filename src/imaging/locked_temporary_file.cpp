@@ -50,6 +50,15 @@ bool LockedTemporaryFile::isOurs(const char *name)
     return length == kRandomLength;
 }
 
+void LockedTemporaryFile::syncFolder(const QByteArray &path)
+{
+    const int fd = ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 void LockedTemporaryFile::removeAbandoned(const QByteArray &folder)
 {
     DIR *dir = ::opendir(folder.constData());

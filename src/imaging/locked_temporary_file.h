@@ -33,6 +33,10 @@ public:
     // Removes the files of our pattern in `folder` whose writers are gone.
     static void removeAbandoned(const QByteArray &folder);
 
+    // Flushes the entries of the folder that holds `path` (a rename into it)
+    // to disk.
+    static void syncFolder(const QByteArray &path);
+
     // True for a file name of our pattern.
     static bool isOurs(const char *name);
 

@@ -1,6 +1,5 @@
 #include "imaging/staged_extraction.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -8,6 +7,8 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,60 @@ bool namesIn(const QByteArray &folder, std::vector<QByteArray> *names)
     return error == 0;
 }
 
+constexpr char kPrefix[] = ".pellwick-extract-";
+constexpr int kRandomLength = 6;  // mkdtemp's XXXXXX
+
+bool sameInode(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes everything inside the folder open at `folderFd`, by descriptor, so
+// that no path length limits how deep it goes and no link is followed.
+void emptyFolder(int folderFd)
+{
+    const int listFd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    for (const QByteArray &name : names) {
+        struct stat st;
+        if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            const int child = ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0) {
+                emptyFolder(child);
+                ::close(child);
+            }
+            ::unlinkat(folderFd, name.constData(), AT_REMOVEDIR);
+        } else {
+            ::unlinkat(folderFd, name.constData(), 0);
+        }
+    }
+}
+
+// Removes the folder `name` of `parentFd` and what it holds, when `lockedFd`
+// (the folder, open and locked) is still what the name names.
+void removeLocked(int parentFd, const char *name, int lockedFd)
+{
+    struct stat opened, named;
+    if (::fstat(lockedFd, &opened) != 0 || ::fstatat(parentFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0
+        || !sameInode(opened, named))
+        return;
+    emptyFolder(lockedFd);
+    ::unlinkat(parentFd, name, AT_REMOVEDIR);
+}
+
 enum class Kind { Missing, Folder, Other, Unknown };
 
 Kind kindOf(const QByteArray &path, struct stat *st)
@@ -41,21 +96,85 @@ Kind kindOf(const QByteArray &path, struct stat *st)
 
 }  // namespace
 
+bool StagedExtraction::isOurs(const char *name)
+{
+    if (std::strncmp(name, kPrefix, sizeof kPrefix - 1) != 0)
+        return false;
+    const char *random = name + sizeof kPrefix - 1;
+    int length = 0;
+    for (const char *c = random; *c; ++c, ++length) {
+        if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z')))
+            return false;
+    }
+    return length == kRandomLength;
+}
+
+void StagedExtraction::removeAbandoned(const QString &destination)
+{
+    const int folderFd = ::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return;
+    std::vector<QByteArray> names;
+    const int listFd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr) {
+        while (const dirent *entry = ::readdir(dir)) {
+            if ((entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN) && isOurs(entry->d_name))
+                names.emplace_back(entry->d_name);
+        }
+        ::closedir(dir);
+    } else if (listFd >= 0) {
+        ::close(listFd);
+    }
+    for (const QByteArray &name : names) {
+        const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A live extraction holds the lock until its folder is gone.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            removeLocked(folderFd, name.constData(), fd);
+        ::close(fd);
+    }
+    ::close(folderFd);
+}
+
 StagedExtraction::StagedExtraction(const QString &destination) : m_destination(destination)
 {
-    QByteArray pattern = QFile::encodeName(destination) + "/.pellwick-extract-XXXXXX";
-    if (::mkdtemp(pattern.data()))
-        m_folder = QFile::decodeName(pattern);
-    else
-        fail(errno, QStringLiteral("cannot write in %1: %2")
-                        .arg(destination, QString::fromLocal8Bit(std::strerror(errno))));
+    removeAbandoned(destination);
+    const QByteArray native = QFile::encodeName(destination);
+    m_parentFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int attempt = 0; m_parentFd >= 0 && attempt < 100; ++attempt) {
+        QByteArray pattern = native + '/' + kPrefix + "XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            break;
+        const QByteArray name = pattern.mid(pattern.lastIndexOf('/') + 1);
+        const int fd = ::openat(m_parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        // Until we hold the lock a cleaner may take the new folder for an
+        // abandoned one; it removes it holding the lock, so once we hold it the
+        // name is ours if it still names our folder.
+        struct stat opened, named;
+        if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &opened) == 0
+            && ::fstatat(m_parentFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameInode(opened, named)) {
+            m_folder = QFile::decodeName(pattern);
+            m_name = name;
+            m_lockFd = fd;
+            return;
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    const int error = errno;
+    fail(error, QStringLiteral("cannot write in %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(error))));
 }
 
 StagedExtraction::~StagedExtraction()
 {
-    // QDir removes links themselves and never descends through them.
-    if (!m_folder.isEmpty())
-        QDir(m_folder).removeRecursively();
+    // Whatever is left, however deep; links are removed, never followed.
+    if (m_lockFd >= 0) {
+        removeLocked(m_parentFd, m_name.constData(), m_lockFd);
+        ::close(m_lockFd);
+    }
+    if (m_parentFd >= 0)
+        ::close(m_parentFd);
 }
 
 void StagedExtraction::protect(const QString &path)

@@ -8,7 +8,10 @@
 // writes into a hidden folder inside the destination (same file system, so
 // that entries move by rename), and only a complete result is moved into
 // place. What it leaves on failure is that hidden folder, removed by the
-// destructor unless the move succeeded; only a killed process leaves it.
+// destructor unless the move succeeded; only a killed process leaves it, and
+// the next extraction into that destination removes it: the folder's writer
+// holds an exclusive flock on it as long as it lives, so one that can be
+// locked has lost its writer.
 class StagedExtraction
 {
 public:
@@ -17,6 +20,11 @@ public:
     ~StagedExtraction();
     StagedExtraction(const StagedExtraction &) = delete;
     StagedExtraction &operator=(const StagedExtraction &) = delete;
+
+    // Removes the hidden folders in `destination` whose writers are gone.
+    static void removeAbandoned(const QString &destination);
+    // True for a folder name of our pattern.
+    static bool isOurs(const char *name);
 
     // "" when the folder could not be made (error() says why).
     const QString &folder() const { return m_folder; }
@@ -45,6 +53,9 @@ private:
 
     const QString m_destination;
     QString m_folder;
+    QByteArray m_name;  // m_folder's name in the destination
+    int m_parentFd = -1;
+    int m_lockFd = -1;  // m_folder, locked
     int m_errno = 0;
     QString m_errorText;
     bool m_haveProtected = false;

@@ -59,18 +59,6 @@ std::nullptr_t failedWimlib(ImagingError *error, const QString &what, int code, 
                   wimlibSystemError(code, systemError));
 }
 
-// Flushes a folder's entries (a rename into it) to disk.
-void syncFolder(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash > 0 ? path.left(slash) : QByteArray(slash == 0 ? "/" : ".");
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 bool sameFile(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
@@ -468,7 +456,7 @@ int WimlibArchive::writeNewFile(int writeFlags, bool replaceExisting)
         // A filesystem without RENAME_NOREPLACE: link() refuses an existing name too.
         renamed = ::link(temporary.path().constData(), m_native.constData());
         if (renamed == 0) {
-            syncFolder(m_native);
+            LockedTemporaryFile::syncFolder(m_native);
             return 0;  // `temporary` removes the other name
         }
     }
@@ -477,7 +465,7 @@ int WimlibArchive::writeNewFile(int writeFlags, bool replaceExisting)
         return WIMLIB_ERR_RENAME;
     }
     temporary.renamed();
-    syncFolder(m_native);
+    LockedTemporaryFile::syncFolder(m_native);
     return 0;
 }
 

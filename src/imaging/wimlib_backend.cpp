@@ -595,6 +595,8 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     WorkLock lock(archive);
     if (!ready(archive, lock, call, ArchiveUse::Read))
         return false;
+    // From here: what wimlib says of names it cannot write, reading the image included.
+    wimlibmessages::clear();
     WIMStruct *wim = archive.wim();
     if (const uint32_t count = imageCount(wim); handle->image > count)
         return noSuchImage(call, handle->image, count);
@@ -606,9 +608,10 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
     const QByteArray target = QFile::encodeName(path);
     errno = 0;
-    wimlibmessages::clear();
-    const int code = wimlib_extract_image(wim, int(handle->image), target.constData(), ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0);
+    const int code = wimlib_extract_image(wim, int(handle->image), target.constData(),
+                                          (ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0) | WIMLIB_EXTRACT_FLAG_REPLACE_INVALID_FILENAMES);
     const int systemError = errno;
+    progress.reportUnwritableNames(path);
     wimlib_register_progress_function(wim, nullptr, nullptr);
     lock.unlock();
     claim.reset();

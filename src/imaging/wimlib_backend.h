@@ -128,6 +128,7 @@ public:
     // wimlib_update_image, then the commit every change takes. An add whose
     // source holds the archive's own file is refused before anything is read.
     bool WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates) override;
+    bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files) override;
 
 private:
     // Records the calling thread's last failure; always false.

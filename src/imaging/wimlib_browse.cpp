@@ -7,13 +7,17 @@
 #include "imaging/wimlib_image_view.h"
 #include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_last_error.h"
+#include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_progress.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
+
+#include <fnmatch.h>
 
 namespace {
 
@@ -49,6 +53,37 @@ bool failBrowsing(const char *call, ImagingError error)
 {
     error.text = QStringLiteral("%1: %2").arg(QLatin1String(call), error.text);
     return wimlibFail(std::move(error));
+}
+
+// wimlib reads "\" in a path as a separator, so a path through names that
+// hold one names nothing there. When the image holds `path`, the pattern
+// with "?" for each "\" names it too, and only it when no sibling on the way
+// matches as well: that pattern, else "". A path with wildcards of its own
+// gets none.
+QByteArray backslashPattern(WimlibImageView &view, const QString &path, const QString &temporaryPath)
+{
+    if (!path.contains(QLatin1Char('\\')) || path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?'))
+        || path.contains(QLatin1Char('[')))
+        return {};
+    ImagingError error;
+    if (!view.list(path, temporaryPath, nullptr, nullptr, &error))
+        return {};
+    QString folder = QStringLiteral("/");
+    for (const QString &name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (name.contains(QLatin1Char('\\'))) {
+            QList<WimDirEntry> siblings;
+            if (!view.list(folder, temporaryPath, nullptr, &siblings, &error))
+                return {};
+            const QByteArray pattern = QString(name).replace(QLatin1Char('\\'), QLatin1Char('?')).toUtf8();
+            const auto matches = std::count_if(siblings.cbegin(), siblings.cend(), [&pattern](const WimDirEntry &e) {
+                return ::fnmatch(pattern.constData(), e.name.toUtf8().constData(), 0) == 0;
+            });
+            if (matches != 1)
+                return {};
+        }
+        folder += (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + name;
+    }
+    return QString(path).replace(QLatin1Char('\\'), QLatin1Char('?')).toUtf8();
 }
 
 }  // namespace
@@ -101,20 +136,32 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     WIMStruct *wim = archive.wim();
     const int index = int(handle->image);
 
+    // From here: what wimlib says of names it cannot write, reading the image included.
+    wimlibmessages::clear();
     // Every path first: a missing one fails the call before anything is written.
-    std::vector<QByteArray> native;
-    std::vector<const char *> pointers;
-    native.reserve(size_t(paths.size()));
+    std::vector<QByteArray> literal;
+    std::vector<QByteArray> patterns;
     for (const QString &path : paths) {
-        native.push_back(path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8());
-        pointers.push_back(native.back().constData());
-        const int code = wimlib_iterate_dir_tree(wim, index, pointers.back(), 0, ignoreEntry, nullptr);
-        if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
-            return fail(call, ImagingError::Kind::NotFound,
-                        QStringLiteral("%1 is not in image %2").arg(path).arg(index));
+        QByteArray text = path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8();
+        const int code = wimlib_iterate_dir_tree(wim, index, text.constData(), 0, ignoreEntry, nullptr);
+        if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST) {
+            QByteArray pattern = backslashPattern(*handle->view, path, archive.temporaryPath());
+            if (pattern.isEmpty())
+                return fail(call, ImagingError::Kind::NotFound,
+                            QStringLiteral("%1 is not in image %2").arg(path).arg(index));
+            patterns.push_back(std::move(pattern));
+            continue;
+        }
         if (code != 0)
             return failWimlib(call, QStringLiteral("cannot read %1 in image %2").arg(path).arg(index), code);
+        literal.push_back(std::move(text));
     }
+    const auto pointersTo = [](const std::vector<QByteArray> &texts) {
+        std::vector<const char *> pointers;
+        for (const QByteArray &text : texts)
+            pointers.push_back(text.constData());
+        return pointers;
+    };
 
     StagedExtraction staging(destination);
     if (staging.folder().isEmpty())
@@ -125,9 +172,20 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
     const QByteArray target = QFile::encodeName(staging.folder());
     // Literal paths (no wildcards); links as stored, as wimlib-imagex extract writes them.
-    const int code = wimlib_extract_paths(wim, index, target.constData(), pointers.data(), pointers.size(),
-                                          WIMLIB_EXTRACT_FLAG_NO_PRESERVE_DIR_STRUCTURE | WIMLIB_EXTRACT_FLAG_NORPFIX);
+    const int flags = WIMLIB_EXTRACT_FLAG_NO_PRESERVE_DIR_STRUCTURE | WIMLIB_EXTRACT_FLAG_NORPFIX
+                      | WIMLIB_EXTRACT_FLAG_REPLACE_INVALID_FILENAMES;
+    int code = 0;
+    if (!literal.empty()) {
+        const auto pointers = pointersTo(literal);
+        code = wimlib_extract_paths(wim, index, target.constData(), pointers.data(), pointers.size(), flags);
+    }
+    if (code == 0 && !patterns.empty()) {
+        const auto pointers = pointersTo(patterns);
+        code = wimlib_extract_paths(wim, index, target.constData(), pointers.data(), pointers.size(),
+                                    flags | WIMLIB_EXTRACT_FLAG_GLOB_PATHS | WIMLIB_EXTRACT_FLAG_STRICT_GLOB);
+    }
     const int systemError = errno;
+    progress.reportUnwritableNames(destination);
     wimlib_register_progress_function(wim, nullptr, nullptr);
     lock.unlock();
     if (code != 0) {

@@ -1,6 +1,8 @@
 // The backend's calls on whole archive files: split, verify, optimize.
 #include "imaging/wimlib_media.h"
 
+#include "imaging/locked_temporary_file.h"
+#include "imaging/split_parts.h"
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging/wimlib_progress.h"
@@ -10,14 +12,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
+#include <QHash>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Kind = ImagingError::Kind;
@@ -78,37 +84,54 @@ int systemErrorOf(int code)
 }
 
 // Where the parts of a split go while it runs, and the progress of the whole
-// set (wimlib reports each part's write from 0).
+// set (wimlib reports each part's write from 0). Each part is written under a
+// locked temporary name beside its own (see LockedTemporaryFile), so that a
+// killed split leaves nothing a later write into that folder does not remove.
 class SplitRun
 {
 public:
     SplitRun(WimlibProgress &progress, const QString &archive) : m_progress(progress), m_archive(archive) {}
-    ~SplitRun()
-    {
-        for (const QByteArray &temporary : m_temporaries)
-            ::unlink(temporary.constData());
-    }
 
     static wimlib_progress_status forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context)
     {
         return static_cast<SplitRun *>(context)->handle(message, info);
     }
 
-    // Gives every part its own name, replacing what was there. False and
-    // errno when a rename fails: the parts not yet renamed are removed.
-    bool rename()
+    // Puts the written parts in place, on disk first, so that the first
+    // part's name always leads to the old set, to nothing, or to the whole
+    // new one: the old first part goes, then the other parts take their
+    // names, the first part last; the old set's parts beyond the new count go
+    // at the end. False and errno when that fails: the new parts that were
+    // renamed already are removed again.
+    bool putInPlace()
     {
-        for (size_t i = 0; i < m_temporaries.size(); ++i) {
-            if (::rename(m_temporaries[i].constData(), m_finals[i].constData()) != 0) {
+        for (const auto &temporary : m_temporaries) {
+            if (::fsync(temporary->fd()) != 0)
+                return false;
+        }
+        const QByteArray &first = m_finals.front();
+        const OldSet old = oldSetAt(first);
+        if (m_finals.size() > 1 && ::unlink(first.constData()) != 0 && errno != ENOENT)
+            return false;
+        for (size_t i = 1; i <= m_finals.size(); ++i) {
+            const size_t part = i % m_finals.size();  // 1, 2, ..., then 0: the first part
+            if (part == 0)
+                LockedTemporaryFile::syncFolder(first);
+            if (::rename(m_temporaries[part]->path().constData(), m_finals[part].constData()) != 0) {
                 const int error = errno;
-                for (size_t j = 0; j < i; ++j)
+                for (size_t j = 1; j < i; ++j)
                     ::unlink(m_finals[j].constData());
                 errno = error;
                 return false;
             }
-            m_temporaries[i].clear();
+            m_temporaries[part]->renamed();
         }
-        m_temporaries.clear();
+        LockedTemporaryFile::syncFolder(first);
+        for (unsigned number = unsigned(m_finals.size()) + 1; number <= old.parts; ++number) {
+            const QByteArray part = QFile::encodeName(splitparts::partPath(QFile::decodeName(first), number));
+            if (oldSetAt(part).guid == old.guid)
+                ::unlink(part.constData());
+        }
         return true;
     }
 
@@ -117,6 +140,26 @@ public:
     unsigned parts() const { return unsigned(m_finals.size()); }
 
 private:
+    // The split set whose part a file is: its GUID and part count, none when
+    // it is not a part.
+    struct OldSet {
+        QByteArray guid;
+        unsigned parts = 0;
+    };
+    static OldSet oldSetAt(const QByteArray &path)
+    {
+        struct stat st;
+        WIMStruct *wim = nullptr;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || wimlib_open_wim(path.constData(), 0, &wim))
+            return {};
+        wimlib_wim_info info {};
+        wimlib_get_wim_info(wim, &info);
+        wimlib_free(wim);
+        if (info.total_parts <= 1)
+            return {};
+        return {QByteArray(reinterpret_cast<const char *>(info.guid), WIMLIB_GUID_LEN), info.total_parts};
+    }
+
     wimlib_progress_status handle(wimlib_progress_msg message, wimlib_progress_info *info)
     {
         switch (message) {
@@ -128,13 +171,15 @@ private:
                 m_overwritesArchive = true;
                 return WIMLIB_PROGRESS_STATUS_ABORT;
             }
-            const QByteArray temporary = reserve(final);
-            if (temporary.isEmpty())
+            auto temporary = std::make_unique<LockedTemporaryFile>();
+            if (!temporary->create(final)) {
+                m_systemError = errno;
                 return WIMLIB_PROGRESS_STATUS_ABORT;
+            }
             m_finals.push_back(final);
-            m_temporaries.push_back(temporary);
+            m_temporaries.push_back(std::move(temporary));
             // wimlib writes the part under whatever name this points to now.
-            info->split.part_name = m_temporaries.back().data();
+            info->split.part_name = const_cast<char *>(m_temporaries.back()->path().constData());
             return wimmedia::overall(m_progress, m_partStart, m_total);
         }
         case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
@@ -146,37 +191,142 @@ private:
         }
     }
 
-    // A new empty file beside `final`, named after it.
-    QByteArray reserve(const QByteArray &final)
-    {
-        const QFileInfo target(QFile::decodeName(final));
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray name = QFile::encodeName(QStringLiteral("%1/.%2.new-%3")
-                                                          .arg(target.absolutePath(), target.fileName())
-                                                          .arg(QRandomGenerator::global()->generate64(), 0, 36));
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                ::close(fd);
-                return name;
-            }
-            if (errno != EEXIST)
-                break;
-        }
-        m_systemError = errno;
-        return {};
-    }
-
     WimlibProgress &m_progress;
     const QString m_archive;
     std::vector<QByteArray> m_finals;
-    std::vector<QByteArray> m_temporaries;
+    std::vector<std::unique_ptr<LockedTemporaryFile>> m_temporaries;  // removed unless renamed
     uint64_t m_partStart = 0;
     uint64_t m_total = 0;
     bool m_overwritesArchive = false;
     int m_systemError = 0;
 };
 
+constexpr int kHashLength = 20;  // SHA-1
+
+// A resource of the archive as wimlib_split places it.
+struct SplitBlob {
+    uint64_t bytes = 0;
+    uint32_t part = 0;  // in the archive it is read from
+    uint64_t offset = 0;
+    QByteArray hash;
+    bool metadata = false;
+    bool solid = false;
+};
+
+int collectBlob(const wimlib_resource_entry *entry, void *context)
+{
+    static_cast<std::vector<SplitBlob> *>(context)->push_back(
+        {entry->compressed_size, entry->part_number, entry->offset,
+         QByteArray(reinterpret_cast<const char *>(entry->sha1_hash), kHashLength), bool(entry->is_metadata),
+         bool(entry->packed)});
+    return 0;
+}
+
+// The first name of each sought data, by its hash.
+struct NameSearch {
+    QHash<QByteArray, ImagingOversizedFile *> wanted;
+    uint32_t image = 0;
+};
+
+int nameBlobs(const wimlib_dir_entry *entry, void *context)
+{
+    auto *search = static_cast<NameSearch *>(context);
+    for (uint32_t i = 0; i <= entry->num_named_streams; ++i) {
+        const wimlib_resource_entry &resource = entry->streams[i].resource;
+        const auto found = search->wanted.constFind(
+            QByteArray(reinterpret_cast<const char *>(resource.sha1_hash), kHashLength));
+        if (found == search->wanted.cend() || (*found)->image != 0)
+            continue;
+        (*found)->image = search->image;
+        (*found)->path = QString::fromUtf8(entry->full_path);
+        if (i > 0)
+            (*found)->path += QLatin1Char(':') + QString::fromUtf8(entry->streams[i].stream_name);
+    }
+    return 0;
+}
+
 }  // namespace
+
+bool WimlibBackend::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files)
+{
+    static const char call[] = "WIMSplitOversizedFiles";
+    const auto archive = archiveOf(wim, call);
+    if (!archive)
+        return false;
+    if (!files || partSize == 0)
+        return failWith(Kind::Other, 0, callText(call, QStringLiteral("the part size must be above 0")));
+    if (!archive->mayRead())
+        return failWith(Kind::AccessDenied, 0,
+                        callText(call, QStringLiteral("the archive is open without read access")));
+    if (!archive->existsOnDisk())
+        return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is not written yet")));
+    if (archive->snapshot()->totalParts > 1)
+        return failWith(Kind::Unsupported, 0, callText(call, QStringLiteral("%1 is split already").arg(archive->path())));
+
+    WorkLock lock(*archive);
+    if (!readyForCall(*archive, lock, call, ArchiveUse::Read))
+        return false;
+    WIMStruct *w = archive->wim();
+    std::vector<SplitBlob> blobs;
+    if (const int code = wimlib_iterate_lookup_table(w, 0, collectBlob, &blobs))
+        return failWith(kindOf(code, systemErrorOf(code), false), systemErrorOf(code),
+                        callText(call, wimlibErrorText(QStringLiteral("cannot read %1").arg(archive->path()), code)));
+    if (std::any_of(blobs.cbegin(), blobs.cend(), [](const SplitBlob &blob) { return blob.solid; }))
+        return failWith(Kind::Unsupported, 0,
+                        callText(call, QStringLiteral("%1 holds solid resources (ESD), which cannot be split")
+                                           .arg(archive->path())));
+    // As wimlib_split places them: the images' metadata first, then the file
+    // data in the order it lies in the archive; a part ends before data that
+    // would make it reach the size, unless the part is empty or the data is
+    // metadata. So only a part of one file's data, or the first part with the
+    // metadata, can be larger than asked.
+    std::stable_sort(blobs.begin(), blobs.end(), [](const SplitBlob &a, const SplitBlob &b) {
+        if (a.metadata != b.metadata)
+            return a.metadata;
+        return a.metadata ? false : std::tie(a.part, a.offset) < std::tie(b.part, b.offset);
+    });
+    struct Part {
+        uint64_t bytes = 0;
+        const SplitBlob *largest = nullptr;
+    };
+    std::vector<Part> parts;
+    for (const SplitBlob &blob : blobs) {
+        if (parts.empty() || (parts.back().bytes + blob.bytes >= partSize && !blob.metadata && parts.back().bytes != 0))
+            parts.emplace_back();
+        parts.back().bytes += blob.bytes;
+        if (!parts.back().largest || blob.bytes > parts.back().largest->bytes)
+            parts.back().largest = &blob;
+    }
+    QList<ImagingOversizedFile> found;
+    NameSearch search;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].bytes > partSize)
+            found.append({uint32_t(i + 1), parts[i].largest->bytes, 0, QString()});
+    }
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        const SplitBlob *blob = parts[found[i].part - 1].largest;
+        if (!blob->metadata)
+            search.wanted.insert(blob->hash, &found[i]);
+    }
+    const int images = int(archive->snapshot()->imageCount);
+    for (int image = 1; image <= images && !search.wanted.isEmpty(); ++image) {
+        search.image = uint32_t(image);
+        if (const int code = wimlib_iterate_dir_tree(w, image, "/", WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, nameBlobs,
+                                                     &search)) {
+            archive->discard();
+            return failWith(kindOf(code, systemErrorOf(code), false), systemErrorOf(code),
+                            callText(call, wimlibErrorText(QStringLiteral("cannot read image %1 of %2")
+                                                               .arg(image)
+                                                               .arg(archive->path()),
+                                                           code)));
+        }
+    }
+    // The images' metadata is in memory now: read the archive again on its next use.
+    if (!search.wanted.isEmpty())
+        archive->discard();
+    *files = std::move(found);
+    return true;
+}
 
 bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t partSize, uint32_t flags)
 {
@@ -215,7 +365,7 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
         // Read the archive again on its next use rather than rely on what
         // wimlib_split leaves in the WIMStruct.
         archive->discard();
-        if (code == 0 && !run.rename()) {
+        if (code == 0 && !run.putInPlace()) {
             code = WIMLIB_ERR_RENAME;
             error = errno;
         }
@@ -228,14 +378,20 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
                                 callText(call, QStringLiteral("%1 holds solid resources (ESD), which cannot be "
                                                               "split: export it as a WIM first")
                                                    .arg(own)));
-            if (run.systemError() != 0)
+            // A part that could not be made stops wimlib through the progress
+            // function: it is that part's failure, not an abort.
+            if (run.systemError() != 0) {
                 error = run.systemError();
+                code = WIMLIB_ERR_OPEN;
+            }
             const bool aborted = progress.aborted();
+            const QString what = QStringLiteral("cannot split %1 into %2").arg(own, firstPart);
             return failWith(kindOf(code, error, aborted), error,
                             callText(call, aborted ? QStringLiteral("aborted; no part was left behind")
-                                                   : wimlibErrorText(QStringLiteral("cannot split %1 into %2")
-                                                                         .arg(own, firstPart),
-                                                                     code)));
+                                           : run.systemError() != 0
+                                               ? QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(
+                                                                                        std::strerror(error)))
+                                               : wimlibErrorText(what, code)));
         }
     }
     progress.finish();

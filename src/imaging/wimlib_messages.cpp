@@ -1,6 +1,8 @@
 #include "imaging/wimlib_messages.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -52,6 +54,24 @@ QString lastError()
         return {};
     const qsizetype end = t_printed.indexOf('\n', at);
     return QString::fromUtf8(t_printed.mid(at + prefix.size(), end < 0 ? -1 : end - at - prefix.size())).trimmed();
+}
+
+QList<UnwritableName> unwritableNames()
+{
+    static const QRegularExpression renamed(QStringLiteral(
+        "^\\[WARNING\\] \"(.*)\" has an invalid filename that is not supported on this platform; extracting"));
+    static const QRegularExpression dots(
+        QStringLiteral("^\\[WARNING\\] Ignoring file named \"\\.\" or \"\\.\\.\" in directory \"(.*)\"$"));
+    QList<UnwritableName> names;
+    for (const QByteArray &line : t_printed.split('\n')) {
+        // wimlib begins each message with a carriage return.
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (const auto match = renamed.match(text); match.hasMatch())
+            names.append({match.captured(1), false});
+        else if (const auto match = dots.match(text); match.hasMatch())
+            names.append({match.captured(1), true});
+    }
+    return names;
 }
 
 }  // namespace wimlibmessages

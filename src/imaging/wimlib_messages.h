@@ -19,4 +19,15 @@ void clear();
 // without its prefix; "" when there was none.
 QString lastError();
 
+// The entries that an extraction on the calling thread since clear() could
+// not write under their own names, as wimlib warned of them: `path` is the
+// image path of an entry with "/" in its name (written under another name:
+// WIMLIB_EXTRACT_FLAG_REPLACE_INVALID_FILENAMES), or the folder whose "." or
+// ".." entry wimlib left out when it read the image (`skipped`).
+struct UnwritableName {
+    QString path;
+    bool skipped = false;
+};
+QList<UnwritableName> unwritableNames();
+
 }  // namespace wimlibmessages

@@ -1,6 +1,7 @@
 #include "imaging/wimlib_progress.h"
 
 #include "support/clock.h"
+#include "imaging/wimlib_messages.h"
 
 #include <QFile>
 
@@ -62,6 +63,14 @@ void WimlibProgress::report(uint32_t message, const char *path, int code)
         return;
     spell(path);
     send(message, reinterpret_cast<uintptr_t>(m_pathBuffer.utf16()), code);
+}
+
+void WimlibProgress::reportUnwritableNames(const QString &destination)
+{
+    for (const wimlibmessages::UnwritableName &name : wimlibmessages::unwritableNames()) {
+        const QString path = name.path == QLatin1String("/") ? destination : destination + name.path;
+        report(WIM_MSG_WARNING, QFile::encodeName(path).constData(), EINVAL);
+    }
 }
 
 const QString &WimlibProgress::spell(const char *path)

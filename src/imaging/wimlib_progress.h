@@ -69,6 +69,11 @@ public:
 
     bool aborted() const { return m_aborted; }
 
+    // What an extraction could not write under its own name (see
+    // wimlibmessages::unwritableNames), each as WIM_MSG_WARNING with the
+    // path below `destination` and EINVAL.
+    void reportUnwritableNames(const QString &destination);
+
 private:
     uint32_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) const;
     void report(uint32_t message, const char *path, int code);

@@ -8,6 +8,7 @@
 #include "support/ui_thread.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <unistd.h>
@@ -100,7 +101,9 @@ void ApplyOperation::beforeRegistering(OperationContext &ctx)
 {
     // A failed load takes the path of a failed apply.
     const ArchiveState state = archiveState(ctx.host());
-    m_image = state.wim ? imaging().WIMLoadImage(state.wim, uint32_t(state.selectedRow + 1)) : nullptr;
+    m_wim = state.wim;
+    m_index = uint32_t(state.selectedRow + 1);
+    m_image = state.wim ? imaging().WIMLoadImage(state.wim, m_index) : nullptr;
     if (!m_image)
         m_loadFailure = state.wim ? imaging().LastError() : ImagingError();
 }
@@ -122,13 +125,48 @@ bool ApplyOperation::work(OperationContext &ctx)
         applyOntoNtfsDrive(ctx, probe);
     } else if (!m_image || !lib.WIMApplyImage(m_image, m_target, kApplyFlags)) {
         const ImagingError why = m_image ? lib.LastError() : m_loadFailure;
+        const QString damaged = m_image && why.kind == ImagingError::Kind::DamagedData ? removeDamagedFiles(ctx) : QString();
         ctx.host().EndBusy();
-        ctx.failure(kApplyFailed, QStringLiteral("错误提示"), why);
+        ctx.failure(kApplyFailed, QStringLiteral("错误提示"), why, damaged);
     }
     if (m_image)
         lib.WIMCloseHandle(m_image);
     m_image = nullptr;
     return true;
+}
+
+// An apply stopped at damaged data leaves the files written so far, the one
+// it stopped at with its full size and wrong bytes: the image's damaged files
+// go from the target, so that none looks complete, each named in the log.
+// What to say beneath the failure.
+QString ApplyOperation::removeDamagedFiles(OperationContext &ctx)
+{
+    ImagingVerifyResult result;
+    QStringList lines;
+    int removed = 0;
+    if (m_wim && imaging().WIMVerifyFile(m_wim, &result)) {
+        for (const ImagingDamagedFile &file : std::as_const(result.damaged)) {
+            if (file.image != m_index || file.path.isEmpty())
+                continue;
+            const QString path = QDir(m_target).filePath(file.path.mid(1));
+            const QFileInfo info(path);
+            if (info.isFile() && !info.isSymLink() && QFile::remove(path)) {
+                ++removed;
+                lines << QStringLiteral("数据已损坏，已从目标中删除：%1").arg(path);
+            } else {
+                lines << QStringLiteral("数据已损坏，未释放：%1").arg(path);
+            }
+        }
+    }
+    OperationHost &host = ctx.host();
+    uiThread::run([&host, &lines] {
+        for (const QString &line : std::as_const(lines))
+            host.AppendLogText(line);
+    });
+    return removed > 0 ? QStringLiteral("目标文件夹中现为不完整的副本：释放中途停止，已删除其中 %1 个数据已损坏的文件"
+                                        "（见输出窗口）。")
+                             .arg(removed)
+                       : QStringLiteral("目标文件夹中现为不完整的副本：释放中途停止。");
 }
 
 // Everything that can be told before the drive is touched refuses the apply

@@ -1,5 +1,6 @@
 #include "operations/drive_format.h"
 
+#include "operations/drive_guardian.h"
 #include "support/platform.h"
 #include "support/shell_quote.h"
 
@@ -74,6 +75,13 @@ FormatOutcome FormatDrive(const QString &mountPoint, const QString &label, bool 
     // The first command unmounts, the last mounts the new filesystem back,
     // those between format.
     const qsizetype last = commands.size() - 1;
+    // Whatever the device holds when the program ends: the old filesystem or the new one.
+    const QString remount = QStringLiteral("mount ") + shellQuote(device) + QLatin1Char(' ') + shellQuote(mountPoint);
+    const DriveGuardian guardian(DriveGuardian::Taken::Unmounted, device, mountPoint, remount);
+    if (!guardian.error().isEmpty()) {
+        outcome.detail = guardian.error();
+        return outcome;
+    }
     for (qsizetype i = 0; i <= last; ++i) {
         const CommandResult result = run(commands[i]);
         if (succeeded(result))
@@ -83,8 +91,6 @@ FormatOutcome FormatDrive(const QString &mountPoint, const QString &label, bool 
             outcome.stage = FormatOutcome::NotMounted;
         } else if (i > 0) {
             // Unmounted but not formatted: give the user the drive back as it was.
-            const QString remount = QStringLiteral("mount ") + shellQuote(device) + QLatin1Char(' ')
-                                    + shellQuote(mountPoint);
             if (!succeeded(run(remount)))
                 outcome.detail += QStringLiteral("\n%1 已卸载，未能重新挂载。").arg(mountPoint);
         }

@@ -1,5 +1,6 @@
 #include "operations/ntfs_drive.h"
 
+#include "operations/drive_guardian.h"
 #include "support/error_cause.h"
 #include "support/shell_quote.h"
 
@@ -34,7 +35,9 @@ QString mountBackCommand(const NtfsDrive &drive)
 {
     // Only NTFS drives come here: the type is one of ntfs-3g, ntfs3, ntfs.
     const QString type = drive.mountType == QLatin1String("fuseblk") ? QStringLiteral("ntfs-3g") : drive.mountType;
-    return QStringLiteral("mount -t ") + type + (drive.readOnly ? QStringLiteral(" -o ro ") : QStringLiteral(" "))
+    const QStringList options = (drive.readOnly ? QStringList {QStringLiteral("ro")} : QStringList()) + drive.flags;
+    return QStringLiteral("mount -t ") + type
+           + (options.isEmpty() ? QStringLiteral(" ") : QStringLiteral(" -o ") + options.join(QLatin1Char(',')) + QLatin1Char(' '))
            + shellQuote(drive.device) + QLatin1Char(' ') + shellQuote(drive.mountPoint);
 }
 
@@ -48,6 +51,13 @@ NtfsDriveOutcome refused(const QString &detail)
 {
     NtfsDriveOutcome outcome;
     outcome.detail = detail;
+    return outcome;
+}
+
+NtfsDriveOutcome notReleased(const QString &detail)
+{
+    NtfsDriveOutcome outcome = refused(detail);
+    outcome.stage = NtfsDriveOutcome::NotReleased;
     return outcome;
 }
 
@@ -131,7 +141,7 @@ NtfsProbe ProbeNtfsMount(const std::optional<platform::MountEntry> &mount, bool 
             return probe;
     }
     probe.result = NtfsProbe::Ntfs;
-    probe.drive = {mount->point, mount->source, type, mount->readOnly};
+    probe.drive = {mount->point, mount->source, type, mount->readOnly, mount->flags};
     return probe;
 }
 
@@ -147,6 +157,10 @@ NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, con
         return refused(rootNeeded());
     if (const QString path = onDrive(drive, mustStayMounted); !path.isEmpty())
         return refused(QStringLiteral("%1 位于目标分区上，而释放期间该分区需要卸载。").arg(path));
+    const DriveGuardian guardian(DriveGuardian::Taken::Unmounted, drive.device, drive.mountPoint,
+                                 mountBackCommand(drive));
+    if (!guardian.error().isEmpty())
+        return notReleased(guardian.error());
     if (auto failed = unmount(drive, run))
         return *failed;
     const bool applied = apply(drive.device);
@@ -169,10 +183,20 @@ NtfsDriveOutcome CaptureFromNtfsDrive(const NtfsDrive &drive, bool privileged, c
         outcome.callSucceeded = capture(drive.device);
         return outcome;
     }
-    if (succeeded(run(remountCommand(drive, true)))) {
-        const bool captured = capture(drive.device);
-        return restoreAfter(drive, captured, true, run);
+    {
+        const DriveGuardian guardian(DriveGuardian::Taken::ReadOnly, drive.device, drive.mountPoint,
+                                     remountCommand(drive, false));
+        if (!guardian.error().isEmpty())
+            return notReleased(guardian.error());
+        if (succeeded(run(remountCommand(drive, true)))) {
+            const bool captured = capture(drive.device);
+            return restoreAfter(drive, captured, true, run);
+        }
     }
+    const DriveGuardian guardian(DriveGuardian::Taken::Unmounted, drive.device, drive.mountPoint,
+                                 mountBackCommand(drive));
+    if (!guardian.error().isEmpty())
+        return notReleased(guardian.error());
     if (auto failed = unmount(drive, run))
         return *failed;
     const bool captured = capture(drive.device);

@@ -26,6 +26,7 @@ struct NtfsDrive {
     QString device;      // its block device, for the library call
     QString mountType;   // as the mount table has it: "fuseblk" (ntfs-3g), "ntfs3", ...
     bool readOnly = false;
+    QStringList flags;   // the mount's own flags mount takes back for any filesystem (nosuid, noexec, ...)
 };
 
 struct NtfsProbe {
@@ -72,9 +73,10 @@ struct NtfsDriveOutcome {
 using NtfsVolumeCall = std::function<bool(const QString &device)>;
 
 // Unmounts the drive, makes `apply` on its device, and mounts it back at the
-// same place with its type (ntfs-3g for "fuseblk") and its read-only flag,
-// whatever `apply` returned; other mount options are not kept (ntfs-3g's own
-// do not show in the mount table). Refused without root and when one of
+// same place with its type (ntfs-3g for "fuseblk"), its read-only flag and
+// its flags, whatever `apply` returned; the filesystem's own options are not
+// kept (ntfs-3g's do not show in the mount table). A guardian process gives
+// the drive back the same way if the program ends while it is unmounted. Refused without root and when one of
 // `mustStayMounted` (the open archive, the working directory) lies on the drive.
 NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, const QStringList &mustStayMounted,
                                     const NtfsVolumeCall &apply, const FormatCommandRunner &run);

@@ -20,9 +20,10 @@ int OperationContext::message(const QString &text, const QString &caption, uint3
     return uiThread::messageBox(host().PromptOwner(), text, caption, type, detail);
 }
 
-int OperationContext::failure(const QString &text, const QString &caption, const ImagingError &error) const
+int OperationContext::failure(const QString &text, const QString &caption, const ImagingError &error,
+                              const QString &more) const
 {
-    return reportFailure(lcOperations, host().PromptOwner(), text, caption, error);
+    return reportFailure(lcOperations, host().PromptOwner(), text, caption, error, more);
 }
 
 int OperationContext::failure(const QString &text, const QString &caption, const QString &cause) const

@@ -31,6 +31,29 @@ QString SplitRefusal(const WIM_INFO &info)
     return {};
 }
 
+QString SplitOversizedQuestion(const QList<ImagingOversizedFile> &files, uint64_t partBytes)
+{
+    const auto megabytes = [](uint64_t bytes) { return QString::number(double(bytes) / (1024 * 1024), 'f', 1) + QStringLiteral(" MB"); };
+    constexpr qsizetype kListed = 10;
+    QString text = QStringLiteral("一个文件的数据不会被拆到两个分卷中，以下文件的数据大于所设的分卷大小（%1 MB），"
+                                  "存放它们的分卷将超过该大小：\n")
+                       .arg(partBytes / (1024 * 1024));
+    for (qsizetype i = 0; i < files.size() && i < kListed; ++i) {
+        const ImagingOversizedFile &file = files[i];
+        text += file.path.isEmpty()
+                    ? QStringLiteral("第 %1 个分卷：映像的目录信息（%2）\n").arg(file.part).arg(megabytes(file.bytes))
+                    : QStringLiteral("第 %1 个分卷：映像 %2 中的 %3（%4）\n")
+                          .arg(file.part)
+                          .arg(file.image)
+                          .arg(file.path, megabytes(file.bytes));
+    }
+    if (files.size() > kListed)
+        text += QStringLiteral("……另有 %1 个文件\n").arg(files.size() - kListed);
+    if (partBytes == kDefaultPartSizeMb * 1024 * 1024)
+        text += QStringLiteral("默认的分卷大小是为 FAT32 格式的 U 盘设的：超过 4096 MB 的分卷无法存放在 FAT32 上。\n");
+    return text + QStringLiteral("是否仍要继续拆分？");
+}
+
 SplitOperation::SplitOperation(HWIM wim, const QString &archivePath)
     : ArchiveFileOperation(wim)
     , m_archivePath(archivePath)
@@ -54,7 +77,7 @@ bool SplitOperation::prepare(OperationContext &ctx)
     chooser.initialName = archive.dir().filePath(archive.completeBaseName());
     chooser.overwritePrompt = true;
     m_firstPart = uiThread::saveFile(ctx.host().PromptOwner(), chooser);
-    return !m_firstPart.isEmpty() && askPartSize(ctx);
+    return !m_firstPart.isEmpty() && askPartSize(ctx) && confirmOversized(ctx);
 }
 
 bool SplitOperation::askPartSize(OperationContext &ctx)
@@ -75,6 +98,17 @@ bool SplitOperation::askPartSize(OperationContext &ctx)
         ctx.message(QStringLiteral("分卷大小无效，请输入 1 到 %1 之间的整数（单位 MB）！").arg(kMaxPartSizeMb),
                     QStringLiteral("错误提示"));
     }
+}
+
+bool SplitOperation::confirmOversized(OperationContext &ctx)
+{
+    QList<ImagingOversizedFile> files;
+    // When this cannot be told, the split itself says what is wrong.
+    if (!imaging().WIMSplitOversizedFiles(m_wim, m_partBytes, &files) || files.isEmpty())
+        return true;
+    return ctx.message(SplitOversizedQuestion(files, m_partBytes), QStringLiteral("温馨提示"),
+                       MB_OKCANCEL | MB_ICONQUESTION)
+           == IDOK;
 }
 
 bool SplitOperation::work(OperationContext &ctx)

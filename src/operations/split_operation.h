@@ -19,9 +19,13 @@ bool ParsePartSizeMb(const QString &text, uint64_t *megabytes);
 // it; "" when it can.
 QString SplitRefusal(const WIM_INFO &info);
 
+// The question before a split whose parts will not all keep to the size
+// asked, `partBytes`: which files force it, their sizes and their parts.
+QString SplitOversizedQuestion(const QList<ImagingOversizedFile> &files, uint64_t partBytes);
+
 // Writing the open archive as a split set. On the worker, before anything is
 // busy: the refusals, the first part's name (save chooser) and the part
-// size. The parts take their names only once all are written: a failure or
+// size, and whether to go on when a file makes a part larger. The parts take their names only once all are written: a failure or
 // an abort leaves none behind.
 class SplitOperation : public ArchiveFileOperation
 {
@@ -34,6 +38,7 @@ protected:
 
 private:
     bool askPartSize(OperationContext &ctx);
+    bool confirmOversized(OperationContext &ctx);
 
     QString m_archivePath;
     QString m_firstPart;

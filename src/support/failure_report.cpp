@@ -24,9 +24,9 @@ QString failureLogLine(const QString &text, const QString &cause, const QString 
 }
 
 int reportFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
-                  const ImagingError &error)
+                  const ImagingError &error, const QString &more)
 {
-    const QString cause = errorCause(error);
+    const QString cause = more.isEmpty() ? errorCause(error) : errorCause(error) + QLatin1Char('\n') + more;
     logFailure(category, failureLogLine(text, cause, error.text));
     return uiThread::messageBox(owner, text, caption, MB_OK, cause);
 }

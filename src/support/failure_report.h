@@ -15,9 +15,10 @@
 using LogCategory = const QLoggingCategory &(*)();
 
 // The cause is errorCause(error); the log adds the library's own words. Read
-// `error` on the thread that made the failing call, right after it.
+// `error` on the thread that made the failing call, right after it. `more`,
+// when given, goes beneath the cause.
 int reportFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
-                  const ImagingError &error);
+                  const ImagingError &error, const QString &more = {});
 // A cause worded already (the system's, or a step of the program's own).
 int reportFailure(LogCategory category, QObject *owner, const QString &text, const QString &caption,
                   const QString &cause, uint32_t type = MB_OK);

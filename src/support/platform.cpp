@@ -18,7 +18,20 @@ struct Mount {
     QString source;
     QString type;
     bool readOnly = false;
+    QStringList flags;
 };
+
+// The per-mount flags that mount takes back for any filesystem.
+QStringList keptFlags(const QByteArray &options)
+{
+    static const QList<QByteArray> kept {"nosuid", "nodev", "noexec", "noatime", "nodiratime"};
+    QStringList flags;
+    for (const QByteArray &option : options.split(',')) {
+        if (kept.contains(option))
+            flags << QString::fromLatin1(option);
+    }
+    return flags;
+}
 
 // mountinfo writes space, tab, newline and backslash as \ooo.
 QString unescapeMountField(const QByteArray &field)
@@ -53,7 +66,8 @@ QList<Mount> readMounts()
         if (fields.size() < 5 || dash < 0 || dash + 2 >= fields.size())
             continue;
         mounts.append({unescapeMountField(fields[4]), unescapeMountField(fields[dash + 2]),
-                       QString::fromUtf8(fields[dash + 1]), fields[5].split(',').contains("ro")});
+                       QString::fromUtf8(fields[dash + 1]), fields[5].split(',').contains("ro"),
+                       keptFlags(fields[5])});
     }
     return mounts;
 }
@@ -183,7 +197,7 @@ std::optional<MountEntry> mountAt(const QString &mountPoint)
     const Mount *m = findMount(mounts, c);
     if (!m || m->point != c)
         return std::nullopt;
-    return MountEntry{m->point, m->source, m->type, m->readOnly};
+    return MountEntry{m->point, m->source, m->type, m->readOnly, m->flags};
 }
 
 bool isSystemFolder(const QString &dir)

@@ -55,6 +55,7 @@ struct MountEntry {
     QString source;  // the device ("/dev/sdb1"), or what a virtual filesystem names there
     QString type;    // "ext4", "ntfs3"; ntfs-3g and other FUSE block filesystems show as "fuseblk"
     bool readOnly = false;
+    QStringList flags;  // of nosuid, nodev, noexec, noatime, nodiratime: those it is mounted with
 };
 
 // The filesystem mounted at `mountPoint` (the one on top); nullopt when

@@ -3,10 +3,12 @@
 #include "imaging/wimlib_xml.h"
 #include "test_archives.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QtEndian>
 
 #include <sys/mount.h>
 #include <sys/statvfs.h>
@@ -61,6 +63,41 @@ QByteArray fileBytes(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool renameInArchive(const QString &wim, const QMap<QString, QString> &names)
+{
+    QFile f(wim);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = f.readAll();
+    // A resource header: 7 bytes of stored size, 1 of flags, offset, original size.
+    const auto header = [&bytes](qsizetype at, quint64 *size, quint8 *flags, quint64 *offset) {
+        *size = qFromLittleEndian<quint64>(bytes.constData() + at) & 0x00FFFFFFFFFFFFFFull;
+        *flags = quint8(bytes[at + 7]);
+        *offset = qFromLittleEndian<quint64>(bytes.constData() + at + 8);
+    };
+    quint64 tableSize, tableOffset, size, offset;
+    quint8 flags;
+    header(48, &tableSize, &flags, &tableOffset);  // the blob table's header
+    int renamed = 0;
+    for (quint64 entry = tableOffset; entry + 50 <= tableOffset + tableSize; entry += 50) {
+        header(qsizetype(entry), &size, &flags, &offset);
+        if (!(flags & 0x02))  // metadata
+            continue;
+        QByteArray metadata = bytes.mid(qsizetype(offset), qsizetype(size));
+        for (auto it = names.cbegin(); it != names.cend(); ++it) {
+            const QByteArray from(reinterpret_cast<const char *>(it.key().utf16()), it.key().size() * 2);
+            const QByteArray to(reinterpret_cast<const char *>(it.value().utf16()), it.value().size() * 2);
+            if (from.size() != to.size() || metadata.count(from) != 1)
+                continue;
+            metadata.replace(from, to);
+            ++renamed;
+        }
+        bytes.replace(qsizetype(offset), metadata.size(), metadata);
+        bytes.replace(qsizetype(entry) + 30, 20, QCryptographicHash::hash(metadata, QCryptographicHash::Sha1));
+    }
+    return renamed == names.size() && f.seek(0) && f.write(bytes) == bytes.size();
 }
 
 bool damageStoredCopy(const QString &wim, const QString &file)

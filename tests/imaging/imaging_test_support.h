@@ -29,6 +29,12 @@ QByteArray fileBytes(const QString &path);
 // exactly once.
 bool damageStoredCopy(const QString &wim, const QString &file);
 
+// Renames entries in the uncompressed archive `wim` where no capture here can
+// (a "/" inside a name, "." or ".."): each of `names`' keys, found exactly once
+// in the images' metadata, becomes its value, of the same length in UTF-16;
+// the metadata's checksums follow. False when a name is not found once.
+bool renameInArchive(const QString &wim, const QMap<QString, QString> &names);
+
 // testarchives::readTree with each symbolic link's own target text ("-> ../x"),
 // so that trees under different roots compare equal.
 QMap<QString, QByteArray> treeOf(const QString &root);

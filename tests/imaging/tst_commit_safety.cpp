@@ -1,7 +1,9 @@
 // Commits that no kill and no full disk can destroy: pellwick-wim killed at
 // every write in turn (strace's fault injection), and run on a small tmpfs
-// filled to many levels around the commit's size.
+// filled to many levels around the commit's size. Splits and extractions
+// killed at their writes and renames leave what the next one clears away.
 #include "imaging/locked_temporary_file.h"
+#include "imaging/staged_extraction.h"
 #include "imaging_test_support.h"
 #include "test_archives.h"
 
@@ -15,6 +17,7 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace imagingtest;
@@ -102,6 +105,80 @@ Run run(const QString &program, const QStringList &args, const QString &stdinFil
     return r;
 }
 
+// How often a clean run of `command` makes each of the system calls `calls`
+// ("write,rename"), counted with strace into `log`.
+QMap<QString, int> countCalls(const QStringList &command, const QString &calls, const QString &log, Run *clean,
+                              const QString &input = {})
+{
+    *clean = run(QStringLiteral("strace"), QStringList {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
+                                                        log, QStringLiteral("-e"), QStringLiteral("trace=") + calls}
+                                               + command,
+                 input);
+    QMap<QString, int> count;
+    QFile logFile(log);
+    if (!logFile.open(QIODevice::ReadOnly))
+        return count;
+    const QString text = QString::fromUtf8(logFile.readAll());
+    const QRegularExpression call(QStringLiteral("^(?:\\d+ +)?(%1)\\(").arg(QString(calls).replace(QLatin1Char(','), QLatin1Char('|'))),
+                                  QRegularExpression::MultilineOption);
+    for (auto it = call.globalMatch(text); it.hasNext();)
+        ++count[it.next().captured(1)];
+    return count;
+}
+
+// `command` killed at its n-th system call `call`.
+Run killedAt(const QStringList &command, const QString &call, int n, const QString &input = {})
+{
+    return run(QStringLiteral("strace"),
+               QStringList {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                            QStringLiteral("-e"), QStringLiteral("trace=") + call, QStringLiteral("-e"),
+                            QStringLiteral("inject=%1:signal=SIGKILL:when=%2").arg(call).arg(n)}
+                   + command,
+               input);
+}
+
+// At most `most` of 1..count, spread evenly, the first and the last among them.
+QList<int> spread(int count, int most)
+{
+    QList<int> points;
+    for (int i = 0; i < std::min(count, most); ++i) {
+        const int n = most >= count ? i + 1 : 1 + int(qint64(i) * (count - 1) / (most - 1));
+        if (points.isEmpty() || points.last() != n)
+            points.append(n);
+    }
+    return points;
+}
+
+// What the split set whose first part is `first` holds, through our own
+// reading of a set (every part checked): its image names, "-" when there is
+// no first part.
+QString setStateOf(const QString &first)
+{
+    if (!QFileInfo::exists(first))
+        return QStringLiteral("-");
+    const auto r = testarchives::runTool(kTool, {QStringLiteral("info"), first});
+    if (r.exitCode != 0)
+        return QStringLiteral("unreadable: ") + r.output;
+    QStringList names;
+    for (const QString &line : r.output.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("image ")))
+            names << line.section(QLatin1Char(' '), 2);
+    }
+    return names.join(QLatin1Char('|'));
+}
+
+// Every hidden file in a folder: a split leaves none.
+QStringList hidden(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden);
+}
+
+// Our extraction folders left in a folder.
+QStringList extractionLeftovers(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".pellwick-extract-*")}, QDir::Dirs | QDir::Hidden);
+}
+
 }  // namespace
 
 class TestCommitSafety : public QObject
@@ -117,6 +194,10 @@ private slots:
     void temporaryNames_data();
     void temporaryNames();
     void onlyAbandonedTemporaryFilesAreRemoved();
+    void splitKilled_data();
+    void splitKilled();
+    void extractKilled();
+    void onlyAbandonedExtractionFoldersAreRemoved();
 
 private:
     void commands();
@@ -131,6 +212,8 @@ private:
     QString m_source;  // what the exports take: one image, "source"
     QString m_one;     // one image, "first"
     QString m_two;     // "first" and "second"
+    QString m_big;     // "big": noise in several files, for splits into several parts
+    QString m_bigger;  // "bigger": more of it, split into more parts
 };
 
 void TestCommitSafety::initTestCase()
@@ -154,6 +237,14 @@ void TestCommitSafety::initTestCase()
     QVERIFY(peer({QStringLiteral("capture"), other + QStringLiteral("/a"), m_one, QStringLiteral("first")}));
     QVERIFY(QFile::copy(m_one, m_two));
     QVERIFY(peer({QStringLiteral("append"), other + QStringLiteral("/a/b"), m_two, QStringLiteral("second")}));
+    const QString big = m_dir.filePath(QStringLiteral("big"));
+    const QString bigger = m_dir.filePath(QStringLiteral("bigger"));
+    QVERIFY(makeDataTree(big, 4, 600 * 1024));
+    QVERIFY(makeDataTree(bigger, 6, 900 * 1024));
+    m_big = m_dir.filePath(QStringLiteral("big.wim"));
+    m_bigger = m_dir.filePath(QStringLiteral("bigger.wim"));
+    QVERIFY(peer({QStringLiteral("capture"), big, m_big, QStringLiteral("big")}));
+    QVERIFY(peer({QStringLiteral("capture"), bigger, m_bigger, QStringLiteral("bigger")}));
 }
 
 void TestCommitSafety::commands()
@@ -247,35 +338,18 @@ void TestCommitSafety::killedAtEveryWrite()
 
     // A clean run under strace counts the writes of each kind.
     QVERIFY(setUp(start, wim));
-    const QString log = dir.filePath(QStringLiteral("writes.log"));
-    Run clean = run(QStringLiteral("strace"), QStringList {QStringLiteral("-f"), QStringLiteral("-qq"),
-                                                           QStringLiteral("-o"), log, QStringLiteral("-e"),
-                                                           QStringLiteral("trace=write,pwrite64")}
-                                                  + command,
-                    input);
+    Run clean;
+    const QMap<QString, int> count = countCalls(command, QStringLiteral("write,pwrite64"),
+                                                dir.filePath(QStringLiteral("writes.log")), &clean, input);
     QVERIFY2(clean.exitCode == 0, qPrintable(clean.output));
     QCOMPARE(stateOf(wim, probe), states.last());
-    QFile logFile(log);
-    QVERIFY(logFile.open(QIODevice::ReadOnly));
-    const QString calls = QString::fromUtf8(logFile.readAll());
-    const QRegularExpression call(QStringLiteral("^(?:\\d+ +)?(write|pwrite64)\\("),
-                                  QRegularExpression::MultilineOption);
-    QMap<QString, int> count;
-    for (auto it = call.globalMatch(calls); it.hasNext();)
-        ++count[it.next().captured(1)];
-    QVERIFY2(count.value(QStringLiteral("pwrite64")) >= 1, qPrintable(calls));
+    QVERIFY(count.value(QStringLiteral("pwrite64")) >= 1);
 
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
         for (const int n : killPoints(it.value(), !input.isEmpty())) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
             QVERIFY(setUp(start, wim));
-            const Run killed = run(QStringLiteral("strace"),
-                                   QStringList {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
-                                                QStringLiteral("/dev/null"), QStringLiteral("-e"),
-                                                QStringLiteral("trace=") + it.key(), QStringLiteral("-e"),
-                                                QStringLiteral("inject=%1:signal=SIGKILL:when=%2").arg(it.key()).arg(n)}
-                                       + command,
-                                   input);
+            const Run killed = killedAt(command, it.key(), n, input);
             QVERIFY2(killed.killed || killed.exitCode == 0, qPrintable(at + QLatin1Char(' ') + killed.output));
             const QString state = stateOf(wim, probe);
             QVERIFY2(states.contains(state), qPrintable(QStringLiteral("killed at %1: %2").arg(at, state)));
@@ -402,6 +476,130 @@ void TestCommitSafety::onlyAbandonedTemporaryFilesAreRemoved()
     QVERIFY(!QFile::exists(abandoned));
     QVERIFY(QFile::exists(users));
     QVERIFY(testarchives::wimVerify(wim));
+}
+
+void TestCommitSafety::splitKilled_data()
+{
+    QTest::addColumn<bool>("olderSet");  // an older set of that name is there, from another archive
+    QTest::newRow("a new set") << false;
+    QTest::newRow("over an older set with more parts") << true;
+}
+
+// Killed at its writes, renames, removals and syncs (a few of each kind when
+// there are many): the first part's name leads to the older set, to the new
+// one or to nothing, never to a mixed set, and the next split leaves the new
+// set and nothing of ours.
+void TestCommitSafety::splitKilled()
+{
+    QFETCH(bool, olderSet);
+    if (!testarchives::haveTool(QStringLiteral("strace")))
+        QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("set.swm"));
+    const QStringList command {kTool, QStringLiteral("split"), m_big, first, QStringLiteral("0.25")};
+    const auto setUpFolder = [&] {
+        for (const QString &name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(dir.filePath(name));
+        return !olderSet || run(kTool, {QStringLiteral("split"), m_bigger, first, QStringLiteral("0.25")}).exitCode == 0;
+    };
+    QVERIFY(setUpFolder());
+    const QStringList olderParts = QDir(dir.path()).entryList({QStringLiteral("*.swm")}, QDir::Files);
+    Run clean;
+    const QMap<QString, int> count = countCalls(command, QStringLiteral("write,pwrite64,rename,unlink,fsync"),
+                                                dir.filePath(QStringLiteral("calls.log")), &clean);
+    QVERIFY2(clean.exitCode == 0, qPrintable(clean.output));
+    QCOMPARE(setStateOf(first), QStringLiteral("big"));
+    const QStringList newParts = QDir(dir.path()).entryList({QStringLiteral("*.swm")}, QDir::Files);
+    QVERIFY2(newParts.size() >= 3, qPrintable(newParts.join(QLatin1Char(' '))));
+    if (olderSet)
+        QVERIFY(olderParts.size() > newParts.size());  // the older set's extra parts went too
+    QCOMPARE(hidden(dir.path()), QStringList());
+    QVERIFY(count.value(QStringLiteral("rename")) >= 3 && count.value(QStringLiteral("fsync")) >= 3);
+
+    const QStringList states = olderSet ? QStringList {QStringLiteral("-"), QStringLiteral("bigger"), QStringLiteral("big")}
+                                        : QStringList {QStringLiteral("-"), QStringLiteral("big")};
+    for (auto it = count.cbegin(); it != count.cend(); ++it) {
+        for (const int n : spread(it.value(), 4)) {
+            const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
+            QVERIFY(setUpFolder());
+            const Run killed = killedAt(command, it.key(), n);
+            QVERIFY2(killed.killed || killed.exitCode == 0, qPrintable(at + QLatin1Char(' ') + killed.output));
+            const QString state = setStateOf(first);
+            QVERIFY2(states.contains(state), qPrintable(QStringLiteral("killed at %1: %2").arg(at, state)));
+            if (state != QLatin1String("-")) {
+                const auto verified = testarchives::runTool(kTool, {QStringLiteral("verify"), first});
+                QVERIFY2(verified.exitCode == 0, qPrintable(at + QLatin1Char(' ') + verified.output));
+            }
+            const Run again = run(kTool, command.mid(1));
+            QVERIFY2(again.exitCode == 0, qPrintable(QStringLiteral("after a kill at %1: %2").arg(at, again.output)));
+            QCOMPARE(setStateOf(first), QStringLiteral("big"));
+            QCOMPARE(hidden(dir.path()), QStringList());
+        }
+    }
+    QVERIFY(testarchives::wimVerify(m_big));
+}
+
+// Killed at its writes, folders and renames: the next extraction into that
+// folder gives the whole result and leaves no hidden folder of ours.
+void TestCommitSafety::extractKilled()
+{
+    if (!testarchives::haveTool(QStringLiteral("strace")))
+        QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const QStringList command {kTool, QStringLiteral("extract"), m_source, QStringLiteral("1"), out,
+                               QStringLiteral("/")};
+    const auto empty = [&] { return QDir(out).removeRecursively() && QDir().mkdir(out); };
+    QVERIFY(empty());
+    Run clean;
+    const QMap<QString, int> count = countCalls(command, QStringLiteral("write,mkdir,rename,symlink,link"),
+                                                dir.filePath(QStringLiteral("calls.log")), &clean);
+    QVERIFY2(clean.exitCode == 0, qPrintable(clean.output));
+    const auto expected = treeOf(out);
+    QVERIFY(!expected.isEmpty());
+    QVERIFY(count.value(QStringLiteral("rename")) >= 2);
+
+    for (auto it = count.cbegin(); it != count.cend(); ++it) {
+        for (const int n : spread(it.value(), 4)) {
+            const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
+            QVERIFY(empty());
+            const Run killed = killedAt(command, it.key(), n);
+            QVERIFY2(killed.killed || killed.exitCode == 0, qPrintable(at + QLatin1Char(' ') + killed.output));
+            const Run again = run(kTool, command.mid(1));
+            QVERIFY2(again.exitCode == 0, qPrintable(QStringLiteral("after a kill at %1: %2").arg(at, again.output)));
+            QCOMPARE(extractionLeftovers(out), QStringList());
+            QVERIFY2(treeOf(out) == expected, qPrintable(at));
+        }
+    }
+    QVERIFY(testarchives::wimVerify(m_source));
+}
+
+void TestCommitSafety::onlyAbandonedExtractionFoldersAreRemoved()
+{
+    QTemporaryDir dir;
+    // A live extraction's folder (this process holds its lock), an abandoned
+    // one deeper than a path can name, and a folder of the user's that only
+    // looks alike.
+    StagedExtraction live(dir.path());
+    QVERIFY(!live.folder().isEmpty());
+    const QString abandoned = dir.filePath(QStringLiteral(".pellwick-extract-Ab12Cd"));
+    const QString users = dir.filePath(QStringLiteral(".pellwick-extract-notes"));
+    QVERIFY(QDir().mkdir(abandoned) && QDir().mkdir(users));
+    {
+        const QByteArray level(200, 'n');
+        const QString back = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(abandoned));
+        for (int depth = 0; depth < 30; ++depth)
+            QVERIFY(::mkdir(level.constData(), 0700) == 0 && ::chdir(level.constData()) == 0);
+        QVERIFY(QDir::setCurrent(back));
+    }
+    const QString out = dir.path();
+    const Run r = run(kTool, {QStringLiteral("extract"), m_source, QStringLiteral("1"), out, QStringLiteral("/a")});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY(QFileInfo(live.folder()).isDir());
+    QVERIFY(!QFileInfo::exists(abandoned));
+    QVERIFY(QFileInfo(users).isDir());
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("a"))).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestCommitSafety)

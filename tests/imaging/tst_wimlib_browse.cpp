@@ -133,10 +133,16 @@ private slots:
     void moveIntoPlace();
     void browsingRunsBesideALongCallOnTheArchive();
     void listingFollowsTheArchiveWhenItChanges();
+    void namesThatCannotBeWrittenAreLogged_data();
+    void namesThatCannotBeWrittenAreLogged();
+    void aNameWithABackslashIsExtracted();
 
 private:
     HWIM loadImage(const QString &wim);
     QString freshFolder();
+    // An uncompressed archive in `dir` whose folder /d holds "a/b", ".", ".."
+    // and "back\\slash"; "" when it could not be made.
+    QString namesArchive(const QTemporaryDir &dir);
 
     WimlibBackend m_lib;
     QTemporaryDir m_dir;
@@ -605,6 +611,86 @@ void TestWimlibBrowse::listingFollowsTheArchiveWhenItChanges()
                     QStringLiteral("--command=add ") + added + QStringLiteral(" /added.txt")}));
     QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/"), nullptr, &after));
     QCOMPARE(after.size(), before.size() + 1);
+}
+
+QString TestWimlibBrowse::namesArchive(const QTemporaryDir &dir)
+{
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    testarchives::writeTree(tree, {{QStringLiteral("d/a\u0167b"), "slash"},
+                                   {QStringLiteral("d/\u014b"), "dot"},
+                                   {QStringLiteral("d/\u0126\u0127"), "dots"},
+                                   {QStringLiteral("d/back\\slash"), "backslash"}});
+    const QString wim = dir.filePath(QStringLiteral("names.wim"));
+    const auto captured = testarchives::runTool(
+        kImagex, {QStringLiteral("capture"), tree, wim, QStringLiteral("names"), QStringLiteral("--compress=none")});
+    const bool renamed = captured.exitCode == 0
+        && renameInArchive(wim, {{QStringLiteral("a\u0167b"), QStringLiteral("a/b")},
+                                 {QStringLiteral("\u014b"), QStringLiteral(".")},
+                                 {QStringLiteral("\u0126\u0127"), QStringLiteral("..")}});
+    return renamed ? wim : QString();
+}
+
+void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged_data()
+{
+    QTest::addColumn<QString>("extract");  // "" applies the image
+    QTest::newRow("apply") << QString();
+    QTest::newRow("extract the root") << QStringLiteral("/");
+    QTest::newRow("extract the folder") << QStringLiteral("/d");
+}
+
+// Names no capture here can make: a "/" inside one is written under another
+// name, "." and ".." are left out, a backslash is an ordinary character; each
+// of the first two is a warning in the log, never a silent skip.
+void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
+{
+    QFETCH(QString, extract);
+    QTemporaryDir dir;
+    const QString wim = namesArchive(dir);
+    QVERIFY(!wim.isEmpty());
+    const HWIM image = loadImage(wim);
+    QVERIFY(image);
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    ScopedRecording recording(m_lib);
+    const bool done = extract.isEmpty() ? m_lib.WIMApplyImage(image, out, 0)
+                                        : m_lib.WIMExtractImagePaths(image, {extract}, out);
+    QVERIFY2(done, qPrintable(m_lib.LastErrorText()));
+
+    QCOMPARE(QDir(out + QStringLiteral("/d")).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("a?b (invalid filename #1)"), QStringLiteral("back\\slash")}));
+    QCOMPARE(fileBytes(out + QStringLiteral("/d/a?b (invalid filename #1)")), QByteArray("slash"));
+    QStringList warned;
+    for (const auto &m : recording.recorder.messages()) {
+        if (m.id == WIM_MSG_WARNING && m.value == EINVAL)
+            warned << m.path;
+    }
+    // The folder for each of "." and "..": wimlib does not say which.
+    QCOMPARE(warned, QStringList({out + QStringLiteral("/d"), out + QStringLiteral("/d"), out + QStringLiteral("/d/a/b")}));
+}
+
+// wimlib reads "\\" in a path as a separator; the entry the browse lists is
+// still the one extracted, and only it.
+void TestWimlibBrowse::aNameWithABackslashIsExtracted()
+{
+    QTemporaryDir dir;
+    const QString wim = namesArchive(dir);
+    QVERIFY(!wim.isEmpty());
+    const HWIM image = loadImage(wim);
+    QVERIFY(image);
+    QList<WimDirEntry> children;
+    QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/d"), nullptr, &children));
+    QVERIFY(std::any_of(children.cbegin(), children.cend(),
+                        [](const WimDirEntry &e) { return e.name == QStringLiteral("back\\slash"); }));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    QVERIFY2(m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slash")}, out),
+             qPrintable(m_lib.LastErrorText()));
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList {QStringLiteral("back\\slash")});
+    QCOMPARE(fileBytes(out + QStringLiteral("/back\\slash")), QByteArray("backslash"));
+    // What the image does not hold stays not found.
+    QVERIFY(!m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slashes")}, out));
+    QCOMPARE(int(m_lib.LastError().kind), int(ImagingError::Kind::NotFound));
 }
 
 QTEST_GUILESS_MAIN(TestWimlibBrowse)

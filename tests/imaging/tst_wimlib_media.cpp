@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,6 +103,10 @@ private slots:
     void optimizeKilledLeavesTheArchive();
     void optimizeRefusals_data();
     void optimizeRefusals();
+    void oversizedFilesAreTheLargerParts_data();
+    void oversizedFilesAreTheLargerParts();
+    void writesIntoAFolderThatRefusesSayWhy_data();
+    void writesIntoAFolderThatRefusesSayWhy();
 
 private:
     // An archive in `dir` of m_tree: "ours" (a copy of m_ours), or by
@@ -513,6 +518,97 @@ void TestWimlibMedia::optimizeRefusals()
     Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
     QVERIFY(wim);
     QVERIFY(!m_lib.WIMOptimizeFile(wim.get()));
+    QVERIFY(fileBytes(wimPath) == bytes);
+}
+
+void TestWimlibMedia::oversizedFilesAreTheLargerParts_data()
+{
+    QTest::addColumn<int>("partKiB");
+    QTest::addColumn<bool>("some");  // whether any part is larger than asked
+    QTest::newRow("parts larger than every file") << 1024 << false;
+    QTest::newRow("parts smaller than the noise files") << 200 << true;
+    QTest::newRow("parts smaller than the metadata") << 4 << true;
+}
+
+// The parts named before a split are exactly those the split makes larger.
+void TestWimlibMedia::oversizedFilesAreTheLargerParts()
+{
+    QFETCH(int, partKiB);
+    QFETCH(bool, some);
+    const uint64_t partSize = uint64_t(partKiB) * 1024;
+    Handle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
+    QList<ImagingOversizedFile> files;
+    QVERIFY2(m_lib.WIMSplitOversizedFiles(wim.get(), partSize, &files), qPrintable(m_lib.LastErrorText()));
+    QCOMPARE(!files.isEmpty(), some);
+    QSet<uint32_t> larger;
+    for (const ImagingOversizedFile &file : files) {
+        QVERIFY(file.bytes > partSize);
+        QVERIFY2(file.path.isEmpty() == (file.image == 0), qPrintable(file.path));
+        if (!file.path.isEmpty())
+            QVERIFY2(QFileInfo(m_tree + file.path).size() > qint64(partSize) - 1024, qPrintable(file.path));
+        larger.insert(file.part);
+    }
+    QCOMPARE(larger.size(), files.size());
+
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("p.swm"));
+    QVERIFY(m_lib.WIMSplitFile(wim.get(), first, partSize, 0));
+    const uint32_t parts = uint32_t(QDir(dir.path()).entryList({QStringLiteral("*.swm")}, QDir::Files).size());
+    for (uint32_t part = 1; part <= parts; ++part) {
+        // Each part holds a header and tables beside its data.
+        const qint64 size = QFileInfo(wimsplit::partPath(first, part)).size();
+        QVERIFY2((size > qint64(partSize) + 4096) == larger.contains(part),
+                 qPrintable(QStringLiteral("part %1 of %2: %3 bytes").arg(part).arg(parts).arg(size)));
+    }
+}
+
+void TestWimlibMedia::writesIntoAFolderThatRefusesSayWhy_data()
+{
+    QTest::addColumn<bool>("optimize");  // else a split into the folder
+    QTest::addColumn<bool>("readOnly");  // a read-only file system; else a folder the user may not write in
+    QTest::addColumn<int>("kind");
+    QTest::newRow("split onto a read-only file system") << false << true << int(Kind::ReadOnlyFileSystem);
+    QTest::newRow("split without permission") << false << false << int(Kind::AccessDenied);
+    QTest::newRow("optimize on a read-only file system") << true << true << int(Kind::ReadOnlyFileSystem);
+    QTest::newRow("optimize without permission") << true << false << int(Kind::AccessDenied);
+}
+
+void TestWimlibMedia::writesIntoAFolderThatRefusesSayWhy()
+{
+    QFETCH(bool, optimize);
+    QFETCH(bool, readOnly);
+    QFETCH(int, kind);
+    if (::geteuid() != 0)
+        QSKIP("needs root, to mount a read-only tmpfs and to write as another user");
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    QVERIFY(QDir().mkdir(folder));
+    auto disk = ScopedMount::tmpfs(folder, "size=16m,mode=0755");
+    if (!disk.mounted())
+        QSKIP("cannot mount a tmpfs here (no CAP_SYS_ADMIN in this container?)");
+    const QString wimPath = folder + QStringLiteral("/a.wim");
+    QVERIFY(QFile::copy(m_ours, wimPath));
+    // Anyone may change the archive, but only root may write in its folder.
+    QVERIFY(QFile::setPermissions(wimPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
+                                               | QFileDevice::WriteOther));
+    const QByteArray bytes = fileBytes(wimPath);
+    Handle wim(m_lib, openWim(m_lib, wimPath, optimize ? WIM_GENERIC_READ_WRITE : WIM_GENERIC_READ));
+    QVERIFY(wim);
+    if (readOnly)
+        QCOMPARE(::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    else
+        QCOMPARE(::seteuid(65534), 0);  // nobody
+    const bool done = optimize ? m_lib.WIMOptimizeFile(wim.get())
+                               : m_lib.WIMSplitFile(wim.get(), folder + QStringLiteral("/a.swm"), 1 << 20, 0);
+    const ImagingError error = m_lib.LastError();
+    QCOMPARE(::seteuid(0), 0);
+    QVERIFY(!done);
+    QVERIFY2(int(error.kind) == kind, qPrintable(error.text));
+    QVERIFY2(error.text.contains(folder), qPrintable(error.text));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("a.wim")});
     QVERIFY(fileBytes(wimPath) == bytes);
 }
 

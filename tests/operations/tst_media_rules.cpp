@@ -27,6 +27,8 @@ private slots:
     void partSize_data();
     void partSize();
     void firstMissingPart();
+    void oversizedQuestion_data();
+    void oversizedQuestion();
     void refusals_data();
     void refusals();
     void verifyReport_data();
@@ -100,6 +102,38 @@ void TestMediaRules::firstMissingPart()
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
     QCOMPARE(splitparts::firstMissingPart(first), dir.filePath(QStringLiteral("install3.swm")));
+}
+
+void TestMediaRules::oversizedQuestion_data()
+{
+    QTest::addColumn<uint64_t>("partMb");
+    QTest::addColumn<int>("files");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QStringList>("doesNotSay");
+    const QStringList part3 {QStringLiteral("第 3 个分卷：映像 2 中的 /sources/big.cab（5120.5 MB）"),
+                             QStringLiteral("（20 MB）"), QStringLiteral("是否仍要继续拆分？")};
+    QTest::newRow("a size of the user's") << uint64_t(20) << 1 << part3 << QStringList {QStringLiteral("FAT32"), QStringLiteral("另有")};
+    QTest::newRow("the FAT32 default") << kDefaultPartSizeMb << 1
+                                       << QStringList {QStringLiteral("无法存放在 FAT32 上")} << QStringList();
+    QTest::newRow("many files") << uint64_t(20) << 12
+                                << QStringList {QStringLiteral("……另有 2 个文件")}
+                                << QStringList {QStringLiteral("第 13 个分卷")};
+}
+
+void TestMediaRules::oversizedQuestion()
+{
+    QFETCH(uint64_t, partMb);
+    QFETCH(int, files);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, doesNotSay);
+    QList<ImagingOversizedFile> list;
+    for (int i = 0; i < files; ++i)
+        list.append({uint32_t(i + 3), (5120ull << 20) + (1 << 19), 2, QStringLiteral("/sources/big.cab")});
+    const QString text = SplitOversizedQuestion(list, partMb << 20);
+    for (const QString &part : says)
+        QVERIFY2(text.contains(part), qPrintable(text));
+    for (const QString &part : doesNotSay)
+        QVERIFY2(!text.contains(part), qPrintable(text));
 }
 
 void TestMediaRules::refusals_data()

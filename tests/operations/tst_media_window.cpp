@@ -59,6 +59,7 @@ private slots:
     void exportConverts_data();
     void exportConverts();
     void splitIntoParts();
+    void splitAsksBeforeALargerPart();
     void refusedOrFailing_data();
     void refusedOrFailing();
     void verifyWholeAndDamaged_data();
@@ -263,6 +264,26 @@ void TestMediaWindow::splitIntoParts()
                     &why),
              qPrintable(why));
     QCOMPARE(testarchives::readTree(path(QStringLiteral("applied"))), testarchives::readTree(m_tree));
+}
+
+void TestMediaWindow::splitAsksBeforeALargerPart()
+{
+    const QString big = tree(QStringLiteral("big"), 1, 1600000);
+    QString why;
+    QVERIFY2(makeArchive(path(QStringLiteral("b.wim")), {big}, {QStringLiteral("大")}, &why), qPrintable(why));
+    m_w = std::make_unique<WindowOnArchive>(path(QStringLiteral("b.wim")));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("parts"))));
+    m_w->prompts.answerSaveFile(path(QStringLiteral("parts/b.swm")));
+    m_w->prompts.answerInput(QStringLiteral("1"));
+    m_w->prompts.answerMessage(IDCANCEL);
+    run(res::ID_SPLIT_FILE);
+
+    const auto calls = m_w->prompts.calls();
+    QCOMPARE(calls.size(), 3);
+    QVERIFY2(calls[2].text.contains(QStringLiteral("映像 1 中的 /data/f0.bin（1.5 MB）"))
+                 && calls[2].text.endsWith(QStringLiteral("是否仍要继续拆分？")),
+             qPrintable(calls[2].text));
+    QCOMPARE(QDir(path(QStringLiteral("parts"))).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestMediaWindow::refusedOrFailing_data()

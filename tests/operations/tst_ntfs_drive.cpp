@@ -62,7 +62,7 @@ using Failing = QList<QPair<QString, int>>;
 NtfsDrive drive(const QString &type = QStringLiteral("fuseblk"), bool readOnly = false,
                 const QString &mountPoint = QStringLiteral("/mnt/e"))
 {
-    return {mountPoint, QStringLiteral("/dev/sdb1"), type, readOnly};
+    return {mountPoint, QStringLiteral("/dev/sdb1"), type, readOnly, {}};
 }
 
 // What `wimlib-imagex dir --detailed` says Windows keeps of each path: short
@@ -167,7 +167,7 @@ void TestNtfsDrive::probe()
         script.failing = {{u"blkid"_s, blkidExit}};
     std::optional<platform::MountEntry> mount;
     if (!type.isEmpty())
-        mount = platform::MountEntry{u"/mnt/e"_s, u"/dev/sdb1"_s, type, false};
+        mount = platform::MountEntry{u"/mnt/e"_s, u"/dev/sdb1"_s, type, false, {}};
     const NtfsProbe probe = ProbeNtfsMount(mount, privileged, script.runner());
     QCOMPARE(int(probe.result), result);
     // Only ntfs-3g's fuseblk needs the device probed, and only root may.

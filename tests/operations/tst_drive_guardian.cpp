@@ -1,0 +1,161 @@
+// A drive taken from the user is given back however the program ends: the
+// program killed while a drive is unmounted or read-only (on loop devices),
+// and what the next start says about it.
+#include "operations/drive_guardian.h"
+#include "ops_fixture.h"
+#include "support/platform.h"
+#include "test_archives.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace opsfixture;
+using namespace Qt::StringLiterals;
+
+static const QString kChild = QStringLiteral(DRIVE_GUARD_CHILD);
+
+class TestDriveGuardian : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void killedWhileTheDriveIsTaken_data();
+    void killedWhileTheDriveIsTaken();
+    void aRestoreThatFailsIsReportedWithItsCommand();
+    void aNormalEndLeavesNothingToReport();
+
+private:
+    // Starts the child with `args`; true once it has taken the drive.
+    bool startChild(QProcess &child, const QStringList &args);
+    // Waits up to `ms` for `done`.
+    template <typename Done>
+    bool within(int ms, Done done);
+
+    QTemporaryDir m_dir;
+    QString m_records;
+};
+
+void TestDriveGuardian::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_records = m_dir.filePath(u"records"_s);
+    qputenv("PELLWICK_DRIVE_RECORDS", QFile::encodeName(m_records));  // the children inherit it
+}
+
+void TestDriveGuardian::init()
+{
+    QDir(m_records).removeRecursively();
+}
+
+bool TestDriveGuardian::startChild(QProcess &child, const QStringList &args)
+{
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(kChild, args);
+    return child.waitForStarted(10000) && within(30000, [&] {
+               child.waitForReadyRead(100);
+               return child.peek(4096).contains("released") || child.state() == QProcess::NotRunning;
+           }) && child.state() == QProcess::Running;
+}
+
+template <typename Done>
+bool TestDriveGuardian::within(int ms, Done done)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+void TestDriveGuardian::killedWhileTheDriveIsTaken_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("readOnly");  // how the drive is mounted before
+    QTest::newRow("apply onto a drive") << u"apply"_s << false;
+    QTest::newRow("apply onto a read-only drive") << u"apply"_s << true;
+    QTest::newRow("capture of a drive") << u"capture"_s << false;
+}
+
+void TestDriveGuardian::killedWhileTheDriveIsTaken()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, readOnly);
+    if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    LoopDrive loop(m_dir.filePath(u"drive"_s), 16, u"ntfs"_s);
+    QVERIFY2(loop.ok(), qPrintable(loop.error()));
+    const QString mp = loop.mountPoint();
+    // Flags of its own, which must come back with it.
+    const QString options = readOnly ? u"remount,ro,nosuid,noexec"_s : u"remount,nosuid,noexec"_s;
+    QCOMPARE(testarchives::runTool(u"mount"_s, {u"-o"_s, options, mp}).exitCode, 0);
+    const auto before = platform::mountAt(mp);
+    QVERIFY(before && before->readOnly == readOnly);
+    QCOMPARE(before->flags, QStringList({u"nosuid"_s, u"noexec"_s}));
+
+    QProcess child;
+    QVERIFY2(startChild(child, {mode, mp}), child.readAll().constData());
+    const auto taken = platform::mountAt(mp);
+    QVERIFY(mode == u"apply"_s ? !taken : taken && taken->readOnly);
+    child.kill();  // SIGKILL
+    QVERIFY(child.waitForFinished(10000));
+
+    QVERIFY2(within(10000,
+                    [&] {
+                        const auto now = platform::mountAt(mp);
+                        return now && now->source == before->source && now->type == before->type
+                            && now->readOnly == before->readOnly && now->flags == before->flags;
+                    }),
+             qPrintable(QDir(m_records).entryList().join(u' ')));
+    if (!readOnly) {
+        QFile probe(mp + u"/written after the kill"_s);
+        QVERIFY(probe.open(QIODevice::WriteOnly));
+    }
+    const QString report = DriveRestoreReport();
+    QVERIFY2(report.contains(mode == u"apply"_s ? loop.device() : mp) && report.contains(u"已自动"_s),
+             qPrintable(report));
+    QCOMPARE(DriveRestoreReport(), QString());  // said once
+    QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
+}
+
+void TestDriveGuardian::aRestoreThatFailsIsReportedWithItsCommand()
+{
+    // A folder nothing is mounted on, and a command that cannot mount it.
+    const QString mp = m_dir.filePath(u"nowhere"_s);
+    QVERIFY(QDir().mkpath(mp));
+    const QString command = u"echo 'no such device' >&2; false"_s;
+    QProcess child;
+    QVERIFY2(startChild(child, {u"guard"_s, mp, command}), child.readAll().constData());
+    QCOMPARE(DriveRestoreReport(), QString());  // its guardian is at work
+    child.kill();
+    QVERIFY(child.waitForFinished(10000));
+    QVERIFY(within(15000, [&] { return !QDir(m_records).entryList({u"*.result"_s}, QDir::Files).isEmpty(); }));
+    const QString report = DriveRestoreReport();
+    QVERIFY2(report.contains(u"未能自动重新挂载到 "_s + mp) && report.contains(u"no such device"_s)
+                 && report.contains(command),
+             qPrintable(report));
+    QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
+}
+
+void TestDriveGuardian::aNormalEndLeavesNothingToReport()
+{
+    const QString mp = m_dir.filePath(u"nowhere"_s);
+    QVERIFY(QDir().mkpath(mp));
+    const QString marker = m_dir.filePath(u"ran"_s);
+    QCOMPARE(testarchives::runTool(kChild, {u"done"_s, mp, u"touch "_s + marker}).exitCode, 0);
+    QTest::qWait(1500);
+    QVERIFY(!QFileInfo::exists(marker));
+    QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
+    QCOMPARE(DriveRestoreReport(), QString());
+}
+
+QTEST_GUILESS_MAIN(TestDriveGuardian)
+#include "tst_drive_guardian.moc"
