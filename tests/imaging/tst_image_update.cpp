@@ -116,6 +116,22 @@ void TestImageUpdate::parse()
     QVERIFY2(why.startsWith(error), qPrintable(why));
 }
 
+// The folders an add makes on the way to its target ("/新的" for "/新的/added")
+// take the time of the update itself, which differs between the two tools'
+// runs: their time lines are left out of the comparison.
+static QString withoutFillerTimes(const QString &listing)
+{
+    QStringList blocks = listing.split(QStringLiteral("\n----"));
+    for (QString &block : blocks) {
+        if (!block.contains(QStringLiteral("Full Path           = \"/新的\"\n")))
+            continue;
+        QStringList lines = block.split(QLatin1Char('\n'));
+        lines.removeIf([](const QString &line) { return line.contains(QStringLiteral(" Time ")); });
+        block = lines.join(QLatin1Char('\n'));
+    }
+    return blocks.join(QStringLiteral("\n----"));
+}
+
 void TestImageUpdate::sameAsThePeer_data()
 {
     QTest::addColumn<QString>("commands");  // ours; the peer's deletes take --recursive
@@ -152,7 +168,7 @@ void TestImageUpdate::sameAsThePeer()
     };
     const auto ourList = detailed(ours, QStringLiteral("2"));
     QCOMPARE(ourList.exitCode, 0);
-    QCOMPARE(ourList.output, detailed(peers, QStringLiteral("2")).output);
+    QCOMPARE(withoutFillerTimes(ourList.output), withoutFillerTimes(detailed(peers, QStringLiteral("2")).output));
     // The other image (its blobs' reference counts aside) and the texts stay as they were.
     QCOMPARE(detailed(ours, QStringLiteral("1")).output, detailed(peers, QStringLiteral("1")).output);
     QCOMPARE(testarchives::wimDir(ours, 1), testarchives::wimDir(m_start, 1));
