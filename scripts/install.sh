@@ -14,6 +14,7 @@ packages=(
     desktop-file-utils appstream
     util-linux mount
     strace
+    clang-format
     lintian dpkg-dev
 )
 
