@@ -110,12 +110,13 @@ int main(int argc, char **argv)
                 rootNs = timer.nsecsElapsed();
             settle(100);
 
-            const QStringList folders = row == 0 ? QStringList{QStringLiteral("/d7/e2"), QStringLiteral("/d7")}
-                                                 : QStringList{args.at(2)};
+            const QStringList folders =
+                row == 0 ? QStringList{QStringLiteral("/d7/e2"), QStringLiteral("/d7")} : QStringList{args.at(2)};
             for (const QString &folder : folders) {
                 step = image + QStringLiteral("go to ") + folder;
                 browse->OpenPath(folder);
-                ok = ok && waitFor([browse, folder] { return browse->CurrentFolder() == folder && !browse->IsLoading(); });
+                ok = ok
+                     && waitFor([browse, folder] { return browse->CurrentFolder() == folder && !browse->IsLoading(); });
                 settle(100);
             }
             for (int column = 0; column < 4 && ok; ++column) {
@@ -148,6 +149,7 @@ int main(int argc, char **argv)
         longest = std::max(longest, it.value());
         std::printf("stall_ms %.1f %s\n", double(std::max<qint64>(0, it.value())) / 1e6, qPrintable(it.key()));
     }
-    std::printf("root_ms %.1f\nlongest_ui_stall_ms %.1f\n", double(rootNs) / 1e6, double(std::max<qint64>(0, longest)) / 1e6);
+    std::printf("root_ms %.1f\nlongest_ui_stall_ms %.1f\n", double(rootNs) / 1e6,
+                double(std::max<qint64>(0, longest)) / 1e6);
     return 0;
 }

@@ -101,7 +101,6 @@ int main(int argc, char **argv)
     if (prompts.failed || rows != 1 || captureNs < 0)
         return 1;
     std::printf("capture_ms %.1f\nbusy_after_ms %.1f\nlongest_ui_stall_ms %.1f\n", double(captureNs) / 1e6,
-                double(busyNs) / 1e6,
-                double(std::max<qint64>(0, longestStallNs)) / 1e6);
+                double(busyNs) / 1e6, double(std::max<qint64>(0, longestStallNs)) / 1e6);
     return 0;
 }

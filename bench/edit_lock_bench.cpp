@@ -4,8 +4,8 @@
 // beside whole edits through the imaging boundary on the same archive.
 //   edit_lock_bench WIMFILE [REPEATS]
 // Prints "edit <ms> guard <us>": medians per edit.
-#include "imaging/imaging_library.h"
 #include "imaging/archive_file_lock.h"
+#include "imaging/imaging_library.h"
 
 #include <QFile>
 #include <QString>

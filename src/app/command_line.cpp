@@ -50,14 +50,24 @@ QStringList WithoutQtOptions(const QStringList &arguments)
 {
     // QGuiApplication's and QApplication's own options; the first group takes a value.
     static const QStringList withValue{
-        QStringLiteral("platform"),   QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-        QStringLiteral("plugin"),     QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
-        QStringLiteral("qwindowtitle"), QStringLiteral("session"),          QStringLiteral("style"),
-        QStringLiteral("stylesheet"), QStringLiteral("display"),            QStringLiteral("geometry"),
-        QStringLiteral("title"),      QStringLiteral("name"),               QStringLiteral("icon"),
+        QStringLiteral("platform"),
+        QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),
+        QStringLiteral("qwindowgeometry"),
+        QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"),
+        QStringLiteral("session"),
+        QStringLiteral("style"),
+        QStringLiteral("stylesheet"),
+        QStringLiteral("display"),
+        QStringLiteral("geometry"),
+        QStringLiteral("title"),
+        QStringLiteral("name"),
+        QStringLiteral("icon"),
     };
-    static const QStringList alone{QStringLiteral("reverse"), QStringLiteral("widgetcount"),
-                                   QStringLiteral("nograb"), QStringLiteral("dograb")};
+    static const QStringList alone{QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
+                                   QStringLiteral("dograb")};
     QStringList kept;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments.at(i);
@@ -72,7 +82,8 @@ QStringList WithoutQtOptions(const QStringList &arguments)
                 ++i;
                 continue;
             }
-            if (alone.contains(name) || name.startsWith(QLatin1String("style=")) || name.startsWith(QLatin1String("qmljsdebugger=")))
+            if (alone.contains(name) || name.startsWith(QLatin1String("style="))
+                || name.startsWith(QLatin1String("qmljsdebugger=")))
                 continue;
         }
         kept << a;
@@ -88,8 +99,8 @@ std::optional<int> AnswerWithoutWindow(const CommandLine &line)
         return 2;
     }
     if (line.help || line.version) {
-        const QString text = line.help ? CommandLineUsage()
-                                       : QStringLiteral("pellwick %1\n").arg(QStringLiteral(PELLWICK_VERSION));
+        const QString text =
+            line.help ? CommandLineUsage() : QStringLiteral("pellwick %1\n").arg(QStringLiteral(PELLWICK_VERSION));
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }

@@ -11,7 +11,7 @@ struct CommandLine {
     QString archive;  // absolute path of the archive to open at start; "" for none
     bool help = false;
     bool version = false;
-    QString error;    // what is wrong with the arguments; "" when nothing
+    QString error;  // what is wrong with the arguments; "" when nothing
 };
 
 // Parses `arguments` (the program first, as QCoreApplication::arguments()

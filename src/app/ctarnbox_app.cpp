@@ -28,8 +28,7 @@ void reportRestoredDrives()
 
 }  // namespace
 
-CTarnboxApp::CTarnboxApp(int &argc, char **argv)
-    : QApplication(argc, argv)
+CTarnboxApp::CTarnboxApp(int &argc, char **argv) : QApplication(argc, argv)
 {
     // No name of its own: the application's name stays the executable's, and
     // it is the caption of every message without one.

@@ -14,18 +14,18 @@
 
 #include <QCloseEvent>
 #include <QCursor>
-#include <QHeaderView>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
-#include <QStyle>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -45,8 +45,7 @@ constexpr Column kColumns[] = {
 
 }  // namespace
 
-CTarnboxDlg::CTarnboxDlg(QWidget *parent)
-    : QDialog(parent)
+CTarnboxDlg::CTarnboxDlg(QWidget *parent) : QDialog(parent)
 {
     // Construction: template 102, icon 128, the defaults, the global pointer,
     // the program's folder and the exclusion list.
@@ -309,8 +308,7 @@ void CTarnboxDlg::keyPressEvent(QKeyEvent *event)
         }
         QDialog::keyPressEvent(event);
         return;
-    default:
-        QDialog::keyPressEvent(event);
+    default: QDialog::keyPressEvent(event);
     }
 }
 
@@ -386,7 +384,8 @@ void CTarnboxDlg::resizeEvent(QResizeEvent *event)
     QDialog::resizeEvent(event);
     const QSize growth = size() - m_templateSize;
     for (const auto &[control, atTemplateSize] : std::as_const(m_templateRects))
-        control->setGeometry(res::mainWindowControlRect(control->property("controlId").toInt(), atTemplateSize, growth));
+        control->setGeometry(
+            res::mainWindowControlRect(control->property("controlId").toInt(), atTemplateSize, growth));
     if (!m_lblFilePath)
         return;
     // What the fields show now, not the members: the window shows a field

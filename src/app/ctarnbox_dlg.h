@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/recent_archives.h"
 #include "archive/image_info.h"
 #include "archive/image_table.h"
 #include "imaging/wim_types.h"
 #include "operations/operation_host.h"
 #include "operations/operation_runner.h"
-#include "app/recent_archives.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -47,11 +47,11 @@ public:
     qint64 m_tStart = 0;                       // wall-clock seconds when the operation began
     qint64 m_tStartMonotonicMs = 0;            // the same moment on the monotonic clock (elapsed times)
     QString m_strCapturePath;
-    QString m_strAppDir;                       // the executable's folder, with its trailing separator
+    QString m_strAppDir;  // the executable's folder, with its trailing separator
     QString m_strLog;
     HWIM m_hWim = nullptr;
     qint16 m_nAccess = -1;
-    int m_nTotalParts = 1;                     // the parts of the open archive's set; 1: not split
+    int m_nTotalParts = 1;  // the parts of the open archive's set; 1: not split
     ImageTable m_Images;
     QTableWidget *m_List = nullptr;
     QString m_strCompression;
@@ -59,7 +59,7 @@ public:
     QString m_strFilePath;
     QString m_strAccess;
     QString m_strWorkDir;
-    QString m_strWinTemp;                      // default working directory
+    QString m_strWinTemp;  // default working directory
     QProgressBar *m_Progress = nullptr;
     QString m_strPercent;
     QString m_strRemaining;
@@ -236,9 +236,9 @@ private:
     QLabel *m_lblEmptyHint = nullptr;
     QFileSystemWatcher *m_archiveWatcher = nullptr;
     QTimer *m_rereadTimer = nullptr;
-    QSize m_templateSize;                   // the smallest size: the template's
+    QSize m_templateSize;                            // the smallest size: the template's
     QList<QPair<QWidget *, QRect>> m_templateRects;  // each control at that size
-    std::atomic<bool> m_busy{false};       // mirrors the visibility of the busy label
+    std::atomic<bool> m_busy{false};                 // mirrors the visibility of the busy label
     std::atomic<bool> m_closeRequested{false};
     std::atomic<bool> m_closeWithoutAsking{false};  // the session ends: CloseForSessionEnd
     RecentArchives m_recent;

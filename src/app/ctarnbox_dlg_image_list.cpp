@@ -1,9 +1,9 @@
 // The image list: loading it from the archive and showing a record as a row.
 #include "app/ctarnbox_dlg.h"
 
+#include "archive/archive_log.h"
 #include "archive/image_size.h"
 #include "archive/metadata_xml.h"
-#include "archive/archive_log.h"
 #include "imaging/imaging_library.h"
 #include "support/error_cause.h"
 #include "support/failure_report.h"

@@ -109,7 +109,8 @@ void CTarnboxDlg::OpenArchive(const QString &path)
         if (const QString missing = missingPartCause(path, failure); !missing.isEmpty())
             reportFileFailure(lcArchive, this, text, QStringLiteral("错误提示"), path, missing);
         else
-            reportFileFailure(lcArchive, this, text, QStringLiteral("错误提示"), path, errorCause(failure), failure.text);
+            reportFileFailure(lcArchive, this, text, QStringLiteral("错误提示"), path, errorCause(failure),
+                              failure.text);
         return;
     }
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();

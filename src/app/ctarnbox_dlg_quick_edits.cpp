@@ -101,8 +101,8 @@ bool CTarnboxDlg::ConfirmDelete(int r)
     const QString name = record.name.isEmpty() ? record.displayName : record.name;
     const QString text = name.isEmpty() ? QStringLiteral("确定要删除映像 %1 吗？").arg(r + 1)
                                         : QStringLiteral("确定要删除映像 %1“%2”吗？").arg(r + 1).arg(name);
-    const int answer = uiThread::messageBox(this, text, QStringLiteral("温馨提示"),
-                                            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    const int answer =
+        uiThread::messageBox(this, text, QStringLiteral("温馨提示"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     // The question waited for the user; only the same archive with the same row still holds that image.
     return answer == IDYES && m_hWim && r < m_Images.count && AcceptsCommands();
 }
@@ -150,7 +150,8 @@ void CTarnboxDlg::EditImage()
     ImagingLibrary &lib = imaging();
     HWIM image = lib.WIMLoadImage(m_hWim, uint32_t(r + 1));
     if (!image) {
-        reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"), lib.LastError());
+        reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"),
+                      lib.LastError());
         return;
     }
     QString xml;

@@ -72,9 +72,9 @@ public:
         const int count = rows->rowCount(rootIndex());
         const int columns = rows->columnCount(rootIndex());
         if (count > 0 && columns > 0)
-            selectionModel()->select(QItemSelection(rows->index(0, 0, rootIndex()),
-                                                    rows->index(count - 1, columns - 1, rootIndex())),
-                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            selectionModel()->select(
+                QItemSelection(rows->index(0, 0, rootIndex()), rows->index(count - 1, columns - 1, rootIndex())),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 };
 
@@ -89,8 +89,7 @@ W *named(W *widget, const char *name, int id)
 }  // namespace
 
 CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *parent)
-    : QDialog(parent)
-    , m_browser(std::make_shared<ImageBrowser>(image))
+    : QDialog(parent), m_browser(std::make_shared<ImageBrowser>(image))
 {
     setObjectName(QStringLiteral("IDD_BROWSE_IMAGE"));
     setProperty("controlId", res::IDD_BROWSE_IMAGE);
@@ -148,7 +147,9 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     const QSize column = du.toPixels(4, 8);  // one character
     m_List->setColumnWidth(int(EntryColumn::Name), column.width() * 30);
     m_List->setColumnWidth(int(EntryColumn::Size), column.width() * 11);
-    m_List->setColumnWidth(int(EntryColumn::Modified), m_List->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + column.width() * 3);
+    m_List->setColumnWidth(int(EntryColumn::Modified),
+                           m_List->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00"))
+                               + column.width() * 3);
 
     m_Loading = new QLabel(QStringLiteral("正在读取映像中的文件，请稍候……"), this);
     m_Loading->setAlignment(Qt::AlignCenter);
@@ -367,7 +368,8 @@ void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
         if (CurrentFolder().isEmpty()) {
             // Nothing of the image can be shown: the dialog has nothing to offer.
             m_Loading->setText(QStringLiteral("映像目录读取失败"));
-            reportFailure(lcArchive, this, QStringLiteral("映像目录读取失败！"), QStringLiteral("错误提示"), listing.error);
+            reportFailure(lcArchive, this, QStringLiteral("映像目录读取失败！"), QStringLiteral("错误提示"),
+                          listing.error);
             reject();
             return;
         }

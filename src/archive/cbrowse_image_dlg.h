@@ -71,11 +71,11 @@ signals:
 
 private:
     struct Request {
-        Request(QString p = {}, bool s = true, QString sel = {})
-            : path(std::move(p)), show(s), select(std::move(sel)) {}
+        Request(QString p = {}, bool s = true, QString sel = {}) : path(std::move(p)), show(s), select(std::move(sel))
+        {}
         QString path;
-        bool show = true;       // for the list; else only for the tree
-        QString select;         // the entry to select once shown
+        bool show = true;  // for the list; else only for the tree
+        QString select;    // the entry to select once shown
     };
 
     void request(Request r);

@@ -139,8 +139,8 @@ std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries)
     });
     // Equal names (a damaged image) share a place, so that the sort keeps them as listed.
     for (size_t i = 0; i < count; ++i) {
-        const bool same = i > 0 && names[byName[i]] == names[byName[i - 1]]
-                       && entries[byName[i]].name == entries[byName[i - 1]].name;
+        const bool same =
+            i > 0 && names[byName[i]] == names[byName[i - 1]] && entries[byName[i]].name == entries[byName[i - 1]].name;
         keys[byName[i]].name = same ? keys[byName[i - 1]].name : uint32_t(i);
     }
     return keys;

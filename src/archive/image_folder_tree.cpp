@@ -6,8 +6,7 @@
 #include <algorithm>
 
 ImageFolderTree::ImageFolderTree(const QString &rootLabel, QObject *parent)
-    : QAbstractItemModel(parent)
-    , m_root(std::make_unique<Node>())
+    : QAbstractItemModel(parent), m_root(std::make_unique<Node>())
 {
     m_root->name = rootLabel;
     m_root->path = QStringLiteral("/");
@@ -50,8 +49,9 @@ void ImageFolderTree::setSubfolders(const QString &path, const QList<WimDirEntry
     SortEntries(folders, EntryColumn::Name, Qt::AscendingOrder);
     // Listed again with the same folders (the list shows it once more): the
     // branch stays as the user opened it.
-    if (node->listed && std::equal(folders.begin(), folders.end(), node->children.begin(), node->children.end(),
-                                   [](const WimDirEntry &e, const auto &child) { return e.name == child->name; }))
+    if (node->listed
+        && std::equal(folders.begin(), folders.end(), node->children.begin(), node->children.end(),
+                      [](const WimDirEntry &e, const auto &child) { return e.name == child->name; }))
         return;
 
     const QModelIndex parentIndex = indexOfNode(node);

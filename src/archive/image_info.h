@@ -9,6 +9,6 @@ struct ImageInfo {
     QString displayDescription;
     QString name;
     QString description;
-    QString flags;             // the edition; shown as the system identifier
-    quint64 expandedBytes = 0; // TOTALBYTES - HARDLINKBYTES
+    QString flags;              // the edition; shown as the system identifier
+    quint64 expandedBytes = 0;  // TOTALBYTES - HARDLINKBYTES
 };

@@ -36,7 +36,8 @@ QString JoinImagePath(const QString &folder, const QString &name)
 QStringList ImagePathChain(const QString &path)
 {
     QStringList chain{QStringLiteral("/")};
-    for (qsizetype slash = path.indexOf(QLatin1Char('/'), 1); slash > 0; slash = path.indexOf(QLatin1Char('/'), slash + 1))
+    for (qsizetype slash = path.indexOf(QLatin1Char('/'), 1); slash > 0;
+         slash = path.indexOf(QLatin1Char('/'), slash + 1))
         chain << path.left(slash);
     if (path.size() > 1)
         chain << path;

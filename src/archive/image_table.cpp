@@ -36,8 +36,8 @@ int FindSameImage(const ImageTable &table, const ImageInfo &image, int oldRow)
         if (!image.name.isEmpty())
             return other.name == image.name;
         return other.name.isEmpty() && other.displayName == image.displayName
-            && other.displayDescription == image.displayDescription && other.description == image.description
-            && other.flags == image.flags && other.expandedBytes == image.expandedBytes;
+               && other.displayDescription == image.displayDescription && other.description == image.description
+               && other.flags == image.flags && other.expandedBytes == image.expandedBytes;
     };
     int found = -1;
     for (int r = 0; r < table.count; ++r) {

@@ -25,9 +25,9 @@ bool isXmlSpace(QChar c)
 // empty "<NAME/>" that other tools write, whichever comes first; attributes
 // in the tag are kept. The value runs up to the next "<".
 struct ValueSpan {
-    qsizetype begin = -1;    // the value's first character; -1 when the element does not occur
-    qsizetype end = -1;      // the "<" after the value; -1 when unclosed
-    qsizetype slash = -1;    // an empty element: where its "/>" starts
+    qsizetype begin = -1;  // the value's first character; -1 when the element does not occur
+    qsizetype end = -1;    // the "<" after the value; -1 when unclosed
+    qsizetype slash = -1;  // an empty element: where its "/>" starts
 };
 
 ValueSpan findValue(const QString &text, QStringView elementName)

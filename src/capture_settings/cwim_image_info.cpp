@@ -20,8 +20,7 @@
 
 #include <limits>
 
-CWIM_Image_Info::CWIM_Image_Info(QWidget *parent)
-    : QDialog(parent)
+CWIM_Image_Info::CWIM_Image_Info(QWidget *parent) : QDialog(parent)
 {
     const auto controls = buildDialogFromTemplate(this, res::imageInfoTemplate());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint

@@ -34,7 +34,7 @@ public:
     QString m_imageDescription;
     QString m_systemFlag;
     QString m_capturePath;
-    QString m_systemDrive;  // root of the running system's drive (capture mode)
+    QString m_systemDrive;    // root of the running system's drive (capture mode)
     bool m_fullRead = false;  // capture mode: read every file, none taken as unchanged
     bool m_editMode = false;
 

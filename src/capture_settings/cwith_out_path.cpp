@@ -42,9 +42,7 @@ QString driveRelativeFile(const QString &file)
 
 }  // namespace
 
-CWithOutPath::CWithOutPath(QWidget *parent, ExclusionList &list)
-    : QDialog(parent)
-    , m_entries(list)
+CWithOutPath::CWithOutPath(QWidget *parent, ExclusionList &list) : QDialog(parent), m_entries(list)
 {
     const auto controls = buildDialogFromTemplate(this, res::exclusionTemplate());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint

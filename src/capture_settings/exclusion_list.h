@@ -55,6 +55,6 @@ QByteArray serializeExclusionList(const ExclusionList &list);
 
 // Writes `list` to "set2.data" in `dir`, replacing the old file atomically,
 // when it was edited (isEdited); an unchanged list writes nothing. An emptied
-// list is written as an empty file, so that its old entries do not come back. Returns false, with the file and the cause in *error, when the
-// file could not be written.
+// list is written as an empty file, so that its old entries do not come back. Returns false, with the file and the
+// cause in *error, when the file could not be written.
 bool SaveExclusionList(const ExclusionList &list, const QString &dir, QString *error = nullptr);

@@ -3,7 +3,7 @@
 namespace {
 // Set on a thread whose last call through the decorator was failed on purpose.
 thread_local QString t_injected;
-}
+}  // namespace
 
 FaultInjectingImaging::FaultInjectingImaging(ImagingLibrary &inner) : ForwardingImaging(inner) {}
 
@@ -50,13 +50,26 @@ int FaultInjectingImaging::failures(Call call) const
 const char *FaultInjectingImaging::callName(Call call)
 {
     static const char *const names[kCallCount] = {
-        "WIMCreateFile",          "WIMCloseHandle",          "WIMSetTemporaryPath",
-        "WIMGetAttributes",       "WIMLoadImage",            "WIMGetImageInformation",
-        "WIMSetImageInformation", "WIMCaptureImage",         "WIMApplyImage",
-        "WIMExportImage",         "WIMDeleteImage",          "WIMSetBootImage",
-        "WIMRegisterMessageCallback", "WIMUnregisterMessageCallback",
-        "WIMSplitFile",           "WIMVerifyFile",           "WIMOptimizeFile",
-        "WIMRefreshFile",         "WIMUpdateImage",          "WIMSplitOversizedFiles",
+        "WIMCreateFile",
+        "WIMCloseHandle",
+        "WIMSetTemporaryPath",
+        "WIMGetAttributes",
+        "WIMLoadImage",
+        "WIMGetImageInformation",
+        "WIMSetImageInformation",
+        "WIMCaptureImage",
+        "WIMApplyImage",
+        "WIMExportImage",
+        "WIMDeleteImage",
+        "WIMSetBootImage",
+        "WIMRegisterMessageCallback",
+        "WIMUnregisterMessageCallback",
+        "WIMSplitFile",
+        "WIMVerifyFile",
+        "WIMOptimizeFile",
+        "WIMRefreshFile",
+        "WIMUpdateImage",
+        "WIMSplitOversizedFiles",
     };
     return names[size_t(call)];
 }
@@ -184,8 +197,9 @@ bool FaultInjectingImaging::WIMOptimizeFile(HWIM wim)
 HWIM FaultInjectingImaging::WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t captureFlags,
                                                            const QString &xml, uint32_t byteCount)
 {
-    return shouldFail(Call::CaptureImage) ? nullptr
-                                          : inner().WIMCaptureImageWithInformation(wim, path, captureFlags, xml, byteCount);
+    return shouldFail(Call::CaptureImage)
+               ? nullptr
+               : inner().WIMCaptureImageWithInformation(wim, path, captureFlags, xml, byteCount);
 }
 
 bool FaultInjectingImaging::WIMRefreshFile(HWIM wim, bool *changed)

@@ -6,8 +6,8 @@
 #include <mutex>
 
 // A decorator for tests: forwards every call to another ImagingLibrary and
-// makes chosen calls fail (calls without a Call value are only forwarded), so that every failure path of the program can be
-// driven on real archives.
+// makes chosen calls fail (calls without a Call value are only forwarded), so that every failure path of the program
+// can be driven on real archives.
 //
 //   WimlibBackend real;
 //   FaultInjectingImaging faults(real);
@@ -107,5 +107,5 @@ private:
     };
 
     mutable std::mutex m_mutex;
-    std::array<Rule, kCallCount> m_rules {};
+    std::array<Rule, kCallCount> m_rules{};
 };

@@ -39,8 +39,7 @@ QString parseLine(const QStringList &words, ImagingUpdate *update)
             return QStringLiteral("an empty path");
     }
     const auto wants = [&](qsizetype count, const char *form) {
-        return words.size() == count + 1 ? QString()
-                                         : QStringLiteral("%1 takes %2").arg(verb, QLatin1String(form));
+        return words.size() == count + 1 ? QString() : QStringLiteral("%1 takes %2").arg(verb, QLatin1String(form));
     };
     QString wrong;
     if (verb == QLatin1String("add")) {

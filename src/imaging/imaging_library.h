@@ -49,20 +49,20 @@ struct ImagingDamagedFile {
 // part holding it will be larger than asked (one file's data is never divided
 // between parts).
 struct ImagingOversizedFile {
-    uint32_t part = 0;    // 1-based: the part of the set that will hold it
-    uint64_t bytes = 0;   // its data as stored in the archive (compressed)
-    uint32_t image = 0;   // an image that holds it, and its path there ("" for an
-    QString path;         // image's own metadata, which goes into the first part)
+    uint32_t part = 0;   // 1-based: the part of the set that will hold it
+    uint64_t bytes = 0;  // its data as stored in the archive (compressed)
+    uint32_t image = 0;  // an image that holds it, and its path there ("" for an
+    QString path;        // image's own metadata, which goes into the first part)
     friend bool operator==(const ImagingOversizedFile &, const ImagingOversizedFile &) = default;
 };
 
 // What WIMVerifyFile found.
 struct ImagingVerifyResult {
-    bool whole = false;               // every resource matched its checksum
-    bool integrityChecked = false;    // the archive has an integrity table, and it was checked
+    bool whole = false;                 // every resource matched its checksum
+    bool integrityChecked = false;      // the archive has an integrity table, and it was checked
     QList<ImagingDamagedFile> damaged;  // every file whose data is damaged, in image and path order
-    QStringList otherDamage;          // damage that no file accounts for (a mismatching
-                                      // integrity table, data that no image's file names)
+    QStringList otherDamage;            // damage that no file accounts for (a mismatching
+                                        // integrity table, data that no image's file names)
 };
 
 // One change of an image's files (WIMUpdateImage). Image paths as in
@@ -74,7 +74,7 @@ struct ImagingUpdate {
         Rename,  // moves the entry at `path` to `newPath`
     };
     Kind kind = Kind::Add;
-    QString source;   // Add: a file or folder on disk
+    QString source;  // Add: a file or folder on disk
     QString path;
     QString newPath;  // Rename
     friend bool operator==(const ImagingUpdate &, const ImagingUpdate &) = default;
@@ -133,8 +133,7 @@ public:
     // when given, receives WIM_CREATED_NEW or WIM_OPENED_EXISTING. A file that
     // cannot be opened as an archive gives null and is left untouched.
     virtual HWIM WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
-                               uint32_t flagsAndAttributes, uint32_t compressionType,
-                               uint32_t *creationResult) = 0;
+                               uint32_t flagsAndAttributes, uint32_t compressionType, uint32_t *creationResult) = 0;
 
     virtual bool WIMCloseHandle(HWIM handle) = 0;
 

@@ -87,10 +87,11 @@ bool LockedTemporaryFile::create(const QByteArray &target)
     close();
     const QByteArray folder = folderOf(target);
     removeAbandoned(folder);
-    const QByteArray base = folder + (folder.endsWith('/') ? "." : "/.") + target.mid(target.lastIndexOf('/') + 1)
-        + kMarker;
+    const QByteArray base =
+        folder + (folder.endsWith('/') ? "." : "/.") + target.mid(target.lastIndexOf('/') + 1) + kMarker;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray path = base + QByteArray::number(QRandomGenerator::global()->generate64(), 36).rightJustified(kRandomLength, '0');
+        const QByteArray path =
+            base + QByteArray::number(QRandomGenerator::global()->generate64(), 36).rightJustified(kRandomLength, '0');
         // The mode passes through the umask, as for any new file.
         const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {

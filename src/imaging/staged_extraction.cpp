@@ -163,7 +163,8 @@ StagedExtraction::StagedExtraction(const QString &destination) : m_destination(d
             ::close(fd);
     }
     const int error = errno;
-    fail(error, QStringLiteral("cannot write in %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(error))));
+    fail(error,
+         QStringLiteral("cannot write in %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(error))));
 }
 
 StagedExtraction::~StagedExtraction()

@@ -67,20 +67,20 @@ constexpr uint32_t WIM_COMPRESS_LZMS = 3;
 // Messages to the registered callback.
 constexpr uint32_t WIM_MSG = 0x9476;  // WM_APP + 0x1476
 constexpr uint32_t WIM_MSG_TEXT = WIM_MSG + 1;
-constexpr uint32_t WIM_MSG_PROGRESS = WIM_MSG + 2;     // 0x9478: wParam percent, lParam ms left
-constexpr uint32_t WIM_MSG_PROCESS = WIM_MSG + 3;      // 0x9479: wParam path, lParam int32_t* keep flag
+constexpr uint32_t WIM_MSG_PROGRESS = WIM_MSG + 2;  // 0x9478: wParam percent, lParam ms left
+constexpr uint32_t WIM_MSG_PROCESS = WIM_MSG + 3;   // 0x9479: wParam path, lParam int32_t* keep flag
 constexpr uint32_t WIM_MSG_SCANNING = WIM_MSG + 4;
 constexpr uint32_t WIM_MSG_SETRANGE = WIM_MSG + 5;
 constexpr uint32_t WIM_MSG_SETPOS = WIM_MSG + 6;
 constexpr uint32_t WIM_MSG_STEPIT = WIM_MSG + 7;
 constexpr uint32_t WIM_MSG_COMPRESS = WIM_MSG + 8;
-constexpr uint32_t WIM_MSG_ERROR = WIM_MSG + 9;        // 0x947F: wParam path, lParam error code
+constexpr uint32_t WIM_MSG_ERROR = WIM_MSG + 9;  // 0x947F: wParam path, lParam error code
 constexpr uint32_t WIM_MSG_ALIGNMENT = WIM_MSG + 10;
-constexpr uint32_t WIM_MSG_RETRY = WIM_MSG + 11;       // 0x9481
+constexpr uint32_t WIM_MSG_RETRY = WIM_MSG + 11;  // 0x9481
 constexpr uint32_t WIM_MSG_SPLIT = WIM_MSG + 12;
 constexpr uint32_t WIM_MSG_FILEINFO = WIM_MSG + 13;
-constexpr uint32_t WIM_MSG_INFO = WIM_MSG + 14;        // 0x9484
-constexpr uint32_t WIM_MSG_WARNING = WIM_MSG + 15;     // 0x9485
+constexpr uint32_t WIM_MSG_INFO = WIM_MSG + 14;     // 0x9484
+constexpr uint32_t WIM_MSG_WARNING = WIM_MSG + 15;  // 0x9485
 
 // Answers of the callback.
 constexpr uint32_t WIM_MSG_SUCCESS = 0;
@@ -111,7 +111,7 @@ struct WIM_INFO {
     uint32_t CompressionType;
     uint16_t PartNumber;
     uint16_t TotalParts;
-    uint32_t BootIndex;        // 1-based; 0 = no boot image
+    uint32_t BootIndex;  // 1-based; 0 = no boot image
     uint32_t WimAttributes;
     uint32_t WimFlagsAndAttr;
 };

@@ -52,7 +52,7 @@ int search(const Search &s, const QByteArray &folder, QByteArray *where)
 int findArchiveInImage(WIMStruct *wim, int image, const QByteArray &target, const struct stat &archive,
                        QByteArray *where)
 {
-    Search s {wim, image, target, archive};
+    Search s{wim, image, target, archive};
     while (s.target.endsWith('/'))
         s.target.chop(1);
     where->clear();

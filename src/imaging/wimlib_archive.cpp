@@ -62,13 +62,13 @@ std::nullptr_t failedWimlib(ImagingError *error, const QString &what, int code, 
 bool sameFile(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
-        && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
-        && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+           && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
+           && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 uint32_t imageCountOf(WIMStruct *wim)
 {
-    wimlib_wim_info info {};
+    wimlib_wim_info info{};
     wimlib_get_wim_info(wim, &info);
     return info.image_count;
 }
@@ -104,13 +104,11 @@ QString wimlibErrorText(const QString &what, int code)
 
 WimlibArchive::WimlibArchive(const QString &path, uint32_t access, uint32_t flags)
     : m_path(path), m_native(QFile::encodeName(path)), m_access(access), m_flags(flags)
-{
-}
+{}
 
 WimlibArchive::~WimlibArchive() = default;
 
-std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t access, uint32_t flags,
-                                                   QString *error)
+std::shared_ptr<WimlibArchive> WimlibArchive::open(const QString &path, uint32_t access, uint32_t flags, QString *error)
 {
     ImagingError why;
     auto archive = open(path, access, flags, &why);
@@ -205,8 +203,8 @@ std::shared_ptr<WimlibArchive> WimlibArchive::create(const QString &path, uint32
             const int systemError = archive->m_lastSystemError;
             const QString what = QStringLiteral("cannot create %1").arg(absolute);
             return code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_RENAME || code == WIMLIB_ERR_WRITE
-                ? failedSystem(error, what, systemError)
-                : failedWimlib(error, what, code, systemError);
+                       ? failedSystem(error, what, systemError)
+                       : failedWimlib(error, what, code, systemError);
         }
         archive->m_inMemoryOnly = false;
         if (const int code = archive->load()) {
@@ -291,21 +289,21 @@ void WimlibArchive::takeSnapshot()
 {
     auto snapshot = std::make_shared<WimlibSnapshot>();
     if (m_wim) {
-        wimlib_wim_info info {};
+        wimlib_wim_info info{};
         wimlib_get_wim_info(m_wim.get(), &info);
         snapshot->imageCount = info.image_count;
         snapshot->bootIndex = info.boot_index;
         // A new archive reports no compression until it is written with its own.
         // A solid archive (ESD) holds its data in solid resources, LZMS unless
         // asked otherwise, whatever the header names for the rest.
-        snapshot->compression = uint32_t(m_inMemoryOnly ? m_compression
+        snapshot->compression = uint32_t(m_inMemoryOnly                      ? m_compression
                                          : info.wim_version == kSolidVersion ? WIMLIB_COMPRESSION_TYPE_LZMS
                                                                              : info.compression_type);
         std::memcpy(snapshot->guid, info.guid, sizeof snapshot->guid);
         snapshot->partNumber = info.part_number;
         snapshot->totalParts = info.total_parts;
-        snapshot->attributes = (info.resource_only ? kAttributeResourceOnly : 0)
-            | (info.metadata_only ? kAttributeMetadataOnly : 0)
+        snapshot->attributes =
+            (info.resource_only ? kAttributeResourceOnly : 0) | (info.metadata_only ? kAttributeMetadataOnly : 0)
             | (info.has_integrity_table ? kAttributeVerifyData : 0) | (info.has_rpfix ? kAttributeRpFix : 0)
             | (info.spanned || info.total_parts > 1 ? kAttributeSpanned : 0)
             | (info.is_marked_readonly ? kAttributeReadOnly : 0);
@@ -449,9 +447,9 @@ int WimlibArchive::writeNewFile(int writeFlags, bool replaceExisting)
         m_lastSystemError = errno;
         return code;  // the temporary file goes with `temporary`
     }
-    int renamed = replaceExisting
-        ? ::rename(temporary.path().constData(), m_native.constData())
-        : ::renameat2(AT_FDCWD, temporary.path().constData(), AT_FDCWD, m_native.constData(), RENAME_NOREPLACE);
+    int renamed = replaceExisting ? ::rename(temporary.path().constData(), m_native.constData())
+                                  : ::renameat2(AT_FDCWD, temporary.path().constData(), AT_FDCWD, m_native.constData(),
+                                                RENAME_NOREPLACE);
     if (renamed != 0 && !replaceExisting && errno == EINVAL) {
         // A filesystem without RENAME_NOREPLACE: link() refuses an existing name too.
         renamed = ::link(temporary.path().constData(), m_native.constData());

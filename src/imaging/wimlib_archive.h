@@ -170,14 +170,14 @@ private:
     std::mutex m_work;
     WimlibPtr m_wim;
     bool m_inMemoryOnly = false;
-    std::atomic<bool> m_stale {false};  // wim() dropped after a change; snapshot outdated
+    std::atomic<bool> m_stale{false};  // wim() dropped after a change; snapshot outdated
     int m_compression = WIMLIB_COMPRESSION_TYPE_LZX;
-    uint32_t m_loadedImageCount = 0;  // as the archive was read
+    uint32_t m_loadedImageCount = 0;         // as the archive was read
     WimlibProgress *m_committing = nullptr;  // during commit()
     int m_lastSystemError = 0;
     bool m_haveStamp = false;
-    std::thread::id m_loadedOn;  // the thread that read wim()
-    struct stat m_stamp {};  // the file as last read, or as our last write left it
+    std::thread::id m_loadedOn;        // the thread that read wim()
+    struct stat m_stamp {};            // the file as last read, or as our last write left it
     bool m_changedForCalls = false;    // read again after a change by someone else, not yet refused
     bool m_changedForRefresh = false;  // the same, not yet told to readAgainIfChanged()
 

@@ -9,8 +9,8 @@
 #include "imaging/wimlib_ntfs.h"
 #include "imaging/wimlib_progress.h"
 #include "imaging/wimlib_reference.h"
-#include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_split_set.h"
+#include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_xml.h"
 
 #include <QFile>
@@ -36,7 +36,7 @@ bool fail(const ImagingError &error)
 
 bool fail(Kind kind, const QString &text, int systemError = 0)
 {
-    return fail(ImagingError {kind, systemError, text});
+    return fail(ImagingError{kind, systemError, text});
 }
 
 // A failure that fits no kind of ours.
@@ -109,12 +109,13 @@ bool setTexts(WimlibArchive &archive, uint32_t image, const wimxml::EditableText
         if ((keepWhereEmpty && value->isEmpty()) || property(wim, image, name) == *value)
             continue;
         const QByteArray utf8 = value->toUtf8();
-        const int code = wimlib_set_image_property(wim, int(image), name, value->isEmpty() ? nullptr : utf8.constData());
+        const int code =
+            wimlib_set_image_property(wim, int(image), name, value->isEmpty() ? nullptr : utf8.constData());
         if (code != 0) {
             archive.discard();
             const QString what = code == WIMLIB_ERR_IMAGE_NAME_COLLISION
-                ? QStringLiteral("another image is named \"%1\"").arg(*value)
-                : QStringLiteral("cannot set %1").arg(QLatin1String(name));
+                                     ? QStringLiteral("another image is named \"%1\"").arg(*value)
+                                     : QStringLiteral("cannot set %1").arg(QLatin1String(name));
             return failWimlib(call, what, code, 0);
         }
         *changed = true;
@@ -131,12 +132,12 @@ bool ready(WimlibArchive &archive, WorkLock &lock, const char *call, ArchiveUse 
 bool writable(const WimlibArchive &archive, const char *call)
 {
     return archive.mayWrite()
-        || fail(Kind::ArchiveReadOnly, callText(call, QStringLiteral("the archive is open without write access")));
+           || fail(Kind::ArchiveReadOnly, callText(call, QStringLiteral("the archive is open without write access")));
 }
 
 uint32_t imageCount(WIMStruct *wim)
 {
-    wimlib_wim_info info {};
+    wimlib_wim_info info{};
     wimlib_get_wim_info(wim, &info);
     return info.image_count;
 }
@@ -170,8 +171,8 @@ bool mayApplyInto(const WimlibArchive &archive, uint32_t image, const QString &t
     struct stat own;
     if (::stat(QFile::encodeName(archive.path()).constData(), &own) != 0) {
         const int error = errno;
-        return fail(systemErrorKind(error), callText(call, QStringLiteral("the archive %1 is gone").arg(archive.path())),
-                    error);
+        return fail(systemErrorKind(error),
+                    callText(call, QStringLiteral("the archive %1 is gone").arg(archive.path())), error);
     }
     QByteArray where;
     if (const int code = findArchiveInImage(archive.wim(), int(image), QFile::encodeName(target), own, &where))
@@ -194,12 +195,9 @@ bool noSuchImage(const char *call, uint32_t index, uint32_t count)
 QString describe(const ImagingUpdate &update)
 {
     switch (update.kind) {
-    case ImagingUpdate::Kind::Add:
-        return QStringLiteral("add %1 %2").arg(update.source, update.path);
-    case ImagingUpdate::Kind::Delete:
-        return QStringLiteral("delete %1").arg(update.path);
-    case ImagingUpdate::Kind::Rename:
-        return QStringLiteral("rename %1 %2").arg(update.path, update.newPath);
+    case ImagingUpdate::Kind::Add: return QStringLiteral("add %1 %2").arg(update.source, update.path);
+    case ImagingUpdate::Kind::Delete: return QStringLiteral("delete %1").arg(update.path);
+    case ImagingUpdate::Kind::Rename: return QStringLiteral("rename %1 %2").arg(update.path, update.newPath);
     }
     return {};
 }
@@ -513,7 +511,8 @@ HWIM WimlibBackend::capture(HWIM wim, const QString &path, uint32_t captureFlags
         if (!ready(*archive, lock, call, ArchiveUse::Change))
             return nullptr;
         // A name in use is refused before minutes of reading, not after.
-        if (texts && !texts->name.isEmpty() && wimlib_image_name_in_use(archive->wim(), texts->name.toUtf8().constData())) {
+        if (texts && !texts->name.isEmpty()
+            && wimlib_image_name_in_use(archive->wim(), texts->name.toUtf8().constData())) {
             fail(Kind::NameInUse, callText(call, QStringLiteral("another image is named \"%1\"").arg(texts->name)));
             return nullptr;
         }
@@ -608,8 +607,9 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
     const QByteArray target = QFile::encodeName(path);
     errno = 0;
-    const int code = wimlib_extract_image(wim, int(handle->image), target.constData(),
-                                          (ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0) | WIMLIB_EXTRACT_FLAG_REPLACE_INVALID_FILENAMES);
+    const int code =
+        wimlib_extract_image(wim, int(handle->image), target.constData(),
+                             (ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0) | WIMLIB_EXTRACT_FLAG_REPLACE_INVALID_FILENAMES);
     const int systemError = errno;
     progress.reportUnwritableNames(path);
     wimlib_register_progress_function(wim, nullptr, nullptr);
@@ -617,7 +617,8 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     claim.reset();
     if (code != 0) {
         if (progress.aborted())
-            return fail(Kind::Aborted, callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
+            return fail(Kind::Aborted,
+                        callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
         const QString what = QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path);
         if (ntfs)
             return fail(wimlibntfs::failure(callText(call, what), code, systemError, wimlibmessages::lastError()));
@@ -667,9 +668,9 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
         // copying it: unless it is the destination itself.
         const bool gift = &source != destination.get();
         errno = 0;
-        int code = wimlib_export_image(from, int(handle->image), to,
-                                       newName.isEmpty() ? nullptr : newNameUtf8.constData(), nullptr,
-                                       gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
+        int code =
+            wimlib_export_image(from, int(handle->image), to, newName.isEmpty() ? nullptr : newNameUtf8.constData(),
+                                nullptr, gift ? WIMLIB_EXPORT_FLAG_GIFT : 0);
         const int systemError = errno;
         const bool exported = code == 0;
         code = commitOrDiscard(*destination, code, dataWriteFlags(*destination), &progress);
@@ -681,9 +682,9 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
                 return fail(Kind::Aborted, callText(call, QStringLiteral("aborted; the destination is as it was")));
             if (exported)
                 return failCommit(call, *destination, code);
-            return failWimlib(call,
-                              QStringLiteral("cannot export image %1 into %2").arg(handle->image).arg(destination->path()),
-                              code, systemError);
+            return failWimlib(
+                call, QStringLiteral("cannot export image %1 into %2").arg(handle->image).arg(destination->path()),
+                code, systemError);
         }
     }
     progress.finish();
@@ -718,7 +719,7 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
     WorkLock lock(*archive);
     if (!ready(*archive, lock, call, ArchiveUse::Change))
         return false;
-    wimlib_wim_info info {};
+    wimlib_wim_info info{};
     wimlib_get_wim_info(archive->wim(), &info);
     if (index > info.image_count)
         return noSuchImage(call, index, info.image_count);
@@ -800,7 +801,7 @@ bool WimlibBackend::WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updat
             return noSuchImage(call, handle->image, count);
         if (commands.empty())
             return true;
-        UpdateProgress updating {&progress};
+        UpdateProgress updating{&progress};
         wimlib_register_progress_function(wim, &UpdateProgress::forward, &updating);
         errno = 0;
         int code = wimlib_update_image(wim, int(handle->image), commands.data(), commands.size(),

@@ -136,7 +136,7 @@ private:
 
     struct Handle {
         std::shared_ptr<WimlibArchive> archive;
-        uint32_t image = 0;  // 0 for the archive itself
+        uint32_t image = 0;                     // 0 for the archive itself
         std::shared_ptr<WimlibImageView> view;  // image handles: browsing's own view, loaded on first use
     };
 

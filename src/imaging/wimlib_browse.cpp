@@ -5,10 +5,10 @@
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging/wimlib_image_view.h"
-#include "imaging/wimlib_work_lock.h"
 #include "imaging/wimlib_last_error.h"
 #include "imaging/wimlib_messages.h"
 #include "imaging/wimlib_progress.h"
+#include "imaging/wimlib_work_lock.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -88,8 +88,7 @@ QByteArray backslashPattern(WimlibImageView &view, const QString &path, const QS
 
 }  // namespace
 
-bool WimlibBackend::WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self,
-                                       QList<WimDirEntry> *children)
+bool WimlibBackend::WIMListImageFolder(HWIM image, const QString &path, WimDirEntry *self, QList<WimDirEntry> *children)
 {
     static const char call[] = "WIMListImageFolder";
     const auto handle = imageOf(image, call);
@@ -193,14 +192,12 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
             return fail(call, ImagingError::Kind::Aborted,
                         QStringLiteral("aborted; nothing was written to %1").arg(destination));
         errno = systemError;
-        return failWimlib(call, QStringLiteral("cannot extract from image %1 to %2").arg(index).arg(destination),
-                          code);
+        return failWimlib(call, QStringLiteral("cannot extract from image %1 to %2").arg(index).arg(destination), code);
     }
     if (!staging.moveIntoPlace()) {
-        return fail(call,
-                    staging.hitProtected() ? ImagingError::Kind::WouldOverwriteArchive
-                                           : systemErrorKind(staging.error()),
-                    staging.errorText(), staging.error());
+        return fail(
+            call, staging.hitProtected() ? ImagingError::Kind::WouldOverwriteArchive : systemErrorKind(staging.error()),
+            staging.errorText(), staging.error());
     }
     progress.finish();
     return true;

@@ -113,7 +113,7 @@ int visitEntry(const wimlib_dir_entry *d, void *context)
 bool sameStamp(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
-        && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+           && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 ImagingError wimlibError(const QString &what, int code)
@@ -140,8 +140,7 @@ QByteArray nativePath(const QString &path)
 
 WimlibImageView::WimlibImageView(std::shared_ptr<WimlibArchive> archive, uint32_t image)
     : m_archive(std::move(archive)), m_path(m_archive->path()), m_native(QFile::encodeName(m_path)), m_image(image)
-{
-}
+{}
 
 WimlibImageView::~WimlibImageView()
 {
@@ -198,8 +197,8 @@ bool WimlibImageView::list(const QString &path, const QString &temporaryPath, Wi
     // The first call reads the image's metadata; wimlib keeps it loaded. A
     // path that is not a folder has no children: no need to look at it first.
     QList<WimDirEntry> own;
-    Collector ownCollector {&own, {}};
-    Collector childCollector {children, {}};
+    Collector ownCollector{&own, {}};
+    Collector childCollector{children, {}};
     int code = 0;
     if (self)
         code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), native.constData(), 0, collect, &ownCollector);
@@ -241,7 +240,7 @@ bool WimlibImageView::visit(const QString &path, const WimDirVisitor &visitor, I
     std::lock_guard lock(m_mutex);
     if (!ensureOpen(error))
         return false;
-    Visit v {visitor};
+    Visit v{visitor};
     const int code = wimlib_iterate_dir_tree(m_wim.get(), int(m_image), nativePath(path).constData(),
                                              WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, visitEntry, &v);
     if (v.stopped) {
@@ -276,7 +275,7 @@ bool WimlibImageView::readLinkData(const wimlib_resource_entry &resource, QByteA
         if (!m_decompressor
             && wimlib_create_decompressor(wimlib_compression_type(m_info.compression_type), m_info.chunk_size,
                                           &m_decompressor)
-                != 0)
+                   != 0)
             return false;
         data->resize(qsizetype(size));
         if (wimlib_decompress(bytes.constData(), size_t(stored), data->data(), size_t(size), m_decompressor) != 0)
@@ -284,7 +283,7 @@ bool WimlibImageView::readLinkData(const wimlib_resource_entry &resource, QByteA
     }
     // What was read must be the link's data: its hash says so.
     return QCryptographicHash::hash(*data, QCryptographicHash::Sha1)
-        == QByteArray::fromRawData(reinterpret_cast<const char *>(resource.sha1_hash), sizeof resource.sha1_hash);
+           == QByteArray::fromRawData(reinterpret_cast<const char *>(resource.sha1_hash), sizeof resource.sha1_hash);
 }
 
 void WimlibImageView::readLinkTargets(QList<WimDirEntry *> &links, const QString &temporaryPath)

@@ -54,7 +54,7 @@ private:
     const uint32_t m_image;
     std::mutex m_mutex;
     WimlibPtr m_wim;
-    wimlib_wim_info m_info {};
+    wimlib_wim_info m_info{};
     int m_fd = -1;  // the same file, for reading link data directly
     wimlib_decompressor *m_decompressor = nullptr;
     struct stat m_stamp {};

@@ -32,7 +32,7 @@ namespace wimmedia {
 
 wimlib_progress_status overall(WimlibProgress &progress, uint64_t done, uint64_t total)
 {
-    wimlib_progress_info info {};
+    wimlib_progress_info info{};
     info.write_streams.completed_bytes = done;
     info.write_streams.total_bytes = total;
     return WimlibProgress::forward(WIMLIB_PROGRESS_MSG_WRITE_STREAMS, &info, &progress);
@@ -54,17 +54,12 @@ Kind kindOf(int code, int error, bool aborted)
         return Kind::Aborted;
     switch (error) {
     case ENOSPC:
-    case EDQUOT:
-        return Kind::NoSpace;
+    case EDQUOT: return Kind::NoSpace;
     case EACCES:
-    case EPERM:
-        return Kind::AccessDenied;
-    case EROFS:
-        return Kind::ReadOnlyFileSystem;
-    case ENOENT:
-        return Kind::NotFound;
-    default:
-        return Kind::Other;
+    case EPERM: return Kind::AccessDenied;
+    case EROFS: return Kind::ReadOnlyFileSystem;
+    case ENOENT: return Kind::NotFound;
+    default: return Kind::Other;
     }
 }
 
@@ -76,10 +71,8 @@ int systemErrorOf(int code)
     case WIMLIB_ERR_READ:
     case WIMLIB_ERR_WRITE:
     case WIMLIB_ERR_RENAME:
-    case WIMLIB_ERR_MKDIR:
-        return errno;
-    default:
-        return 0;
+    case WIMLIB_ERR_MKDIR: return errno;
+    default: return 0;
     }
 }
 
@@ -152,7 +145,7 @@ private:
         WIMStruct *wim = nullptr;
         if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || wimlib_open_wim(path.constData(), 0, &wim))
             return {};
-        wimlib_wim_info info {};
+        wimlib_wim_info info{};
         wimlib_get_wim_info(wim, &info);
         wimlib_free(wim);
         if (info.total_parts <= 1)
@@ -186,8 +179,7 @@ private:
             return wimmedia::overall(m_progress, m_partStart + info->write_streams.completed_bytes, m_total);
         case WIMLIB_PROGRESS_MSG_SPLIT_END_PART:
             return wimmedia::overall(m_progress, info->split.completed_bytes, m_total);
-        default:
-            return WIMLIB_PROGRESS_STATUS_CONTINUE;
+        default: return WIMLIB_PROGRESS_STATUS_CONTINUE;
         }
     }
 
@@ -233,8 +225,8 @@ int nameBlobs(const wimlib_dir_entry *entry, void *context)
     auto *search = static_cast<NameSearch *>(context);
     for (uint32_t i = 0; i <= entry->num_named_streams; ++i) {
         const wimlib_resource_entry &resource = entry->streams[i].resource;
-        const auto found = search->wanted.constFind(
-            QByteArray(reinterpret_cast<const char *>(resource.sha1_hash), kHashLength));
+        const auto found =
+            search->wanted.constFind(QByteArray(reinterpret_cast<const char *>(resource.sha1_hash), kHashLength));
         if (found == search->wanted.cend() || (*found)->image != 0)
             continue;
         (*found)->image = search->image;
@@ -261,7 +253,8 @@ bool WimlibBackend::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<Im
     if (!archive->existsOnDisk())
         return failWith(Kind::Other, 0, callText(call, QStringLiteral("the archive is not written yet")));
     if (archive->snapshot()->totalParts > 1)
-        return failWith(Kind::Unsupported, 0, callText(call, QStringLiteral("%1 is split already").arg(archive->path())));
+        return failWith(Kind::Unsupported, 0,
+                        callText(call, QStringLiteral("%1 is split already").arg(archive->path())));
 
     WorkLock lock(*archive);
     if (!readyForCall(*archive, lock, call, ArchiveUse::Read))
@@ -272,9 +265,10 @@ bool WimlibBackend::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<Im
         return failWith(kindOf(code, systemErrorOf(code), false), systemErrorOf(code),
                         callText(call, wimlibErrorText(QStringLiteral("cannot read %1").arg(archive->path()), code)));
     if (std::any_of(blobs.cbegin(), blobs.cend(), [](const SplitBlob &blob) { return blob.solid; }))
-        return failWith(Kind::Unsupported, 0,
-                        callText(call, QStringLiteral("%1 holds solid resources (ESD), which cannot be split")
-                                           .arg(archive->path())));
+        return failWith(
+            Kind::Unsupported, 0,
+            callText(call,
+                     QStringLiteral("%1 holds solid resources (ESD), which cannot be split").arg(archive->path())));
     // As wimlib_split places them: the images' metadata first, then the file
     // data in the order it lies in the archive; a part ends before data that
     // would make it reach the size, unless the part is empty or the data is
@@ -311,14 +305,14 @@ bool WimlibBackend::WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<Im
     const int images = int(archive->snapshot()->imageCount);
     for (int image = 1; image <= images && !search.wanted.isEmpty(); ++image) {
         search.image = uint32_t(image);
-        if (const int code = wimlib_iterate_dir_tree(w, image, "/", WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, nameBlobs,
-                                                     &search)) {
+        if (const int code =
+                wimlib_iterate_dir_tree(w, image, "/", WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, nameBlobs, &search)) {
             archive->discard();
-            return failWith(kindOf(code, systemErrorOf(code), false), systemErrorOf(code),
-                            callText(call, wimlibErrorText(QStringLiteral("cannot read image %1 of %2")
-                                                               .arg(image)
-                                                               .arg(archive->path()),
-                                                           code)));
+            return failWith(
+                kindOf(code, systemErrorOf(code), false), systemErrorOf(code),
+                callText(call,
+                         wimlibErrorText(QStringLiteral("cannot read image %1 of %2").arg(image).arg(archive->path()),
+                                         code)));
         }
     }
     // The images' metadata is in memory now: read the archive again on its next use.
@@ -387,11 +381,10 @@ bool WimlibBackend::WIMSplitFile(HWIM wim, const QString &firstPart, uint64_t pa
             const bool aborted = progress.aborted();
             const QString what = QStringLiteral("cannot split %1 into %2").arg(own, firstPart);
             return failWith(kindOf(code, error, aborted), error,
-                            callText(call, aborted ? QStringLiteral("aborted; no part was left behind")
-                                           : run.systemError() != 0
-                                               ? QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(
-                                                                                        std::strerror(error)))
-                                               : wimlibErrorText(what, code)));
+                            callText(call, aborted                  ? QStringLiteral("aborted; no part was left behind")
+                                           : run.systemError() != 0 ? QStringLiteral("%1: %2").arg(
+                                                 what, QString::fromLocal8Bit(std::strerror(error)))
+                                                                    : wimlibErrorText(what, code)));
         }
     }
     progress.finish();
@@ -467,11 +460,12 @@ bool WimlibBackend::WIMOptimizeFile(HWIM wim)
         if (code != 0) {
             const int systemError = systemErrorOf(code);
             const bool aborted = progress.aborted();
-            return failWith(kindOf(code, systemError, aborted), systemError,
-                            callText(call, aborted ? QStringLiteral("aborted; the archive is as it was")
-                                                   : wimlibErrorText(QStringLiteral("cannot rebuild %1; it is as it was")
-                                                                         .arg(archive->path()),
-                                                                     code)));
+            return failWith(
+                kindOf(code, systemError, aborted), systemError,
+                callText(call,
+                         aborted ? QStringLiteral("aborted; the archive is as it was")
+                                 : wimlibErrorText(
+                                     QStringLiteral("cannot rebuild %1; it is as it was").arg(archive->path()), code)));
         }
     }
     progress.finish();

@@ -29,7 +29,7 @@ ssize_t append(void *, const char *data, size_t size)
 void install()
 {
     static FILE *sink = [] {
-        cookie_io_functions_t functions {};
+        cookie_io_functions_t functions{};
         functions.write = append;
         FILE *f = ::fopencookie(nullptr, "w", functions);
         // Unbuffered: each message reaches the buffer of the thread that printed it.

@@ -35,19 +35,13 @@ Kind kindOf(int code)
     switch (code) {
     case ENOENT:
     case ENXIO:
-    case ENODEV:
-        return Kind::NotFound;
+    case ENODEV: return Kind::NotFound;
     case EACCES:
-    case EPERM:
-        return Kind::AccessDenied;
-    case EBUSY:
-        return Kind::Busy;
-    case EROFS:
-        return Kind::ReadOnlyFileSystem;
-    case ENOSPC:
-        return Kind::NoSpace;
-    default:
-        return Kind::Other;
+    case EPERM: return Kind::AccessDenied;
+    case EBUSY: return Kind::Busy;
+    case EROFS: return Kind::ReadOnlyFileSystem;
+    case ENOSPC: return Kind::NoSpace;
+    default: return Kind::Other;
     }
 }
 
@@ -166,7 +160,8 @@ ImagingError claimApplyTarget(const QString &path, VolumeClaim *claim)
     if (fd < 0) {
         const int code = errno;
         if (code == EBUSY)
-            return error(Kind::Busy, code, QStringLiteral("%1 is in use (mounted, or part of another device)").arg(path));
+            return error(Kind::Busy, code,
+                         QStringLiteral("%1 is in use (mounted, or part of another device)").arg(path));
         return openFailure(path, code);
     }
     const ImagingError e = checkNtfs(fd, path);
@@ -180,9 +175,9 @@ ImagingError claimApplyTarget(const QString &path, VolumeClaim *claim)
 ImagingError failure(const QString &what, int wimlibCode, int savedErrno, const QString &printed)
 {
     if (wimlibCode == WIMLIB_ERR_UNSUPPORTED) {
-        return error(Kind::Unsupported, 0,
-                     wimlibErrorText(what + QStringLiteral(": this wimlib was built without NTFS-3G support"),
-                                     wimlibCode));
+        return error(
+            Kind::Unsupported, 0,
+            wimlibErrorText(what + QStringLiteral(": this wimlib was built without NTFS-3G support"), wimlibCode));
     }
     if (wimlibCode != WIMLIB_ERR_NTFS_3G)
         return error(Kind::Other, 0, wimlibErrorText(what, wimlibCode));
@@ -199,7 +194,8 @@ ImagingError failure(const QString &what, int wimlibCode, int savedErrno, const 
     if (savedErrno == EEXIST)
         cause += QStringLiteral(" (NTFS-3G mode adds the image to the volume and replaces nothing on it: "
                                 "format the volume first)");
-    return error(kindOf(savedErrno), savedErrno, wimlibErrorText(QStringLiteral("%1: %2").arg(what, cause), wimlibCode));
+    return error(kindOf(savedErrno), savedErrno,
+                 wimlibErrorText(QStringLiteral("%1: %2").arg(what, cause), wimlibCode));
 }
 
 }  // namespace wimlibntfs

@@ -1,7 +1,7 @@
 #include "imaging/wimlib_progress.h"
 
-#include "support/clock.h"
 #include "imaging/wimlib_messages.h"
+#include "support/clock.h"
 
 #include <QFile>
 
@@ -30,8 +30,7 @@ bool rootReadsEverything(decltype(statfs::f_type) type)
     case 0x7366746E:  // ntfs3
     case 0x794C7630:  // overlayfs
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -39,8 +38,7 @@ bool rootReadsEverything(decltype(statfs::f_type) type)
 
 WimlibProgress::WimlibProgress(std::shared_ptr<const WimlibCallbacks::List> callbacks, const QString &rootPath)
     : m_callbacks(std::move(callbacks)), m_rootPath(rootPath), m_privileged(::geteuid() == 0)
-{
-}
+{}
 
 void WimlibProgress::setOwnFile(const QByteArray &relativePath)
 {
@@ -159,7 +157,8 @@ void WimlibProgress::finish()
     }
 }
 
-wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimlib_progress_info_test_file_exclusion &test)
+wimlib_progress_status
+WimlibProgress::testExclusion(wimlib_progress_info::wimlib_progress_info_test_file_exclusion &test)
 {
     const bool isRoot = !m_rootSeen;
     if (isRoot) {
@@ -194,8 +193,8 @@ wimlib_progress_status WimlibProgress::testExclusion(wimlib_progress_info::wimli
     // access test per path (the link itself for a symbolic link) keeps this
     // cheap and opens no device or pipe; a path that is gone is left to
     // wimlib, which reports it through HANDLE_ERROR.
-    if (mayBeUnreadable(test.path)
-        && ::faccessat(AT_FDCWD, test.path, R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT) {
+    if (mayBeUnreadable(test.path) && ::faccessat(AT_FDCWD, test.path, R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0
+        && errno != ENOENT) {
         const int error = errno;
         test.will_exclude = true;
         report(WIM_MSG_ERROR, test.path, error);
@@ -235,10 +234,8 @@ wimlib_progress_status WimlibProgress::forward(wimlib_progress_msg message, wiml
 {
     auto *self = static_cast<WimlibProgress *>(context);
     switch (message) {
-    case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION:
-        return self->testExclusion(info->test_file_exclusion);
-    case WIMLIB_PROGRESS_MSG_HANDLE_ERROR:
-        return self->handleError(info->handle_error);
+    case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION: return self->testExclusion(info->test_file_exclusion);
+    case WIMLIB_PROGRESS_MSG_HANDLE_ERROR: return self->handleError(info->handle_error);
     case WIMLIB_PROGRESS_MSG_SCAN_DENTRY:
         if (info->scan.status == wimlib_progress_info::wimlib_progress_info_scan::WIMLIB_SCAN_DENTRY_UNSUPPORTED)
             self->report(WIM_MSG_WARNING, info->scan.cur_path, EOPNOTSUPP);
@@ -253,10 +250,8 @@ wimlib_progress_status WimlibProgress::forward(wimlib_progress_msg message, wiml
         break;
     case WIMLIB_PROGRESS_MSG_EXTRACT_FILE_STRUCTURE:
     case WIMLIB_PROGRESS_MSG_EXTRACT_METADATA:
-    case WIMLIB_PROGRESS_MSG_WRITE_METADATA_BEGIN:
-        break;
-    default:
-        return WIMLIB_PROGRESS_STATUS_CONTINUE;
+    case WIMLIB_PROGRESS_MSG_WRITE_METADATA_BEGIN: break;
+    default: return WIMLIB_PROGRESS_STATUS_CONTINUE;
     }
     return self->askToContinue() ? WIMLIB_PROGRESS_STATUS_CONTINUE : WIMLIB_PROGRESS_STATUS_ABORT;
 }

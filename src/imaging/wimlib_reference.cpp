@@ -55,12 +55,12 @@ uint32_t referenceAndRecord(WIMStruct *wim, uint32_t newImage, const QString &so
     if (reference != 0) {
         if (const int failed = wimlib_reference_template_image(wim, int(newImage), wim, int(reference), 0)) {
             // Hashes copied before the failure belong to files found unchanged: still right.
-            qCWarning(lcImaging).noquote() << QStringLiteral("image %1 cannot serve as the reference of a capture of "
-                                                             "%2, every file is read: %3 (wimlib error %4)")
-                                                  .arg(reference)
-                                                  .arg(source, QString::fromUtf8(wimlib_get_error_string(
-                                                                   static_cast<wimlib_error_code>(failed))))
-                                                  .arg(failed);
+            qCWarning(lcImaging).noquote()
+                << QStringLiteral("image %1 cannot serve as the reference of a capture of "
+                                  "%2, every file is read: %3 (wimlib error %4)")
+                       .arg(reference)
+                       .arg(source, QString::fromUtf8(wimlib_get_error_string(static_cast<wimlib_error_code>(failed))))
+                       .arg(failed);
             reference = 0;
         }
     }

@@ -22,7 +22,7 @@ QString partPath(const QString &firstPart, unsigned number)
 
 Problem attachParts(WIMStruct *wim, const QString &path, int openFlags)
 {
-    wimlib_wim_info info {};
+    wimlib_wim_info info{};
     wimlib_get_wim_info(wim, &info);
     if (info.total_parts <= 1)
         return {};
@@ -39,18 +39,17 @@ Problem attachParts(WIMStruct *wim, const QString &path, int openFlags)
     for (unsigned number = 2; number <= info.total_parts; ++number) {
         const QString part = partPath(path, number);
         const QString partName = QFileInfo(part).fileName();
-        const QString which = QStringLiteral("part %1 of %2 of the split set, %3,")
-                                  .arg(number)
-                                  .arg(info.total_parts)
-                                  .arg(partName);
+        const QString which =
+            QStringLiteral("part %1 of %2 of the split set, %3,").arg(number).arg(info.total_parts).arg(partName);
         QByteArray native = QFile::encodeName(part);
         struct stat st;
         if (::stat(native.constData(), &st) != 0) {
             const int error = errno;
-            return {WIMLIB_ERR_OPEN, error,
-                    error == ENOENT ? QStringLiteral("%1 is missing beside %2").arg(which, name)
-                                    : QStringLiteral("%1 cannot be read: %2")
-                                          .arg(which, QString::fromLocal8Bit(std::strerror(error)))};
+            return {
+                WIMLIB_ERR_OPEN, error,
+                error == ENOENT
+                    ? QStringLiteral("%1 is missing beside %2").arg(which, name)
+                    : QStringLiteral("%1 cannot be read: %2").arg(which, QString::fromLocal8Bit(std::strerror(error)))};
         }
         if (!S_ISREG(st.st_mode))
             return {WIMLIB_ERR_NOT_A_REGULAR_FILE, 0, QStringLiteral("%1 is not a regular file").arg(which)};
@@ -61,7 +60,7 @@ Problem attachParts(WIMStruct *wim, const QString &path, int openFlags)
             return {code, code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_READ ? errno : 0,
                     wimlibErrorText(QStringLiteral("%1 cannot be read").arg(which), code)};
         }
-        wimlib_wim_info partInfo {};
+        wimlib_wim_info partInfo{};
         wimlib_get_wim_info(opened, &partInfo);
         wimlib_free(opened);
         if (std::memcmp(partInfo.guid, info.guid, WIMLIB_GUID_LEN) != 0 || partInfo.part_number != number

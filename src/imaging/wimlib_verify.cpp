@@ -33,10 +33,8 @@ bool isDamage(int code)
     case WIMLIB_ERR_METADATA_NOT_FOUND:
     case WIMLIB_ERR_RESOURCE_NOT_FOUND:
     case WIMLIB_ERR_UNEXPECTED_END_OF_FILE:
-    case WIMLIB_ERR_READ:
-        return true;
-    default:
-        return false;
+    case WIMLIB_ERR_READ: return true;
+    default: return false;
     }
 }
 
@@ -44,10 +42,10 @@ bool isDamage(int code)
 bool isTargetError(int code, int error)
 {
     const bool writing = code == WIMLIB_ERR_MKDIR || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_WRITE
-        || code == WIMLIB_ERR_LINK || code == WIMLIB_ERR_MKNOD;
+                         || code == WIMLIB_ERR_LINK || code == WIMLIB_ERR_MKNOD;
     return writing
-        && (error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES || error == EPERM
-            || error == EIO);
+           && (error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES || error == EPERM
+               || error == EIO);
 }
 
 }  // namespace
@@ -55,8 +53,7 @@ bool isTargetError(int code, int error)
 WimlibVerifier::WimlibVerifier(WIMStruct *archive, const QByteArray &path, const QString &temporaryFolder,
                                WimlibProgress &progress)
     : m_archive(archive), m_path(path), m_temporaryFolder(temporaryFolder), m_progress(progress)
-{
-}
+{}
 
 int WimlibVerifier::fail(int code, const QString &text)
 {
@@ -73,8 +70,7 @@ wimlib_progress_status WimlibVerifier::report(uint64_t done, uint64_t total)
     return wimmedia::overall(m_progress, m_reached, 1000);
 }
 
-wimlib_progress_status WimlibVerifier::forward(wimlib_progress_msg message, wimlib_progress_info *info,
-                                               void *context)
+wimlib_progress_status WimlibVerifier::forward(wimlib_progress_msg message, wimlib_progress_info *info, void *context)
 {
     auto *self = static_cast<WimlibVerifier *>(context);
     switch (message) {
@@ -82,15 +78,13 @@ wimlib_progress_status WimlibVerifier::forward(wimlib_progress_msg message, wiml
         return self->report(info->integrity.completed_bytes, info->integrity.total_bytes);
     case WIMLIB_PROGRESS_MSG_VERIFY_STREAMS:
         return self->report(info->verify_streams.completed_bytes, info->verify_streams.total_bytes);
-    case WIMLIB_PROGRESS_MSG_BEGIN_VERIFY_IMAGE:
-        return self->report(0, 0);
+    case WIMLIB_PROGRESS_MSG_BEGIN_VERIFY_IMAGE: return self->report(0, 0);
     case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:
         if (!self->m_searching)
             return WIMLIB_PROGRESS_STATUS_CONTINUE;
         return self->report(self->m_resolved + std::min(info->extract.completed_bytes, self->m_batchBytes),
                             self->m_searchTotal);
-    default:
-        return WIMLIB_PROGRESS_STATUS_CONTINUE;
+    default: return WIMLIB_PROGRESS_STATUS_CONTINUE;
     }
 }
 
@@ -112,10 +106,10 @@ int WimlibVerifier::open(WIMStruct **wim, int openFlags)
 
 int WimlibVerifier::run(ImagingVerifyResult *result)
 {
-    *result = ImagingVerifyResult {};
+    *result = ImagingVerifyResult{};
     // Without an integrity table the archive's own WIMStruct serves; wimlib
     // checks a table only while it opens the file: the first half.
-    wimlib_wim_info info {};
+    wimlib_wim_info info{};
     wimlib_get_wim_info(m_archive, &info);
     WimlibPtr opened;
     WIMStruct *wim = m_archive;
@@ -187,12 +181,12 @@ int WimlibVerifier::collect(const wimlib_dir_entry *entry, void *context)
 
 int WimlibVerifier::search(WIMStruct *wim, ImagingVerifyResult *result)
 {
-    wimlib_wim_info info {};
+    wimlib_wim_info info{};
     wimlib_get_wim_info(wim, &info);
     for (uint32_t image = 1; image <= info.image_count; ++image) {
         m_image = image;
-        const int code = wimlib_iterate_dir_tree(wim, int(image), "/", WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE,
-                                                 &collect, this);
+        const int code =
+            wimlib_iterate_dir_tree(wim, int(image), "/", WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, &collect, this);
         if (code != 0 && !isDamage(code))
             return fail(code, wimlibErrorText(QStringLiteral("cannot list image %1").arg(image), code));
         if (code != 0)
@@ -214,8 +208,9 @@ int WimlibVerifier::search(WIMStruct *wim, ImagingVerifyResult *result)
     std::vector<std::pair<uint32_t, std::vector<int>>> batches;
     for (auto &[image, blobs] : byImage) {
         std::sort(blobs.begin(), blobs.end(), [this](int a, int b) {
-            return std::lexicographical_compare(std::begin(m_blobs[size_t(a)].order), std::end(m_blobs[size_t(a)].order),
-                                                std::begin(m_blobs[size_t(b)].order), std::end(m_blobs[size_t(b)].order));
+            return std::lexicographical_compare(
+                std::begin(m_blobs[size_t(a)].order), std::end(m_blobs[size_t(a)].order),
+                std::begin(m_blobs[size_t(b)].order), std::end(m_blobs[size_t(b)].order));
         });
         uint64_t bytes = kBatchBytes;
         for (const int blob : blobs) {
@@ -235,9 +230,8 @@ int WimlibVerifier::search(WIMStruct *wim, ImagingVerifyResult *result)
         if (const int code = check(wim, image, std::move(blobs), knownToFail, result))
             return code;
     }
-    std::sort(result->damaged.begin(), result->damaged.end(), [](const auto &a, const auto &b) {
-        return a.image != b.image ? a.image < b.image : a.path < b.path;
-    });
+    std::sort(result->damaged.begin(), result->damaged.end(),
+              [](const auto &a, const auto &b) { return a.image != b.image ? a.image < b.image : a.path < b.path; });
     result->damaged.erase(std::unique(result->damaged.begin(), result->damaged.end()), result->damaged.end());
     return 0;
 }
@@ -273,8 +267,8 @@ int WimlibVerifier::check(WIMStruct *wim, uint32_t image, std::vector<int> blobs
         QTemporaryDir target(folder + QStringLiteral("/.pellwick-verify-XXXXXX"));
         if (!target.isValid()) {
             m_systemError = errno;
-            return fail(WIMLIB_ERR_MKDIR, QStringLiteral("cannot make a temporary folder in %1: %2")
-                                              .arg(folder, target.errorString()));
+            return fail(WIMLIB_ERR_MKDIR,
+                        QStringLiteral("cannot make a temporary folder in %1: %2").arg(folder, target.errorString()));
         }
         m_batchBytes = bytes;
         errno = 0;

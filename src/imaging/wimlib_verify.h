@@ -62,7 +62,7 @@ private:
         QByteArray firstPath;  // the file that is extracted to check it
         uint32_t image = 0;
         uint64_t size = 0;
-        bool missing = false;  // the archive has no data of that checksum
+        bool missing = false;    // the archive has no data of that checksum
         uint64_t order[3] = {};  // where it lies: part, resource, offset in it
         QList<ImagingDamagedFile> files;
     };

@@ -6,8 +6,8 @@ bool readyForCall(WimlibArchive &archive, WorkLock &lock, const char *call, Arch
 {
     const QString name = QLatin1String(call);
     if (!lock.owns())
-        return wimlibFail({ImagingError::Kind::Busy, 0,
-                           QStringLiteral("%1: the archive is busy with another call").arg(name)});
+        return wimlibFail(
+            {ImagingError::Kind::Busy, 0, QStringLiteral("%1: the archive is busy with another call").arg(name)});
     ImagingError error;
     if (archive.existsOnDisk()) {
         const auto mode = use == ArchiveUse::Change ? ArchiveFileLock::Mode::Exclusive : ArchiveFileLock::Mode::Shared;

@@ -31,10 +31,7 @@ public:
         m_a.unlock();
     }
     // The file lock that goes with `archive`'s work lock.
-    ArchiveFileLock &fileLockOf(WimlibArchive &archive)
-    {
-        return m_b.mutex() == &archive.work() ? m_fileB : m_fileA;
-    }
+    ArchiveFileLock &fileLockOf(WimlibArchive &archive) { return m_b.mutex() == &archive.work() ? m_fileB : m_fileA; }
 
 private:
     std::unique_lock<std::mutex> m_a;

@@ -56,9 +56,9 @@ bool ApplyOperation::prepare(OperationContext &ctx)
         return true;
     if (platform::isSystemDriveRoot(m_target))
         ctx.message(QStringLiteral("正在释放到当前系统盘，点击确定继续！"), QStringLiteral("警告"), MB_OK);
-    const int answer = ctx.message(
-        QStringLiteral("你需要格式化目标分区吗(NTFS分区 4K自动对齐)？格式化后原有数据将会丢失！"),
-        QStringLiteral("温馨提示"), MB_OKCANCEL);
+    const int answer =
+        ctx.message(QStringLiteral("你需要格式化目标分区吗(NTFS分区 4K自动对齐)？格式化后原有数据将会丢失！"),
+                    QStringLiteral("温馨提示"), MB_OKCANCEL);
     return answer != IDOK || formatTarget(ctx);
 }
 
@@ -85,13 +85,13 @@ bool ApplyOperation::formatTarget(OperationContext &ctx)
     const FormatOutcome outcome = FormatDrive(canonical.isEmpty() ? m_target : canonical, QStringLiteral("ravo"),
                                               privileged(), formatCommandRunner());
     switch (outcome.stage) {
-    case FormatOutcome::Formatted:
-        return true;
+    case FormatOutcome::Formatted: return true;
     case FormatOutcome::NotFormatted:
         ctx.failure(QStringLiteral("格式化失败，未释放映像！"), QStringLiteral("错误提示"), outcome.detail);
         return false;
     case FormatOutcome::NotMounted:
-        ctx.failure(QStringLiteral("格式化后无法挂载目标分区，未释放映像！"), QStringLiteral("错误提示"), outcome.detail);
+        ctx.failure(QStringLiteral("格式化后无法挂载目标分区，未释放映像！"), QStringLiteral("错误提示"),
+                    outcome.detail);
         return false;
     }
     return false;
@@ -125,7 +125,8 @@ bool ApplyOperation::work(OperationContext &ctx)
         applyOntoNtfsDrive(ctx, probe);
     } else if (!m_image || !lib.WIMApplyImage(m_image, m_target, kApplyFlags)) {
         const ImagingError why = m_image ? lib.LastError() : m_loadFailure;
-        const QString damaged = m_image && why.kind == ImagingError::Kind::DamagedData ? removeDamagedFiles(ctx) : QString();
+        const QString damaged =
+            m_image && why.kind == ImagingError::Kind::DamagedData ? removeDamagedFiles(ctx) : QString();
         ctx.host().EndBusy();
         ctx.failure(kApplyFailed, QStringLiteral("错误提示"), why, damaged);
     }

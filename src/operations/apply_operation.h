@@ -32,7 +32,7 @@ private:
     QString m_target;
     bool m_driveRoot = false;
     HWIM m_image = nullptr;
-    HWIM m_wim = nullptr;  // m_image's archive
-    uint32_t m_index = 0;  // m_image's index
+    HWIM m_wim = nullptr;        // m_image's archive
+    uint32_t m_index = 0;        // m_image's index
     ImagingError m_loadFailure;  // why m_image is null
 };

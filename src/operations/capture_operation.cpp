@@ -69,9 +69,7 @@ QString ArchiveAsCaptured(const QString &archivePath, const QString &capturePath
 }
 
 CaptureOperation::CaptureOperation(const CaptureRequest &request, std::unique_ptr<ImageInfo> texts)
-    : LongOperation(kCaptureProfile)
-    , m_request(request)
-    , m_texts(std::move(texts))
+    : LongOperation(kCaptureProfile), m_request(request), m_texts(std::move(texts))
 {
     // What the matcher needs on the library's thread, settled before it starts.
     const QString rootRelative = platform::driveRelativePath(m_request.capturePath);
@@ -136,8 +134,8 @@ HWIM CaptureOperation::captureNtfsDrive(OperationContext &ctx, const QString &te
         *m_ntfs, ::geteuid() == 0, {m_request.archivePath, m_request.workDir},
         [this, &image, &callCause, &texts](const QString &device) {
             ImagingLibrary &lib = imaging();
-            image = lib.WIMCaptureImageWithInformation(m_request.wim, device, WIM_FLAG_NTFS_VOLUME | readFlags(),
-                                                       texts, uint32_t(texts.size() * 2));
+            image = lib.WIMCaptureImageWithInformation(m_request.wim, device, WIM_FLAG_NTFS_VOLUME | readFlags(), texts,
+                                                       uint32_t(texts.size() * 2));
             if (!image)
                 callCause = NtfsCallCause(lib.LastError(), device);
             return image != nullptr;
@@ -177,8 +175,8 @@ bool CaptureOperation::work(OperationContext &ctx)
     // The image and its texts are one commit: a kill never leaves the image without them.
     const QString texts = textsElement(*m_texts);
     HWIM image = m_ntfs ? captureNtfsDrive(ctx, texts)
-                        : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, readFlags(),
-                                                             texts, uint32_t(texts.size() * 2));
+                        : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, readFlags(), texts,
+                                                             uint32_t(texts.size() * 2));
     if (!image) {
         if (!m_ntfs) {
             const ImagingError why = lib.LastError();

@@ -11,11 +11,11 @@
 
 // What the capture command settles on the UI thread for its worker.
 struct CaptureRequest {
-    HWIM wim = nullptr;       // the open archive that receives the image
-    QString capturePath;      // the source folder, as the library gets it
-    QString archivePath;      // canonical path of the open archive ("" when unknown)
-    QString workDir;          // the library's working directory
-    bool fullRead = false;    // read every file, none taken as unchanged from an earlier image
+    HWIM wim = nullptr;     // the open archive that receives the image
+    QString capturePath;    // the source folder, as the library gets it
+    QString archivePath;    // canonical path of the open archive ("" when unknown)
+    QString workDir;        // the library's working directory
+    bool fullRead = false;  // read every file, none taken as unchanged from an earlier image
 };
 
 // Capturing a folder into a new image of the open archive: the library call,
@@ -47,9 +47,9 @@ private:
 
     const CaptureRequest m_request;
     std::unique_ptr<ImageInfo> m_texts;
-    QString m_rootRelative;       // the capture folder relative to its drive root, "\" separators
-    QString m_archiveInCapture;   // the open archive as the capture spells it ("" when outside it)
-    QString m_libraryRoot;        // what the library's paths begin with: the folder, or the device
+    QString m_rootRelative;           // the capture folder relative to its drive root, "\" separators
+    QString m_archiveInCapture;       // the open archive as the capture spells it ("" when outside it)
+    QString m_libraryRoot;            // what the library's paths begin with: the folder, or the device
     std::optional<NtfsDrive> m_ntfs;  // the drive, when the folder is the root of one holding NTFS
 };
 

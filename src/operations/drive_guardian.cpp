@@ -70,8 +70,9 @@ QString reportOf(const QJsonObject &record, const QString &result)
     const QString mountPoint = record.value(QLatin1String("mountPoint")).toString();
     const QString command = record.value(QLatin1String("restore")).toString();
     if (result.startsWith(QLatin1String("restored"))) {
-        return unmounted ? QStringLiteral("上次程序意外结束时，%1 已卸载；已自动将其重新挂载到 %2。").arg(device, mountPoint)
-                         : QStringLiteral("上次程序意外结束时，%1 为只读；已自动恢复为可写。").arg(mountPoint);
+        return unmounted
+                   ? QStringLiteral("上次程序意外结束时，%1 已卸载；已自动将其重新挂载到 %2。").arg(device, mountPoint)
+                   : QStringLiteral("上次程序意外结束时，%1 为只读；已自动恢复为可写。").arg(mountPoint);
     }
     QString why = result.section(QLatin1Char('\n'), 1).trimmed();
     if (why.isEmpty())
@@ -108,11 +109,13 @@ DriveGuardian::DriveGuardian(Taken taken, const QString &device, const QString &
     const QString folder = driveRecordFolder();
     QString name = device;
     name.replace(QLatin1Char('/'), QLatin1Char('-'));
-    m_record = QStringLiteral("%1/%2.%3.json").arg(folder, name.mid(name.startsWith(QLatin1Char('-')) ? 1 : 0))
+    m_record = QStringLiteral("%1/%2.%3.json")
+                   .arg(folder, name.mid(name.startsWith(QLatin1Char('-')) ? 1 : 0))
                    .arg(::getpid());
     const bool unmounted = taken == Taken::Unmounted;
     const auto failed = [this](const QString &why) {
-        m_error = QStringLiteral("无法启动恢复分区的守护进程（%1），为免程序意外结束后分区无法恢复，未作任何改动。").arg(why);
+        m_error =
+            QStringLiteral("无法启动恢复分区的守护进程（%1），为免程序意外结束后分区无法恢复，未作任何改动。").arg(why);
         QFile::remove(m_record);
         m_record.clear();
     };
@@ -140,8 +143,15 @@ DriveGuardian::DriveGuardian(Taken taken, const QString &device, const QString &
     const QByteArray point = QFile::encodeName(mountPoint);
     const QByteArray command = restoreCommand.toLocal8Bit();
     const QByteArray takenArg = takenText(unmounted).toLatin1();
-    const char *argv[] = {"sh",        "-c",           kScript,         kGuardianName, record.constData(),
-                          takenArg.constData(), point.constData(), command.constData(), nullptr};
+    const char *argv[] = {"sh",
+                          "-c",
+                          kScript,
+                          kGuardianName,
+                          record.constData(),
+                          takenArg.constData(),
+                          point.constData(),
+                          command.constData(),
+                          nullptr};
     const int spawned = posix_spawn(&m_pid, "/bin/sh", &actions, &attributes, const_cast<char **>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -152,11 +162,11 @@ DriveGuardian::DriveGuardian(Taken taken, const QString &device, const QString &
         return;
     }
 
-    QJsonObject fields {{QStringLiteral("taken"), takenText(unmounted)},
-                        {QStringLiteral("device"), device},
-                        {QStringLiteral("mountPoint"), mountPoint},
-                        {QStringLiteral("restore"), restoreCommand},
-                        {QStringLiteral("guardian"), qint64(m_pid)}};
+    QJsonObject fields{{QStringLiteral("taken"), takenText(unmounted)},
+                       {QStringLiteral("device"), device},
+                       {QStringLiteral("mountPoint"), mountPoint},
+                       {QStringLiteral("restore"), restoreCommand},
+                       {QStringLiteral("guardian"), qint64(m_pid)}};
     QSaveFile file(m_record);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(fields).toJson()) < 0 || !file.commit())
         failed(QStringLiteral("%1：%2").arg(m_record, file.errorString()));

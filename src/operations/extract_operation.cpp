@@ -37,8 +37,7 @@ ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QStri
     , m_index(imageIndex)
     , m_paths(std::move(paths))
     , m_destination(std::move(destination))
-{
-}
+{}
 
 void ExtractOperation::closeImage()
 {
@@ -74,7 +73,8 @@ bool ExtractOperation::work(OperationContext &ctx)
     closeImage();
     if (!extracted) {
         ctx.host().EndBusy();
-        ctx.failure(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"), ExtractionFailureCause(error));
+        ctx.failure(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"),
+                    ExtractionFailureCause(error));
     }
     return true;
 }

@@ -35,9 +35,10 @@ QString mountBackCommand(const NtfsDrive &drive)
 {
     // Only NTFS drives come here: the type is one of ntfs-3g, ntfs3, ntfs.
     const QString type = drive.mountType == QLatin1String("fuseblk") ? QStringLiteral("ntfs-3g") : drive.mountType;
-    const QStringList options = (drive.readOnly ? QStringList {QStringLiteral("ro")} : QStringList()) + drive.flags;
+    const QStringList options = (drive.readOnly ? QStringList{QStringLiteral("ro")} : QStringList()) + drive.flags;
     return QStringLiteral("mount -t ") + type
-           + (options.isEmpty() ? QStringLiteral(" ") : QStringLiteral(" -o ") + options.join(QLatin1Char(',')) + QLatin1Char(' '))
+           + (options.isEmpty() ? QStringLiteral(" ")
+                                : QStringLiteral(" -o ") + options.join(QLatin1Char(',')) + QLatin1Char(' '))
            + shellQuote(drive.device) + QLatin1Char(' ') + shellQuote(drive.mountPoint);
 }
 
@@ -106,7 +107,7 @@ NtfsDriveOutcome restoreAfter(const NtfsDrive &drive, bool called, bool remounti
     }
     outcome.stage = NtfsDriveOutcome::NotRestored;
     outcome.detail = remounting ? QStringLiteral("%1 仍是只读的。\n").arg(drive.mountPoint)
-                         : QStringLiteral("%1 已卸载，未能重新挂载。\n").arg(drive.mountPoint);
+                                : QStringLiteral("%1 已卸载，未能重新挂载。\n").arg(drive.mountPoint);
     outcome.detail += failedCommand(restore, result);
     return outcome;
 }
@@ -217,16 +218,14 @@ QString NtfsCallCause(const ImagingError &error, const QString &device)
 {
     using Kind = ImagingError::Kind;
     switch (error.kind) {
-    case Kind::Busy:
-        return QStringLiteral("%1 正被其他程序使用，或在别处另有挂载，无法直接读写。").arg(device);
-    case Kind::AccessDenied:
-        return rootNeeded();
+    case Kind::Busy: return QStringLiteral("%1 正被其他程序使用，或在别处另有挂载，无法直接读写。").arg(device);
+    case Kind::AccessDenied: return rootNeeded();
     case Kind::Unsupported:
         return QStringLiteral("此系统的 wimlib 不支持 NTFS-3G 模式，请安装带 NTFS-3G 支持的 wimlib（libwim15）。");
-    default:
-        break;
+    default: break;
     }
     if (error.systemError == EEXIST)
-        return QStringLiteral("分区上已有同名的文件：直接释放到 NTFS 分区时只添加文件，不覆盖原有文件。请先格式化目标分区。");
+        return QStringLiteral(
+            "分区上已有同名的文件：直接释放到 NTFS 分区时只添加文件，不覆盖原有文件。请先格式化目标分区。");
     return errorCause(error);
 }

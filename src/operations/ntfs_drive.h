@@ -26,7 +26,7 @@ struct NtfsDrive {
     QString device;      // its block device, for the library call
     QString mountType;   // as the mount table has it: "fuseblk" (ntfs-3g), "ntfs3", ...
     bool readOnly = false;
-    QStringList flags;   // the mount's own flags mount takes back for any filesystem (nosuid, noexec, ...)
+    QStringList flags;  // the mount's own flags mount takes back for any filesystem (nosuid, noexec, ...)
 };
 
 struct NtfsProbe {

@@ -14,8 +14,7 @@ OperationHost &OperationContext::host() const
     return m_runner.host();
 }
 
-int OperationContext::message(const QString &text, const QString &caption, uint32_t type,
-                               const QString &detail) const
+int OperationContext::message(const QString &text, const QString &caption, uint32_t type, const QString &detail) const
 {
     return uiThread::messageBox(host().PromptOwner(), text, caption, type, detail);
 }
@@ -96,8 +95,7 @@ void LongOperation::run(OperationContext &ctx)
             host.EndBusy();
             ctx.failure(QStringLiteral("吊销出错！"), QStringLiteral("错误提示"), why);
             break;
-        case UnregisterFailure::Ignored:
-            break;
+        case UnregisterFailure::Ignored: break;
         }
     }
     if (m_profile.pausesBeforeEnd)

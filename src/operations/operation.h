@@ -28,8 +28,7 @@ public:
     // pellwick.operations. `error` is the library's last error, read on this
     // worker right after the failing call.
     // `more`, when given, goes beneath the cause (what the failure left).
-    int failure(const QString &text, const QString &caption, const ImagingError &error,
-                const QString &more = {}) const;
+    int failure(const QString &text, const QString &caption, const ImagingError &error, const QString &more = {}) const;
     int failure(const QString &text, const QString &caption, const QString &cause) const;
     // Registers WimMessageCallback for this operation; false when the library
     // refuses. Once per operation: a second call only says it is registered.

@@ -10,12 +10,12 @@ class QObject;
 
 // What an operation reads of the window: the open archive and the selected row.
 struct ArchiveState {
-    HWIM wim = nullptr;       // null when no archive is open
-    QString filePath;         // as the user chose it
-    QString canonicalPath;    // "" when none is open
-    QString workDir;          // the working directory given to the library
-    qint16 compression = 2;   // the archive's compression type
-    int selectedRow = -1;     // the selected row, -1 for none
+    HWIM wim = nullptr;      // null when no archive is open
+    QString filePath;        // as the user chose it
+    QString canonicalPath;   // "" when none is open
+    QString workDir;         // the working directory given to the library
+    qint16 compression = 2;  // the archive's compression type
+    int selectedRow = -1;    // the selected row, -1 for none
 };
 
 // The window as the long operations see it; the one way an operation reaches

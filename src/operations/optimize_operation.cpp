@@ -13,11 +13,7 @@ QString OptimizeRefusal(const WIM_INFO &info, qint16 access)
     return {};
 }
 
-OptimizeOperation::OptimizeOperation(HWIM wim, qint16 access)
-    : ArchiveFileOperation(wim)
-    , m_access(access)
-{
-}
+OptimizeOperation::OptimizeOperation(HWIM wim, qint16 access) : ArchiveFileOperation(wim), m_access(access) {}
 
 bool OptimizeOperation::prepare(OperationContext &ctx)
 {

@@ -33,7 +33,9 @@ QString SplitRefusal(const WIM_INFO &info)
 
 QString SplitOversizedQuestion(const QList<ImagingOversizedFile> &files, uint64_t partBytes)
 {
-    const auto megabytes = [](uint64_t bytes) { return QString::number(double(bytes) / (1024 * 1024), 'f', 1) + QStringLiteral(" MB"); };
+    const auto megabytes = [](uint64_t bytes) {
+        return QString::number(double(bytes) / (1024 * 1024), 'f', 1) + QStringLiteral(" MB");
+    };
     constexpr qsizetype kListed = 10;
     QString text = QStringLiteral("一个文件的数据不会被拆到两个分卷中，以下文件的数据大于所设的分卷大小（%1 MB），"
                                   "存放它们的分卷将超过该大小：\n")
@@ -55,10 +57,8 @@ QString SplitOversizedQuestion(const QList<ImagingOversizedFile> &files, uint64_
 }
 
 SplitOperation::SplitOperation(HWIM wim, const QString &archivePath)
-    : ArchiveFileOperation(wim)
-    , m_archivePath(archivePath)
-{
-}
+    : ArchiveFileOperation(wim), m_archivePath(archivePath)
+{}
 
 bool SplitOperation::prepare(OperationContext &ctx)
 {

@@ -25,8 +25,8 @@ QString SplitOversizedQuestion(const QList<ImagingOversizedFile> &files, uint64_
 
 // Writing the open archive as a split set. On the worker, before anything is
 // busy: the refusals, the first part's name (save chooser) and the part
-// size, and whether to go on when a file makes a part larger. The parts take their names only once all are written: a failure or
-// an abort leaves none behind.
+// size, and whether to go on when a file makes a part larger. The parts take their names only once all are written: a
+// failure or an abort leaves none behind.
 class SplitOperation : public ArchiveFileOperation
 {
 public:

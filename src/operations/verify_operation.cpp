@@ -20,8 +20,7 @@ QString VerifyVerdict(const ImagingVerifyResult &result)
     if (result.whole)
         return QStringLiteral("校验通过，映像文件完好无损。");
     if (!result.damaged.isEmpty()) {
-        return QStringLiteral("映像文件已损坏：%1 个文件的数据有误，详见随后的输出信息。")
-            .arg(result.damaged.size());
+        return QStringLiteral("映像文件已损坏：%1 个文件的数据有误，详见随后的输出信息。").arg(result.damaged.size());
     }
     return QStringLiteral("映像文件已损坏，详见随后的输出信息。");
 }

@@ -20,7 +20,11 @@ const DialogTemplate &mainWindowTemplate()
 {
     using K = ControlKind;
     static const DialogTemplate t{
-        IDD_TARNBOX, QStringLiteral("Pellwick"), 9, 573, 266,
+        IDD_TARNBOX,
+        QStringLiteral("Pellwick"),
+        9,
+        573,
+        266,
         {
             {IDC_IMAGE_LIST, "IDC_IMAGE_LIST", K::ListView, {}, 7, 7, 559, 201, true},
             {kIdStatic, nullptr, K::Label, QStringLiteral("压缩等级："), 7, 212, 35, 8, true},
@@ -48,11 +52,16 @@ const DialogTemplate &imageInfoTemplate()
 {
     using K = ControlKind;
     static const DialogTemplate t{
-        IDD_IMAGE_INFO, QStringLiteral("映像信息"), 9, 320, 192,
+        IDD_IMAGE_INFO,
+        QStringLiteral("映像信息"),
+        9,
+        320,
+        192,
         {
             {kIdOk, nullptr, K::DefaultButton, QStringLiteral("确定"), 209, 171, 50, 14, true},
             {kIdCancel, nullptr, K::PushButton, QStringLiteral("取消"), 263, 171, 50, 14, true},
-            {IDC_CAPTURE_PATH_LABEL, "IDC_CAPTURE_PATH_LABEL", K::Label, QStringLiteral("捕获路径："), 7, 153, 35, 8, true},
+            {IDC_CAPTURE_PATH_LABEL, "IDC_CAPTURE_PATH_LABEL", K::Label, QStringLiteral("捕获路径："), 7, 153, 35, 8,
+             true},
             {IDC_CAPTURE_PATH, "IDC_CAPTURE_PATH", K::ReadOnlyLineEdit, {}, 42, 150, 218, 14, true},
             {IDC_BROWSE_PATH, "IDC_BROWSE_PATH", K::PushButton, QStringLiteral("浏览路径"), 263, 150, 50, 14, true},
             {kIdStatic, nullptr, K::Label, QStringLiteral("显示信息："), 8, 9, 35, 8, true},
@@ -74,11 +83,16 @@ const DialogTemplate &outputTemplate()
 {
     using K = ControlKind;
     static const DialogTemplate t{
-        IDD_OUTPUT, QStringLiteral("输出信息"), 9, 320, 200,
+        IDD_OUTPUT,
+        QStringLiteral("输出信息"),
+        9,
+        320,
+        200,
         {
             {kIdOk, nullptr, K::DefaultButton, QStringLiteral("确定"), 209, 179, 50, 14, true},
             {kIdCancel, nullptr, K::PushButton, QStringLiteral("取消"), 263, 179, 50, 14, true},
-            {kIdStatic, nullptr, K::Label, QStringLiteral("警告：有输出信息时，可能表示映像存在问题"), 7, 14, 138, 8, true},
+            {kIdStatic, nullptr, K::Label, QStringLiteral("警告：有输出信息时，可能表示映像存在问题"), 7, 14, 138, 8,
+             true},
             {IDC_OUTPUT_TEXT, "IDC_OUTPUT_TEXT", K::ReadOnlyMultiLineEdit, {}, 7, 27, 306, 147, true},
         }};
     return t;
@@ -88,7 +102,11 @@ const DialogTemplate &exclusionTemplate()
 {
     using K = ControlKind;
     static const DialogTemplate t{
-        IDD_EXCLUSIONS, QStringLiteral("捕获排除名单"), 9, 305, 189,
+        IDD_EXCLUSIONS,
+        QStringLiteral("捕获排除名单"),
+        9,
+        305,
+        189,
         {
             {kIdOk, nullptr, K::DefaultButton, QStringLiteral("确定"), 248, 168, 50, 14, false},
             {kIdCancel, nullptr, K::PushButton, QStringLiteral("取消"), 172, 168, 50, 14, false},

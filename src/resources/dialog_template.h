@@ -8,24 +8,24 @@
 namespace res {
 
 enum class ControlKind {
-    ListView,      // report-mode list
-    Label,         // static text
-    RightLabel,    // right-aligned static text
+    ListView,    // report-mode list
+    Label,       // static text
+    RightLabel,  // right-aligned static text
     PushButton,
     DefaultButton,
     ProgressBar,
-    LineEdit,      // single-line edit, auto horizontal scroll
+    LineEdit,  // single-line edit, auto horizontal scroll
     ReadOnlyLineEdit,
     MultiLineEdit,
     ReadOnlyMultiLineEdit,
 };
 
 struct ControlTemplate {
-    int id;             // kIdStatic for labels without an id
-    const char *name;   // objectName; nullptr: derived from the id
+    int id;            // kIdStatic for labels without an id
+    const char *name;  // objectName; nullptr: derived from the id
     ControlKind kind;
     QString text;
-    int x, y, w, h;     // dialog units
+    int x, y, w, h;  // dialog units
     bool visible;
 };
 
@@ -40,9 +40,9 @@ struct DialogTemplate {
 // objectName of a control: its name, or IDOK / IDCANCEL / IDC_STATIC / IDC_<number>.
 QString controlObjectName(const ControlTemplate &c);
 
-const DialogTemplate &mainWindowTemplate();    // 102
-const DialogTemplate &imageInfoTemplate();     // 103
-const DialogTemplate &outputTemplate();        // 104
-const DialogTemplate &exclusionTemplate();     // 105
+const DialogTemplate &mainWindowTemplate();  // 102
+const DialogTemplate &imageInfoTemplate();   // 103
+const DialogTemplate &outputTemplate();      // 104
+const DialogTemplate &exclusionTemplate();   // 105
 
 }  // namespace res

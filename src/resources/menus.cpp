@@ -47,8 +47,7 @@ const QVector<MenuPopup> &exclusionMenu()
           {QStringLiteral("添加文件"), ID_ADD_FILE},
           {QStringLiteral("删除"), ID_REMOVE_ENTRY}}},
         {QStringLiteral("范围外"),
-         {{QStringLiteral("添加文件夹"), ID_ADD_FOLDER},
-          {QStringLiteral("添加文件"), ID_ADD_FILE}}},
+         {{QStringLiteral("添加文件夹"), ID_ADD_FOLDER}, {QStringLiteral("添加文件"), ID_ADD_FILE}}},
     };
     return m;
 }

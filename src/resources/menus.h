@@ -12,7 +12,7 @@ namespace res {
 // An item with the command kSeparator (and no text) is a separator.
 struct MenuItem {
     QString text;
-    int command;  // kSeparator: a separator line
+    int command;                     // kSeparator: a separator line
     const char *shortcut = nullptr;  // the key the window answers, shown beside the text (QKeySequence form)
     bool enabled = true;
 };

@@ -8,8 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-CErrorShow::CErrorShow(QWidget *parent)
-    : QDialog(parent)
+CErrorShow::CErrorShow(QWidget *parent) : QDialog(parent)
 {
     const auto controls = buildDialogFromTemplate(this, res::outputTemplate());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);

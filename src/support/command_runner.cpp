@@ -49,8 +49,8 @@ QStringDecoder localeDecoder()
 {
     const QByteArray codeset(nl_langinfo(CODESET));
     const QByteArray upper = codeset.toUpper();
-    if (codeset.isEmpty() || upper == "ANSI_X3.4-1968" || upper == "ASCII" || upper == "US-ASCII"
-        || upper == "UTF-8" || upper == "UTF8")
+    if (codeset.isEmpty() || upper == "ANSI_X3.4-1968" || upper == "ASCII" || upper == "US-ASCII" || upper == "UTF-8"
+        || upper == "UTF8")
         return QStringDecoder(QStringDecoder::Utf8);
     QStringDecoder byName(codeset.constData());
     if (byName.isValid())
@@ -96,8 +96,7 @@ pid_t spawnShell(const QByteArray &commandLine, Fd &readEnd)
     sigfillset(&all);
     sigemptyset(&none);
     ok = ok && posix_spawnattr_setsigdefault(&attr, &all) == 0 && posix_spawnattr_setsigmask(&attr, &none) == 0
-         && posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID)
-                == 0;
+         && posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID) == 0;
 
     pid_t pid = -1;
     if (ok) {

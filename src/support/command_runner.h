@@ -18,8 +18,8 @@ QString RunCommandNoOutput(const QString &commandLine);
 
 // The same as RunCommand, and also whether the command started and its exit status.
 struct CommandResult {
-    bool started = false;    // false also when the shell reported 126 or 127
-    int exitCode = -1;       // -1 when it did not exit normally
-    QString output;          // empty unless started
+    bool started = false;  // false also when the shell reported 126 or 127
+    int exitCode = -1;     // -1 when it did not exit normally
+    QString output;        // empty unless started
 };
 CommandResult RunCommandWithStatus(const QString &commandLine);

@@ -24,7 +24,7 @@ struct Mount {
 // The per-mount flags that mount takes back for any filesystem.
 QStringList keptFlags(const QByteArray &options)
 {
-    static const QList<QByteArray> kept {"nosuid", "nodev", "noexec", "noatime", "nodiratime"};
+    static const QList<QByteArray> kept{"nosuid", "nodev", "noexec", "noatime", "nodiratime"};
     QStringList flags;
     for (const QByteArray &option : options.split(',')) {
         if (kept.contains(option))
@@ -66,8 +66,7 @@ QList<Mount> readMounts()
         if (fields.size() < 5 || dash < 0 || dash + 2 >= fields.size())
             continue;
         mounts.append({unescapeMountField(fields[4]), unescapeMountField(fields[dash + 2]),
-                       QString::fromUtf8(fields[dash + 1]), fields[5].split(',').contains("ro"),
-                       keptFlags(fields[5])});
+                       QString::fromUtf8(fields[dash + 1]), fields[5].split(',').contains("ro"), keptFlags(fields[5])});
     }
     return mounts;
 }
@@ -203,7 +202,8 @@ std::optional<MountEntry> mountAt(const QString &mountPoint)
 bool isSystemFolder(const QString &dir)
 {
     const QString c = canonical(dir) + QLatin1Char('/');
-    for (const char *prefix : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/", "/etc/", "/boot/"}) {
+    for (const char *prefix :
+         {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/", "/etc/", "/boot/"}) {
         if (c.startsWith(QLatin1String(prefix)))
             return true;
     }
@@ -217,8 +217,8 @@ QString exclusionListDirectory(const QString &appDir)
         dir += QLatin1Char('/');
     // The program's own folder only for a portable copy (its lists are there
     // already) or a build; an installed copy keeps them per user.
-    const bool portable = QFileInfo::exists(dir + QStringLiteral("set2.data"))
-                          || QFileInfo::exists(dir + QStringLiteral("set.data"));
+    const bool portable =
+        QFileInfo::exists(dir + QStringLiteral("set2.data")) || QFileInfo::exists(dir + QStringLiteral("set.data"));
     const QString buildTree = QStringLiteral(PELLWICK_BUILD_TREE) + QLatin1Char('/');
     const bool built = canonical(dir).append(QLatin1Char('/')).startsWith(canonical(buildTree) + QLatin1Char('/'));
     // Writable means we can create a file there, not just that the mode bits say so.

@@ -25,8 +25,8 @@ public:
             const char *source;
             const char16_t *chinese;
         } kTexts[] = {
-            {"Folder", u"文件夹"}, {"File Folder", u"文件夹"}, {"File", u"文件"},     {"%1 File", u"%1 文件"},
-            {"Drive", u"驱动器"},  {"Shortcut", u"快捷方式"}, {"Alias", u"替身"}, {"Unknown", u"未知"},
+            {"Folder", u"文件夹"}, {"File Folder", u"文件夹"}, {"File", u"文件"},  {"%1 File", u"%1 文件"},
+            {"Drive", u"驱动器"},  {"Shortcut", u"快捷方式"},  {"Alias", u"替身"}, {"Unknown", u"未知"},
         };
         for (const auto &t : kTexts) {
             if (qstrcmp(sourceText, t.source) == 0)

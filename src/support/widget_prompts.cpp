@@ -95,8 +95,7 @@ int WidgetPrompts::messageBox(QObject *owner, const QString &text, const QString
 
 QString WidgetPrompts::pickFolder(QObject *owner, const QString &title)
 {
-    return QFileDialog::getExistingDirectory(ownerWidget(owner), title, QString(),
-                                             QFileDialog::ShowDirsOnly);
+    return QFileDialog::getExistingDirectory(ownerWidget(owner), title, QString(), QFileDialog::ShowDirsOnly);
 }
 
 QString WidgetPrompts::openFile(QObject *owner, const FileChooser &chooser)

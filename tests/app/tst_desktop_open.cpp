@@ -64,7 +64,8 @@ void TestDesktopOpen::initTestCase()
     QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
              "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
     const QString tree = m_dir.filePath(QStringLiteral("tree"));
-    testarchives::writeTree(tree, {{QStringLiteral("a.txt"), "a"}, {QStringLiteral("data.bin"), QByteArray(1536 * 1024, 'd')}});
+    testarchives::writeTree(
+        tree, {{QStringLiteral("a.txt"), "a"}, {QStringLiteral("data.bin"), QByteArray(1536 * 1024, 'd')}});
     m_wim = m_dir.filePath(QStringLiteral("桌面 archive.wim"));
     QString why;
     QVERIFY2(makeArchive(m_wim, {tree, tree}, {QStringLiteral("one"), QStringLiteral("two")}, &why), qPrintable(why));
@@ -86,10 +87,10 @@ void TestDesktopOpen::commandLine_data()
     QTest::newRow("nothing") << QStringList{} << QString() << false << false;
     QTest::newRow("relative path") << QStringList{QStringLiteral("a b/x.wim")} << QStringLiteral("a b/x.wim") << false
                                    << false;
-    QTest::newRow("file URL") << QStringList{QStringLiteral("file:///srv/%E6%A1%8C.wim")} << QStringLiteral("/srv/桌.wim")
-                              << false << false;
-    QTest::newRow("a name beginning with -") << QStringList{QStringLiteral("--"), QStringLiteral("-x.wim")}
-                                             << QStringLiteral("-x.wim") << false << false;
+    QTest::newRow("file URL") << QStringList{QStringLiteral("file:///srv/%E6%A1%8C.wim")}
+                              << QStringLiteral("/srv/桌.wim") << false << false;
+    QTest::newRow("a name beginning with -")
+        << QStringList{QStringLiteral("--"), QStringLiteral("-x.wim")} << QStringLiteral("-x.wim") << false << false;
     QTest::newRow("help") << QStringList{QStringLiteral("--help")} << QString() << true << false;
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--fast")} << QString() << false << true;
     QTest::newRow("two archives") << QStringList{QStringLiteral("a.wim"), QStringLiteral("b.wim")} << QString() << false
@@ -106,7 +107,8 @@ void TestDesktopOpen::commandLine()
     QVERIFY(QDir::setCurrent(QStringLiteral("/tmp")));
     const CommandLine line = ParseCommandLine(QStringList{QStringLiteral("pellwick")} + arguments);
     QDir::setCurrent(cwd);
-    QCOMPARE(line.archive, archive.isEmpty() ? QString() : QDir::cleanPath(QDir(QStringLiteral("/tmp")).absoluteFilePath(archive)));
+    QCOMPARE(line.archive,
+             archive.isEmpty() ? QString() : QDir::cleanPath(QDir(QStringLiteral("/tmp")).absoluteFilePath(archive)));
     QCOMPARE(line.help, help);
     QCOMPARE(!line.error.isEmpty(), error);
 }
@@ -190,7 +192,8 @@ void TestDesktopOpen::dropOpensItUnlessAnOperationRuns()
 void TestDesktopOpen::largerWindowGivesTheListTheRoom()
 {
     // A path too long for its field at the smallest size.
-    const QString deep = m_dir.filePath(QStringLiteral("一个很长的文件夹名称/another rather long folder name/and one more"));
+    const QString deep =
+        m_dir.filePath(QStringLiteral("一个很长的文件夹名称/another rather long folder name/and one more"));
     QVERIFY(QDir().mkpath(deep));
     const QString wim = deep + QStringLiteral("/archive.wim");
     QVERIFY(QFile::copy(m_wim, wim));

@@ -4,8 +4,8 @@
 #include "fake_clock.h"
 #include "imaging/imaging_library.h"
 #include "recording_prompts.h"
-#include "stub_imaging.h"
 #include "resources/resource_ids.h"
+#include "stub_imaging.h"
 #include "support/platform.h"
 
 #include <QApplication>
@@ -240,7 +240,7 @@ void TestMainWindow::listMouse_data()
 {
     QTest::addColumn<bool>("doubleClick");
     QTest::addColumn<int>("spot");
-    QTest::addColumn<int>("popup");      // after a right press
+    QTest::addColumn<int>("popup");       // after a right press
     QTest::addColumn<QString>("edited");  // the row a double-click edits ("" none)
     QTest::newRow("right press on row 1") << false << int(Spot::Cells) << 0 << QString();
     QTest::newRow("right press beside row 1") << false << int(Spot::Beside) << 0 << QString();
@@ -307,11 +307,11 @@ void TestMainWindow::selectedRowIsFocusedAndSelected()
     QCOMPARE(dlg.SelectedRow(), 2);
     // Several rows selected: still the focused one.
     dlg.m_List->selectionModel()->select(dlg.m_List->model()->index(0, 0),
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QCOMPARE(dlg.SelectedRow(), 2);
     // Focused but not selected: none.
     dlg.m_List->selectionModel()->select(dlg.m_List->model()->index(2, 0),
-                                          QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+                                         QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
     QCOMPARE(dlg.SelectedRow(), -1);
 }
 

@@ -51,17 +51,19 @@ void TestRecentArchives::kept_data()
     QTest::addColumn<QStringList>("stored");  // what the configuration held
     QTest::addColumn<QStringList>("opened");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("most recent first") << QStringList {} << QStringList {QStringLiteral("/a.wim"), QStringLiteral("/b.wim")}
-                                       << QStringList {QStringLiteral("/b.wim"), QStringLiteral("/a.wim")};
+    QTest::newRow("most recent first") << QStringList{}
+                                       << QStringList{QStringLiteral("/a.wim"), QStringLiteral("/b.wim")}
+                                       << QStringList{QStringLiteral("/b.wim"), QStringLiteral("/a.wim")};
     QTest::newRow("opened again moves up, named another way")
-        << QStringList {QStringLiteral("/x/a.wim"), QStringLiteral("/x/b.wim")} << QStringList {QStringLiteral("/x/./y/../b.wim")}
-        << QStringList {QStringLiteral("/x/b.wim"), QStringLiteral("/x/a.wim")};
-    QTest::newRow("ten at most") << numbered(10) << QStringList {QStringLiteral("/new.wim")}
-                                 << QStringList {QStringLiteral("/new.wim")} + numbered(9);
+        << QStringList{QStringLiteral("/x/a.wim"), QStringLiteral("/x/b.wim")}
+        << QStringList{QStringLiteral("/x/./y/../b.wim")}
+        << QStringList{QStringLiteral("/x/b.wim"), QStringLiteral("/x/a.wim")};
+    QTest::newRow("ten at most") << numbered(10) << QStringList{QStringLiteral("/new.wim")}
+                                 << QStringList{QStringLiteral("/new.wim")} + numbered(9);
     QTest::newRow("odd entries left out")
-        << QStringList {QStringLiteral("relative.wim"), QString(), QStringLiteral("/a.wim"), QStringLiteral("/a.wim")}
-        << QStringList {} << QStringList {QStringLiteral("/a.wim")};
-    QTest::newRow("too many stored") << numbered(14) << QStringList {} << numbered(10);
+        << QStringList{QStringLiteral("relative.wim"), QString(), QStringLiteral("/a.wim"), QStringLiteral("/a.wim")}
+        << QStringList{} << QStringList{QStringLiteral("/a.wim")};
+    QTest::newRow("too many stored") << numbered(14) << QStringList{} << numbered(10);
 }
 
 void TestRecentArchives::kept()
@@ -92,18 +94,19 @@ void TestRecentArchives::menuEntries_data()
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<QStringList>("gone");
     QTest::addColumn<QStringList>("texts");  // of the items added after the separator
-    QTest::newRow("none") << QStringList {} << QStringList {} << QStringList {};
-    QTest::newRow("numbered, '&' kept")
-        << QStringList {QStringLiteral("/a&b.wim"), QStringLiteral("/c.wim")} << QStringList {}
-        << QStringList {QStringLiteral("&1 /a&&b.wim"), QStringLiteral("&2 /c.wim")};
-    QTest::newRow("a missing one said") << QStringList {QStringLiteral("/a.wim"), QStringLiteral("/gone.wim")}
-                                        << QStringList {QStringLiteral("/gone.wim")}
-                                        << QStringList {QStringLiteral("&1 /a.wim"), QStringLiteral("&2 /gone.wim（文件已不存在）")};
+    QTest::newRow("none") << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("numbered, '&' kept") << QStringList{QStringLiteral("/a&b.wim"), QStringLiteral("/c.wim")}
+                                        << QStringList{}
+                                        << QStringList{QStringLiteral("&1 /a&&b.wim"), QStringLiteral("&2 /c.wim")};
+    QTest::newRow("a missing one said") << QStringList{QStringLiteral("/a.wim"), QStringLiteral("/gone.wim")}
+                                        << QStringList{QStringLiteral("/gone.wim")}
+                                        << QStringList{QStringLiteral("&1 /a.wim"),
+                                                       QStringLiteral("&2 /gone.wim（文件已不存在）")};
     QStringList ten;
     for (int i = 1; i <= 9; ++i)
         ten << QStringLiteral("&%1 /a/%2.wim").arg(i).arg(i - 1);
     ten << QStringLiteral("1&0 /a/9.wim");
-    QTest::newRow("the tenth") << numbered(10) << QStringList {} << ten;
+    QTest::newRow("the tenth") << numbered(10) << QStringList{} << ten;
 }
 
 void TestRecentArchives::menuEntries()
@@ -112,8 +115,8 @@ void TestRecentArchives::menuEntries()
     QFETCH(QStringList, gone);
     QFETCH(QStringList, texts);
     const res::MenuPopup base = res::mainListMenu().at(1);
-    const res::MenuPopup popup
-        = res::withRecentArchives(base, paths, [&](const QString &path) { return !gone.contains(path); });
+    const res::MenuPopup popup =
+        res::withRecentArchives(base, paths, [&](const QString &path) { return !gone.contains(path); });
     if (texts.isEmpty()) {
         QCOMPARE(popup.items.size(), base.items.size());
         return;
@@ -143,7 +146,7 @@ void TestRecentArchives::throughTheWindow()
         dlg.UseRecentArchivesFrom(&settings);
         for (const QString &path : {gone, a, b})
             dlg.OpenArchive(path);
-        QCOMPARE(dlg.Recent().paths(), (QStringList {b, a, gone}));
+        QCOMPARE(dlg.Recent().paths(), (QStringList{b, a, gone}));
     }
     QVERIFY(QFile::remove(gone));
 

@@ -104,9 +104,10 @@ QStringList layoutFaults(QWidget *window, bool columnsFit = true)
                         faults << describe(w) + QStringLiteral(" cuts its column \"%1\"").arg(text);
                 }
                 if (columnsFit && header->length() > view->viewport()->width())
-                    faults << describe(w) + QStringLiteral(" needs a scroll bar for its columns (%1 > %2)")
-                                                .arg(header->length())
-                                                .arg(view->viewport()->width());
+                    faults << describe(w)
+                                  + QStringLiteral(" needs a scroll bar for its columns (%1 > %2)")
+                                        .arg(header->length())
+                                        .arg(view->viewport()->width());
             }
         }
     }
@@ -118,10 +119,12 @@ QStringList layoutFaults(QWidget *window, bool columnsFit = true)
             if (a < b && a->geometry().intersects(b->geometry()) && !a->isAncestorOf(b) && !b->isAncestorOf(a))
                 faults << describe(a) + QStringLiteral(" overlaps ") + describe(b);
             const auto *label = qobject_cast<QLabel *>(a);
-            const bool sameRow = a->geometry().top() < b->geometry().bottom() && b->geometry().top() < a->geometry().bottom();
+            const bool sameRow =
+                a->geometry().top() < b->geometry().bottom() && b->geometry().top() < a->geometry().bottom();
             if (label && sameRow && !label->text().isEmpty() && (label->alignment() & Qt::AlignLeft)
                 && b->x() >= a->x() + a->width() / 2) {
-                const int textRight = a->x() + label->contentsRect().left() + widestLine(a->fontMetrics(), label->text());
+                const int textRight =
+                    a->x() + label->contentsRect().left() + widestLine(a->fontMetrics(), label->text());
                 if (textRight + 2 > b->x())
                     faults << describe(a) + QStringLiteral(" touches ") + describe(b);
             }
@@ -259,9 +262,9 @@ void TestWindowLayouts::browseDialog()
     testarchives::writeTree(dir.filePath(QStringLiteral("tree")),
                             {{QStringLiteral("Windows/win.ini"), "[fonts]\r\n"}, {QStringLiteral("说明.txt"), "中文"}});
     const QString wim = dir.filePath(QStringLiteral("a.wim"));
-    const auto made = testarchives::runTool(QStringLiteral("wimlib-imagex"),
-                                            {QStringLiteral("capture"), dir.filePath(QStringLiteral("tree")), wim,
-                                             QStringLiteral("Windows 10 专业版")});
+    const auto made = testarchives::runTool(
+        QStringLiteral("wimlib-imagex"),
+        {QStringLiteral("capture"), dir.filePath(QStringLiteral("tree")), wim, QStringLiteral("Windows 10 专业版")});
     QVERIFY2(made.exitCode == 0, qPrintable(made.output));
 
     RecordingPrompts prompts;

@@ -43,7 +43,8 @@ bool MemoryImaging::WIMCloseHandle(HWIM handle)
         calls << QStringLiteral("WIMCloseHandle <bad>");
         return false;
     }
-    calls << (h->image ? QStringLiteral("WIMCloseHandle image %1").arg(h->image) : QStringLiteral("WIMCloseHandle archive"));
+    calls << (h->image ? QStringLiteral("WIMCloseHandle image %1").arg(h->image)
+                       : QStringLiteral("WIMCloseHandle archive"));
     m_live.erase(h);
     return true;
 }

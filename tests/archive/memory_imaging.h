@@ -25,8 +25,8 @@ public:
     QMap<QString, Archive> archives;  // by path
 
     // Failures on request.
-    QSet<uint32_t> refusedAccess;     // desired-access values WIMCreateFile refuses
-    bool failCreate = false;          // WIM_CREATE_ALWAYS fails
+    QSet<uint32_t> refusedAccess;  // desired-access values WIMCreateFile refuses
+    bool failCreate = false;       // WIM_CREATE_ALWAYS fails
     bool failTemporaryPath = false;
 
     // "WIMCreateFile <path> 0x<access> <disposition> 0x<flags> <compression>",

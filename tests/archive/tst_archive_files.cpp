@@ -54,8 +54,7 @@ bool wimlib(const QStringList &arguments, QString *why)
 class ReadOnlyMount
 {
 public:
-    ReadOnlyMount(const QString &source, const QString &target)
-        : m_target(target)
+    ReadOnlyMount(const QString &source, const QString &target) : m_target(target)
     {
         QDir().mkpath(target);
         auto r = runTool(QStringLiteral("mount"), {QStringLiteral("--bind"), source, target}, 30000);
@@ -64,8 +63,7 @@ public:
             return;
         }
         m_mounted = true;
-        r = runTool(QStringLiteral("mount"),
-                    {QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), target}, 30000);
+        r = runTool(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), target}, 30000);
         if (r.exitCode != 0)
             m_error = r.output;
     }
@@ -195,11 +193,11 @@ void TestArchiveFiles::listsArchiveOfAnotherTool()
     open(dlg, wim);
 
     QVERIFY2(m_prompts->messages().isEmpty(), qPrintable(m_prompts->messageTexts().join(QLatin1Char('\n'))));
-    QCOMPARE(rows(dlg), (QStringList{QStringLiteral("显示 一|显示说明一|系统一|第一个 映像|Professional|3MB|否"),
-                                     QStringLiteral("<b>粗体</b>||A&B|x < y & z||1024KB|是"),
-                                     QStringLiteral("||第三|||1KB|否")}));
-    QCOMPARE(status(dlg), (QStringList{QStringLiteral("最大压缩"), QStringLiteral("3"), wim,
-                                       QStringLiteral("读取和写入")}));
+    QCOMPARE(rows(dlg),
+             (QStringList{QStringLiteral("显示 一|显示说明一|系统一|第一个 映像|Professional|3MB|否"),
+                          QStringLiteral("<b>粗体</b>||A&B|x < y & z||1024KB|是"), QStringLiteral("||第三|||1KB|否")}));
+    QCOMPARE(status(dlg),
+             (QStringList{QStringLiteral("最大压缩"), QStringLiteral("3"), wim, QStringLiteral("读取和写入")}));
     QCOMPARE(dlg.m_nAccess, qint16(2));
     QCOMPARE(dlg.SelectedRow(), 0);
     QCOMPARE(dlg.m_List->selectionModel()->selectedRows().size(), 1);
@@ -234,9 +232,10 @@ void TestArchiveFiles::compressionOfAnotherTool()
     const QString before = root + QStringLiteral("/before.wim");
     const QString wim = root + QStringLiteral("/c.wim");
     QString why;
-    QVERIFY2(wimlib({QStringLiteral("capture"), root + QStringLiteral("/tree"), before, QStringLiteral("--compress=none")},
-                    &why),
-             qPrintable(why));
+    QVERIFY2(
+        wimlib({QStringLiteral("capture"), root + QStringLiteral("/tree"), before, QStringLiteral("--compress=none")},
+               &why),
+        qPrintable(why));
     const QStringList options = compress.split(QLatin1Char(' '));
     QVERIFY2(wimlib(QStringList{QStringLiteral("capture"), root + QStringLiteral("/tree"), wim, QStringLiteral("名"),
                                 QStringLiteral("--compress=") + options[0]}
@@ -273,8 +272,8 @@ void TestArchiveFiles::readOnlyFileOnReadOnlyMount()
     open(dlg, path);
     QVERIFY2(m_prompts->messages().isEmpty(), qPrintable(m_prompts->messageTexts().join(QLatin1Char('\n'))));
     QCOMPARE(dlg.m_nAccess, qint16(1));
-    QCOMPARE(status(dlg), (QStringList{QStringLiteral("最大压缩"), QStringLiteral("3"), path,
-                                       QStringLiteral("仅读取")}));
+    QCOMPARE(status(dlg),
+             (QStringList{QStringLiteral("最大压缩"), QStringLiteral("3"), path, QStringLiteral("仅读取")}));
     QCOMPARE(dlg.m_List->rowCount(), 3);
     QCOMPARE(dlg.m_List->item(1, 2)->text(), QStringLiteral("A&B"));
     closeArchive(dlg);
@@ -325,8 +324,8 @@ void TestArchiveFiles::listingFailures()
     QVERIFY(writeFile(m_dir->path() + QStringLiteral("/small/f.txt"), "x"));
     const QString small = m_dir->path() + QStringLiteral("/small.wim");
     QString why;
-    QVERIFY2(wimlib({QStringLiteral("capture"), m_dir->path() + QStringLiteral("/small"), small,
-                     QStringLiteral("小"), QStringLiteral("--compress=none")},
+    QVERIFY2(wimlib({QStringLiteral("capture"), m_dir->path() + QStringLiteral("/small"), small, QStringLiteral("小"),
+                     QStringLiteral("--compress=none")},
                     &why),
              qPrintable(why));
 
@@ -507,8 +506,8 @@ void TestArchiveFiles::newArchiveReplacesFile()
     QVERIFY(dlg.m_hWim);
     QCOMPARE(dlg.m_List->rowCount(), 0);
     QCOMPARE(dlg.m_Images.count, 0);
-    QCOMPARE(status(dlg), (QStringList{QStringLiteral("最大压缩"), QStringLiteral("0"), chosen,
-                                       QStringLiteral("读取和写入")}));
+    QCOMPARE(status(dlg),
+             (QStringList{QStringLiteral("最大压缩"), QStringLiteral("0"), chosen, QStringLiteral("读取和写入")}));
     QCOMPARE(dlg.m_strArchiveOnDisk, QFileInfo(realPath).canonicalFilePath());
     QVERIFY(!dlg.m_strArchiveOnDisk.contains(QStringLiteral("/link/")));
     QCOMPARE(dlg.ContextMenuIndex(), 1);

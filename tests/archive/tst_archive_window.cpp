@@ -319,8 +319,8 @@ void TestArchiveWindow::emptyArchive()
     QCOMPARE(dlg.m_Images.count, 0);
     QCOMPARE(dlg.m_Images.bootRow, -1);
     QCOMPARE(dlg.SelectedRow(), -1);
-    QCOMPARE(status(dlg).mid(0, 4), (QStringList{QStringLiteral("快速压缩"), QStringLiteral("0"), kB,
-                                                 QStringLiteral("读取和写入")}));
+    QCOMPARE(status(dlg).mid(0, 4),
+             (QStringList{QStringLiteral("快速压缩"), QStringLiteral("0"), kB, QStringLiteral("读取和写入")}));
     QCOMPARE(dlg.ContextMenuIndex(), 1);
     closeArchive(dlg);
 }
@@ -380,10 +380,9 @@ void TestArchiveWindow::newArchive()
     m_prompts->answerSaveFile(path);
     dlg.OnCommand(res::ID_NEW_FILE);
     // Created first, then the old archive closed, then the working directory handed over.
-    QCOMPARE(m_library->calls.mid(0, 3),
-             (QStringList{QStringLiteral("WIMCreateFile %1 0xc0000000 2 0x40 2").arg(path),
-                          QStringLiteral("WIMCloseHandle archive"),
-                          QStringLiteral("WIMSetTemporaryPath ") + dlg.m_strWorkDir}));
+    QCOMPARE(m_library->calls.mid(0, 3), (QStringList{QStringLiteral("WIMCreateFile %1 0xc0000000 2 0x40 2").arg(path),
+                                                      QStringLiteral("WIMCloseHandle archive"),
+                                                      QStringLiteral("WIMSetTemporaryPath ") + dlg.m_strWorkDir}));
     QVERIFY(dlg.m_hWim);
     QCOMPARE(m_library->openHandles(), 1);
     QCOMPARE(dlg.m_List->rowCount(), 0);

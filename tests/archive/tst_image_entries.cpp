@@ -93,18 +93,30 @@ void TestImageEntries::pathFromTyped_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("path");
-    QTest::newRow("nothing is the root") << "" << "/";
-    QTest::newRow("blanks are the root") << "   " << "/";
-    QTest::newRow("root") << "/" << "/";
-    QTest::newRow("no leading slash") << "Windows/System32" << "/Windows/System32";
-    QTest::newRow("backslashes") << "\\Windows\\System32\\" << "/Windows/System32";
-    QTest::newRow("mixed and doubled") << "//a\\\\b//c/" << "/a/b/c";
-    QTest::newRow("dot") << "/a/./b/." << "/a/b";
-    QTest::newRow("dot dot") << "/a/b/../c" << "/a/c";
-    QTest::newRow("dot dot above the root") << "/../../a" << "/a";
-    QTest::newRow("blanks inside names stay") << " /Program Files/ a b" << "/Program Files/ a b";
-    QTest::newRow("dots in names stay") << "/a.b/...c" << "/a.b/...c";
-    QTest::newRow("Chinese") << "\\用户\\文档" << "/用户/文档";
+    QTest::newRow("nothing is the root") << ""
+                                         << "/";
+    QTest::newRow("blanks are the root") << "   "
+                                         << "/";
+    QTest::newRow("root") << "/"
+                          << "/";
+    QTest::newRow("no leading slash") << "Windows/System32"
+                                      << "/Windows/System32";
+    QTest::newRow("backslashes") << "\\Windows\\System32\\"
+                                 << "/Windows/System32";
+    QTest::newRow("mixed and doubled") << "//a\\\\b//c/"
+                                       << "/a/b/c";
+    QTest::newRow("dot") << "/a/./b/."
+                         << "/a/b";
+    QTest::newRow("dot dot") << "/a/b/../c"
+                             << "/a/c";
+    QTest::newRow("dot dot above the root") << "/../../a"
+                                            << "/a";
+    QTest::newRow("blanks inside names stay") << " /Program Files/ a b"
+                                              << "/Program Files/ a b";
+    QTest::newRow("dots in names stay") << "/a.b/...c"
+                                        << "/a.b/...c";
+    QTest::newRow("Chinese") << "\\用户\\文档"
+                             << "/用户/文档";
 }
 
 void TestImageEntries::pathFromTyped()
@@ -119,9 +131,12 @@ void TestImageEntries::parentAndChain_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QStringList>("chain");
-    QTest::newRow("root") << "/" << "/" << L({"/"});
-    QTest::newRow("one down") << "/a" << "/" << L({"/", "/a"});
-    QTest::newRow("three down") << "/a/b c/d" << "/a/b c" << L({"/", "/a", "/a/b c", "/a/b c/d"});
+    QTest::newRow("root") << "/"
+                          << "/" << L({"/"});
+    QTest::newRow("one down") << "/a"
+                              << "/" << L({"/", "/a"});
+    QTest::newRow("three down") << "/a/b c/d"
+                                << "/a/b c" << L({"/", "/a", "/a/b c", "/a/b c/d"});
 }
 
 void TestImageEntries::parentAndChain()
@@ -140,16 +155,36 @@ void TestImageEntries::texts_data()
     QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("size");
     QTest::addColumn<QString>("type");
-    QTest::newRow("empty file") << "a.txt 0" << "0字节" << "TXT 文件";
-    QTest::newRow("below 1 KB") << "a.TxT 1023" << "1023字节" << "TXT 文件";
-    QTest::newRow("1 KB") << "setup.exe 1024" << "1KB" << "EXE 文件";
-    QTest::newRow("MB") << "data.tar.gz 12635341" << "12.05MB" << "GZ 文件";
-    QTest::newRow("GB") << "install.wim 1610612736" << "1.5GB" << "WIM 文件";
-    QTest::newRow("no extension") << "README 5" << "5字节" << "文件";
-    QTest::newRow("leading dot only") << ".profile 5" << "5字节" << "文件";
-    QTest::newRow("trailing dot") << "name. 5" << "5字节" << "文件";
-    QTest::newRow("folder") << "Windows/" << "" << "文件夹";
-    QTest::newRow("link") << "Documents@" << "" << "链接";
+    QTest::newRow("empty file") << "a.txt 0"
+                                << "0字节"
+                                << "TXT 文件";
+    QTest::newRow("below 1 KB") << "a.TxT 1023"
+                                << "1023字节"
+                                << "TXT 文件";
+    QTest::newRow("1 KB") << "setup.exe 1024"
+                          << "1KB"
+                          << "EXE 文件";
+    QTest::newRow("MB") << "data.tar.gz 12635341"
+                        << "12.05MB"
+                        << "GZ 文件";
+    QTest::newRow("GB") << "install.wim 1610612736"
+                        << "1.5GB"
+                        << "WIM 文件";
+    QTest::newRow("no extension") << "README 5"
+                                  << "5字节"
+                                  << "文件";
+    QTest::newRow("leading dot only") << ".profile 5"
+                                      << "5字节"
+                                      << "文件";
+    QTest::newRow("trailing dot") << "name. 5"
+                                  << "5字节"
+                                  << "文件";
+    QTest::newRow("folder") << "Windows/"
+                            << ""
+                            << "文件夹";
+    QTest::newRow("link") << "Documents@"
+                          << ""
+                          << "链接";
 }
 
 void TestImageEntries::texts()
@@ -189,15 +224,24 @@ void TestImageEntries::compareNames_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("sign");
-    QTest::newRow("numbers by value") << "file2" << "file10" << -1;
-    QTest::newRow("numbers inside") << "x9y" << "x10a" << -1;
-    QTest::newRow("case does not lead") << "apple" << "Banana" << -1;
-    QTest::newRow("case breaks ties only") << "File" << "file" << -1;
-    QTest::newRow("leading zeros tie, then break") << "a01" << "a1" << -1;
-    QTest::newRow("prefix first") << "abc" << "abcd" << -1;
-    QTest::newRow("empty first") << "" << "a" << -1;
-    QTest::newRow("equal") << "同名.txt" << "同名.txt" << 0;
-    QTest::newRow("long numbers") << "v123456789012345678901" << "v99" << 1;
+    QTest::newRow("numbers by value") << "file2"
+                                      << "file10" << -1;
+    QTest::newRow("numbers inside") << "x9y"
+                                    << "x10a" << -1;
+    QTest::newRow("case does not lead") << "apple"
+                                        << "Banana" << -1;
+    QTest::newRow("case breaks ties only") << "File"
+                                           << "file" << -1;
+    QTest::newRow("leading zeros tie, then break") << "a01"
+                                                   << "a1" << -1;
+    QTest::newRow("prefix first") << "abc"
+                                  << "abcd" << -1;
+    QTest::newRow("empty first") << ""
+                                 << "a" << -1;
+    QTest::newRow("equal") << "同名.txt"
+                           << "同名.txt" << 0;
+    QTest::newRow("long numbers") << "v123456789012345678901"
+                                  << "v99" << 1;
 }
 
 void TestImageEntries::compareNames()
@@ -217,7 +261,8 @@ void TestImageEntries::sortOrder_data()
     QTest::addColumn<bool>("descending");
     QTest::addColumn<QStringList>("order");
     // name size time
-    const QStringList described = L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5"});
+    const QStringList described =
+        L({"b.txt 300 30", "Z/ 0 10", "a10.log 100 20", "a/ 0 50", "a2.log 100 40", "lnk@ 0 5"});
     QTest::newRow("name") << described << int(EntryColumn::Name) << false
                           << L({"a", "Z", "a2.log", "a10.log", "b.txt", "lnk"});
     QTest::newRow("name, descending: folders still first")
@@ -284,8 +329,7 @@ void TestImageEntries::ordersCompareAsEntriesDo()
                     c = CompareEntryNames(a.name, b.name);
                 return descending ? c > 0 : c < 0;
             });
-            QCOMPARE(orders.rows(EntryColumn(column), descending ? Qt::DescendingOrder : Qt::AscendingOrder),
-                     expected);
+            QCOMPARE(orders.rows(EntryColumn(column), descending ? Qt::DescendingOrder : Qt::AscendingOrder), expected);
         }
     }
 }
@@ -366,8 +410,7 @@ void TestImageEntries::selectedRowCount_data()
     // selection, "c" clears, "o C" sorts by column C, "r" shows a folder again.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<int>>("counts");
-    QTest::newRow("select, deselect inside")
-        << L({"s 0 9", "d 3 4", "d 0 0", "s 3 3"}) << QList<int>{10, 8, 7, 8};
+    QTest::newRow("select, deselect inside") << L({"s 0 9", "d 3 4", "d 0 0", "s 3 3"}) << QList<int>{10, 8, 7, 8};
     QTest::newRow("overlapping selections") << L({"s 2 5", "s 4 8", "s 0 9"}) << QList<int>{4, 7, 10};
     QTest::newRow("toggle") << L({"s 0 3", "t 2 6", "t 0 9"}) << QList<int>{4, 5, 5};
     QTest::newRow("replace, clear") << L({"s 0 9", "x 5 6", "c", "x 1 1"}) << QList<int>{10, 2, 0, 1};

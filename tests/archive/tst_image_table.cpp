@@ -145,8 +145,7 @@ void TestImageTable::remove_data()
     QTest::newRow("first") << strs({"a", "b", "c"}) << 0 << strs({"b", "c"});
     QTest::newRow("last") << strs({"a", "b", "c"}) << 2 << strs({"a", "b"});
     QTest::newRow("only") << strs({"a"}) << 0 << QStringList{};
-    QTest::newRow("grown table") << strs({"a", "b", "c", "d", "e", "f"}) << 3
-                                 << strs({"a", "b", "c", "e", "f"});
+    QTest::newRow("grown table") << strs({"a", "b", "c", "d", "e", "f"}) << 3 << strs({"a", "b", "c", "e", "f"});
     QTest::newRow("past the end: nothing") << strs({"a", "b"}) << 2 << strs({"a", "b"});
     QTest::newRow("negative: nothing") << strs({"a", "b"}) << -1 << strs({"a", "b"});
 }
@@ -207,19 +206,19 @@ void TestImageTable::findSameImage_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<int>("oldRow");
     QTest::addColumn<int>("row");
-    const QStringList abc {QStringLiteral("a/x/1"), QStringLiteral("b/x/1"), QStringLiteral("c/x/1")};
+    const QStringList abc{QStringLiteral("a/x/1"), QStringLiteral("b/x/1"), QStringLiteral("c/x/1")};
     QTest::newRow("image 1 deleted") << abc.mid(1) << QStringLiteral("b/x/1") << 1 << 0;
-    QTest::newRow("appended") << (abc + QStringList {QStringLiteral("d/x/1")}) << QStringLiteral("c/x/1") << 2 << 2;
-    QTest::newRow("its description changed: the name holds") << QStringList {QStringLiteral("a/new/1")}
-                                                              << QStringLiteral("a/x/1") << 0 << 0;
+    QTest::newRow("appended") << (abc + QStringList{QStringLiteral("d/x/1")}) << QStringLiteral("c/x/1") << 2 << 2;
+    QTest::newRow("its description changed: the name holds")
+        << QStringList{QStringLiteral("a/new/1")} << QStringLiteral("a/x/1") << 0 << 0;
     QTest::newRow("gone") << abc.mid(1) << QStringLiteral("a/x/1") << 0 << -1;
-    QTest::newRow("unnamed: by texts and size") << QStringList {QStringLiteral("/x/1"), QStringLiteral("/x/2")}
-                                                << QStringLiteral("/x/2") << 0 << 1;
+    QTest::newRow("unnamed: by texts and size")
+        << QStringList{QStringLiteral("/x/1"), QStringLiteral("/x/2")} << QStringLiteral("/x/2") << 0 << 1;
     QTest::newRow("unnamed, alike: the nearest")
-        << QStringList {QStringLiteral("/x/1"), QStringLiteral("a/x/1"), QStringLiteral("/x/1"), QStringLiteral("/x/1")}
+        << QStringList{QStringLiteral("/x/1"), QStringLiteral("a/x/1"), QStringLiteral("/x/1"), QStringLiteral("/x/1")}
         << QStringLiteral("/x/1") << 3 << 3;
-    QTest::newRow("unnamed never matches a named one") << QStringList {QStringLiteral("a/x/1")} << QStringLiteral("/x/1")
-                                                       << 0 << -1;
+    QTest::newRow("unnamed never matches a named one")
+        << QStringList{QStringLiteral("a/x/1")} << QStringLiteral("/x/1") << 0 << -1;
 }
 
 void TestImageTable::findSameImage()

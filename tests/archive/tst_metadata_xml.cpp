@@ -85,11 +85,16 @@ void TestMetadataXml::tags_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("opening");
     QTest::addColumn<QString>("closing");
-    QTest::newRow("0") << 0 << "<NAME>" << "</NAME>";
-    QTest::newRow("1") << 1 << "<DESCRIPTION>" << "</DESCRIPTION>";
-    QTest::newRow("2") << 2 << "<DISPLAYNAME>" << "</DISPLAYNAME>";
-    QTest::newRow("3") << 3 << "<DISPLAYDESCRIPTION>" << "</DISPLAYDESCRIPTION>";
-    QTest::newRow("4") << 4 << "<FLAGS>" << "</FLAGS>";
+    QTest::newRow("0") << 0 << "<NAME>"
+                       << "</NAME>";
+    QTest::newRow("1") << 1 << "<DESCRIPTION>"
+                       << "</DESCRIPTION>";
+    QTest::newRow("2") << 2 << "<DISPLAYNAME>"
+                       << "</DISPLAYNAME>";
+    QTest::newRow("3") << 3 << "<DISPLAYDESCRIPTION>"
+                       << "</DISPLAYDESCRIPTION>";
+    QTest::newRow("4") << 4 << "<FLAGS>"
+                       << "</FLAGS>";
 }
 
 void TestMetadataXml::tags()
@@ -109,10 +114,9 @@ void TestMetadataXml::expandedBytes_data()
                                    << quint64(1048576);
     QTest::newRow("hard links subtracted")
         << "<TOTALBYTES>1048576</TOTALBYTES><HARDLINKBYTES>1024</HARDLINKBYTES>" << quint64(1048576 - 1024);
-    QTest::newRow("HARDLINKBYTES missing") << "<DIRCOUNT>4</DIRCOUNT><TOTALBYTES>1048576</TOTALBYTES>"
-                                           << quint64(1048576);
-    QTest::newRow("HARDLINKBYTES first") << "<HARDLINKBYTES>6</HARDLINKBYTES><TOTALBYTES>10</TOTALBYTES>"
-                                         << quint64(4);
+    QTest::newRow("HARDLINKBYTES missing")
+        << "<DIRCOUNT>4</DIRCOUNT><TOTALBYTES>1048576</TOTALBYTES>" << quint64(1048576);
+    QTest::newRow("HARDLINKBYTES first") << "<HARDLINKBYTES>6</HARDLINKBYTES><TOTALBYTES>10</TOTALBYTES>" << quint64(4);
     QTest::newRow("both missing") << "<NAME>x</NAME>" << quint64(0);
     QTest::newRow("empty value") << "<TOTALBYTES></TOTALBYTES>" << quint64(0);
     QTest::newRow("a space counts as 0") << "<TOTALBYTES>1 024</TOTALBYTES>" << quint64(10024);
@@ -122,8 +126,7 @@ void TestMetadataXml::expandedBytes_data()
     QTest::newRow("minus sign") << "<TOTALBYTES>-5</TOTALBYTES>" << quint64(135);
     QTest::newRow("fullwidth digit") << QStringLiteral("<TOTALBYTES>１２</TOTALBYTES>") << quint64(12);
     QTest::newRow("entity is not decoded in numbers") << "<TOTALBYTES>&#49;</TOTALBYTES>" << quint64(63501);
-    QTest::newRow("largest") << "<TOTALBYTES>18446744073709551615</TOTALBYTES>"
-                             << quint64(18446744073709551615ull);
+    QTest::newRow("largest") << "<TOTALBYTES>18446744073709551615</TOTALBYTES>" << quint64(18446744073709551615ull);
     QTest::newRow("2^64 wraps to 0") << "<TOTALBYTES>18446744073709551616</TOTALBYTES>" << quint64(0);
     QTest::newRow("2^64+7 wraps to 7") << "<TOTALBYTES>18446744073709551623</TOTALBYTES>" << quint64(7);
     QTest::newRow("difference wraps") << "<TOTALBYTES>0</TOTALBYTES><HARDLINKBYTES>1</HARDLINKBYTES>"
@@ -146,10 +149,9 @@ void TestMetadataXml::texts_data()
 {
     QTest::addColumn<QString>("inner");
     QTest::addColumn<QStringList>("expected");  // displayName, displayDescription, name, description, flags
-    QTest::newRow("all five")
-        << "<NAME>n</NAME><DESCRIPTION>d</DESCRIPTION><FLAGS>Professional</FLAGS>"
-           "<DISPLAYNAME>dn</DISPLAYNAME><DISPLAYDESCRIPTION>dd</DISPLAYDESCRIPTION>"
-        << strs({"dn", "dd", "n", "d", "Professional"});
+    QTest::newRow("all five") << "<NAME>n</NAME><DESCRIPTION>d</DESCRIPTION><FLAGS>Professional</FLAGS>"
+                                 "<DISPLAYNAME>dn</DISPLAYNAME><DISPLAYDESCRIPTION>dd</DISPLAYDESCRIPTION>"
+                              << strs({"dn", "dd", "n", "d", "Professional"});
     QTest::newRow("none") << "<TOTALBYTES>1</TOTALBYTES>" << strs({"", "", "", "", ""});
     QTest::newRow("NAME not found inside DISPLAYNAME")
         << "<DISPLAYNAME>shown</DISPLAYNAME><DISPLAYDESCRIPTION>long</DISPLAYDESCRIPTION>"
@@ -159,8 +161,7 @@ void TestMetadataXml::texts_data()
            "<DESCRIPTION>y</DESCRIPTION>"
         << strs({"shown", "x", "real", "y", ""});
     QTest::newRow("white space kept") << "<NAME>  two  words </NAME>" << strs({"", "", "  two  words ", "", ""});
-    QTest::newRow("value ends at the next <")
-        << "<NAME>before<b>bold</b></NAME>" << strs({"", "", "before", "", ""});
+    QTest::newRow("value ends at the next <") << "<NAME>before<b>bold</b></NAME>" << strs({"", "", "before", "", ""});
     QTest::newRow("closing tag never compared") << "<NAME>odd</DESCRIPTION>" << strs({"", "", "odd", "", ""});
     QTest::newRow("empty element") << "<NAME></NAME><FLAGS/>" << strs({"", "", "", "", ""});
     QTest::newRow("Chinese") << QStringLiteral("<NAME>映像一</NAME><DISPLAYNAME>系统 映像</DISPLAYNAME>")
@@ -170,8 +171,7 @@ void TestMetadataXml::texts_data()
         << "<WINDOWS><EDITIONID>Core</EDITIONID></WINDOWS><FLAGS>Core</FLAGS>" << strs({"", "", "", "", "Core"});
     // Empty elements as other tools write them, and tags spelled with space or attributes.
     QTest::newRow("empty tag first wins") << "<NAME/><NAME>late</NAME><FLAGS />" << strs({"", "", "", "", ""});
-    QTest::newRow("empty DISPLAYNAME is not NAME")
-        << "<DISPLAYNAME/><NAME>n</NAME>" << strs({"", "", "n", "", ""});
+    QTest::newRow("empty DISPLAYNAME is not NAME") << "<DISPLAYNAME/><NAME>n</NAME>" << strs({"", "", "n", "", ""});
     QTest::newRow("longer name is another element") << "<NAMES>x</NAMES><NAME>n</NAME>" << strs({"", "", "n", "", ""});
     QTest::newRow("space and attribute in the tag")
         << "<NAME >a</NAME><FLAGS lang=\"x\">f</FLAGS>" << strs({"", "", "a", "", "f"});
@@ -192,25 +192,41 @@ void TestMetadataXml::entitiesDecoded_data()
 {
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("amp") << "A&amp;B" << "A&B";
-    QTest::newRow("lt gt") << "&lt;x&gt;" << "<x>";
-    QTest::newRow("quotes") << "&quot;q&quot; &apos;a&apos;" << "\"q\" 'a'";
+    QTest::newRow("amp") << "A&amp;B"
+                         << "A&B";
+    QTest::newRow("lt gt") << "&lt;x&gt;"
+                           << "<x>";
+    QTest::newRow("quotes") << "&quot;q&quot; &apos;a&apos;"
+                            << "\"q\" 'a'";
     QTest::newRow("decimal") << "&#65;&#20013;" << QStringLiteral("A中");
     QTest::newRow("hex") << "&#x42;&#x4e2D;" << QStringLiteral("B中");
     QTest::newRow("beyond the BMP") << "&#x1F600;" << QString::fromUtf8("\xF0\x9F\x98\x80");
-    QTest::newRow("carriage return") << "a&#13;&#10;b" << "a\r\nb";
-    QTest::newRow("decoded once") << "&amp;amp;" << "&amp;";
-    QTest::newRow("unknown entity stays") << "a&nbsp;b" << "a&nbsp;b";
-    QTest::newRow("bare ampersand stays") << "R&D" << "R&D";
-    QTest::newRow("no semicolon") << "&amp" << "&amp";
-    QTest::newRow("empty reference") << "&;" << "&;";
-    QTest::newRow("not a number") << "&#12a;&#x;&#;" << "&#12a;&#x;&#;";
-    QTest::newRow("upper-case X is no reference") << "&#X41;" << "&#X41;";
-    QTest::newRow("NUL not allowed") << "&#0;" << "&#0;";
-    QTest::newRow("surrogate not allowed") << "&#xD800;" << "&#xD800;";
-    QTest::newRow("beyond Unicode") << "&#x110000;" << "&#x110000;";
-    QTest::newRow("overlong") << "&#x0000000041;" << "&#x0000000041;";
-    QTest::newRow("after an unknown one") << "&bogus;&amp;" << "&bogus;&";
+    QTest::newRow("carriage return") << "a&#13;&#10;b"
+                                     << "a\r\nb";
+    QTest::newRow("decoded once") << "&amp;amp;"
+                                  << "&amp;";
+    QTest::newRow("unknown entity stays") << "a&nbsp;b"
+                                          << "a&nbsp;b";
+    QTest::newRow("bare ampersand stays") << "R&D"
+                                          << "R&D";
+    QTest::newRow("no semicolon") << "&amp"
+                                  << "&amp";
+    QTest::newRow("empty reference") << "&;"
+                                     << "&;";
+    QTest::newRow("not a number") << "&#12a;&#x;&#;"
+                                  << "&#12a;&#x;&#;";
+    QTest::newRow("upper-case X is no reference") << "&#X41;"
+                                                  << "&#X41;";
+    QTest::newRow("NUL not allowed") << "&#0;"
+                                     << "&#0;";
+    QTest::newRow("surrogate not allowed") << "&#xD800;"
+                                           << "&#xD800;";
+    QTest::newRow("beyond Unicode") << "&#x110000;"
+                                    << "&#x110000;";
+    QTest::newRow("overlong") << "&#x0000000041;"
+                              << "&#x0000000041;";
+    QTest::newRow("after an unknown one") << "&bogus;&amp;"
+                                          << "&bogus;&";
 }
 
 void TestMetadataXml::entitiesDecoded()
@@ -232,8 +248,7 @@ void TestMetadataXml::readUnclosed_data()
     QTest::newRow("TOTALBYTES") << "<IMAGE><TOTALBYTES>12" << strs({"", "", "", "", ""}) << quint64(0);
     QTest::newRow("HARDLINKBYTES") << "<IMAGE><TOTALBYTES>12</TOTALBYTES><NAME>n</NAME><HARDLINKBYTES>3"
                                    << strs({"", "", "", "", ""}) << quint64(0);
-    QTest::newRow("NAME") << "<TOTALBYTES>12</TOTALBYTES><NAME>cut off" << strs({"", "", "", "", ""})
-                          << quint64(12);
+    QTest::newRow("NAME") << "<TOTALBYTES>12</TOTALBYTES><NAME>cut off" << strs({"", "", "", "", ""}) << quint64(12);
     QTest::newRow("DESCRIPTION after NAME")
         << "<NAME>n</NAME><FLAGS>f</FLAGS><DESCRIPTION>" << strs({"n", "", "", "", ""}) << quint64(0);
     QTest::newRow("DISPLAYDESCRIPTION last")
@@ -253,8 +268,7 @@ void TestMetadataXml::readUnclosed()
     // The record stays counted with what was read before the failure.
     QCOMPARE(table.count, 1);
     const ImageInfo &info = table.records[0];
-    QCOMPARE((QStringList{info.name, info.description, info.flags, info.displayName, info.displayDescription}),
-             filled);
+    QCOMPARE((QStringList{info.name, info.description, info.flags, info.displayName, info.displayDescription}), filled);
     QCOMPARE(info.expandedBytes, expandedBytes);
     QCOMPARE(kInvalidArgument, 0x80070057u);
 }
@@ -288,16 +302,16 @@ void TestMetadataXml::setTag_data()
     QTest::addColumn<QString>("after");
     QTest::newRow("emptied, both tags stay") << "<IMAGE><NAME>old</NAME></IMAGE>" << 0 << ""
                                              << "<IMAGE><NAME></NAME></IMAGE>";
-    QTest::newRow("replaced in place")
-        << "<IMAGE><NAME>old</NAME><FLAGS>Core</FLAGS></IMAGE>" << 4 << "Professional"
-        << "<IMAGE><NAME>old</NAME><FLAGS>Professional</FLAGS></IMAGE>";
+    QTest::newRow("replaced in place") << "<IMAGE><NAME>old</NAME><FLAGS>Core</FLAGS></IMAGE>" << 4 << "Professional"
+                                       << "<IMAGE><NAME>old</NAME><FLAGS>Professional</FLAGS></IMAGE>";
     QTest::newRow("empty element filled") << "<IMAGE><DESCRIPTION></DESCRIPTION></IMAGE>" << 1 << "d"
                                           << "<IMAGE><DESCRIPTION>d</DESCRIPTION></IMAGE>";
     QTest::newRow("missing, before </IMAGE>") << "<IMAGE><NAME>n</NAME></IMAGE>" << 4 << "Core"
                                               << "<IMAGE><NAME>n</NAME><FLAGS>Core</FLAGS></IMAGE>";
     QTest::newRow("missing, no </IMAGE>: at the start") << "<NAME>n</NAME>" << 4 << "Core"
                                                         << "<FLAGS>Core</FLAGS><NAME>n</NAME>";
-    QTest::newRow("missing, empty text") << "" << 2 << "x" << "<DISPLAYNAME>x</DISPLAYNAME>";
+    QTest::newRow("missing, empty text") << "" << 2 << "x"
+                                         << "<DISPLAYNAME>x</DISPLAYNAME>";
     QTest::newRow("missing, empty value") << "<IMAGE></IMAGE>" << 0 << ""
                                           << "<IMAGE><NAME></NAME></IMAGE>";
     QTest::newRow("NAME inserted beside DISPLAYNAME")
@@ -310,8 +324,8 @@ void TestMetadataXml::setTag_data()
                                                << "<IMAGE><NAME>c</NAME><NAME>b</NAME></IMAGE>";
     QTest::newRow("first </IMAGE>") << "<WIM><IMAGE></IMAGE><IMAGE></IMAGE></WIM>" << 0 << "n"
                                     << "<WIM><IMAGE><NAME>n</NAME></IMAGE><IMAGE></IMAGE></WIM>";
-    QTest::newRow("value up to the next < is replaced")
-        << "<IMAGE><NAME>old<b>x</b></NAME></IMAGE>" << 0 << "new" << "<IMAGE><NAME>new<b>x</b></NAME></IMAGE>";
+    QTest::newRow("value up to the next < is replaced") << "<IMAGE><NAME>old<b>x</b></NAME></IMAGE>" << 0 << "new"
+                                                        << "<IMAGE><NAME>new<b>x</b></NAME></IMAGE>";
     QTest::newRow("ampersand escaped") << "<IMAGE><NAME></NAME></IMAGE>" << 0 << "A&B"
                                        << "<IMAGE><NAME>A&amp;B</NAME></IMAGE>";
     QTest::newRow("angle brackets escaped") << "<IMAGE></IMAGE>" << 4 << "<x>"
@@ -376,8 +390,8 @@ void TestMetadataXml::setKeepsEveryOtherCharacter()
     QString inserted = prefix + QStringLiteral("n") + suffix;
     QVERIFY(SetMetadataTag(inserted, QStringLiteral("Core"), MetadataTag::Flags));
     const qsizetype end = suffix.indexOf(QStringLiteral("</IMAGE>"));
-    QCOMPARE(inserted, prefix + QStringLiteral("n") + suffix.left(end) + QStringLiteral("<FLAGS>Core</FLAGS>")
-                           + suffix.mid(end));
+    QCOMPARE(inserted,
+             prefix + QStringLiteral("n") + suffix.left(end) + QStringLiteral("<FLAGS>Core</FLAGS>") + suffix.mid(end));
 }
 
 void TestMetadataXml::setUnclosedLeavesTextAlone()
@@ -411,11 +425,12 @@ void TestMetadataXml::roundTrip_data()
 void TestMetadataXml::roundTrip()
 {
     QFETCH(QString, value);
-    const QStringList starts{image(QStringLiteral("<TOTALBYTES>1</TOTALBYTES>")),
-                             image(QStringLiteral("<NAME>old</NAME><DESCRIPTION>old</DESCRIPTION>"
-                                                  "<FLAGS>old</FLAGS><DISPLAYNAME>old</DISPLAYNAME>"
-                                                  "<DISPLAYDESCRIPTION>old</DISPLAYDESCRIPTION>")),
-                             image(QStringLiteral("<NAME/><DESCRIPTION /><FLAGS/><DISPLAYNAME/><DISPLAYDESCRIPTION/>"))};
+    const QStringList starts{
+        image(QStringLiteral("<TOTALBYTES>1</TOTALBYTES>")),
+        image(QStringLiteral("<NAME>old</NAME><DESCRIPTION>old</DESCRIPTION>"
+                             "<FLAGS>old</FLAGS><DISPLAYNAME>old</DISPLAYNAME>"
+                             "<DISPLAYDESCRIPTION>old</DISPLAYDESCRIPTION>")),
+        image(QStringLiteral("<NAME/><DESCRIPTION /><FLAGS/><DISPLAYNAME/><DISPLAYDESCRIPTION/>"))};
     for (const QString &start : starts) {
         QString text = start;
         for (int index : {1, 0, 4, 3, 2})

@@ -19,7 +19,7 @@ constexpr int kBinSize = 0x1000;
 constexpr int kRootCell = 0x20;
 constexpr int kRootCellSize = 0x58;  // 0x50 of fixed fields + "ROOT", rounded to 8
 constexpr int kSkCell = kRootCell + kRootCellSize;
-constexpr int kSkCellSize = 0x30;   // 0x18 of fixed fields + a 20-byte descriptor, rounded
+constexpr int kSkCellSize = 0x30;  // 0x18 of fixed fields + a 20-byte descriptor, rounded
 constexpr int kFreeCell = kSkCell + kSkCellSize;
 
 void put16(QByteArray &b, int at, quint16 v)
@@ -63,15 +63,15 @@ QByteArray emptyHive()
 
     // Base block.
     putBytes(h, 0x000, "regf", 4);
-    put32(h, 0x004, 1);           // primary sequence number
-    put32(h, 0x008, 1);           // secondary sequence number (equal: the hive is consistent)
-    put32(h, 0x014, 1);           // major version
-    put32(h, 0x018, 5);           // minor version
-    put32(h, 0x01C, 0);           // primary file
-    put32(h, 0x020, 1);           // direct memory load
-    put32(h, 0x024, kRootCell);   // root cell
-    put32(h, 0x028, kBinSize);    // size of the hive bins
-    put32(h, 0x02C, 1);           // clustering factor
+    put32(h, 0x004, 1);          // primary sequence number
+    put32(h, 0x008, 1);          // secondary sequence number (equal: the hive is consistent)
+    put32(h, 0x014, 1);          // major version
+    put32(h, 0x018, 5);          // minor version
+    put32(h, 0x01C, 0);          // primary file
+    put32(h, 0x020, 1);          // direct memory load
+    put32(h, 0x024, kRootCell);  // root cell
+    put32(h, 0x028, kBinSize);   // size of the hive bins
+    put32(h, 0x02C, 1);          // clustering factor
     quint32 sum = 0;
     for (int i = 0; i < 0x1FC; i += 4)
         sum ^= qFromLittleEndian<quint32>(h.constData() + i);
@@ -80,7 +80,7 @@ QByteArray emptyHive()
     // The bin.
     const int bin = kBaseBlock;
     putBytes(h, bin + 0x00, "hbin", 4);
-    put32(h, bin + 0x04, 0);         // offset from the first bin
+    put32(h, bin + 0x04, 0);  // offset from the first bin
     put32(h, bin + 0x08, kBinSize);
 
     // Root key: a used cell (negative size), "nk", hive entry | no delete | ASCII name.

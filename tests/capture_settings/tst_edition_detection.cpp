@@ -77,7 +77,8 @@ void TestEditionDetection::emptyHiveOpens()
     QVERIFY(!v.productNameRead);
     QVERIFY(!v.editionIdRead);
     QString error;
-    QVERIFY2(testhive::writeHive(path, testhive::currentVersionKey(), {sz(QStringLiteral("ProductName"), QStringLiteral("X"))}, &error),
+    QVERIFY2(testhive::writeHive(path, testhive::currentVersionKey(),
+                                 {sz(QStringLiteral("ProductName"), QStringLiteral("X"))}, &error),
              qPrintable(error));
     QVERIFY(ReadEditionValues(path).productNameRead);
 }
@@ -103,30 +104,28 @@ void TestEditionDetection::readValues_data()
         << true << pro << true << professional << QStringLiteral("22631");
     QTest::newRow("product name only") << Values{sz(QStringLiteral("ProductName"), pro)} << true << pro << false
                                        << QString() << QString();
-    QTest::newRow("edition only") << Values{sz(QStringLiteral("EditionID"), professional)} << false << QString()
-                                  << true << professional << QString();
+    QTest::newRow("edition only") << Values{sz(QStringLiteral("EditionID"), professional)} << false << QString() << true
+                                  << professional << QString();
     QTest::newRow("product name as a number is not read")
         << Values{dword(QStringLiteral("ProductName"), 10), sz(QStringLiteral("EditionID"), professional)} << false
         << QString() << true << professional << QString();
-    QTest::newRow("expandable string is a string")
-        << Values{{QStringLiteral("ProductName"), 2, sz({}, pro).data}} << true << pro << false << QString()
-        << QString();
-    QTest::newRow("empty product name is read") << Values{sz(QStringLiteral("ProductName"), QString())} << true
-                                                << QString() << false << QString() << QString();
+    QTest::newRow("expandable string is a string") << Values{{QStringLiteral("ProductName"), 2, sz({}, pro).data}}
+                                                   << true << pro << false << QString() << QString();
+    QTest::newRow("empty product name is read")
+        << Values{sz(QStringLiteral("ProductName"), QString())} << true << QString() << false << QString() << QString();
     QTest::newRow("Chinese text") << Values{sz(QStringLiteral("ProductName"), QStringLiteral("视窗 专业版")),
                                             sz(QStringLiteral("EditionID"), QStringLiteral("专业"))}
                                   << true << QStringLiteral("视窗 专业版") << true << QStringLiteral("专业")
                                   << QString();
     QTest::newRow("259 characters fit") << Values{sz(QStringLiteral("ProductName"), QString(259, QLatin1Char('p')))}
-                                        << true << QString(259, QLatin1Char('p')) << false << QString()
-                                        << QString();
-    QTest::newRow("260 characters do not")
-        << Values{sz(QStringLiteral("ProductName"), QString(260, QLatin1Char('p'))),
-                  sz(QStringLiteral("EditionID"), professional)}
-        << false << QString() << true << professional << QString();
+                                        << true << QString(259, QLatin1Char('p')) << false << QString() << QString();
+    QTest::newRow("260 characters do not") << Values{sz(QStringLiteral("ProductName"), QString(260, QLatin1Char('p'))),
+                                                     sz(QStringLiteral("EditionID"), professional)}
+                                           << false << QString() << true << professional << QString();
     QTest::newRow("text ends at its first NUL")
-        << Values{sz(QStringLiteral("ProductName"), QStringLiteral("Windows 10 Home") + QChar(0) + QStringLiteral("junk"))} << true
-        << QStringLiteral("Windows 10 Home") << false << QString() << QString();
+        << Values{sz(QStringLiteral("ProductName"),
+                     QStringLiteral("Windows 10 Home") + QChar(0) + QStringLiteral("junk"))}
+        << true << QStringLiteral("Windows 10 Home") << false << QString() << QString();
     QTest::newRow("build from CurrentBuild when the number is missing")
         << Values{sz(QStringLiteral("CurrentBuild"), QStringLiteral("22000"))} << false << QString() << false
         << QString() << QStringLiteral("22000");
@@ -138,9 +137,8 @@ void TestEditionDetection::readValues_data()
         << Values{sz(QStringLiteral("CurrentBuildNumber"), QStringLiteral("-22631")),
                   sz(QStringLiteral("CurrentBuild"), QStringLiteral("1234567890"))}
         << false << QString() << false << QString() << QString();
-    QTest::newRow("build number as a DWORD is ignored")
-        << Values{dword(QStringLiteral("CurrentBuildNumber"), 22631)} << false << QString() << false << QString()
-        << QString();
+    QTest::newRow("build number as a DWORD is ignored") << Values{dword(QStringLiteral("CurrentBuildNumber"), 22631)}
+                                                        << false << QString() << false << QString() << QString();
 }
 
 void TestEditionDetection::readValues()
@@ -171,12 +169,10 @@ void TestEditionDetection::otherKeyPathsReadNothing_data()
     QTest::newRow("the right key, other case")
         << QStringList{QStringLiteral("MICROSOFT"), QStringLiteral("windows nt"), QStringLiteral("currentVERSION")}
         << true;
-    QTest::newRow("one level short") << QStringList{QStringLiteral("Microsoft"), QStringLiteral("Windows NT")}
-                                     << false;
-    QTest::newRow("one level deeper")
-        << QStringList{QStringLiteral("Microsoft"), QStringLiteral("Windows NT"), QStringLiteral("CurrentVersion"),
-                       QStringLiteral("Extra")}
-        << false;
+    QTest::newRow("one level short") << QStringList{QStringLiteral("Microsoft"), QStringLiteral("Windows NT")} << false;
+    QTest::newRow("one level deeper") << QStringList{QStringLiteral("Microsoft"), QStringLiteral("Windows NT"),
+                                                     QStringLiteral("CurrentVersion"), QStringLiteral("Extra")}
+                                      << false;
     QTest::newRow("a sibling") << QStringList{QStringLiteral("Microsoft"), QStringLiteral("Windows"),
                                               QStringLiteral("CurrentVersion")}
                                << false;
@@ -201,21 +197,33 @@ void TestEditionDetection::correctedProductName_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("build");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("Windows 11 build") << QStringLiteral("Windows 10 Pro") << QStringLiteral("22631") << QStringLiteral("Windows 11 Pro");
-    QTest::newRow("first Windows 11 build") << QStringLiteral("Windows 10 Enterprise") << QStringLiteral("22000") << QStringLiteral("Windows 11 Enterprise");
-    QTest::newRow("last Windows 10 build") << QStringLiteral("Windows 10 Pro") << QStringLiteral("21999") << QStringLiteral("Windows 10 Pro");
-    QTest::newRow("Windows 10 build") << QStringLiteral("Windows 10 Home") << QStringLiteral("19045") << QStringLiteral("Windows 10 Home");
-    QTest::newRow("no build") << QStringLiteral("Windows 10 Pro") << QStringLiteral("") << QStringLiteral("Windows 10 Pro");
-    QTest::newRow("malformed build") << QStringLiteral("Windows 10 Pro") << QStringLiteral("22x31") << QStringLiteral("Windows 10 Pro");
-    QTest::newRow("just the name") << QStringLiteral("Windows 10") << QStringLiteral("26100") << QStringLiteral("Windows 11");
-    QTest::newRow("already 11") << QStringLiteral("Windows 11 Pro") << QStringLiteral("26100") << QStringLiteral("Windows 11 Pro");
+    QTest::newRow("Windows 11 build") << QStringLiteral("Windows 10 Pro") << QStringLiteral("22631")
+                                      << QStringLiteral("Windows 11 Pro");
+    QTest::newRow("first Windows 11 build") << QStringLiteral("Windows 10 Enterprise") << QStringLiteral("22000")
+                                            << QStringLiteral("Windows 11 Enterprise");
+    QTest::newRow("last Windows 10 build")
+        << QStringLiteral("Windows 10 Pro") << QStringLiteral("21999") << QStringLiteral("Windows 10 Pro");
+    QTest::newRow("Windows 10 build") << QStringLiteral("Windows 10 Home") << QStringLiteral("19045")
+                                      << QStringLiteral("Windows 10 Home");
+    QTest::newRow("no build") << QStringLiteral("Windows 10 Pro") << QStringLiteral("")
+                              << QStringLiteral("Windows 10 Pro");
+    QTest::newRow("malformed build") << QStringLiteral("Windows 10 Pro") << QStringLiteral("22x31")
+                                     << QStringLiteral("Windows 10 Pro");
+    QTest::newRow("just the name") << QStringLiteral("Windows 10") << QStringLiteral("26100")
+                                   << QStringLiteral("Windows 11");
+    QTest::newRow("already 11") << QStringLiteral("Windows 11 Pro") << QStringLiteral("26100")
+                                << QStringLiteral("Windows 11 Pro");
     QTest::newRow("server keeps its name") << QStringLiteral("Windows Server 2022 Standard") << QStringLiteral("20348")
                                            << QStringLiteral("Windows Server 2022 Standard");
-    QTest::newRow("server on a new build") << QStringLiteral("Windows Server 2025 Datacenter") << QStringLiteral("26100")
-                                           << QStringLiteral("Windows Server 2025 Datacenter");
-    QTest::newRow("not at the start") << QStringLiteral("Microsoft Windows 10 Pro") << QStringLiteral("22631") << QStringLiteral("Microsoft Windows 10 Pro");
-    QTest::newRow("longer number") << QStringLiteral("Windows 100") << QStringLiteral("22631") << QStringLiteral("Windows 100");
-    QTest::newRow("case matters") << QStringLiteral("windows 10 pro") << QStringLiteral("22631") << QStringLiteral("windows 10 pro");
+    QTest::newRow("server on a new build")
+        << QStringLiteral("Windows Server 2025 Datacenter") << QStringLiteral("26100")
+        << QStringLiteral("Windows Server 2025 Datacenter");
+    QTest::newRow("not at the start") << QStringLiteral("Microsoft Windows 10 Pro") << QStringLiteral("22631")
+                                      << QStringLiteral("Microsoft Windows 10 Pro");
+    QTest::newRow("longer number") << QStringLiteral("Windows 100") << QStringLiteral("22631")
+                                   << QStringLiteral("Windows 100");
+    QTest::newRow("case matters") << QStringLiteral("windows 10 pro") << QStringLiteral("22631")
+                                  << QStringLiteral("windows 10 pro");
 }
 
 void TestEditionDetection::correctedProductName()
@@ -231,9 +239,12 @@ void TestEditionDetection::detectFromFolderTree_data()
     QTest::addColumn<QString>("hiveRelative");
     QTest::addColumn<QString>("build");
     QTest::addColumn<QString>("expectedProduct");
-    QTest::newRow("Windows 10") << QStringLiteral("Windows/System32/config/SOFTWARE") << QStringLiteral("19045") << QStringLiteral("Windows 10 Pro");
-    QTest::newRow("Windows 11") << QStringLiteral("Windows/System32/config/SOFTWARE") << QStringLiteral("22631") << QStringLiteral("Windows 11 Pro");
-    QTest::newRow("names in other case") << QStringLiteral("windows/SYSTEM32/Config/software") << QStringLiteral("22000") << QStringLiteral("Windows 11 Pro");
+    QTest::newRow("Windows 10") << QStringLiteral("Windows/System32/config/SOFTWARE") << QStringLiteral("19045")
+                                << QStringLiteral("Windows 10 Pro");
+    QTest::newRow("Windows 11") << QStringLiteral("Windows/System32/config/SOFTWARE") << QStringLiteral("22631")
+                                << QStringLiteral("Windows 11 Pro");
+    QTest::newRow("names in other case") << QStringLiteral("windows/SYSTEM32/Config/software")
+                                         << QStringLiteral("22000") << QStringLiteral("Windows 11 Pro");
 }
 
 void TestEditionDetection::detectFromFolderTree()

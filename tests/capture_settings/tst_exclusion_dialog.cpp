@@ -184,7 +184,8 @@ void TestExclusionDialog::popup()
         commands << a->data().toInt();
     }
     if (expectedPopup == 0) {
-        QCOMPARE(texts, (QStringList{QStringLiteral("添加文件夹"), QStringLiteral("添加文件"), QStringLiteral("删除")}));
+        QCOMPARE(texts,
+                 (QStringList{QStringLiteral("添加文件夹"), QStringLiteral("添加文件"), QStringLiteral("删除")}));
         QCOMPARE(commands, (QList<int>{32780, 32783, 32781}));
     } else {
         QCOMPARE(texts, (QStringList{QStringLiteral("添加文件夹"), QStringLiteral("添加文件")}));
@@ -266,13 +267,12 @@ void TestExclusionDialog::addFolder_data()
 {
     QTest::addColumn<QString>("relative");  // under a temporary folder; "/" alone means the root
     QTest::addColumn<bool>("trailingSlash");
-    QTest::addColumn<QString>("tail");      // how the entry ends
+    QTest::addColumn<QString>("tail");  // how the entry ends
     QTest::newRow("system drive root") << QStringLiteral("/") << false << QStringLiteral("\\");
     QTest::newRow("folder") << QStringLiteral("Data/Logs") << false << QStringLiteral("\\data\\logs\\");
     QTest::newRow("folder given with a trailing slash")
         << QStringLiteral("Data/Logs") << true << QStringLiteral("\\data\\logs\\");
-    QTest::newRow("only A-Z folded") << QStringLiteral("ÄÖ Mixed/SUB") << false
-                                     << QStringLiteral("\\ÄÖ mixed\\sub\\");
+    QTest::newRow("only A-Z folded") << QStringLiteral("ÄÖ Mixed/SUB") << false << QStringLiteral("\\ÄÖ mixed\\sub\\");
 }
 
 void TestExclusionDialog::addFolder()
@@ -384,8 +384,7 @@ void TestExclusionDialog::removeWithoutSelectionDoesNothing()
     setEntries({QStringLiteral("\\one"), QStringLiteral("\\two")});
     CWithOutPath dialog;
     dialog.show();
-    dialog.m_List->selectionModel()->setCurrentIndex(dialog.m_List->model()->index(0, 0),
-                                                     QItemSelectionModel::Clear);
+    dialog.m_List->selectionModel()->setCurrentIndex(dialog.m_List->model()->index(0, 0), QItemSelectionModel::Clear);
     dialog.OnRemove();
     QCOMPARE(exclusionList().count(), 2);
     QCOMPARE(dialog.m_List->rowCount(), 2);
@@ -443,8 +442,9 @@ void TestExclusionDialog::escKeepsAndSavesChanges()
     QVERIFY(handled);
 
     const auto dialogs = m_prompts->calls();
-    const auto it = std::find_if(dialogs.begin(), dialogs.end(),
-                                 [](const RecordingPrompts::Call &c) { return c.kind == RecordingPrompts::Kind::Dialog; });
+    const auto it = std::find_if(dialogs.begin(), dialogs.end(), [](const RecordingPrompts::Call &c) {
+        return c.kind == RecordingPrompts::Kind::Dialog;
+    });
     QVERIFY(it != dialogs.end());
     QCOMPARE(it->text, QStringLiteral("CWithOutPath"));
     QCOMPARE(it->owner, nullptr);  // no parent window
@@ -452,8 +452,7 @@ void TestExclusionDialog::escKeepsAndSavesChanges()
     QCOMPARE(exclusionList().count(), 2);
     const QString added = exclusionList().at(1);
     QVERIFY(added.endsWith(QStringLiteral("\\added\\")));
-    QCOMPARE(readFile(appDir.filePath(QStringLiteral("set2.data"))),
-             utf16le(QStringLiteral("\\first\r\n") + added));
+    QCOMPARE(readFile(appDir.filePath(QStringLiteral("set2.data"))), utf16le(QStringLiteral("\\first\r\n") + added));
 }
 
 void TestExclusionDialog::emptiedListSavedEmpty()

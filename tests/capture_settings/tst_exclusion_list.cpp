@@ -88,8 +88,8 @@ void TestExclusionList::byteLayoutOfTheExample()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QVERIFY(SaveExclusionList(listOf({QStringLiteral("\\hiberfil.sys"), QStringLiteral("\\windows\\temp\\")}),
-                              dir.path()));
+    QVERIFY(
+        SaveExclusionList(listOf({QStringLiteral("\\hiberfil.sys"), QStringLiteral("\\windows\\temp\\")}), dir.path()));
     const QByteArray bytes = readFile(dir.filePath(QStringLiteral("set2.data")));
     QCOMPARE(bytes.size(), 58);
     QCOMPARE(bytes.left(4), QByteArray("\x5C\x00\x68\x00", 4));
@@ -129,27 +129,29 @@ void TestExclusionList::load_data()
     const QString b = QStringLiteral("\\b\\");
     QTest::newRow("CR LF between") << utf16le(a + QStringLiteral("\r\n") + b) << QStringList{a, b};
     QTest::newRow("LF only") << utf16le(a + QStringLiteral("\n") + b + QStringLiteral("\n")) << QStringList{a, b};
-    QTest::newRow("trailing CR LF") << utf16le(a + QStringLiteral("\r\n") + b + QStringLiteral("\r\n")) << QStringList{a, b};
-    QTest::newRow("empty lines skipped") << utf16le(QStringLiteral("\r\n") + a + QStringLiteral("\r\n\r\n\n") + b + QStringLiteral("\r\n\r\n"))
+    QTest::newRow("trailing CR LF") << utf16le(a + QStringLiteral("\r\n") + b + QStringLiteral("\r\n"))
+                                    << QStringList{a, b};
+    QTest::newRow("empty lines skipped") << utf16le(QStringLiteral("\r\n") + a + QStringLiteral("\r\n\r\n\n") + b
+                                                    + QStringLiteral("\r\n\r\n"))
                                          << QStringList{a, b};
-    QTest::newRow("only one CR dropped") << utf16le(a + QStringLiteral("\r\r\n")) << QStringList{a + QStringLiteral("\r")};
+    QTest::newRow("only one CR dropped") << utf16le(a + QStringLiteral("\r\r\n"))
+                                         << QStringList{a + QStringLiteral("\r")};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
     QTest::newRow("only line ends") << utf16le(QStringLiteral("\r\n\n\r\n")) << QStringList{};
-    QTest::newRow("odd size drops the last byte") << utf16le(a + QStringLiteral("\r\n") + b) + QByteArray("\x41", 1)
-                                                  << QStringList{a, b};
+    QTest::newRow("odd size drops the last byte")
+        << utf16le(a + QStringLiteral("\r\n") + b) + QByteArray("\x41", 1) << QStringList{a, b};
     QTest::newRow("single byte") << QByteArray("\x5C", 1) << QStringList{};
     QTest::newRow("lone surrogates kept as units")
-        << units({u'\\', 0xD800, u'x', u'\r', u'\n', u'\\', 0xDC00}) << QStringList{
-               QString(QChar(u'\\')) + QChar(0xD800) + QChar(u'x'), QString(QChar(u'\\')) + QChar(0xDC00)};
+        << units({u'\\', 0xD800, u'x', u'\r', u'\n', u'\\', 0xDC00})
+        << QStringList{QString(QChar(u'\\')) + QChar(0xD800) + QChar(u'x'), QString(QChar(u'\\')) + QChar(0xDC00)};
     QTest::newRow("NUL ends the entry") << units({u'\\', u'a', 0, u'b', u'\r', u'\n', 0, u'c', u'\n', u'\\', u'd'})
                                         << QStringList{QStringLiteral("\\a"), QStringLiteral("\\d")};
     // As text editors write the file.
-    QTest::newRow("byte-order mark skipped") << units({0xFEFF}) + utf16le(a + QStringLiteral("\r\n") + b)
-                                             << QStringList{a, b};
+    QTest::newRow("byte-order mark skipped")
+        << units({0xFEFF}) + utf16le(a + QStringLiteral("\r\n") + b) << QStringList{a, b};
     QTest::newRow("only a byte-order mark") << units({0xFEFF}) << QStringList{};
-    QTest::newRow("big-endian after its mark")
-        << QByteArray("\xFE\xFF\x00\x5C\x00\x61\x00\x0D\x00\x0A\x4E\x2D", 12)
-        << QStringList{QStringLiteral("\\a"), QStringLiteral("中")};
+    QTest::newRow("big-endian after its mark") << QByteArray("\xFE\xFF\x00\x5C\x00\x61\x00\x0D\x00\x0A\x4E\x2D", 12)
+                                               << QStringList{QStringLiteral("\\a"), QStringLiteral("中")};
     QTest::newRow("mark inside the text stays") << utf16le(a + QStringLiteral("\n")) + units({0xFEFF}) + utf16le(b)
                                                 << QStringList{a, QString(QChar(0xFEFF)) + b};
     QStringList many;
@@ -221,14 +223,15 @@ void TestExclusionList::emptyListWritesNothing()
 
 void TestExclusionList::saveAfterEdits_data()
 {
-    QTest::addColumn<QByteArray>("before");    // set2.data at the start; null: none
+    QTest::addColumn<QByteArray>("before");  // set2.data at the start; null: none
     QTest::addColumn<QString>("edit");
-    QTest::addColumn<QByteArray>("after");     // null: no file
+    QTest::addColumn<QByteArray>("after");  // null: no file
     const QByteArray none;
     QTest::newRow("emptied on purpose") << utf16le(QStringLiteral("\\a\r\n\\b")) << "remove all" << QByteArray("");
     QTest::newRow("defaults emptied") << none << "remove all" << QByteArray("");
     QTest::newRow("added and removed") << QByteArray("") << "add, remove" << QByteArray("");
-    QTest::newRow("empty, untouched: no write") << utf16le(QStringLiteral("\r\n")) << "" << utf16le(QStringLiteral("\r\n"));
+    QTest::newRow("empty, untouched: no write")
+        << utf16le(QStringLiteral("\r\n")) << "" << utf16le(QStringLiteral("\r\n"));
     // Unchanged, nothing is written: the defaults stay built in, a file stays as it is.
     QTest::newRow("first start, untouched") << none << "" << none;
     QTest::newRow("a file untouched") << units({0xFEFF}) + utf16le(QStringLiteral("\\a")) << ""

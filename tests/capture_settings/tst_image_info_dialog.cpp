@@ -440,16 +440,18 @@ void TestImageInfoDialog::detection_data()
     const QString pro = QStringLiteral("Windows 10 Pro");
     const QStringList typed{QStringLiteral("d"), QStringLiteral("dd"), QStringLiteral("n"), QStringLiteral("nd"),
                             QStringLiteral("f")};
-    const Values both{sz(QStringLiteral("ProductName"), pro), sz(QStringLiteral("EditionID"), QStringLiteral("Professional")),
+    const Values both{sz(QStringLiteral("ProductName"), pro),
+                      sz(QStringLiteral("EditionID"), QStringLiteral("Professional")),
                       sz(QStringLiteral("CurrentBuildNumber"), QStringLiteral("19045"))};
     QTest::newRow("both values") << both << QStringLiteral("made")
                                  << QStringList{pro, pro, pro, pro, QStringLiteral("Professional")};
-    QTest::newRow("Windows 11 build")
-        << Values{sz(QStringLiteral("ProductName"), pro), sz(QStringLiteral("EditionID"), QStringLiteral("Core")),
-                  sz(QStringLiteral("CurrentBuildNumber"), QStringLiteral("22631"))}
-        << QStringLiteral("made")
-        << QStringList{QStringLiteral("Windows 11 Pro"), QStringLiteral("Windows 11 Pro"),
-                       QStringLiteral("Windows 11 Pro"), QStringLiteral("Windows 11 Pro"), QStringLiteral("Core")};
+    QTest::newRow("Windows 11 build") << Values{sz(QStringLiteral("ProductName"), pro),
+                                                sz(QStringLiteral("EditionID"), QStringLiteral("Core")),
+                                                sz(QStringLiteral("CurrentBuildNumber"), QStringLiteral("22631"))}
+                                      << QStringLiteral("made")
+                                      << QStringList{QStringLiteral("Windows 11 Pro"), QStringLiteral("Windows 11 Pro"),
+                                                     QStringLiteral("Windows 11 Pro"), QStringLiteral("Windows 11 Pro"),
+                                                     QStringLiteral("Core")};
     QTest::newRow("product name only") << Values{sz(QStringLiteral("ProductName"), pro)} << QStringLiteral("made")
                                        << QStringList{typed[0], typed[1], typed[2], pro, typed[4]};
     QTest::newRow("edition only") << Values{sz(QStringLiteral("EditionID"), QStringLiteral("Professional"))}
@@ -465,7 +467,8 @@ void TestImageInfoDialog::detection()
     QFETCH(QString, hive);
     QFETCH(QStringList, expected);
 
-    const QString root = m_tmp.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const QString root =
+        m_tmp.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
     if (hive == QLatin1String("none")) {
         QVERIFY(QDir().mkpath(root + QStringLiteral("/Windows/System32")));
     } else {
@@ -587,7 +590,8 @@ void TestImageInfoDialog::cancelWaitsForTheDetection()
 
     QSignalSpy finished(&dialog, &QDialog::finished);
     bool detectionOverAtClose = false;
-    connect(&dialog, &QDialog::finished, this, [&] { detectionOverAtClose = m_probe->returned && !dialog.IsDetecting(); });
+    connect(&dialog, &QDialog::finished, this,
+            [&] { detectionOverAtClose = m_probe->returned && !dialog.IsDetecting(); });
     auto *cancel = dialog.findChild<QPushButton *>(QStringLiteral("IDCANCEL"));
     QTest::mouseClick(cancel, Qt::LeftButton);
     // Cancel returned at once: the UI thread is free while the job is held.
@@ -639,7 +643,8 @@ void TestImageInfoDialog::okDuringDetectionKeepsShownTexts()
 
 void TestImageInfoDialog::textTypedDuringDetectionSurvives()
 {
-    const QString tree = windowsTree(QStringLiteral("typing"), {sz(QStringLiteral("ProductName"), QStringLiteral("P"))});
+    const QString tree =
+        windowsTree(QStringLiteral("typing"), {sz(QStringLiteral("ProductName"), QStringLiteral("P"))});
     QVERIFY(!tree.isEmpty());
     CWIM_Image_Info dialog;
     open(dialog);
@@ -719,7 +724,7 @@ void TestImageInfoDialog::untouchedTextsKept()
 
 void TestImageInfoDialog::editedTextLineEnds_data()
 {
-    QTest::addColumn<QString>("raw");     // a document's raw text: paragraphs end in U+2029
+    QTest::addColumn<QString>("raw");  // a document's raw text: paragraphs end in U+2029
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("text");
     const QString p(QChar(QChar::ParagraphSeparator));
@@ -775,11 +780,11 @@ void TestImageInfoDialog::editOnRealArchiveKeepsUntouchedTexts()
     testarchives::writeTree(dir.filePath(QStringLiteral("tree")), {{QStringLiteral("f.txt"), "text"}});
     const QString description = QStringLiteral("Line one\r\nline\u00a0two\rthree");
     const QString displayDescription = QStringLiteral("显示\r\n说明\u00a0x\u2028y");
-    const auto made = testarchives::runTool(
-        QStringLiteral("wimlib-imagex"),
-        {QStringLiteral("capture"), dir.filePath(QStringLiteral("tree")), wim, QStringLiteral("Name"), description,
-         QStringLiteral("--image-property"), QStringLiteral("DISPLAYNAME=old"), QStringLiteral("--image-property"),
-         QStringLiteral("DISPLAYDESCRIPTION=") + displayDescription});
+    const auto made = testarchives::runTool(QStringLiteral("wimlib-imagex"),
+                                            {QStringLiteral("capture"), dir.filePath(QStringLiteral("tree")), wim,
+                                             QStringLiteral("Name"), description, QStringLiteral("--image-property"),
+                                             QStringLiteral("DISPLAYNAME=old"), QStringLiteral("--image-property"),
+                                             QStringLiteral("DISPLAYDESCRIPTION=") + displayDescription});
     QVERIFY2(made.exitCode == 0, qPrintable(made.output));
 
     CTarnboxDlg window;

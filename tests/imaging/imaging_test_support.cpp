@@ -46,7 +46,7 @@ bool makeSampleTree(const QString &root)
     ok &= put(root + QStringLiteral("/emoji 😀.txt"), "outside the BMP\n");
     ok &= ::link(QFile::encodeName(root + QStringLiteral("/readme.txt")).constData(),
                  QFile::encodeName(root + QStringLiteral("/a/readme hard link.txt")).constData())
-        == 0;
+          == 0;
     ok &= QFile::link(QStringLiteral("../readme.txt"), root + QStringLiteral("/a/readme symlink"));
     return ok;
 }
@@ -122,8 +122,8 @@ QMap<QString, QByteArray> treeOf(const QString &root)
         if (!it.value().startsWith("-> "))
             continue;
         char target[4096];
-        const ssize_t n = ::readlink(QFile::encodeName(root + QLatin1Char('/') + it.key()).constData(), target,
-                                     sizeof target);
+        const ssize_t n =
+            ::readlink(QFile::encodeName(root + QLatin1Char('/') + it.key()).constData(), target, sizeof target);
         it.value() = "-> " + QByteArray(target, n > 0 ? int(n) : 0);
     }
     return tree;
@@ -152,13 +152,13 @@ HWIM createWim(ImagingLibrary &lib, const QString &path, uint32_t compression)
 
 uint32_t imageCount(ImagingLibrary &lib, HWIM wim)
 {
-    WIM_INFO info {};
+    WIM_INFO info{};
     return lib.WIMGetAttributes(wim, &info, sizeof info) ? info.ImageCount : 0xFFFFFFFFu;
 }
 
 uint32_t bootIndex(ImagingLibrary &lib, HWIM wim)
 {
-    WIM_INFO info {};
+    WIM_INFO info{};
     return lib.WIMGetAttributes(wim, &info, sizeof info) ? info.BootIndex : 0xFFFFFFFFu;
 }
 

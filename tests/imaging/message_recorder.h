@@ -75,7 +75,7 @@ public:
 private:
     uint32_t handle(uint32_t id, uintptr_t wParam, intptr_t lParam)
     {
-        Message m {id, QString(), id == WIM_MSG_PROGRESS ? qint64(wParam) : qint64(lParam)};
+        Message m{id, QString(), id == WIM_MSG_PROGRESS ? qint64(wParam) : qint64(lParam)};
         if (id != WIM_MSG_PROGRESS && wParam)
             m.path = QString::fromUtf16(reinterpret_cast<const char16_t *>(wParam));
         bool abort = false;
@@ -91,8 +91,8 @@ private:
             if (id == WIM_MSG_PROCESS) {
                 ++m_processCount;
                 abort = (abortAtProcess > 0 && m_processCount >= abortAtProcess)
-                    || (abortAfterProgress && m_sawProgress)
-                    || (abortAtPercent >= 0 && m_highestPercent >= abortAtPercent);
+                        || (abortAfterProgress && m_sawProgress)
+                        || (abortAtPercent >= 0 && m_highestPercent >= abortAtPercent);
             }
         }
         if (id != WIM_MSG_PROCESS)

@@ -110,17 +110,19 @@ Run run(const QString &program, const QStringList &args, const QString &stdinFil
 QMap<QString, int> countCalls(const QStringList &command, const QString &calls, const QString &log, Run *clean,
                               const QString &input = {})
 {
-    *clean = run(QStringLiteral("strace"), QStringList {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
-                                                        log, QStringLiteral("-e"), QStringLiteral("trace=") + calls}
-                                               + command,
+    *clean = run(QStringLiteral("strace"),
+                 QStringList{QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), log,
+                             QStringLiteral("-e"), QStringLiteral("trace=") + calls}
+                     + command,
                  input);
     QMap<QString, int> count;
     QFile logFile(log);
     if (!logFile.open(QIODevice::ReadOnly))
         return count;
     const QString text = QString::fromUtf8(logFile.readAll());
-    const QRegularExpression call(QStringLiteral("^(?:\\d+ +)?(%1)\\(").arg(QString(calls).replace(QLatin1Char(','), QLatin1Char('|'))),
-                                  QRegularExpression::MultilineOption);
+    const QRegularExpression call(
+        QStringLiteral("^(?:\\d+ +)?(%1)\\(").arg(QString(calls).replace(QLatin1Char(','), QLatin1Char('|'))),
+        QRegularExpression::MultilineOption);
     for (auto it = call.globalMatch(text); it.hasNext();)
         ++count[it.next().captured(1)];
     return count;
@@ -130,9 +132,9 @@ QMap<QString, int> countCalls(const QStringList &command, const QString &calls, 
 Run killedAt(const QStringList &command, const QString &call, int n, const QString &input = {})
 {
     return run(QStringLiteral("strace"),
-               QStringList {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                            QStringLiteral("-e"), QStringLiteral("trace=") + call, QStringLiteral("-e"),
-                            QStringLiteral("inject=%1:signal=SIGKILL:when=%2").arg(call).arg(n)}
+               QStringList{QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
+                           QStringLiteral("/dev/null"), QStringLiteral("-e"), QStringLiteral("trace=") + call,
+                           QStringLiteral("-e"), QStringLiteral("inject=%1:signal=SIGKILL:when=%2").arg(call).arg(n)}
                    + command,
                input);
 }
@@ -250,43 +252,43 @@ void TestCommitSafety::initTestCase()
 void TestCommitSafety::commands()
 {
     QTest::addColumn<QString>("start");
-    QTest::addColumn<QStringList>("args");     // WIM, TREE and SOURCE stand for their paths
+    QTest::addColumn<QStringList>("args");    // WIM, TREE and SOURCE stand for their paths
     QTest::addColumn<QStringList>("states");  // every state the archive may be left in, the last one the new
 
     // The image and its name are one commit: never an image without its name.
     QTest::newRow("named capture") << QStringLiteral("one")
-                                   << QStringList {QStringLiteral("capture"), QStringLiteral("TREE"),
-                                                   QStringLiteral("WIM"), QStringLiteral("new")}
-                                   << QStringList {QStringLiteral("first@0"), QStringLiteral("first|new@0")};
+                                   << QStringList{QStringLiteral("capture"), QStringLiteral("TREE"),
+                                                  QStringLiteral("WIM"), QStringLiteral("new")}
+                                   << QStringList{QStringLiteral("first@0"), QStringLiteral("first|new@0")};
     QTest::newRow("capture into a new archive")
         << QStringLiteral("none")
-        << QStringList {QStringLiteral("capture"), QStringLiteral("TREE"), QStringLiteral("WIM"), QStringLiteral("new")}
-        << QStringList {QStringLiteral("-"), QStringLiteral("new@0")};
+        << QStringList{QStringLiteral("capture"), QStringLiteral("TREE"), QStringLiteral("WIM"), QStringLiteral("new")}
+        << QStringList{QStringLiteral("-"), QStringLiteral("new@0")};
     // A description longer than a page: written in place, the XML would need
     // a block the full disk does not have.
     QTest::newRow("edit") << QStringLiteral("two")
-                          << QStringList {QStringLiteral("setinfo"), QStringLiteral("WIM"), QStringLiteral("2"),
-                                          QStringLiteral("renamed"), QString(3000, QLatin1Char('d'))}
-                          << QStringList {QStringLiteral("first|second@0"), QStringLiteral("first|renamed@0")};
+                          << QStringList{QStringLiteral("setinfo"), QStringLiteral("WIM"), QStringLiteral("2"),
+                                         QStringLiteral("renamed"), QString(3000, QLatin1Char('d'))}
+                          << QStringList{QStringLiteral("first|second@0"), QStringLiteral("first|renamed@0")};
     QTest::newRow("delete") << QStringLiteral("two")
-                            << QStringList {QStringLiteral("delete"), QStringLiteral("WIM"), QStringLiteral("1")}
-                            << QStringList {QStringLiteral("first|second@0"), QStringLiteral("second@0")};
+                            << QStringList{QStringLiteral("delete"), QStringLiteral("WIM"), QStringLiteral("1")}
+                            << QStringList{QStringLiteral("first|second@0"), QStringLiteral("second@0")};
     QTest::newRow("boot image") << QStringLiteral("two")
-                                << QStringList {QStringLiteral("setboot"), QStringLiteral("WIM"), QStringLiteral("2")}
-                                << QStringList {QStringLiteral("first|second@0"), QStringLiteral("first|second@2")};
+                                << QStringList{QStringLiteral("setboot"), QStringLiteral("WIM"), QStringLiteral("2")}
+                                << QStringList{QStringLiteral("first|second@0"), QStringLiteral("first|second@2")};
     QTest::newRow("export into an archive")
         << QStringLiteral("one")
-        << QStringList {QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
-        << QStringList {QStringLiteral("first@0"), QStringLiteral("first|source@0")};
+        << QStringList{QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
+        << QStringList{QStringLiteral("first@0"), QStringLiteral("first|source@0")};
     // Commands on standard input ("<..."); a kill leaves the old image or the new one.
     QTest::newRow("update") << QStringLiteral("one")
-                            << QStringList {QStringLiteral("update"), QStringLiteral("WIM"), QStringLiteral("1"),
-                                            QStringLiteral("<add TREE /added\ndelete /b\n")}
-                            << QStringList {QStringLiteral("first@0"), QStringLiteral("first@0+/added")};
+                            << QStringList{QStringLiteral("update"), QStringLiteral("WIM"), QStringLiteral("1"),
+                                           QStringLiteral("<add TREE /added\ndelete /b\n")}
+                            << QStringList{QStringLiteral("first@0"), QStringLiteral("first@0+/added")};
     QTest::newRow("export into a new archive")
         << QStringLiteral("none")
-        << QStringList {QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
-        << QStringList {QStringLiteral("-"), QStringLiteral("source@0")};
+        << QStringList{QStringLiteral("export"), QStringLiteral("SOURCE"), QStringLiteral("1"), QStringLiteral("WIM")}
+        << QStringList{QStringLiteral("-"), QStringLiteral("source@0")};
 }
 
 bool TestCommitSafety::setUp(const QString &start, const QString &wim)
@@ -295,7 +297,7 @@ bool TestCommitSafety::setUp(const QString &start, const QString &wim)
     if (start == QLatin1String("none"))
         return true;
     return QFile::copy(start == QLatin1String("one") ? m_one : m_two, wim)
-        && QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+           && QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 QStringList TestCommitSafety::argumentsFor(QStringList args, const QString &wim, QString *stdinFile) const
@@ -334,7 +336,7 @@ void TestCommitSafety::killedAtEveryWrite()
     const QString wim = dir.filePath(QStringLiteral("a.wim"));
     const QString probe = probeOf(states);
     QString input;
-    const QStringList command = QStringList {kTool} + argumentsFor(args, wim, &input);
+    const QStringList command = QStringList{kTool} + argumentsFor(args, wim, &input);
 
     // A clean run under strace counts the writes of each kind.
     QVERIFY(setUp(start, wim));
@@ -496,11 +498,12 @@ void TestCommitSafety::splitKilled()
         QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("set.swm"));
-    const QStringList command {kTool, QStringLiteral("split"), m_big, first, QStringLiteral("0.25")};
+    const QStringList command{kTool, QStringLiteral("split"), m_big, first, QStringLiteral("0.25")};
     const auto setUpFolder = [&] {
         for (const QString &name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
             QFile::remove(dir.filePath(name));
-        return !olderSet || run(kTool, {QStringLiteral("split"), m_bigger, first, QStringLiteral("0.25")}).exitCode == 0;
+        return !olderSet
+               || run(kTool, {QStringLiteral("split"), m_bigger, first, QStringLiteral("0.25")}).exitCode == 0;
     };
     QVERIFY(setUpFolder());
     const QStringList olderParts = QDir(dir.path()).entryList({QStringLiteral("*.swm")}, QDir::Files);
@@ -516,8 +519,9 @@ void TestCommitSafety::splitKilled()
     QCOMPARE(hidden(dir.path()), QStringList());
     QVERIFY(count.value(QStringLiteral("rename")) >= 3 && count.value(QStringLiteral("fsync")) >= 3);
 
-    const QStringList states = olderSet ? QStringList {QStringLiteral("-"), QStringLiteral("bigger"), QStringLiteral("big")}
-                                        : QStringList {QStringLiteral("-"), QStringLiteral("big")};
+    const QStringList states = olderSet
+                                   ? QStringList{QStringLiteral("-"), QStringLiteral("bigger"), QStringLiteral("big")}
+                                   : QStringList{QStringLiteral("-"), QStringLiteral("big")};
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
         for (const int n : spread(it.value(), 4)) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
@@ -547,8 +551,8 @@ void TestCommitSafety::extractKilled()
         QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("out"));
-    const QStringList command {kTool, QStringLiteral("extract"), m_source, QStringLiteral("1"), out,
-                               QStringLiteral("/")};
+    const QStringList command{kTool, QStringLiteral("extract"), m_source, QStringLiteral("1"),
+                              out,   QStringLiteral("/")};
     const auto empty = [&] { return QDir(out).removeRecursively() && QDir().mkdir(out); };
     QVERIFY(empty());
     Run clean;

@@ -52,12 +52,12 @@ void TestFaultInjectingImaging::failsTheNthUseOnly()
     faults.failOn(Call::GetAttributes, 3);
     QList<bool> results;
     for (int i = 0; i < 5; ++i) {
-        WIM_INFO info {};
+        WIM_INFO info{};
         results << faults.WIMGetAttributes(wim.get(), &info, sizeof info);
         if (!results.last())
             QCOMPARE(faults.LastErrorText(), QStringLiteral("WIMGetAttributes: injected failure"));
     }
-    QCOMPARE(results, (QList<bool> {true, true, false, true, true}));
+    QCOMPARE(results, (QList<bool>{true, true, false, true, true}));
     QCOMPARE(faults.uses(Call::GetAttributes), 5);
     QCOMPARE(faults.failures(Call::GetAttributes), 1);
     // After a forwarded call the real backend's text is back.

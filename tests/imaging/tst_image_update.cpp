@@ -32,7 +32,8 @@ testarchives::ToolResult runWithInput(const QString &program, const QStringList 
 QByteArray digest(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : QByteArray();
 }
 
 }  // namespace
@@ -70,10 +71,14 @@ void TestImageUpdate::initTestCase()
     QVERIFY(makeSampleTree(m_add));
     QVERIFY(makeDataTree(m_add + QStringLiteral("/data"), 4, 50000));
     m_start = m_dir.filePath(QStringLiteral("start.wim"));
-    QCOMPARE(runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("capture"), sample, m_start,
-                                                      QStringLiteral("one")}).exitCode, 0);
-    QCOMPARE(runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("append"), sample, m_start,
-                                                      QStringLiteral("two")}).exitCode, 0);
+    QCOMPARE(
+        runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("capture"), sample, m_start, QStringLiteral("one")})
+            .exitCode,
+        0);
+    QCOMPARE(
+        runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("append"), sample, m_start, QStringLiteral("two")})
+            .exitCode,
+        0);
 }
 
 void TestImageUpdate::parse_data()
@@ -81,26 +86,27 @@ void TestImageUpdate::parse_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QList<ImagingUpdate>>("updates");
     QTest::addColumn<QString>("error");  // empty: parsed
-    QTest::newRow("each command") << QStringLiteral("add /src /dst\ndelete /old\nrename /a /b\n")
-                                  << QList<Update> {{Update::Kind::Add, QStringLiteral("/src"), QStringLiteral("/dst"), {}},
-                                                    {Update::Kind::Delete, {}, QStringLiteral("/old"), {}},
-                                                    {Update::Kind::Rename, {}, QStringLiteral("/a"), QStringLiteral("/b")}}
-                                  << QString();
+    QTest::newRow("each command")
+        << QStringLiteral("add /src /dst\ndelete /old\nrename /a /b\n")
+        << QList<Update>{{Update::Kind::Add, QStringLiteral("/src"), QStringLiteral("/dst"), {}},
+                         {Update::Kind::Delete, {}, QStringLiteral("/old"), {}},
+                         {Update::Kind::Rename, {}, QStringLiteral("/a"), QStringLiteral("/b")}}
+        << QString();
     QTest::newRow("quotes, blanks, comments")
         << QStringLiteral("# a comment\n\n  add \"/my files\" '/新 文件夹'\t\n")
-        << QList<Update> {{Update::Kind::Add, QStringLiteral("/my files"), QStringLiteral("/新 文件夹"), {}}}
+        << QList<Update>{{Update::Kind::Add, QStringLiteral("/my files"), QStringLiteral("/新 文件夹"), {}}}
         << QString();
-    QTest::newRow("unknown command") << QStringLiteral("delete /a\nmove /a /b") << QList<Update> {}
+    QTest::newRow("unknown command") << QStringLiteral("delete /a\nmove /a /b") << QList<Update>{}
                                      << QStringLiteral("line 2: unknown command");
-    QTest::newRow("too few words") << QStringLiteral("rename /a") << QList<Update> {}
+    QTest::newRow("too few words") << QStringLiteral("rename /a") << QList<Update>{}
                                    << QStringLiteral("line 1: rename takes OLD_PATH NEW_PATH");
-    QTest::newRow("too many words") << QStringLiteral("\ndelete /a /b") << QList<Update> {}
+    QTest::newRow("too many words") << QStringLiteral("\ndelete /a /b") << QList<Update>{}
                                     << QStringLiteral("line 2: delete takes IMAGE_PATH");
-    QTest::newRow("an option") << QStringLiteral("delete --recursive /a") << QList<Update> {}
+    QTest::newRow("an option") << QStringLiteral("delete --recursive /a") << QList<Update>{}
                                << QStringLiteral("line 1: options such as --recursive");
-    QTest::newRow("unclosed quote") << QStringLiteral("add \"/a /b") << QList<Update> {}
+    QTest::newRow("unclosed quote") << QStringLiteral("add \"/a /b") << QList<Update>{}
                                     << QStringLiteral("line 1: a quote is not closed");
-    QTest::newRow("empty path") << QStringLiteral("delete \"\"") << QList<Update> {}
+    QTest::newRow("empty path") << QStringLiteral("delete \"\"") << QList<Update>{}
                                 << QStringLiteral("line 1: an empty path");
 }
 
@@ -109,7 +115,7 @@ void TestImageUpdate::parse()
     QFETCH(QString, text);
     QFETCH(QList<ImagingUpdate>, updates);
     QFETCH(QString, error);
-    QList<ImagingUpdate> parsed {{Update::Kind::Delete, {}, QStringLiteral("/stale"), {}}};
+    QList<ImagingUpdate> parsed{{Update::Kind::Delete, {}, QStringLiteral("/stale"), {}}};
     QString why;
     QCOMPARE(parseImageUpdates(text, &parsed, &why), error.isEmpty());
     QCOMPARE(parsed, updates);
@@ -164,7 +170,8 @@ void TestImageUpdate::sameAsThePeer()
     QVERIFY2(p.exitCode == 0, qPrintable(p.output));
 
     const auto detailed = [](const QString &wim, const QString &index) {
-        return runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("dir"), wim, index, QStringLiteral("--detailed")});
+        return runTool(QStringLiteral("wimlib-imagex"),
+                       {QStringLiteral("dir"), wim, index, QStringLiteral("--detailed")});
     };
     const auto ourList = detailed(ours, QStringLiteral("2"));
     QCOMPARE(ourList.exitCode, 0);
@@ -172,13 +179,14 @@ void TestImageUpdate::sameAsThePeer()
     // The other image (its blobs' reference counts aside) and the texts stay as they were.
     QCOMPARE(detailed(ours, QStringLiteral("1")).output, detailed(peers, QStringLiteral("1")).output);
     QCOMPARE(testarchives::wimDir(ours, 1), testarchives::wimDir(m_start, 1));
-    QCOMPARE(testarchives::wimInfo(ours).names, (QStringList {QStringLiteral("one"), QStringLiteral("two")}));
+    QCOMPARE(testarchives::wimInfo(ours).names, (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
     QString verify;
     QVERIFY2(testarchives::wimVerify(ours, &verify), qPrintable(verify));
 
     for (const QString &wim : {ours, peers}) {
         const QString to = dir.filePath(QFileInfo(wim).baseName());
-        const auto a = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("apply"), wim, QStringLiteral("2"), to});
+        const auto a =
+            runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("apply"), wim, QStringLiteral("2"), to});
         QVERIFY2(a.exitCode == 0, qPrintable(a.output));
     }
     QCOMPARE(treeOf(dir.filePath(QStringLiteral("ours"))), treeOf(dir.filePath(QStringLiteral("peer"))));
@@ -192,8 +200,8 @@ void TestImageUpdate::allOrNothing_data()
         << QStringLiteral("add ADD /x\ndelete /a\nremove /readme.txt\n") << QStringLiteral("line 3: unknown command");
     QTest::newRow("a missing path after an add")
         << QStringLiteral("add ADD /x\ndelete /nowhere\n") << QStringLiteral("update 2 of 2 (delete /nowhere)");
-    QTest::newRow("a missing source")
-        << QStringLiteral("delete /a\nadd ADD/none /x\n") << QStringLiteral("update 2 of 2 (add ");
+    QTest::newRow("a missing source") << QStringLiteral("delete /a\nadd ADD/none /x\n")
+                                      << QStringLiteral("update 2 of 2 (add ");
     QTest::newRow("a folder over a file")
         << QStringLiteral("add ADD/a /readme.txt\n") << QStringLiteral("update 1 of 1 (add ");
 }
@@ -226,7 +234,7 @@ void TestImageUpdate::refusals()
     QVERIFY(QFile::copy(m_start, wim));
     QVERIFY(QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     const QByteArray before = digest(wim);
-    const QList<Update> add {{Update::Kind::Add, m_add, QStringLiteral("/x"), {}}};
+    const QList<Update> add{{Update::Kind::Add, m_add, QStringLiteral("/x"), {}}};
     {
         Handle readOnly(lib, openWim(lib, wim, WIM_GENERIC_READ));
         Handle image(lib, lib.WIMLoadImage(readOnly.get(), 1));
@@ -248,8 +256,8 @@ void TestImageUpdate::refusals()
     QVERIFY(lib.WIMUnregisterMessageCallback(nullptr, abort));
     QCOMPARE(digest(wim), before);
     // Another program changed the archive since this handle read it.
-    const auto other = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("info"), wim, QStringLiteral("1"),
-                                                                QStringLiteral("renamed")});
+    const auto other = runTool(QStringLiteral("wimlib-imagex"),
+                               {QStringLiteral("info"), wim, QStringLiteral("1"), QStringLiteral("renamed")});
     QVERIFY2(other.exitCode == 0, qPrintable(other.output));
     const QByteArray theirs = digest(wim);
     QVERIFY(!lib.WIMUpdateImage(image.get(), add));

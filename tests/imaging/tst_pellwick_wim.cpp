@@ -65,8 +65,9 @@ void TestPellwickWim::infoOfAnArchiveMadeByWimlibImagex()
                                 name, QStringLiteral("--compress=LZMS")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     }
-    QCOMPARE(runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("info"), wim, QStringLiteral("2"),
-                                                      QStringLiteral("--boot")}).exitCode,
+    QCOMPARE(runTool(QStringLiteral("wimlib-imagex"),
+                     {QStringLiteral("info"), wim, QStringLiteral("2"), QStringLiteral("--boot")})
+                 .exitCode,
              0);
     const auto r = tool({QStringLiteral("info"), wim});
     QCOMPARE(r.exitCode, 0);
@@ -86,7 +87,7 @@ void TestPellwickWim::everyCommandThroughTheBoundary()
     QCOMPARE(tool({QStringLiteral("setinfo"), wim, QStringLiteral("2"), QStringLiteral("second")}).exitCode, 0);
     auto info = testarchives::wimInfo(wim);
     QCOMPARE(info.compression, QStringLiteral("LZX"));
-    QCOMPARE(info.names, (QStringList {QStringLiteral("first & <one>"), QStringLiteral("second")}));
+    QCOMPARE(info.names, (QStringList{QStringLiteral("first & <one>"), QStringLiteral("second")}));
     QCOMPARE(info.descriptions.value(1), QStringLiteral("text"));
     QCOMPARE(info.bootIndex, 2);
 
@@ -99,7 +100,7 @@ void TestPellwickWim::everyCommandThroughTheBoundary()
     QCOMPARE(tool({QStringLiteral("export"), wim, QStringLiteral("1"), copy}).exitCode, 0);
     QCOMPARE(tool({QStringLiteral("export"), wim, QStringLiteral("1"), copy}).exitCode, 0);
     QCOMPARE(testarchives::wimInfo(copy).names,
-             (QStringList {QStringLiteral("first & <one>"), QStringLiteral("first & <one> (2)")}));
+             (QStringList{QStringLiteral("first & <one>"), QStringLiteral("first & <one> (2)")}));
     QVERIFY(testarchives::wimVerify(copy));
 
     QCOMPARE(tool({QStringLiteral("delete"), wim, QStringLiteral("1")}).exitCode, 0);
@@ -113,34 +114,33 @@ void TestPellwickWim::failuresSayWhyAndExitNonZero_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
     QTest::newRow("no command") << QStringList() << QStringLiteral("usage:");
-    QTest::newRow("unknown command") << QStringList {QStringLiteral("mount"), QStringLiteral("x")}
+    QTest::newRow("unknown command") << QStringList{QStringLiteral("mount"), QStringLiteral("x")}
                                      << QStringLiteral("usage:");
-    QTest::newRow("index is no number") << QStringList {QStringLiteral("delete"), QStringLiteral("x.wim"),
-                                                        QStringLiteral("one")}
+    QTest::newRow("index is no number") << QStringList{QStringLiteral("delete"), QStringLiteral("x.wim"),
+                                                       QStringLiteral("one")}
                                         << QStringLiteral("usage:");
-    QTest::newRow("missing archive") << QStringList {QStringLiteral("info"), QStringLiteral("missing.wim")}
+    QTest::newRow("missing archive") << QStringList{QStringLiteral("info"), QStringLiteral("missing.wim")}
                                      << QStringLiteral("cannot open");
-    QTest::newRow("no such image") << QStringList {QStringLiteral("apply"), QStringLiteral("x.wim"),
-                                                   QStringLiteral("7"), QStringLiteral(".")}
+    QTest::newRow("no such image") << QStringList{QStringLiteral("apply"), QStringLiteral("x.wim"), QStringLiteral("7"),
+                                                  QStringLiteral(".")}
                                    << QStringLiteral("cannot load image 7");
-    QTest::newRow("name in use") << QStringList {QStringLiteral("setinfo"), QStringLiteral("x.wim"),
-                                                 QStringLiteral("2"), QStringLiteral("taken")}
+    QTest::newRow("name in use") << QStringList{QStringLiteral("setinfo"), QStringLiteral("x.wim"), QStringLiteral("2"),
+                                                QStringLiteral("taken")}
                                  << QStringLiteral("another image is named \"taken\"");
-    QTest::newRow("apply over its own archive") << QStringList {QStringLiteral("apply"), QStringLiteral("x.wim"),
-                                                                QStringLiteral("1"), QStringLiteral(".")}
-                                                << QStringLiteral("over the archive");
-    QTest::newRow("no such folder") << QStringList {QStringLiteral("capture"), QStringLiteral("nowhere"),
-                                                    QStringLiteral("new.wim")}
+    QTest::newRow("apply over its own archive")
+        << QStringList{QStringLiteral("apply"), QStringLiteral("x.wim"), QStringLiteral("1"), QStringLiteral(".")}
+        << QStringLiteral("over the archive");
+    QTest::newRow("no such folder") << QStringList{QStringLiteral("capture"), QStringLiteral("nowhere"),
+                                                   QStringLiteral("new.wim")}
                                     << QStringLiteral("cannot capture");
-    QTest::newRow("unknown compression") << QStringList {QStringLiteral("export"), QStringLiteral("x.wim"),
-                                                         QStringLiteral("1"), QStringLiteral("y.wim"),
-                                                         QStringLiteral("--compress=zip")}
-                                         << QStringLiteral("usage:");
-    QTest::newRow("part size 0") << QStringList {QStringLiteral("split"), QStringLiteral("x.wim"),
-                                                 QStringLiteral("p.swm"), QStringLiteral("0")}
+    QTest::newRow("unknown compression") << QStringList{
+        QStringLiteral("export"), QStringLiteral("x.wim"), QStringLiteral("1"), QStringLiteral("y.wim"),
+        QStringLiteral("--compress=zip")} << QStringLiteral("usage:");
+    QTest::newRow("part size 0") << QStringList{QStringLiteral("split"), QStringLiteral("x.wim"),
+                                                QStringLiteral("p.swm"), QStringLiteral("0")}
                                  << QStringLiteral("usage:");
-    QTest::newRow("verify a missing archive") << QStringList {QStringLiteral("verify"), QStringLiteral("missing.wim")}
-                                              << QStringLiteral("cannot open");
+    QTest::newRow("verify a missing archive")
+        << QStringList{QStringLiteral("verify"), QStringLiteral("missing.wim")} << QStringLiteral("cannot open");
 }
 
 void TestPellwickWim::failuresSayWhyAndExitNonZero()
@@ -152,7 +152,8 @@ void TestPellwickWim::failuresSayWhyAndExitNonZero()
     const QString x = dir.filePath(QStringLiteral("x.wim"));
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("src"))));
     QVERIFY(QFile::copy(m_tree + QStringLiteral("/readme.txt"), dir.filePath(QStringLiteral("src/x.wim"))));
-    QCOMPARE(tool({QStringLiteral("capture"), dir.filePath(QStringLiteral("src")), x, QStringLiteral("taken")}).exitCode, 0);
+    QCOMPARE(
+        tool({QStringLiteral("capture"), dir.filePath(QStringLiteral("src")), x, QStringLiteral("taken")}).exitCode, 0);
     QCOMPARE(tool({QStringLiteral("capture"), m_tree + QStringLiteral("/a"), x}).exitCode, 0);
     QVERIFY(QFile::remove(dir.filePath(QStringLiteral("src/x.wim"))));
     const QByteArray archive = fileBytes(x);
@@ -178,9 +179,9 @@ void TestPellwickWim::unreadableFileIsReportedAndTheCaptureGoesOn()
     if (!nobody)
         QSKIP("there is no user 'nobody' to run the capture as");
     // nobody must be able to reach and run the tool.
-    const auto probe = runTool(QStringLiteral("setpriv"), {QStringLiteral("--reuid=nobody"),
-                                                           QStringLiteral("--regid=nogroup"),
-                                                           QStringLiteral("--clear-groups"), kTool});
+    const auto probe =
+        runTool(QStringLiteral("setpriv"), {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                            QStringLiteral("--clear-groups"), kTool});
     if (probe.exitCode != 2)
         QSKIP("the user 'nobody' cannot run the pellwick-wim in this build folder");
 
@@ -200,9 +201,9 @@ void TestPellwickWim::unreadableFileIsReportedAndTheCaptureGoesOn()
     QCOMPARE(::chown(QFile::encodeName(out).constData(), nobody->pw_uid, nobody->pw_gid), 0);
 
     const QString wim = out + QStringLiteral("/x.wim");
-    const auto r = runTool(QStringLiteral("setpriv"), {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                                       QStringLiteral("--clear-groups"), kTool,
-                                                       QStringLiteral("capture"), tree, wim});
+    const auto r = runTool(QStringLiteral("setpriv"),
+                           {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                            QStringLiteral("--clear-groups"), kTool, QStringLiteral("capture"), tree, wim});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("error: %1 [err = 13]").arg(secret)), qPrintable(r.output));
     const QStringList inImage = testarchives::wimDir(wim, 1);
@@ -216,8 +217,8 @@ void TestPellwickWim::mediaCommands()
     QTemporaryDir dir;
     const auto header = [](const QString &wim, const QString &field) {
         const QString info = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("info"), wim}).output;
-        const qsizetype at = info.indexOf(QRegularExpression(QStringLiteral("^%1:").arg(field),
-                                                             QRegularExpression::MultilineOption));
+        const qsizetype at =
+            info.indexOf(QRegularExpression(QStringLiteral("^%1:").arg(field), QRegularExpression::MultilineOption));
         return at < 0 ? QString() : info.mid(at).section(u'\n', 0, 0).section(u':', 1).trimmed();
     };
     const QString wim = dir.filePath(QStringLiteral("x.wim"));
@@ -227,9 +228,9 @@ void TestPellwickWim::mediaCommands()
     QCOMPARE(tool({QStringLiteral("export"), wim, QStringLiteral("1"), esd, QStringLiteral("--solid")}).exitCode, 0);
     QCOMPARE(header(esd, QStringLiteral("Version")), QStringLiteral("3584"));
     const QString back = dir.filePath(QStringLiteral("back.wim"));
-    QCOMPARE(tool({QStringLiteral("export"), esd, QStringLiteral("1"), back, QStringLiteral("--compress=xpress")})
-                 .exitCode,
-             0);
+    QCOMPARE(
+        tool({QStringLiteral("export"), esd, QStringLiteral("1"), back, QStringLiteral("--compress=xpress")}).exitCode,
+        0);
     QCOMPARE(header(back, QStringLiteral("Compression")), QStringLiteral("XPRESS"));
     QVERIFY(testarchives::wimVerify(back));
 

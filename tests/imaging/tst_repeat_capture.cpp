@@ -78,7 +78,7 @@ public:
     void sleepMs(int) override {}
 
 private:
-    std::atomic<qint64> m_ms {0};
+    std::atomic<qint64> m_ms{0};
 };
 
 }  // namespace
@@ -141,15 +141,15 @@ void TestRepeatCapture::equalsAFullRead()
     QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0)));
 
     const QString data = m_tree + QStringLiteral("/data/");
-    QVERIFY(put(data + QStringLiteral("d0/f0.bin"), noise(5000, 7)));                      // changed, grown
-    QVERIFY(put(data + QStringLiteral("d1/f1.bin"), noise(3000, 8)));                      // changed, same size
-    QVERIFY(touchLater(data + QStringLiteral("d1/f1.bin"), 5));                            // ... and a new time
-    QVERIFY(put(data + QStringLiteral("d2/new.bin"), noise(4000, 9)));                     // added
+    QVERIFY(put(data + QStringLiteral("d0/f0.bin"), noise(5000, 7)));                     // changed, grown
+    QVERIFY(put(data + QStringLiteral("d1/f1.bin"), noise(3000, 8)));                     // changed, same size
+    QVERIFY(touchLater(data + QStringLiteral("d1/f1.bin"), 5));                           // ... and a new time
+    QVERIFY(put(data + QStringLiteral("d2/new.bin"), noise(4000, 9)));                    // added
     QVERIFY(put(m_tree + QStringLiteral("/new folder/x.txt"), "added with its folder"));  // added folder
     QVERIFY(QFile::remove(data + QStringLiteral("d3/f3.bin")));                           // deleted
-    QVERIFY(QDir(m_tree + QStringLiteral("/a/b/c")).removeRecursively());                  // deleted folder
+    QVERIFY(QDir(m_tree + QStringLiteral("/a/b/c")).removeRecursively());                 // deleted folder
     QVERIFY(QFile::rename(data + QStringLiteral("d0/f4.bin"), data + QStringLiteral("d2/moved.bin")));  // renamed
-    QVERIFY(touchLater(data + QStringLiteral("d1/f5.bin"), 3));                            // touched only
+    QVERIFY(touchLater(data + QStringLiteral("d1/f5.bin"), 3));                                         // touched only
     readAll(m_tree);
 
     MessageRecorder repeat;
@@ -177,7 +177,8 @@ void TestRepeatCapture::equalsAFullRead()
     const QString applied = m_dir.filePath(QStringLiteral("applied"));
     QDir(applied).removeRecursively();
     QVERIFY(QDir().mkpath(applied));
-    const auto r = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("apply"), m_wim, QStringLiteral("2"), applied});
+    const auto r =
+        runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("apply"), m_wim, QStringLiteral("2"), applied});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     auto expected = treeOf(m_tree);
     expected.remove(QStringLiteral("secret.txt"));
@@ -199,17 +200,18 @@ void TestRepeatCapture::newestImageOfTheSameSourceIsTheReference()
 
     Handle wim(m_lib, createWim(m_lib, m_wim));
     QVERIFY(wim);
-    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0)));                             // 1: contents 0
+    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0)));  // 1: contents 0
     QVERIFY(rewriteKeepingTimes(m_tree + file, noise(size, 1)));
     QVERIFY(Handle(m_lib, capture(wim.get(), m_tree + QLatin1Char('/'), WIM_FLAG_FULL_READ)));  // 2: contents 1
-    QVERIFY(Handle(m_lib, capture(wim.get(), other, 0)));                              // 3: the other folder
+    QVERIFY(Handle(m_lib, capture(wim.get(), other, 0)));                                       // 3: the other folder
     QVERIFY(rewriteKeepingTimes(m_tree + file, noise(size, 2)));
-    Handle fourth(m_lib, capture(wim.get(), link, 0));                                  // 4: spelled otherwise
+    Handle fourth(m_lib, capture(wim.get(), link, 0));  // 4: spelled otherwise
     QVERIFY(fourth);
 
     QString xml;
     QVERIFY(m_lib.WIMGetImageInformation(fourth.get(), &xml, nullptr));
-    QVERIFY2(xml.contains(QStringLiteral("<PELLWICK><SOURCE>%1</SOURCE></PELLWICK>").arg(QFileInfo(m_tree).canonicalFilePath())),
+    QVERIFY2(xml.contains(
+                 QStringLiteral("<PELLWICK><SOURCE>%1</SOURCE></PELLWICK>").arg(QFileInfo(m_tree).canonicalFilePath())),
              qPrintable(xml));
     fourth.close();
     QVERIFY(wim.close());
@@ -244,8 +246,8 @@ void TestRepeatCapture::unchangedTreeReadsNothing()
     QVERIFY(wim.close());
 
     // Other tools keep the element: a rename by the peer, then our own text edit.
-    const auto r = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("info"), m_wim, QStringLiteral("2"),
-                                                             QStringLiteral("renamed by the peer")});
+    const auto r = runTool(QStringLiteral("wimlib-imagex"),
+                           {QStringLiteral("info"), m_wim, QStringLiteral("2"), QStringLiteral("renamed by the peer")});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     Handle reopened(m_lib, openWim(m_lib, m_wim));
     Handle image(m_lib, m_lib.WIMLoadImage(reopened.get(), 2));
@@ -257,7 +259,8 @@ void TestRepeatCapture::unchangedTreeReadsNothing()
                               {QStringLiteral("info"), m_wim, QStringLiteral("--extract-xml=") + xmlFile});
     QVERIFY2(info.exitCode == 0, qPrintable(info.output));
     const QByteArray utf16 = fileBytes(xmlFile);
-    const QString document = QString::fromUtf16(reinterpret_cast<const char16_t *>(utf16.constData()), utf16.size() / 2);
+    const QString document =
+        QString::fromUtf16(reinterpret_cast<const char16_t *>(utf16.constData()), utf16.size() / 2);
     QVERIFY(document.contains(QLatin1String("<NAME>ours</NAME>")));
     QCOMPARE(document.count(QStringLiteral("<SOURCE>%1</SOURCE>").arg(QFileInfo(m_tree).canonicalFilePath())), 3);
 }

@@ -28,7 +28,7 @@ constexpr int kRetryExit = 4;  // pellwick-wim: in use, or changed meanwhile
 struct Hold {
     QSemaphore held;
     QSemaphore go;
-    std::atomic<bool> used {false};
+    std::atomic<bool> used{false};
     static uint32_t callback(uint32_t message, uintptr_t, intptr_t, void *self)
     {
         auto *hold = static_cast<Hold *>(self);
@@ -114,8 +114,8 @@ void TestTwoWriters::overlapping_data()
     QTest::addColumn<QString>("ours");
     QTest::addColumn<QString>("theirs");
     QTest::addColumn<bool>("held");  // ours held inside the library, else ours from a view read before theirs
-    const QStringList ops {QStringLiteral("capture"), QStringLiteral("edit"), QStringLiteral("delete"),
-                           QStringLiteral("export"), QStringLiteral("optimize")};
+    const QStringList ops{QStringLiteral("capture"), QStringLiteral("edit"), QStringLiteral("delete"),
+                          QStringLiteral("export"), QStringLiteral("optimize")};
     for (const QString &ours : ops) {
         // Edits and deletes send no message to be held in.
         const bool held = ours != QLatin1String("edit") && ours != QLatin1String("delete");
@@ -140,7 +140,7 @@ void TestTwoWriters::overlapping()
     const QString wim = dir.filePath(QStringLiteral("a.wim"));
     QVERIFY(QFile::copy(m_start, wim));
     QVERIFY(QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    const QStringList start {QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")};
+    const QStringList start{QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")};
 
     Handle archive(m_lib, openWim(m_lib, wim));
     QVERIFY(archive);
@@ -159,15 +159,16 @@ void TestTwoWriters::overlapping()
         const QString element = QStringLiteral("<IMAGE><NAME>captured by ours</NAME></IMAGE>");
         const QString edited = QStringLiteral("<IMAGE><NAME>edited by ours</NAME></IMAGE>");
         if (ours == QLatin1String("capture")) {
-            captured = m_lib.WIMCaptureImageWithInformation(archive.get(), m_tree, 0, element,
-                                                            uint32_t(element.size() * 2));
+            captured =
+                m_lib.WIMCaptureImageWithInformation(archive.get(), m_tree, 0, element, uint32_t(element.size() * 2));
             done = captured != nullptr;
         } else if (ours == QLatin1String("edit")) {
             done = m_lib.WIMSetImageInformation(image.get(), edited, uint32_t(edited.size() * 2));
         } else if (ours == QLatin1String("delete")) {
             done = m_lib.WIMDeleteImage(archive.get(), 1);
         } else if (ours == QLatin1String("update")) {
-            done = m_lib.WIMUpdateImage(image.get(), {{ImagingUpdate::Kind::Add, m_tree, QStringLiteral("/added"), {}}});
+            done =
+                m_lib.WIMUpdateImage(image.get(), {{ImagingUpdate::Kind::Add, m_tree, QStringLiteral("/added"), {}}});
         } else if (ours == QLatin1String("export")) {
             done = m_lib.WIMExportImage(sourceImage.get(), archive.get(), WIM_EXPORT_ALLOW_DUPLICATES);
         } else {
@@ -235,7 +236,8 @@ void TestTwoWriters::writerIgnoringTheLockIsNeverCutOff()
     const bool wasHeld = hold.held.tryAcquire(1, 60000);
     testarchives::ToolResult peer;
     if (wasHeld)
-        peer = runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("append"), m_tree, wim, QStringLiteral("peer")});
+        peer =
+            runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("append"), m_tree, wim, QStringLiteral("peer")});
     hold.go.release();
     worker.join();
     m_lib.WIMUnregisterMessageCallback(nullptr, &Hold::callback);
@@ -244,8 +246,8 @@ void TestTwoWriters::writerIgnoringTheLockIsNeverCutOff()
     QVERIFY(!captured);
     QCOMPARE(int(why.kind), int(Kind::ChangedOnDisk));
     const auto info = testarchives::wimInfo(wim);
-    QCOMPARE(info.names, (QStringList {QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three"),
-                                       QStringLiteral("peer")}));
+    QCOMPARE(info.names, (QStringList{QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three"),
+                                      QStringLiteral("peer")}));
     QVERIFY(testarchives::wimVerify(wim));
 }
 

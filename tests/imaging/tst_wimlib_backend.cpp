@@ -169,7 +169,7 @@ void TestWimlibBackend::roundTrip()
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
         Handle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
         QVERIFY2(image, qPrintable(lib.LastErrorText()));
-        WIM_INFO info {};
+        WIM_INFO info{};
         QVERIFY(lib.WIMGetAttributes(wim.get(), &info, sizeof info));
         QCOMPARE(info.ImageCount, 1u);
         QCOMPARE(info.CompressionType, compression);
@@ -189,13 +189,15 @@ void TestWimlibBackend::roundTrip()
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
         Handle image(lib, lib.WIMLoadImage(wim.get(), 1));
         QVERIFY(image);
-        QVERIFY2(lib.WIMApplyImage(image.get(), target, WIM_FLAG_VERIFY | WIM_FLAG_INDEX), qPrintable(lib.LastErrorText()));
+        QVERIFY2(lib.WIMApplyImage(image.get(), target, WIM_FLAG_VERIFY | WIM_FLAG_INDEX),
+                 qPrintable(lib.LastErrorText()));
     }
     const auto original = treeOf(m_sample);
     QVERIFY(original.contains(QStringLiteral("中文目录/文件名.txt")));
     QCOMPARE(original.value(QStringLiteral("a/readme symlink")), QByteArray("-> ../readme.txt"));
     QCOMPARE(treeOf(target), original);
-    QCOMPARE(inodeOf(target + QStringLiteral("/readme.txt")), inodeOf(target + QStringLiteral("/a/readme hard link.txt")));
+    QCOMPARE(inodeOf(target + QStringLiteral("/readme.txt")),
+             inodeOf(target + QStringLiteral("/a/readme hard link.txt")));
     QVERIFY(QFileInfo(target + QStringLiteral("/a/readme symlink")).isSymLink());
 }
 
@@ -210,7 +212,8 @@ void TestWimlibBackend::createAlwaysWritesAnEmptyArchiveAtOnce()
     garbage.close();
 
     uint32_t result = 99;
-    Handle wim(lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_XPRESS, &result));
+    Handle wim(lib,
+               lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_XPRESS, &result));
     QVERIFY2(wim, qPrintable(lib.LastErrorText()));
     QCOMPARE(result, WIM_CREATED_NEW);
     // Valid on disk while the handle is still open.
@@ -220,12 +223,12 @@ void TestWimlibBackend::createAlwaysWritesAnEmptyArchiveAtOnce()
     QCOMPARE(peer.compression, QStringLiteral("XPRESS"));
     QCOMPARE(imageCount(lib, wim.get()), 0u);
     // No temporary file is left beside it.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("new.wim")});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("new.wim")});
 
     QVERIFY(!lib.WIMCreateFile(dir.filePath(QStringLiteral("no/such/folder.wim")), WIM_GENERIC_READ_WRITE,
                                WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr));
-    QVERIFY(!lib.WIMCreateFile(dir.filePath(QStringLiteral("bad.wim")), WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0,
-                               7, nullptr));
+    QVERIFY(!lib.WIMCreateFile(dir.filePath(QStringLiteral("bad.wim")), WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, 7,
+                               nullptr));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("bad.wim"))));
 }
 
@@ -236,10 +239,11 @@ void TestWimlibBackend::openAlwaysCreatesOnlyWithTheFirstChange()
     const QString wimPath = dir.filePath(QStringLiteral("target.wim"));
     uint32_t result = 99;
     {
-        Handle wim(lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
+        Handle wim(lib,
+                   lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
         QCOMPARE(result, WIM_CREATED_NEW);
-        WIM_INFO info {};
+        WIM_INFO info{};
         QVERIFY(lib.WIMGetAttributes(wim.get(), &info, sizeof info));
         QCOMPARE(info.CompressionType, WIM_COMPRESS_LZMS);
         QCOMPARE(info.ImageCount, 0u);
@@ -247,17 +251,19 @@ void TestWimlibBackend::openAlwaysCreatesOnlyWithTheFirstChange()
     QVERIFY2(!QFile::exists(wimPath), "nothing to write, nothing written");
 
     {
-        Handle wim(lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
+        Handle wim(lib,
+                   lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
         QVERIFY(wim);
         Handle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
         QVERIFY2(image, qPrintable(lib.LastErrorText()));
         QVERIFY(QFile::exists(wimPath));
     }
     {
-        Handle wim(lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_NONE, &result));
+        Handle wim(lib,
+                   lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_NONE, &result));
         QVERIFY(wim);
         QCOMPARE(result, WIM_OPENED_EXISTING);
-        WIM_INFO info {};
+        WIM_INFO info{};
         QVERIFY(lib.WIMGetAttributes(wim.get(), &info, sizeof info));
         QCOMPARE(info.ImageCount, 1u);
         QCOMPARE(info.CompressionType, WIM_COMPRESS_LZMS);
@@ -357,7 +363,8 @@ void TestWimlibBackend::opensAnArchiveMadeByWimlibImagex()
     QTemporaryDir dir;
     const QString wimPath = dir.filePath(QStringLiteral("peer.wim"));
     auto run = [](const QStringList &args) { return runTool(kImagex, args); };
-    auto r = run({QStringLiteral("capture"), m_sample, wimPath, QStringLiteral("first"), QStringLiteral("--compress=XPRESS")});
+    auto r = run(
+        {QStringLiteral("capture"), m_sample, wimPath, QStringLiteral("first"), QStringLiteral("--compress=XPRESS")});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     r = run({QStringLiteral("append"), m_sample, wimPath, QStringLiteral("第二")});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
@@ -369,7 +376,7 @@ void TestWimlibBackend::opensAnArchiveMadeByWimlibImagex()
     WimlibBackend lib;
     Handle wim(lib, openWim(lib, wimPath));
     QVERIFY2(wim, qPrintable(lib.LastErrorText()));
-    WIM_INFO info {};
+    WIM_INFO info{};
     QVERIFY(lib.WIMGetAttributes(wim.get(), &info, sizeof info));
     QCOMPARE(info.ImageCount, 3u);
     QCOMPARE(info.BootIndex, 2u);
@@ -397,7 +404,8 @@ void TestWimlibBackend::imageInformationIsCurrentAfterEveryChange()
     QVERIFY(xml.mid(1).startsWith(QStringLiteral("<IMAGE INDEX=\"1\">")));
     QVERIFY(xml.endsWith(QStringLiteral("</IMAGE>")));
     const auto tree = readTree(m_sample);
-    const auto folders = std::count_if(tree.keyBegin(), tree.keyEnd(), [](const QString &k) { return k.endsWith(u'/'); });
+    const auto folders =
+        std::count_if(tree.keyBegin(), tree.keyEnd(), [](const QString &k) { return k.endsWith(u'/'); });
     const auto field = [&](const QString &name) {
         const int start = xml.indexOf(QStringLiteral("<%1>").arg(name));
         const int end = xml.indexOf(QStringLiteral("</%1>").arg(name));
@@ -433,15 +441,16 @@ void TestWimlibBackend::setImageInformation_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
 
-    QTest::newRow("ampersand and angle brackets") << texts(QStringLiteral("A&B <x>"), QStringLiteral("1 < 2 & 3 > 2"))
-                                                  << true << QStringLiteral("A&B <x>") << QStringLiteral("1 < 2 & 3 > 2");
-    QTest::newRow("chinese") << texts(QStringLiteral("系统映像"), QStringLiteral("专业版"))
-                             << true << QStringLiteral("系统映像") << QStringLiteral("专业版");
-    QTest::newRow("character references and CDATA")
-        << QStringLiteral("\uFEFF<IMAGE><NAME>&#x4E2D;&#25991;</NAME><DESCRIPTION><![CDATA[a<b]]></DESCRIPTION></IMAGE>")
-        << true << QStringLiteral("中文") << QStringLiteral("a<b");
-    QTest::newRow("missing elements mean empty") << QStringLiteral("<IMAGE INDEX=\"1\"></IMAGE>") << true << QString()
-                                                 << QString();
+    QTest::newRow("ampersand and angle brackets")
+        << texts(QStringLiteral("A&B <x>"), QStringLiteral("1 < 2 & 3 > 2")) << true << QStringLiteral("A&B <x>")
+        << QStringLiteral("1 < 2 & 3 > 2");
+    QTest::newRow("chinese") << texts(QStringLiteral("系统映像"), QStringLiteral("专业版")) << true
+                             << QStringLiteral("系统映像") << QStringLiteral("专业版");
+    QTest::newRow("character references and CDATA") << QStringLiteral(
+        "\uFEFF<IMAGE><NAME>&#x4E2D;&#25991;</NAME><DESCRIPTION><![CDATA[a<b]]></DESCRIPTION></IMAGE>")
+                                                    << true << QStringLiteral("中文") << QStringLiteral("a<b");
+    QTest::newRow("missing elements mean empty")
+        << QStringLiteral("<IMAGE INDEX=\"1\"></IMAGE>") << true << QString() << QString();
     QTest::newRow("clashing name") << texts(QStringLiteral("two")) << false << QStringLiteral("one") << QString();
     QTest::newRow("unescaped ampersand") << QStringLiteral("<IMAGE><NAME>A&B</NAME></IMAGE>") << false
                                          << QStringLiteral("one") << QString();
@@ -515,7 +524,7 @@ void TestWimlibBackend::deleteAndBootIndexSurviveReopening()
     auto peer = wimInfo(wimPath);
     QCOMPARE(peer.imageCount, 2);
     QCOMPARE(peer.bootIndex, 1);
-    QCOMPARE(peer.names, (QStringList {QStringLiteral("one"), QStringLiteral("three")}));
+    QCOMPARE(peer.names, (QStringList{QStringLiteral("one"), QStringLiteral("three")}));
     QVERIFY(wimVerify(wimPath));
     {
         Handle wim(lib, openWim(lib, wimPath));
@@ -542,8 +551,8 @@ void TestWimlibBackend::exportAddsTheImageAgainWithAFreeName()
         Handle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
         Handle image(lib, lib.WIMLoadImage(wim.get(), 2));
         uint32_t created = 99;
-        Handle destination(lib, lib.WIMCreateFile(target, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0,
-                                                  WIM_COMPRESS_XPRESS, &created));
+        Handle destination(
+            lib, lib.WIMCreateFile(target, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_XPRESS, &created));
         QVERIFY2(destination, qPrintable(lib.LastErrorText()));
         QCOMPARE(created, round == 0 ? WIM_CREATED_NEW : WIM_OPENED_EXISTING);
         QVERIFY2(lib.WIMExportImage(image.get(), destination.get(), WIM_EXPORT_ALLOW_DUPLICATES),
@@ -554,7 +563,7 @@ void TestWimlibBackend::exportAddsTheImageAgainWithAFreeName()
     const auto peer = wimInfo(target);
     QVERIFY2(peer.ok, qPrintable(peer.raw));
     QCOMPARE(peer.compression, QStringLiteral("XPRESS"));
-    QCOMPARE(peer.names, (QStringList {QStringLiteral("two"), QStringLiteral("two (2)"), QStringLiteral("two (3)")}));
+    QCOMPARE(peer.names, (QStringList{QStringLiteral("two"), QStringLiteral("two (2)"), QStringLiteral("two (3)")}));
     QString output;
     QVERIFY2(wimVerify(target, &output), qPrintable(output));
 
@@ -607,7 +616,7 @@ void TestWimlibBackend::exportKeepsTheSourceAliveAfterItsHandlesClose()
     QVERIFY(lib.WIMCloseHandle(destination));
     QVERIFY(lib.WIMCloseHandle(image));
     QCOMPARE(wimInfo(target).names,
-             (QStringList {QStringLiteral("one"), QStringLiteral("one (2)"), QStringLiteral("one (3)")}));
+             (QStringList{QStringLiteral("one"), QStringLiteral("one (2)"), QStringLiteral("one (3)")}));
     QVERIFY(wimVerify(target));
 }
 
@@ -620,7 +629,7 @@ void TestWimlibBackend::keepFlagExcludesPaths()
     QVERIFY(rec.ok());
     rec.recorder.exclude = [this](const QString &path) {
         return path == m_sample + QStringLiteral("/a/b") || path == m_sample + QStringLiteral("/中文目录/文件名.txt")
-            || path == m_sample;  // asking to drop the root itself changes nothing
+               || path == m_sample;  // asking to drop the root itself changes nothing
     };
     {
         Handle wim(lib, createWim(lib, wimPath));
@@ -731,7 +740,9 @@ void TestWimlibBackend::filesThatCannotBeCapturedAreReportedAndLeftOut()
     const QString tree = dir.filePath(QStringLiteral("odd"));
     QVERIFY(makeDataTree(tree, 3, 3000));
     // A name that is not UTF-8, and a named pipe, which an image cannot hold.
-    const QByteArray badName = QFile::encodeName(tree) + "/bad\xff" "name";
+    const QByteArray badName = QFile::encodeName(tree)
+                               + "/bad\xff"
+                                 "name";
     const int fd = ::open(badName.constData(), O_WRONLY | O_CREAT, 0644);
     QVERIFY(fd >= 0);
     ::close(fd);
@@ -844,7 +855,7 @@ void TestWimlibBackend::callbacksRunOnTheCallingThread()
     });
     thread.join();
     QVERIFY(captured);
-    QCOMPARE(rec.recorder.threads(), QList<Qt::HANDLE> {worker});
+    QCOMPARE(rec.recorder.threads(), QList<Qt::HANDLE>{worker});
 }
 
 void TestWimlibBackend::callbacksMayReadButNotChangeTheBusyArchive()
@@ -979,7 +990,7 @@ void TestWimlibBackend::outOfRangeIndicesAreRefused()
     QVERIFY(!lib.WIMDeleteImage(wim.get(), 0));
     QVERIFY(!lib.WIMDeleteImage(wim.get(), 3));
     QVERIFY(!lib.WIMSetBootImage(wim.get(), 3));
-    WIM_INFO info {};
+    WIM_INFO info{};
     QVERIFY(!lib.WIMGetAttributes(wim.get(), &info, sizeof info - 1));
     QCOMPARE(fileBytes(wimPath), before);
 }

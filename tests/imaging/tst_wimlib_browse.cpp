@@ -196,8 +196,7 @@ void TestWimlibBrowse::initTestCase()
 void TestWimlibBrowse::listingEqualsWimlibImagexDir_data()
 {
     QTest::addColumn<QString>("path");
-    for (const char *path :
-         {"/", "", "/a", "/a/b/", "/中文目录", "/empty folder", "/readme.txt", "/a/readme symlink"})
+    for (const char *path : {"/", "", "/a", "/a/b/", "/中文目录", "/empty folder", "/readme.txt", "/a/readme symlink"})
         QTest::newRow(path) << QString::fromUtf8(path);
 }
 
@@ -330,8 +329,8 @@ void TestWimlibBrowse::visitGivesTheListedEntries()
         QCOMPARE(v.modified, l.modified);
         QCOMPARE(v.hardLinkGroup, l.hardLinkGroup);
     }
-    const auto peer = runTool(kImagex, {QStringLiteral("dir"), m_wim, QStringLiteral("1"),
-                                        QStringLiteral("--path=") + path});
+    const auto peer =
+        runTool(kImagex, {QStringLiteral("dir"), m_wim, QStringLiteral("1"), QStringLiteral("--path=") + path});
     QStringList paths;
     for (const WimDirEntry &e : std::as_const(visited))
         paths << e.path;
@@ -359,11 +358,11 @@ void TestWimlibBrowse::linkTargetsAreWhatExtractionWrites()
             if (e.type != WimDirEntry::Type::Link)
                 continue;
             const QString out = freshFolder();
-            QVERIFY(imagex({QStringLiteral("extract"), wim, QStringLiteral("1"), e.path,
-                            QStringLiteral("--dest-dir=") + out}));
+            QVERIFY(imagex(
+                {QStringLiteral("extract"), wim, QStringLiteral("1"), e.path, QStringLiteral("--dest-dir=") + out}));
             QCOMPARE(e.linkTarget, QFile::symLinkTarget(out + QLatin1Char('/') + e.name).isEmpty()
-                         ? QString()
-                         : QString::fromUtf8(treeOf(out).value(e.name).mid(3)));
+                                       ? QString()
+                                       : QString::fromUtf8(treeOf(out).value(e.name).mid(3)));
             QVERIFY(!e.linkTarget.isEmpty());
             ++links;
         }
@@ -374,13 +373,13 @@ void TestWimlibBrowse::linkTargetsAreWhatExtractionWrites()
 void TestWimlibBrowse::extractionEqualsWimlibImagexExtract_data()
 {
     QTest::addColumn<QStringList>("paths");
-    QTest::newRow("a file") << QStringList {QStringLiteral("/a/b/c/deep.dat")};
-    QTest::newRow("a folder") << QStringList {QStringLiteral("/a")};
-    QTest::newRow("a symbolic link") << QStringList {QStringLiteral("/a/readme symlink")};
+    QTest::newRow("a file") << QStringList{QStringLiteral("/a/b/c/deep.dat")};
+    QTest::newRow("a folder") << QStringList{QStringLiteral("/a")};
+    QTest::newRow("a symbolic link") << QStringList{QStringLiteral("/a/readme symlink")};
     QTest::newRow("several, hard links kept")
-        << QStringList {QStringLiteral("/readme.txt"), QStringLiteral("/a/readme hard link.txt"),
-                        QStringLiteral("/absolute link"), QStringLiteral("/中文目录")};
-    QTest::newRow("the root") << QStringList {QStringLiteral("/")};
+        << QStringList{QStringLiteral("/readme.txt"), QStringLiteral("/a/readme hard link.txt"),
+                       QStringLiteral("/absolute link"), QStringLiteral("/中文目录")};
+    QTest::newRow("the root") << QStringList{QStringLiteral("/")};
 }
 
 void TestWimlibBrowse::extractionEqualsWimlibImagexExtract()
@@ -391,8 +390,8 @@ void TestWimlibBrowse::extractionEqualsWimlibImagexExtract()
     const QString ours = freshFolder();
     const QString peer = freshFolder();
     QVERIFY2(m_lib.WIMExtractImagePaths(image, paths, ours), qPrintable(m_lib.LastErrorText()));
-    QVERIFY(imagex(QStringList {QStringLiteral("extract"), m_wim, QStringLiteral("1")} + paths
-                   + QStringList {QStringLiteral("--dest-dir=") + peer}));
+    QVERIFY(imagex(QStringList{QStringLiteral("extract"), m_wim, QStringLiteral("1")} + paths
+                   + QStringList{QStringLiteral("--dest-dir=") + peer}));
     QCOMPARE(treeOf(ours), treeOf(peer));
     QVERIFY(!treeOf(ours).isEmpty());
     QCOMPARE(entriesOf(ours), entriesOf(peer));  // no hidden folder left behind
@@ -456,7 +455,7 @@ void TestWimlibBrowse::abortDuringALargeFileLeavesTheDestinationAsItWas()
     QCOMPARE(partials, 1);
     QVERIFY(recorder.progress().last() < 100);
     // The partial file went with its hidden folder; what was there stays.
-    QCOMPARE(entriesOf(out), QStringList {QStringLiteral("big.bin")});
+    QCOMPARE(entriesOf(out), QStringList{QStringLiteral("big.bin")});
     QCOMPARE(fileBytes(out + QStringLiteral("/big.bin")), QByteArray("what was here before"));
 
     // Not aborted, the same call replaces the file whole.
@@ -500,7 +499,7 @@ void TestWimlibBrowse::hostileNamesAndLinksStayInside()
              qPrintable(m_lib.LastErrorText()));
     QCOMPARE(fileBytes(out + QStringLiteral("/top/kept.txt")), QByteArray("kept"));
     QCOMPARE(entriesOf(outside), QStringList());
-    QCOMPARE(entriesOf(sandbox), (QStringList {QStringLiteral("out"), QStringLiteral("outside")}));
+    QCOMPARE(entriesOf(sandbox), (QStringList{QStringLiteral("out"), QStringLiteral("outside")}));
     QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("outside"))));
     // A name with "/" inside cannot be asked for by path.
     QVERIFY(!m_lib.WIMExtractImagePaths(image, {QStringLiteral("/top/sub/a/..")}, out));
@@ -513,12 +512,12 @@ void TestWimlibBrowse::moveIntoPlace_data()
     QTest::addColumn<Tree>("existing");
     QTest::addColumn<Tree>("staged");
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<Tree>("after");  // the destination afterwards (folders end in "/")
+    QTest::addColumn<Tree>("after");       // the destination afterwards (folders end in "/")
     QTest::addColumn<QString>("protect");  // a file never to replace
     QTest::newRow("new names") << tree({}) << tree({{"f", "new"}, {"d/g", "deep"}}) << true
                                << tree({{"f", "new"}, {"d/", ""}, {"d/g", "deep"}}) << QString();
-    QTest::newRow("a file replaces a file") << tree({{"f", "old"}}) << tree({{"f", "new"}}) << true
-                                            << tree({{"f", "new"}}) << QString();
+    QTest::newRow("a file replaces a file")
+        << tree({{"f", "old"}}) << tree({{"f", "new"}}) << true << tree({{"f", "new"}}) << QString();
     QTest::newRow("a file replaces a link, not its target")
         << tree({{"f", "-> ../outside/victim"}}) << tree({{"f", "new"}}) << true << tree({{"f", "new"}}) << QString();
     QTest::newRow("folders merge") << tree({{"d/keep", "kept"}, {"d/g", "old"}}) << tree({{"d/g", "new"}}) << true
@@ -582,11 +581,12 @@ void TestWimlibBrowse::browsingRunsBesideALongCallOnTheArchive()
         std::thread other([&] {
             QList<WimDirEntry> a, b;
             listed = m_lib.WIMListImageFolder(browsing, QStringLiteral("/a"), nullptr, &a)
-                    && m_lib.WIMListImageFolder(extracting, QStringLiteral("/a"), nullptr, &b) && a.size() == b.size()
-                ? int(a.size())
-                : 0;
+                             && m_lib.WIMListImageFolder(extracting, QStringLiteral("/a"), nullptr, &b)
+                             && a.size() == b.size()
+                         ? int(a.size())
+                         : 0;
             secondRefusedAsBusy = !m_lib.WIMExtractImagePaths(browsing, {QStringLiteral("/a")}, out)
-                && m_lib.LastError().kind == ImagingError::Kind::Busy;
+                                  && m_lib.LastError().kind == ImagingError::Kind::Busy;
         });
         other.join();
     };
@@ -624,9 +624,9 @@ QString TestWimlibBrowse::namesArchive(const QTemporaryDir &dir)
     const auto captured = testarchives::runTool(
         kImagex, {QStringLiteral("capture"), tree, wim, QStringLiteral("names"), QStringLiteral("--compress=none")});
     const bool renamed = captured.exitCode == 0
-        && renameInArchive(wim, {{QStringLiteral("a\u0167b"), QStringLiteral("a/b")},
-                                 {QStringLiteral("\u014b"), QStringLiteral(".")},
-                                 {QStringLiteral("\u0126\u0127"), QStringLiteral("..")}});
+                         && renameInArchive(wim, {{QStringLiteral("a\u0167b"), QStringLiteral("a/b")},
+                                                  {QStringLiteral("\u014b"), QStringLiteral(".")},
+                                                  {QStringLiteral("\u0126\u0127"), QStringLiteral("..")}});
     return renamed ? wim : QString();
 }
 
@@ -652,8 +652,8 @@ void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
     const QString out = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(out));
     ScopedRecording recording(m_lib);
-    const bool done = extract.isEmpty() ? m_lib.WIMApplyImage(image, out, 0)
-                                        : m_lib.WIMExtractImagePaths(image, {extract}, out);
+    const bool done =
+        extract.isEmpty() ? m_lib.WIMApplyImage(image, out, 0) : m_lib.WIMExtractImagePaths(image, {extract}, out);
     QVERIFY2(done, qPrintable(m_lib.LastErrorText()));
 
     QCOMPARE(QDir(out + QStringLiteral("/d")).entryList(QDir::Files | QDir::Hidden),
@@ -665,7 +665,8 @@ void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
             warned << m.path;
     }
     // The folder for each of "." and "..": wimlib does not say which.
-    QCOMPARE(warned, QStringList({out + QStringLiteral("/d"), out + QStringLiteral("/d"), out + QStringLiteral("/d/a/b")}));
+    QCOMPARE(warned,
+             QStringList({out + QStringLiteral("/d"), out + QStringLiteral("/d"), out + QStringLiteral("/d/a/b")}));
 }
 
 // wimlib reads "\\" in a path as a separator; the entry the browse lists is
@@ -686,7 +687,7 @@ void TestWimlibBrowse::aNameWithABackslashIsExtracted()
     QVERIFY2(m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slash")}, out),
              qPrintable(m_lib.LastErrorText()));
     QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList {QStringLiteral("back\\slash")});
+             QStringList{QStringLiteral("back\\slash")});
     QCOMPARE(fileBytes(out + QStringLiteral("/back\\slash")), QByteArray("backslash"));
     // What the image does not hold stays not found.
     QVERIFY(!m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slashes")}, out));

@@ -249,7 +249,8 @@ void TestWimlibFailures::applyNeverWritesOverItsOwnArchive()
     }
     QVERIFY(QFile::copy(m_archive, wim));
     if (placement == QLatin1String("hard link")) {
-        QCOMPARE(::link(QFile::encodeName(wim).constData(), QFile::encodeName(target + QStringLiteral("/x.wim")).constData()),
+        QCOMPARE(::link(QFile::encodeName(wim).constData(),
+                        QFile::encodeName(target + QStringLiteral("/x.wim")).constData()),
                  0);
     }
     const QByteArray archiveBytes = fileBytes(wim);

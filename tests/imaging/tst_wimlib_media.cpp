@@ -44,9 +44,9 @@ bool imagex(const QStringList &args)
 // "Version" and "Compression" as wimlib-imagex info prints them.
 QString headerField(const QString &wim, const QString &field)
 {
-    const auto match = QRegularExpression(QStringLiteral("^%1:\\s*(\\S+)").arg(field),
-                                          QRegularExpression::MultilineOption)
-                           .match(runTool(kImagex, {QStringLiteral("info"), wim}).output);
+    const auto match =
+        QRegularExpression(QStringLiteral("^%1:\\s*(\\S+)").arg(field), QRegularExpression::MultilineOption)
+            .match(runTool(kImagex, {QStringLiteral("info"), wim}).output);
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
@@ -142,7 +142,8 @@ void TestWimlibMedia::initTestCase()
 
 QString TestWimlibMedia::makeSource(const QString &kind, const QTemporaryDir &dir)
 {
-    const QString path = dir.filePath(QStringLiteral("source.") + (kind == QLatin1String("swm") ? kind : QStringLiteral("wim")));
+    const QString path =
+        dir.filePath(QStringLiteral("source.") + (kind == QLatin1String("swm") ? kind : QStringLiteral("wim")));
     bool made = false;
     if (kind == QLatin1String("ours"))
         made = QFile::copy(m_ours, path);
@@ -158,10 +159,14 @@ void TestWimlibMedia::partNamesAreWimlibs_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("others");
-    QTest::newRow("extension") << "install.swm" << "install2.swm install3.swm";
-    QTest::newRow("two dots") << "a.b.swm" << "a.b2.swm a.b3.swm";
-    QTest::newRow("no extension") << "d.x/noext" << "d.x/noext2 d.x/noext3";
-    QTest::newRow("only an extension") << ".swm" << "2.swm 3.swm";
+    QTest::newRow("extension") << "install.swm"
+                               << "install2.swm install3.swm";
+    QTest::newRow("two dots") << "a.b.swm"
+                              << "a.b2.swm a.b3.swm";
+    QTest::newRow("no extension") << "d.x/noext"
+                                  << "d.x/noext2 d.x/noext3";
+    QTest::newRow("only an extension") << ".swm"
+                                       << "2.swm 3.swm";
 }
 
 void TestWimlibMedia::partNamesAreWimlibs()
@@ -174,7 +179,8 @@ void TestWimlibMedia::partNamesAreWimlibs()
     QVERIFY(imagex({QStringLiteral("split"), m_ours, path, QStringLiteral("1")}));
     QCOMPARE(wimsplit::partPath(path, 1), path);
     for (unsigned number = 2; number <= 3; ++number) {
-        QCOMPARE(wimsplit::partPath(path, number), dir.filePath(others.section(u' ', int(number) - 2, int(number) - 2)));
+        QCOMPARE(wimsplit::partPath(path, number),
+                 dir.filePath(others.section(u' ', int(number) - 2, int(number) - 2)));
         QVERIFY(QFile::exists(wimsplit::partPath(path, number)));
     }
 }
@@ -207,11 +213,12 @@ void TestWimlibMedia::conversion()
     QString output;
     QVERIFY2(wimVerify(dest, &output), qPrintable(output));
     QCOMPARE(headerField(dest, QStringLiteral("Version")) == QLatin1String("3584"), toSolid);
-    QCOMPARE(headerField(dest, QStringLiteral("Compression")), toSolid ? QStringLiteral("LZMS") : QStringLiteral("LZX"));
+    QCOMPARE(headerField(dest, QStringLiteral("Compression")),
+             toSolid ? QStringLiteral("LZMS") : QStringLiteral("LZX"));
     QCOMPARE(testarchives::wimInfo(dest).imageCount, 2);
     {
         Handle wim(m_lib, openWim(m_lib, dest, WIM_GENERIC_READ));
-        WIM_INFO info {};
+        WIM_INFO info{};
         QVERIFY(wim && m_lib.WIMGetAttributes(wim.get(), &info, sizeof info));
         QCOMPARE(info.CompressionType, toSolid ? WIM_COMPRESS_LZMS : WIM_COMPRESS_LZX);
     }
@@ -251,13 +258,13 @@ void TestWimlibMedia::splitSetOpensListsAndApplies()
                  && parts.contains(QStringLiteral("install2.swm")),
              qPrintable(parts.join(u' ')));
     QString output;
-    QVERIFY2(wimVerify(first, &output) || imagex({QStringLiteral("verify"), first,
-                                                  QStringLiteral("--ref=%1/install*.swm").arg(dir.path())}),
+    QVERIFY2(wimVerify(first, &output)
+                 || imagex({QStringLiteral("verify"), first, QStringLiteral("--ref=%1/install*.swm").arg(dir.path())}),
              qPrintable(output));
 
     Handle wim(m_lib, openWim(m_lib, first, WIM_GENERIC_READ));
     QVERIFY2(wim, qPrintable(m_lib.LastErrorText()));
-    WIM_INFO info {};
+    WIM_INFO info{};
     QVERIFY(m_lib.WIMGetAttributes(wim.get(), &info, sizeof info));
     QCOMPARE(info.PartNumber, uint16_t(1));
     QCOMPARE(info.TotalParts, uint16_t(parts.size()));
@@ -277,9 +284,12 @@ void TestWimlibMedia::brokenSplitSetNamesThePart_data()
     QTest::addColumn<QString>("opened");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("named");
-    QTest::newRow("part 2 missing") << "missing" << "source.swm" << int(Kind::NotFound) << "source2.swm";
-    QTest::newRow("part 3 of another set") << "foreign" << "source.swm" << int(Kind::Other) << "source3.swm";
-    QTest::newRow("not the first part") << "" << "source2.swm" << int(Kind::Other) << "first part";
+    QTest::newRow("part 2 missing") << "missing"
+                                    << "source.swm" << int(Kind::NotFound) << "source2.swm";
+    QTest::newRow("part 3 of another set") << "foreign"
+                                           << "source.swm" << int(Kind::Other) << "source3.swm";
+    QTest::newRow("not the first part") << ""
+                                        << "source2.swm" << int(Kind::Other) << "first part";
 }
 
 void TestWimlibMedia::brokenSplitSetNamesThePart()
@@ -349,7 +359,7 @@ void TestWimlibMedia::splitAbortLeavesNoPart()
     QVERIFY(!m_lib.WIMSplitFile(wim.get(), dir.filePath(QStringLiteral("p.swm")), 1 << 20, 0));
     QCOMPARE(int(m_lib.LastError().kind), int(Kind::Aborted));
     QVERIFY(recording.recorder.progress().last() >= 60);
-    QCOMPARE(leftovers(dir.path()), QStringList {QStringLiteral("p2.swm")});
+    QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("p2.swm")});
     QCOMPARE(fileBytes(existing), QByteArray("old"));
 }
 
@@ -386,8 +396,8 @@ void TestWimlibMedia::verify()
     QCOMPARE(result.integrityChecked, integrity);
     QList<ImagingDamagedFile> expected;
     for (uint32_t image = 1; damaged && image <= (kind == QLatin1String("ours") ? 2u : 1u); ++image)
-        expected << ImagingDamagedFile {image, QStringLiteral("/data/victim hard link.bin")}
-                 << ImagingDamagedFile {image, QStringLiteral("/victim.bin")};
+        expected << ImagingDamagedFile{image, QStringLiteral("/data/victim hard link.bin")}
+                 << ImagingDamagedFile{image, QStringLiteral("/victim.bin")};
     QCOMPARE(result.damaged, expected);
     // A damaged integrity table is damage no file accounts for.
     QCOMPARE(result.otherDamage.size(), damaged && integrity ? 1 : 0);
@@ -430,7 +440,7 @@ void TestWimlibMedia::optimizeShrinksAfterADelete()
     // The handle goes on with the rebuilt archive.
     QCOMPARE(imageCount(m_lib, wim.get()), 2u);
     QCOMPARE(imageName(m_lib, wim.get(), 2), QStringLiteral("image 2"));
-    QVERIFY(leftovers(dir.path()) == QStringList {QStringLiteral("x.wim")});
+    QVERIFY(leftovers(dir.path()) == QStringList{QStringLiteral("x.wim")});
 }
 
 void TestWimlibMedia::optimizeAbortOrFullDiskLeavesTheArchive_data()
@@ -469,7 +479,7 @@ void TestWimlibMedia::optimizeAbortOrFullDiskLeavesTheArchive()
         QCOMPARE(imageCount(m_lib, wim.get()), 2u);
     }
     QVERIFY(fileBytes(wimPath) == bytes);
-    QCOMPARE(leftovers(folder), QStringList {QStringLiteral("x.wim")});
+    QCOMPARE(leftovers(folder), QStringList{QStringLiteral("x.wim")});
 }
 
 void TestWimlibMedia::optimizeKilledLeavesTheArchive()
@@ -608,7 +618,7 @@ void TestWimlibMedia::writesIntoAFolderThatRefusesSayWhy()
     QVERIFY(!done);
     QVERIFY2(int(error.kind) == kind, qPrintable(error.text));
     QVERIFY2(error.text.contains(folder), qPrintable(error.text));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("a.wim")});
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.wim")});
     QVERIFY(fileBytes(wimPath) == bytes);
 }
 

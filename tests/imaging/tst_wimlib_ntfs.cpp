@@ -79,7 +79,8 @@ void TestWimlibNtfs::initTestCase()
     Handle applied(m_lib, m_lib.WIMLoadImage(wim.get(), 1));
     MessageRecorder recorder;
     QVERIFY(m_lib.WIMRegisterMessageCallback(nullptr, &MessageRecorder::callback, &recorder) != INVALID_CALLBACK_VALUE);
-    const bool ok = m_lib.WIMApplyImage(applied.get(), m_filled, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | WIM_FLAG_NTFS_VOLUME);
+    const bool ok =
+        m_lib.WIMApplyImage(applied.get(), m_filled, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | WIM_FLAG_NTFS_VOLUME);
     m_lib.WIMUnregisterMessageCallback(nullptr, &MessageRecorder::callback);
     QVERIFY2(ok, qPrintable(m_lib.LastErrorText()));
     QCOMPARE(recorder.progress().last(), 100);
@@ -189,8 +190,8 @@ void TestWimlibNtfs::failuresSayWhy_data()
     QTest::addColumn<int>("systemError");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("capture: nothing there") << false << QStringLiteral("missing.img") << Kind::NotFound << ENOENT
-                                            << QStringLiteral("No such file");
+    QTest::newRow("capture: nothing there")
+        << false << QStringLiteral("missing.img") << Kind::NotFound << ENOENT << QStringLiteral("No such file");
     QTest::newRow("capture: no NTFS") << false << QStringLiteral("zeros.img") << Kind::Other << 0
                                       << QStringLiteral("holds no NTFS file system");
     QTest::newRow("capture: a folder") << false << QStringLiteral("tree") << Kind::Other << 0

@@ -106,9 +106,8 @@ HWIM RecordingImaging::WIMCreateFile(const QString &path, uint32_t desiredAccess
              .arg(creationDisposition)
              .arg(flagsAndAttributes)
              .arg(compressionType));
-    return opened(
-        inner().WIMCreateFile(path, desiredAccess, creationDisposition, flagsAndAttributes, compressionType,
-                              creationResult));
+    return opened(inner().WIMCreateFile(path, desiredAccess, creationDisposition, flagsAndAttributes, compressionType,
+                                        creationResult));
 }
 
 bool RecordingImaging::WIMCloseHandle(HWIM handle)
@@ -370,7 +369,8 @@ LoopDrive::LoopDrive(const QString &dir, int sizeMiB, const QString &filesystem)
         return;
     }
     m_device = r.output.trimmed();
-    const QString mkfs = filesystem == QLatin1String("ntfs") ? QStringLiteral("mkntfs") : QStringLiteral("mkfs.") + filesystem;
+    const QString mkfs =
+        filesystem == QLatin1String("ntfs") ? QStringLiteral("mkntfs") : QStringLiteral("mkfs.") + filesystem;
     QStringList mkfsArgs = filesystem == QLatin1String("ntfs")
                                ? QStringList{QStringLiteral("--quick"), QStringLiteral("--force")}
                                : QStringList{QStringLiteral("-q")};

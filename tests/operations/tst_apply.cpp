@@ -41,7 +41,9 @@ const QMap<QString, QByteArray> kTree1{
 };
 const QMap<QString, QByteArray> kTree2{
     {QStringLiteral("second.txt"), "second image\n"},
-    {QStringLiteral("bin/tool"), QByteArray("\x7f" "ELF", 4)},
+    {QStringLiteral("bin/tool"), QByteArray("\x7f"
+                                            "ELF",
+                                            4)},
 };
 
 // Records every command line and answers from a script: exit codes by the
@@ -83,12 +85,12 @@ bool holdsTree(const QMap<QString, QByteArray> &actual, const QMap<QString, QByt
 
 // An ext2 drive of `sizeMiB` on a loop device, or a skip that says why there
 // cannot be one here; `ntfs`: formatting it to NTFS must be possible too.
-#define MAKE_DRIVE(name, ntfs, sizeMiB)                                                   \
-    if (const QString unavailable = loopDrivesUnavailable(ntfs); !unavailable.isEmpty()) \
-        QSKIP(qPrintable(unavailable));                                                   \
-    LoopDrive name(m_dir->filePath(QStringLiteral("disk")), sizeMiB, QStringLiteral("ext2")); \
-    if (!name.ok())                                                                       \
-        QSKIP(qPrintable(name.error()))
+#define MAKE_DRIVE(name, ntfs, sizeMiB)                                                                                \
+    if (const QString unavailable = loopDrivesUnavailable(ntfs); !unavailable.isEmpty())                               \
+        QSKIP(qPrintable(unavailable));                                                                                \
+    LoopDrive name(m_dir->filePath(QStringLiteral("disk")), sizeMiB, QStringLiteral("ext2"));                          \
+    if (!name.ok())                                                                                                    \
+    QSKIP(qPrintable(name.error()))
 
 class TestApply : public QObject
 {
@@ -202,8 +204,10 @@ void TestApply::appliesSelectedImage()
     m_prompts->answerFolder(target + QLatin1Char('/'));  // the picker's separator is dropped
     startApply();
 
-    QCOMPARE(testarchives::readTree(target), testarchives::readTree(m_dir->filePath(QStringLiteral("tree%1").arg(tree))));
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage %1").arg(row + 1)});
+    QCOMPARE(testarchives::readTree(target),
+             testarchives::readTree(m_dir->filePath(QStringLiteral("tree%1").arg(tree))));
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")),
+             QStringList{QStringLiteral("LoadImage %1").arg(row + 1)});
     QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")),
              QStringList{QStringLiteral("ApplyImage %1 6").arg(target)});
     // An ordinary folder asks nothing: the picker, then the completion alone.
@@ -240,12 +244,14 @@ void TestApply::failures_data()
     QTest::addColumn<bool>("busy");
 
     const QString error = QStringLiteral("错误提示");
-    QTest::newRow("image cannot be loaded") << int(Fault::LoadImage) << QStringList{kApplyFailed, kDone} << error << true;
+    QTest::newRow("image cannot be loaded")
+        << int(Fault::LoadImage) << QStringList{kApplyFailed, kDone} << error << true;
     QTest::newRow("apply fails") << int(Fault::ApplyImage) << QStringList{kApplyFailed, kDone} << error << true;
-    QTest::newRow("callback refused") << int(Fault::RegisterMessageCallback) << QStringList{QStringLiteral("回掉出错！")}
+    QTest::newRow("callback refused") << int(Fault::RegisterMessageCallback)
+                                      << QStringList{QStringLiteral("回掉出错！")}
                                       << QCoreApplication::applicationName() << false;
-    QTest::newRow("unregistration refused") << int(Fault::UnregisterMessageCallback)
-                                            << QStringList{QStringLiteral("吊销出错！"), kDone} << error << true;
+    QTest::newRow("unregistration refused")
+        << int(Fault::UnregisterMessageCallback) << QStringList{QStringLiteral("吊销出错！"), kDone} << error << true;
 }
 
 void TestApply::failures()
@@ -315,7 +321,8 @@ void TestApply::systemDriveWarnsThenAsks()
     QCOMPARE(messages[1].type & MB_TYPEMASK, MB_OKCANCEL);
     QVERIFY(m_runner.lines.isEmpty());
     // The library was handed the root as it is, and refused by the guard.
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")), QStringList{QStringLiteral("ApplyImage / 6 refused")});
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")),
+             QStringList{QStringLiteral("ApplyImage / 6 refused")});
 }
 
 void TestApply::archiveDriveIsNeverFormatted()
@@ -428,7 +435,8 @@ void TestApply::driveOfWorkDirIsNeverFormatted()
     m_prompts->answerMessage(IDOK);
     startApply();
 
-    QCOMPARE(messageTexts(), (QStringList{kQuestion, QStringLiteral("目标分区上有临时目录，不能格式化！请先更改临时目录。")}));
+    QCOMPARE(messageTexts(),
+             (QStringList{kQuestion, QStringLiteral("目标分区上有临时目录，不能格式化！请先更改临时目录。")}));
     QVERIFY(m_runner.lines.isEmpty());
     QVERIFY(m_library->calls().isEmpty());
     QCOMPARE(drive.fsType(), QStringLiteral("ext2"));

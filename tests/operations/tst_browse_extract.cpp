@@ -178,9 +178,9 @@ void TestBrowseExtract::browseEnterSelectExtract()
     QVERIFY(!browse->isModal());
     QCOMPARE(browse->windowTitle(), QStringLiteral("浏览映像文件 - ") + kImageName);
     // Folders first, then by name; a link is a link.
-    QCOMPARE(listedNames(*browse), (QStringList{QStringLiteral("Program Files"), QStringLiteral("Users"),
-                                                QStringLiteral("Windows"), QStringLiteral("bootmgr"),
-                                                QStringLiteral("Documents and Settings")}));
+    QCOMPARE(listedNames(*browse),
+             (QStringList{QStringLiteral("Program Files"), QStringLiteral("Users"), QStringLiteral("Windows"),
+                          QStringLiteral("bootmgr"), QStringLiteral("Documents and Settings")}));
     const QAbstractItemModel *model = browse->m_List->model();
     QCOMPARE(model->index(3, 1).data().toString(), QStringLiteral("384KB"));
     QCOMPARE(model->index(4, 3).data().toString(), QStringLiteral("链接"));
@@ -206,7 +206,8 @@ void TestBrowseExtract::browseEnterSelectExtract()
     QCOMPARE(browse->SelectedPaths().size(), 3);
     selectEntries(*browse, {QStringLiteral("System32"), QStringLiteral("win.ini")});
     QCOMPARE(status->text(), QStringLiteral("已选择 2 个项目，共 3 个"));
-    QCOMPARE(browse->SelectedPaths(), (QStringList{QStringLiteral("/Windows/System32"), QStringLiteral("/Windows/win.ini")}));
+    QCOMPARE(browse->SelectedPaths(),
+             (QStringList{QStringLiteral("/Windows/System32"), QStringLiteral("/Windows/win.ini")}));
     saveShot(*browse, QStringLiteral("browse-folder.png"));
 
     const QString destination = m_dir->filePath(QStringLiteral("out"));
@@ -320,8 +321,8 @@ void TestBrowseExtract::extractionHeld()
     // Looking goes on while the library extracts.
     browse->OpenPath(QStringLiteral("/Users/Public/Documents"));
     QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Users/Public/Documents"), 20000);
-    QCOMPARE(listedNames(*browse), (QStringList{QStringLiteral("报告 2.docx"), QStringLiteral("报告 10.docx"),
-                                                QStringLiteral("说明.txt")}));
+    QCOMPARE(listedNames(*browse),
+             (QStringList{QStringLiteral("报告 2.docx"), QStringLiteral("报告 10.docx"), QStringLiteral("说明.txt")}));
 
     // Whatever would start another operation is refused, silently.
     w.prompts.clear();

@@ -151,9 +151,10 @@ void TestBusy::callbackLogsAndIgnoresOthers()
         WimMessageCallback(WIM_MSG_INFO, reinterpret_cast<uintptr_t>(u"i"), 2, nullptr);
     });
     // Each line as it stands, then the system's words for its number.
-    QCOMPARE(dlg.m_strLog, QStringLiteral("\r\n错误: /d/a.txt [err = 5] 读写设备时出错\r\n警告: /d/b.txt [err = 32] ")
-                               + systemErrorText(32)
-                               + QStringLiteral("\r\n超时: r [err = 1] 不允许此操作\r\n信息: i [err = 2] 文件或文件夹不存在"));
+    QCOMPARE(dlg.m_strLog,
+             QStringLiteral("\r\n错误: /d/a.txt [err = 5] 读写设备时出错\r\n警告: /d/b.txt [err = 32] ")
+                 + systemErrorText(32)
+                 + QStringLiteral("\r\n超时: r [err = 1] 不允许此操作\r\n信息: i [err = 2] 文件或文件夹不存在"));
     QCOMPARE(dlg.m_strRemaining, QStringLiteral("正在预计"));
     dlg.EndBusy();
 }
@@ -203,7 +204,8 @@ void TestBusy::reportAndLog()
     QCOMPARE(messages[0].caption, QStringLiteral("温馨提示"));
     QVERIFY(messages[0].onUiThread);
     QCOMPARE(dlg.m_strRemaining, QStringLiteral("1分: 5秒"));
-    QCOMPARE(shownTexts, QStringList{QStringLiteral("\n错误: /a [err = 5] 读写设备时出错\n警告: /b [err = 6] 设备不存在")});
+    QCOMPARE(shownTexts,
+             QStringList{QStringLiteral("\n错误: /a [err = 5] 读写设备时出错\n警告: /b [err = 6] 设备不存在")});
     // The log stays until an operation empties it.
     QVERIFY(!dlg.m_strLog.isEmpty());
 }

@@ -14,8 +14,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QProcess>
+#include <QProgressBar>
 #include <QScopeGuard>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -69,11 +69,7 @@ private:
 class CaptureFixture
 {
 public:
-    CaptureFixture()
-        : faults(backend)
-        , use(&faults)
-    {
-    }
+    CaptureFixture() : faults(backend), use(&faults) {}
 
     ~CaptureFixture()
     {
@@ -109,9 +105,9 @@ public:
         const QString seed = work.path() + QStringLiteral("/seed");
         testarchives::writeTree(seed, {{QStringLiteral("old.txt"), "old"}});
         archive = work.path() + QStringLiteral("/a.wim");
-        const auto r = testarchives::runTool(QStringLiteral("wimlib-imagex"),
-                                             {QStringLiteral("capture"), seed, archive, QStringLiteral("旧映像"),
-                                              QStringLiteral("--compress=LZX")});
+        const auto r = testarchives::runTool(
+            QStringLiteral("wimlib-imagex"),
+            {QStringLiteral("capture"), seed, archive, QStringLiteral("旧映像"), QStringLiteral("--compress=LZX")});
         return r.exitCode == 0 ? archive : QString();
     }
 
@@ -341,9 +337,9 @@ void TestCapture::archiveInsideTheFolderIsLeftOut()
     const QString seed = f.work.path() + QStringLiteral("/seed");
     testarchives::writeTree(seed, {{QStringLiteral("old.txt"), "old"}});
     f.archive = f.source + QStringLiteral("/inside.wim");
-    QCOMPARE(testarchives::runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("capture"), seed, f.archive})
-                 .exitCode,
-             0);
+    QCOMPARE(
+        testarchives::runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("capture"), seed, f.archive}).exitCode,
+        0);
     f.open();
     f.answerDialog(f.source, {QString(), QString(), QStringLiteral("自身")});
     f.dlg.AddImage();
@@ -389,8 +385,8 @@ void TestCapture::fullReadBoxReachesTheCapture()
     QVERIFY(f.prepareSource({{QStringLiteral("same.txt"), "before"}}));
     f.archive = f.work.path() + QStringLiteral("/a.wim");
     {
-        HWIM wim = f.backend.WIMCreateFile(f.archive, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX,
-                                           nullptr);
+        HWIM wim =
+            f.backend.WIMCreateFile(f.archive, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr);
         QVERIFY(wim);
         HWIM image = f.backend.WIMCaptureImage(wim, f.source, 0);
         QVERIFY2(image, qPrintable(f.backend.LastErrorText()));
@@ -428,11 +424,16 @@ void TestCapture::failurePaths_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("completes");
     QTest::addColumn<int>("rows");
-    QTest::newRow("register") << int(Fault::RegisterMessageCallback) << "回掉出错！" << "tst_capture" << false << 1;
-    QTest::newRow("capture") << int(Fault::CaptureImage) << "无法捕获次映像！" << "错误提示" << false << 1;
-    QTest::newRow("read info") << int(Fault::GetImageInformation) << "文件无法读取" << "错误提示" << false << 1;
-    QTest::newRow("close") << int(Fault::CloseHandle) << "关闭句柄出错！" << "错误提示" << false << 2;
-    QTest::newRow("unregister") << int(Fault::UnregisterMessageCallback) << "吊销出错！" << "错误提示" << false << 2;
+    QTest::newRow("register") << int(Fault::RegisterMessageCallback) << "回掉出错！"
+                              << "tst_capture" << false << 1;
+    QTest::newRow("capture") << int(Fault::CaptureImage) << "无法捕获次映像！"
+                             << "错误提示" << false << 1;
+    QTest::newRow("read info") << int(Fault::GetImageInformation) << "文件无法读取"
+                               << "错误提示" << false << 1;
+    QTest::newRow("close") << int(Fault::CloseHandle) << "关闭句柄出错！"
+                           << "错误提示" << false << 2;
+    QTest::newRow("unregister") << int(Fault::UnregisterMessageCallback) << "吊销出错！"
+                                << "错误提示" << false << 2;
 }
 
 void TestCapture::failurePaths()

@@ -56,7 +56,8 @@ void TestDriveFormat::initTestCase()
     m_drive = platform::systemDriveRoot();
     m_device = platform::deviceOfMountPoint(m_drive);
     if (!m_device.startsWith(QLatin1String("/dev/")))
-        QSKIP("the root filesystem is not on a block device here (an overlay or tmpfs), so there is no drive to plan for");
+        QSKIP("the root filesystem is not on a block device here (an overlay or tmpfs), so there is no drive to plan "
+              "for");
 }
 
 void TestDriveFormat::steps_data()
@@ -68,9 +69,11 @@ void TestDriveFormat::steps_data()
     QTest::addColumn<int>("commandsRun");
     QTest::addColumn<QStringList>("detailHas");
 
-    QTest::newRow("all steps succeed") << QString() << 0 << false << int(FormatOutcome::Formatted) << 3 << QStringList{};
+    QTest::newRow("all steps succeed") << QString() << 0 << false << int(FormatOutcome::Formatted) << 3
+                                       << QStringList{};
     QTest::newRow("unmount refused") << QStringLiteral("umount") << 32 << false << int(FormatOutcome::NotFormatted) << 1
-                                     << QStringList{QStringLiteral("退出码 32"), QStringLiteral("umount: scripted failure")};
+                                     << QStringList{QStringLiteral("退出码 32"),
+                                                    QStringLiteral("umount: scripted failure")};
     QTest::newRow("unmount cannot start") << QStringLiteral("umount") << -1 << false << int(FormatOutcome::NotFormatted)
                                           << 1 << QStringList{QStringLiteral("无法运行命令：umount")};
     QTest::newRow("format fails, drive mounted back")
@@ -157,8 +160,8 @@ void TestDriveFormat::outputTail_data()
     QStringList many;
     for (int i = 1; i <= 12; ++i)
         many << QStringLiteral("line %1").arg(i);
-    QTest::newRow("long: the last eight lines") << many.join(QLatin1Char('\n'))
-                                                << QStringLiteral("…") + many.mid(4).join(QLatin1Char('\n'));
+    QTest::newRow("long: the last eight lines")
+        << many.join(QLatin1Char('\n')) << QStringLiteral("…") + many.mid(4).join(QLatin1Char('\n'));
     const QString wide(1000, QLatin1Char('x'));
     QTest::newRow("one very long line") << wide << QStringLiteral("…") + wide.right(600);
 }

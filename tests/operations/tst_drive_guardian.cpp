@@ -57,10 +57,13 @@ bool TestDriveGuardian::startChild(QProcess &child, const QStringList &args)
 {
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(kChild, args);
-    return child.waitForStarted(10000) && within(30000, [&] {
-               child.waitForReadyRead(100);
-               return child.peek(4096).contains("released") || child.state() == QProcess::NotRunning;
-           }) && child.state() == QProcess::Running;
+    return child.waitForStarted(10000)
+           && within(30000,
+                     [&] {
+                         child.waitForReadyRead(100);
+                         return child.peek(4096).contains("released") || child.state() == QProcess::NotRunning;
+                     })
+           && child.state() == QProcess::Running;
 }
 
 template <typename Done>
@@ -112,7 +115,7 @@ void TestDriveGuardian::killedWhileTheDriveIsTaken()
                     [&] {
                         const auto now = platform::mountAt(mp);
                         return now && now->source == before->source && now->type == before->type
-                            && now->readOnly == before->readOnly && now->flags == before->flags;
+                               && now->readOnly == before->readOnly && now->flags == before->flags;
                     }),
              qPrintable(QDir(m_records).entryList().join(u' ')));
     if (!readOnly) {

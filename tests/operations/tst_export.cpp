@@ -244,8 +244,8 @@ void TestExport::failures_data()
 
     QTest::newRow("source not loaded") << int(Fault::LoadImage) << QStringList{QStringLiteral("当前文件无法加载！")}
                                        << false << 0;
-    QTest::newRow("destination not opened") << int(Fault::CreateFile) << QStringList{QStringLiteral("目标文件无法打开！")}
-                                            << false << 1;
+    QTest::newRow("destination not opened")
+        << int(Fault::CreateFile) << QStringList{QStringLiteral("目标文件无法打开！")} << false << 1;
     QTest::newRow("working directory refused")
         << int(Fault::SetTemporaryPath) << QStringList{QStringLiteral("无法设置临时目录！")} << false << 2;
     QTest::newRow("callback refused") << int(Fault::RegisterMessageCallback)

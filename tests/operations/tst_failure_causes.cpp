@@ -76,10 +76,9 @@ void TestFailureCauses::init()
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     // Others may pass through: one test captures as an unprivileged user.
-    QVERIFY(QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                      | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                                      | QFileDevice::ExeOther | QFileDevice::ReadGroup
-                                                      | QFileDevice::ExeGroup));
+    QVERIFY(QFile::setPermissions(
+        m_dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                           | QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup));
     m_tree = m_dir->filePath(QStringLiteral("tree"));
     QByteArray noise(200000, '\0');
     for (int i = 0; i < noise.size(); ++i)
@@ -206,8 +205,9 @@ void TestFailureCauses::damagedDataDuringApply()
     QCOMPARE(rows(*w.dlg).size(), 1);
     w.library.allowedApplyRoot = target;
 
-    const QString damaged = QStringLiteral("映像数据已损坏（校验不符或无法解压）\n目标文件夹中现为不完整的副本：释放中途停止，"
-                                           "已删除其中 1 个数据已损坏的文件（见输出窗口）。");
+    const QString damaged =
+        QStringLiteral("映像数据已损坏（校验不符或无法解压）\n目标文件夹中现为不完整的副本：释放中途停止，"
+                       "已删除其中 1 个数据已损坏的文件（见输出窗口）。");
     expectLoggedOnce(QStringLiteral("无法释放映像到目标路径"), damaged);
     w.prompts.answerFolder(target);
     w.dlg->OnCommand(res::ID_APPLY_IMAGE);
@@ -216,8 +216,9 @@ void TestFailureCauses::damagedDataDuringApply()
     // The damaged file is gone rather than left with its full size and wrong
     // bytes; the log names it.
     QVERIFY(!QFileInfo::exists(target + QStringLiteral("/a.bin")));
-    QVERIFY2(w.dlg->m_strLog.contains(QStringLiteral("数据已损坏，已从目标中删除：") + target + QStringLiteral("/a.bin")),
-             qPrintable(w.dlg->m_strLog));
+    QVERIFY2(
+        w.dlg->m_strLog.contains(QStringLiteral("数据已损坏，已从目标中删除：") + target + QStringLiteral("/a.bin")),
+        qPrintable(w.dlg->m_strLog));
 
     const auto messages = w.prompts.messages();
     QCOMPARE(messages.size(), 2);

@@ -96,8 +96,8 @@ void TestMediaRules::firstMissingPart()
 {
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("install.swm"));
-    for (const QString &name : {QStringLiteral("install.swm"), QStringLiteral("install2.swm"),
-                               QStringLiteral("install4.swm")}) {
+    for (const QString &name :
+         {QStringLiteral("install.swm"), QStringLiteral("install2.swm"), QStringLiteral("install4.swm")}) {
         QFile f(dir.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
@@ -110,14 +110,14 @@ void TestMediaRules::oversizedQuestion_data()
     QTest::addColumn<int>("files");
     QTest::addColumn<QStringList>("says");
     QTest::addColumn<QStringList>("doesNotSay");
-    const QStringList part3 {QStringLiteral("第 3 个分卷：映像 2 中的 /sources/big.cab（5120.5 MB）"),
-                             QStringLiteral("（20 MB）"), QStringLiteral("是否仍要继续拆分？")};
-    QTest::newRow("a size of the user's") << uint64_t(20) << 1 << part3 << QStringList {QStringLiteral("FAT32"), QStringLiteral("另有")};
-    QTest::newRow("the FAT32 default") << kDefaultPartSizeMb << 1
-                                       << QStringList {QStringLiteral("无法存放在 FAT32 上")} << QStringList();
-    QTest::newRow("many files") << uint64_t(20) << 12
-                                << QStringList {QStringLiteral("……另有 2 个文件")}
-                                << QStringList {QStringLiteral("第 13 个分卷")};
+    const QStringList part3{QStringLiteral("第 3 个分卷：映像 2 中的 /sources/big.cab（5120.5 MB）"),
+                            QStringLiteral("（20 MB）"), QStringLiteral("是否仍要继续拆分？")};
+    QTest::newRow("a size of the user's")
+        << uint64_t(20) << 1 << part3 << QStringList{QStringLiteral("FAT32"), QStringLiteral("另有")};
+    QTest::newRow("the FAT32 default") << kDefaultPartSizeMb << 1 << QStringList{QStringLiteral("无法存放在 FAT32 上")}
+                                       << QStringList();
+    QTest::newRow("many files") << uint64_t(20) << 12 << QStringList{QStringLiteral("……另有 2 个文件")}
+                                << QStringList{QStringLiteral("第 13 个分卷")};
 }
 
 void TestMediaRules::oversizedQuestion()
@@ -148,7 +148,8 @@ void TestMediaRules::refusals_data()
     QTest::newRow("wim") << WIM_COMPRESS_LZX << 1 << 2 << QString() << QString();
     QTest::newRow("esd") << WIM_COMPRESS_LZMS << 1 << 2 << QStringLiteral("ESD") << QString();
     QTest::newRow("split set") << WIM_COMPRESS_LZX << 3 << 1 << set << QStringLiteral("分卷映像文件不能优化");
-    QTest::newRow("split set of an esd") << WIM_COMPRESS_LZMS << 2 << 1 << set << QStringLiteral("分卷映像文件不能优化");
+    QTest::newRow("split set of an esd") << WIM_COMPRESS_LZMS << 2 << 1 << set
+                                         << QStringLiteral("分卷映像文件不能优化");
     QTest::newRow("read only") << WIM_COMPRESS_XPRESS << 1 << 1 << QString() << readOnly;
     QTest::newRow("no rights") << WIM_COMPRESS_NONE << 1 << 0 << QString() << readOnly;
 }
@@ -181,14 +182,16 @@ void TestMediaRules::verifyReport_data()
     QTest::addColumn<QString>("verdict");
     QTest::newRow("whole") << true << QList<ImagingDamagedFile>{} << QStringList{} << QStringList{}
                            << QStringLiteral("校验通过，映像文件完好无损。");
-    QTest::newRow("files and a tree")
-        << false
-        << QList<ImagingDamagedFile>{{1, QStringLiteral("/Windows/notepad.exe")}, {1, QStringLiteral("/硬链接.exe")},
-                                     {3, QString()}}
-        << QStringList{QStringLiteral("the integrity table does not match")}
-        << QStringList{QStringLiteral("损坏: 映像 1 /Windows/notepad.exe"), QStringLiteral("损坏: 映像 1 /硬链接.exe"),
-                       QStringLiteral("损坏: 映像 3 的目录结构"), QStringLiteral("问题: the integrity table does not match")}
-        << QStringLiteral("映像文件已损坏：3 个文件的数据有误，详见随后的输出信息。");
+    QTest::newRow("files and a tree") << false
+                                      << QList<ImagingDamagedFile>{{1, QStringLiteral("/Windows/notepad.exe")},
+                                                                   {1, QStringLiteral("/硬链接.exe")},
+                                                                   {3, QString()}}
+                                      << QStringList{QStringLiteral("the integrity table does not match")}
+                                      << QStringList{QStringLiteral("损坏: 映像 1 /Windows/notepad.exe"),
+                                                     QStringLiteral("损坏: 映像 1 /硬链接.exe"),
+                                                     QStringLiteral("损坏: 映像 3 的目录结构"),
+                                                     QStringLiteral("问题: the integrity table does not match")}
+                                      << QStringLiteral("映像文件已损坏：3 个文件的数据有误，详见随后的输出信息。");
     QTest::newRow("no file to name") << false << QList<ImagingDamagedFile>{}
                                      << QStringList{QStringLiteral("damaged data that no image's file holds")}
                                      << QStringList{QStringLiteral("问题: damaged data that no image's file holds")}

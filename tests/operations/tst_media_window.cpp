@@ -130,7 +130,8 @@ QString TestMediaWindow::archive(const QString &kind, int files)
     if (!makeArchive(wim, {m_tree}, {QStringLiteral("一")}, &why))
         qFatal("%s", qPrintable(why));
     const QString made = path(QStringLiteral("a.") + kind);
-    if ((kind == u"esd" && !wimlib({QStringLiteral("export"), wim, QStringLiteral("all"), made, QStringLiteral("--solid")}, &why))
+    if ((kind == u"esd"
+         && !wimlib({QStringLiteral("export"), wim, QStringLiteral("all"), made, QStringLiteral("--solid")}, &why))
         || (kind == u"swm" && !wimlib({QStringLiteral("split"), wim, made, QStringLiteral("1")}, &why)))
         qFatal("%s", qPrintable(why));
     return made;
@@ -163,7 +164,8 @@ void TestMediaWindow::opensMedia_data()
     QTest::addColumn<QString>("access");
     QTest::newRow("ESD") << QStringLiteral("esd") << QStringLiteral("LZMS压缩") << QStringLiteral("读取和写入");
     // A split set says so, and of how many parts.
-    QTest::newRow("split set") << QStringLiteral("swm") << QStringLiteral("最大压缩") << QStringLiteral("仅读取（2 个分卷）");
+    QTest::newRow("split set") << QStringLiteral("swm") << QStringLiteral("最大压缩")
+                               << QStringLiteral("仅读取（2 个分卷）");
 }
 
 void TestMediaWindow::opensMedia()
@@ -259,10 +261,11 @@ void TestMediaWindow::splitIntoParts()
     QCOMPARE(windowview::status(*m_w->dlg)[3], QStringLiteral("仅读取（%1 个分卷）").arg(parts.size()));
     QCOMPARE(rows(*m_w->dlg), rowsBefore);
     QString why;
-    QVERIFY2(wimlib({QStringLiteral("apply"), path(QStringLiteral("parts/install.swm")), QStringLiteral("1"),
-                     path(QStringLiteral("applied")), QStringLiteral("--ref=") + path(QStringLiteral("parts/install*.swm"))},
-                    &why),
-             qPrintable(why));
+    QVERIFY2(
+        wimlib({QStringLiteral("apply"), path(QStringLiteral("parts/install.swm")), QStringLiteral("1"),
+                path(QStringLiteral("applied")), QStringLiteral("--ref=") + path(QStringLiteral("parts/install*.swm"))},
+               &why),
+        qPrintable(why));
     QCOMPARE(testarchives::readTree(path(QStringLiteral("applied"))), testarchives::readTree(m_tree));
 }
 
@@ -294,14 +297,16 @@ void TestMediaWindow::refusedOrFailing_data()
     QTest::addColumn<QString>("message");  // its start
     const int split = res::ID_SPLIT_FILE;
     const int optimize = res::ID_OPTIMIZE_FILE;
-    QTest::newRow("split ESD") << split << QStringLiteral("esd") << false << QStringLiteral("ESD（LZMS 压缩）映像文件不能拆分");
+    QTest::newRow("split ESD") << split << QStringLiteral("esd") << false
+                               << QStringLiteral("ESD（LZMS 压缩）映像文件不能拆分");
     QTest::newRow("split a set") << split << QStringLiteral("swm") << false << QStringLiteral("当前文件已经是分卷映像");
     QTest::newRow("split fails") << split << QStringLiteral("wim") << false << QStringLiteral("映像文件拆分失败！");
     QTest::newRow("verify fails") << int(res::ID_VERIFY_FILE) << QStringLiteral("wim") << false
                                   << QStringLiteral("无法校验映像文件！");
     QTest::newRow("optimize read only") << optimize << QStringLiteral("wim") << true
                                         << QStringLiteral("当前文件只能读取，不能优化！");
-    QTest::newRow("optimize a set") << optimize << QStringLiteral("swm") << false << QStringLiteral("分卷映像文件不能优化！");
+    QTest::newRow("optimize a set") << optimize << QStringLiteral("swm") << false
+                                    << QStringLiteral("分卷映像文件不能优化！");
     QTest::newRow("optimize fails") << optimize << QStringLiteral("wim") << false
                                     << QStringLiteral("映像文件优化失败，原文件保持不变！");
     // The write commands on a split set, with why (nothing is asked first).
@@ -375,7 +380,8 @@ void TestMediaWindow::verifyWholeAndDamaged()
         QVERIFY(m_shown.isEmpty());
         return;
     }
-    QCOMPARE(messages(), (QStringList{QStringLiteral("映像文件已损坏：1 个文件的数据有误，详见随后的输出信息。"), kDone}));
+    QCOMPARE(messages(),
+             (QStringList{QStringLiteral("映像文件已损坏：1 个文件的数据有误，详见随后的输出信息。"), kDone}));
     QCOMPARE(m_w->prompts.messages()[0].caption, QStringLiteral("警告"));
     QCOMPARE(m_shown.size(), 1);
     QVERIFY2(m_shown[0].contains(QStringLiteral("损坏: 映像 1 /sub/victim.bin")), qPrintable(m_shown[0]));

@@ -1,16 +1,16 @@
 // Applying onto and capturing from NTFS drives: the steps around the library
 // call with a scripted runner, and the whole round trip on loop devices.
-#include "ops_fixture.h"
 #include "operations/ntfs_drive.h"
+#include "ops_fixture.h"
 #include "support/command_runner.h"
 #include "test_archives.h"
 
 #include <QDir>
-#include <cerrno>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <cerrno>
 
 #include <sys/xattr.h>
 
@@ -34,7 +34,7 @@ struct Script {
     {
         return [this](const QString &line) {
             log << line;
-            CommandResult r {true, 0, QString()};
+            CommandResult r{true, 0, QString()};
             for (const auto &[prefix, code] : failing) {
                 if (line.startsWith(prefix)) {
                     r.started = code >= 0;
@@ -72,8 +72,9 @@ NtfsDrive drive(const QString &type = QStringLiteral("fuseblk"), bool readOnly =
 QMap<QString, QString> detailedListing(const QString &wim)
 {
     const auto r = runTool(u"wimlib-imagex"_s, {u"dir"_s, wim, u"1"_s, u"--detailed"_s});
-    static const QStringList kept = {u"Short Name"_s, u"Attributes"_s, u"Security Descriptor"_s, u"Reparse Tag"_s,
-                                     u"Object ID"_s,  u"Link Count"_s, u"Hash"_s, u"Uncompressed size"_s};
+    static const QStringList kept = {u"Short Name"_s,  u"Attributes"_s,       u"Security Descriptor"_s,
+                                     u"Reparse Tag"_s, u"Object ID"_s,        u"Link Count"_s,
+                                     u"Hash"_s,        u"Uncompressed size"_s};
     QMap<QString, QString> entries;
     QString path;
     for (const QString &line : r.output.split(QLatin1Char('\n'))) {
@@ -197,35 +198,35 @@ void TestNtfsDrive::steps_data()
 
     QTest::newRow("apply") << false << drive() << true << Failing() << true << int(NtfsDriveOutcome::Restored)
                            << applied << QString();
-    QTest::newRow("apply fails, mounted back") << false << drive() << true << Failing() << false
-                                               << int(NtfsDriveOutcome::Restored) << applied << QString();
+    QTest::newRow("apply fails, mounted back")
+        << false << drive() << true << Failing() << false << int(NtfsDriveOutcome::Restored) << applied << QString();
     QTest::newRow("apply: read-only ntfs3 comes back so")
         << false << drive(u"ntfs3"_s, true) << true << Failing() << true << int(NtfsDriveOutcome::Restored)
         << QStringList{umount, call, u"mount -t ntfs3 -o ro '/dev/sdb1' '/mnt/e'"_s} << QString();
     QTest::newRow("apply: busy") << false << drive() << true << Failing{{u"umount"_s, 32}} << true
                                  << int(NtfsDriveOutcome::NotReleased) << QStringList{umount}
                                  << u"/mnt/e 正在被其他程序使用，无法卸载。"_s;
-    QTest::newRow("apply: not mounted back") << false << drive() << true << Failing{{u"mount -t"_s, 32}} << true
-                                             << int(NtfsDriveOutcome::NotRestored) << applied
-                                             << u"/mnt/e 已卸载，未能重新挂载。"_s;
-    QTest::newRow("apply: not root") << false << drive() << false << Failing() << true
-                                     << int(NtfsDriveOutcome::Refused) << QStringList() << u"root"_s;
-    QTest::newRow("capture: read-only meanwhile") << true << drive() << true << Failing() << true
-                                                  << int(NtfsDriveOutcome::Restored) << QStringList{ro, call, rw}
-                                                  << QString();
+    QTest::newRow("apply: not mounted back")
+        << false << drive() << true << Failing{{u"mount -t"_s, 32}} << true << int(NtfsDriveOutcome::NotRestored)
+        << applied << u"/mnt/e 已卸载，未能重新挂载。"_s;
+    QTest::newRow("apply: not root") << false << drive() << false << Failing() << true << int(NtfsDriveOutcome::Refused)
+                                     << QStringList() << u"root"_s;
+    QTest::newRow("capture: read-only meanwhile")
+        << true << drive() << true << Failing() << true << int(NtfsDriveOutcome::Restored) << QStringList{ro, call, rw}
+        << QString();
     QTest::newRow("capture: unmounted when it cannot be remounted")
         << true << drive() << true << Failing{{ro, 32}} << true << int(NtfsDriveOutcome::Restored)
         << QStringList{ro, umount, call, mountBack} << QString();
     QTest::newRow("capture: already read-only") << true << drive(u"ntfs3"_s, true) << true << Failing() << true
                                                 << int(NtfsDriveOutcome::Restored) << QStringList{call} << QString();
-    QTest::newRow("capture: stays read-only") << true << drive() << true << Failing{{rw, 32}} << true
-                                              << int(NtfsDriveOutcome::NotRestored) << QStringList{ro, call, rw}
-                                              << u"/mnt/e 仍是只读的。"_s;
+    QTest::newRow("capture: stays read-only")
+        << true << drive() << true << Failing{{rw, 32}} << true << int(NtfsDriveOutcome::NotRestored)
+        << QStringList{ro, call, rw} << u"/mnt/e 仍是只读的。"_s;
     QTest::newRow("capture: neither remounted nor unmounted")
-        << true << drive() << true << Failing{{ro, 32}, {u"umount"_s, 32}} << true
-        << int(NtfsDriveOutcome::NotReleased) << QStringList{ro, umount} << u"命令失败（退出码 32）：umount"_s;
-    QTest::newRow("capture: system drive") << true << drive(u"fuseblk"_s, false, u"/"_s) << true << Failing()
-                                           << true << int(NtfsDriveOutcome::Refused) << QStringList() << u"系统盘"_s;
+        << true << drive() << true << Failing{{ro, 32}, {u"umount"_s, 32}} << true << int(NtfsDriveOutcome::NotReleased)
+        << QStringList{ro, umount} << u"命令失败（退出码 32）：umount"_s;
+    QTest::newRow("capture: system drive") << true << drive(u"fuseblk"_s, false, u"/"_s) << true << Failing() << true
+                                           << int(NtfsDriveOutcome::Refused) << QStringList() << u"系统盘"_s;
 }
 
 void TestNtfsDrive::steps()
@@ -242,9 +243,9 @@ void TestNtfsDrive::steps()
     Script script;
     script.failing = failing;
     script.output = u"umount: /mnt/e: target is busy."_s;
-    const NtfsDriveOutcome outcome
-        = capture ? CaptureFromNtfsDrive(drive, privileged, {}, script.call(callResult), script.runner())
-                  : ApplyOntoNtfsDrive(drive, privileged, {}, script.call(callResult), script.runner());
+    const NtfsDriveOutcome outcome =
+        capture ? CaptureFromNtfsDrive(drive, privileged, {}, script.call(callResult), script.runner())
+                : ApplyOntoNtfsDrive(drive, privileged, {}, script.call(callResult), script.runner());
     QCOMPARE(int(outcome.stage), stage);
     QCOMPARE(script.log, log);
     QCOMPARE(outcome.callSucceeded, callResult && log.contains(u"call /dev/sdb1"_s));
@@ -302,9 +303,7 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
 
     // Prepared through ntfs-3g's Windows interfaces, as Windows would leave it.
     QCOMPARE(runTool(u"umount"_s, {mp}).exitCode, 0);
-    const auto windowsMount = runTool(u"ntfs-3g"_s,
-                                      {u"-o"_s, u"streams_interface=windows"_s,
-                                       original.device(), mp});
+    const auto windowsMount = runTool(u"ntfs-3g"_s, {u"-o"_s, u"streams_interface=windows"_s, original.device(), mp});
     QVERIFY2(windowsMount.exitCode == 0, qPrintable(windowsMount.output));
     const QString file = mp + u"/Program Files/Long File Name.txt"_s;
     QVERIFY(QDir().mkpath(mp + u"/Program Files"_s));
@@ -318,8 +317,7 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
     QByteArray attributes(4, 0);
     qToBigEndian<quint32>(0x23, attributes.data());  // read-only, hidden, archive
     QVERIFY(setAttribute(file, "system.ntfs_attrib_be", attributes));
-    QVERIFY(setAttribute(mp + u"/Documents and Settings"_s, "system.ntfs_reparse_data",
-                         kJunction));
+    QVERIFY(setAttribute(mp + u"/Documents and Settings"_s, "system.ntfs_reparse_data", kJunction));
     QVERIFY(setAttribute(mp + u"/Windows"_s, "system.ntfs_object_id", QByteArray(16, '\x5a')));
     QCOMPARE(runTool(u"umount"_s, {mp}).exitCode, 0);
     QCOMPARE(runTool(u"mount"_s, {original.device(), mp}).exitCode, 0);
@@ -387,7 +385,10 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
     const QString again = m_dir->filePath(u"again.wim"_s);
     captured = CaptureFromNtfsDrive(
         target.drive, true, {},
-        [&](const QString &device) { return runTool(kTool, {u"capture"_s, device, again}).exitCode == 0; }, run);
+        [&](const QString &device) {
+            return runTool(kTool, {u"capture"_s, device, again}).exitCode == 0;
+        },
+        run);
     QVERIFY(captured.callSucceeded);
     // pellwick-wim leaves out \windows\temp\ as the program does, matched against the volume-relative path.
     QMap<QString, QString> expected = before;
@@ -412,8 +413,8 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
     QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                                      | QFile::ReadOther | QFile::ExeOther));
     QCOMPARE(runTool(u"umount"_s, {copy.mountPoint()}).exitCode, 0);
-    r = runTool(u"setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s, kTool, u"apply"_s,
-                               wim, u"1"_s, copy.device()});
+    r = runTool(u"setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s, kTool, u"apply"_s, wim,
+                               u"1"_s, copy.device()});
     if (r.output.startsWith(u"setpriv: "_s))
         QSKIP("the user 'nobody' cannot run the pellwick-wim of this build folder");
     QVERIFY2(r.output.contains(u"cannot open %1: Permission denied"_s.arg(copy.device()))

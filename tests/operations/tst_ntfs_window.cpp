@@ -67,12 +67,12 @@ bool mountedWritable(const LoopDrive &drive)
 
 }  // namespace
 
-#define NTFS_DRIVE(name)                                                                    \
-    if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())   \
-        QSKIP(qPrintable(unavailable));                                                     \
-    LoopDrive name(m_dir->filePath(QString::fromLatin1(#name)), 32, u"ntfs"_s);            \
-    if (!name.ok())                                                                         \
-        QSKIP(qPrintable(name.error()))
+#define NTFS_DRIVE(name)                                                                                               \
+    if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())                               \
+        QSKIP(qPrintable(unavailable));                                                                                \
+    LoopDrive name(m_dir->filePath(QString::fromLatin1(#name)), 32, u"ntfs"_s);                                        \
+    if (!name.ok())                                                                                                    \
+    QSKIP(qPrintable(name.error()))
 
 class TestNtfsWindow : public QObject
 {
@@ -279,8 +279,8 @@ void TestNtfsWindow::captureLeavesOutVolumePaths()
     for (const QString &left : {u"/pagefile.sys"_s, u"/Windows/Temp/a.tmp"_s})
         QVERIFY2(!paths.contains(left), qPrintable(left));
     // Read from the device: the attributes came with the file (hidden, system, archive).
-    const auto r = runTool(u"wimlib-imagex"_s, {u"dir"_s, wim, u"2"_s, u"--detailed"_s,
-                                                 u"--path=/Windows/System32/kernel.dll"_s});
+    const auto r =
+        runTool(u"wimlib-imagex"_s, {u"dir"_s, wim, u"2"_s, u"--detailed"_s, u"--path=/Windows/System32/kernel.dll"_s});
     QVERIFY2(r.output.contains(u"Attributes          = 0x00000026"_s), qPrintable(r.output));
     QVERIFY(mountedWritable(drive));
     QVERIFY(w.finish().isEmpty());

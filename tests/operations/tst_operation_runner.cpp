@@ -24,10 +24,7 @@ const QString kAskClose = QStringLiteral("当前正在处理中，你确定要�
 
 // A window on an archive, with an operation to be held at `phase`.
 struct HeldWindow {
-    HeldWindow(const QString &wim, Phase phase) : w(wim), held(w.library, phase), scoped(&held)
-    {
-        w.dlg->show();
-    }
+    HeldWindow(const QString &wim, Phase phase) : w(wim), held(w.library, phase), scoped(&held) { w.dlg->show(); }
     ~HeldWindow()
     {
         held.release();
@@ -73,10 +70,10 @@ struct HeldWindow {
 };
 
 // Every command of the menus and the buttons.
-const QList<int> kCommands{res::kIdOk,           res::ID_OPEN_FILE,        res::ID_NEW_FILE,     res::ID_ADD_IMAGE,
-                           res::ID_APPLY_IMAGE,  res::ID_EXPORT_IMAGE,     res::ID_DELETE_IMAGE, res::ID_SET_BOOT_IMAGE,
-                           res::ID_EDIT_IMAGE,   res::ID_SET_WORK_DIR,     res::ID_SET_EXCLUSIONS,
-                           res::IDC_WORK_DIR_BUTTON, res::ID_SPLIT_FILE,    res::ID_VERIFY_FILE,  res::ID_OPTIMIZE_FILE};
+const QList<int> kCommands{res::kIdOk,          res::ID_OPEN_FILE,    res::ID_NEW_FILE,       res::ID_ADD_IMAGE,
+                           res::ID_APPLY_IMAGE, res::ID_EXPORT_IMAGE, res::ID_DELETE_IMAGE,   res::ID_SET_BOOT_IMAGE,
+                           res::ID_EDIT_IMAGE,  res::ID_SET_WORK_DIR, res::ID_SET_EXCLUSIONS, res::IDC_WORK_DIR_BUTTON,
+                           res::ID_SPLIT_FILE,  res::ID_VERIFY_FILE,  res::ID_OPTIMIZE_FILE};
 
 }  // namespace
 
@@ -187,7 +184,10 @@ void TestOperationRunner::runnerStates()
     bool closed = false;
     for (QChar step : steps) {
         switch (step.unicode()) {
-        case 'c': kept = runner.claim(); QVERIFY(kept); break;
+        case 'c':
+            kept = runner.claim();
+            QVERIFY(kept);
+            break;
         case 'd': kept = {}; break;
         case 'i': closed = runner.closeIfIdle(); break;
         case 'a': runner.abort(); break;
@@ -226,12 +226,12 @@ void TestOperationRunner::enterDuringHeldCaptureOpensNothing()
 
 // A drive on a loop device, formatted to NTFS by the real chain, or a skip
 // that says why there cannot be one here.
-#define MAKE_NTFS_DRIVE(name)                                                                  \
-    if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())      \
-        QSKIP(qPrintable(unavailable));                                                        \
-    LoopDrive name(m_dir->filePath(QStringLiteral("disk")), 64, QStringLiteral("ext2"));      \
-    if (!name.ok())                                                                            \
-        QSKIP(qPrintable(name.error()))
+#define MAKE_NTFS_DRIVE(name)                                                                                          \
+    if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())                               \
+        QSKIP(qPrintable(unavailable));                                                                                \
+    LoopDrive name(m_dir->filePath(QStringLiteral("disk")), 64, QStringLiteral("ext2"));                               \
+    if (!name.ok())                                                                                                    \
+    QSKIP(qPrintable(name.error()))
 
 void TestOperationRunner::heldFormatChainRefusesEveryCommand()
 {

@@ -114,9 +114,9 @@ private:
     bool m_givenEditMode = false;
 };
 
-#define SET_UP(...)                  \
-    setUp(__VA_ARGS__);              \
-    if (QTest::currentTestFailed())  \
+#define SET_UP(...)                                                                                                    \
+    setUp(__VA_ARGS__);                                                                                                \
+    if (QTest::currentTestFailed())                                                                                    \
         return;
 
 void TestQuickEdits::initTestCase()
@@ -216,7 +216,8 @@ void TestQuickEdits::deleteRows()
     // The question, answered "是"; no message after it.
     QCOMPARE(m_prompts->calls().size(), 1);
     QCOMPARE(m_prompts->calls()[0].type & MB_TYPEMASK, MB_YESNO);
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Delete")), QStringList{QStringLiteral("Delete %1").arg(row + 1)});
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Delete")),
+             QStringList{QStringLiteral("Delete %1").arg(row + 1)});
     QCOMPARE(column(*m_dlg, kNameColumn), names);
     QCOMPARE(m_dlg->m_Images.count, 2);
     QCOMPARE(m_dlg->m_Images.records[0].name, names[0]);
@@ -263,7 +264,7 @@ void TestQuickEdits::refusals_data()
     QTest::addColumn<bool>("emptyWorkDir");
     QTest::addColumn<int>("fault");  // -1: none
     QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("caption");  // "" = the application's name
+    QTest::addColumn<QString>("caption");      // "" = the application's name
     QTest::addColumn<QString>("libraryCall");  // what the library received, "" for nothing
 
     const QString error = QStringLiteral("错误提示");
@@ -273,11 +274,12 @@ void TestQuickEdits::refusals_data()
                                      << QStringLiteral("文件无法写入") << QString() << QString();
     QTest::newRow("delete, no working directory") << int(res::ID_DELETE_IMAGE) << false << true << -1
                                                   << QStringLiteral("请先设置临时文件！") << error << QString();
-    QTest::newRow("delete refused by the library") << int(res::ID_DELETE_IMAGE) << false << false << int(Fault::DeleteImage)
-                                                   << QStringLiteral("删除失败！") << error << QStringLiteral("Delete 3");
-    QTest::newRow("boot refused by the library") << int(res::ID_SET_BOOT_IMAGE) << false << false
-                                                 << int(Fault::SetBootImage) << QStringLiteral("设置为启动失败！") << error
-                                                 << QStringLiteral("SetBoot 3");
+    QTest::newRow("delete refused by the library")
+        << int(res::ID_DELETE_IMAGE) << false << false << int(Fault::DeleteImage) << QStringLiteral("删除失败！")
+        << error << QStringLiteral("Delete 3");
+    QTest::newRow("boot refused by the library")
+        << int(res::ID_SET_BOOT_IMAGE) << false << false << int(Fault::SetBootImage)
+        << QStringLiteral("设置为启动失败！") << error << QStringLiteral("SetBoot 3");
 }
 
 void TestQuickEdits::refusals()
@@ -348,7 +350,8 @@ void TestQuickEdits::editOnlyDisplayName()
     SET_UP(2, 0);
     m_dlg->SelectAndFocusRow(1);
     const ImageInfo before = m_dlg->m_Images.records[1];
-    answerEdit({QStringLiteral("新的显示名称"), before.displayDescription, before.name, before.description, before.flags});
+    answerEdit(
+        {QStringLiteral("新的显示名称"), before.displayDescription, before.name, before.description, before.flags});
     m_dlg->OnCommand(res::ID_EDIT_IMAGE);
 
     QCOMPARE(m_given.name, QStringLiteral("b"));
@@ -410,10 +413,12 @@ void TestQuickEdits::editAllTexts()
     QVERIFY(SetMetadataTag(expected, texts.displayName, MetadataTag::DisplayName));
     QCOMPARE(m_library->xmlWritten(), QStringList{expected});
     QVERIFY(expected.indexOf(QStringLiteral("<FLAGS>")) < expected.indexOf(QStringLiteral("<DISPLAYDESCRIPTION>")));
-    QVERIFY(expected.indexOf(QStringLiteral("<DISPLAYDESCRIPTION>")) < expected.indexOf(QStringLiteral("<DISPLAYNAME>")));
+    QVERIFY(expected.indexOf(QStringLiteral("<DISPLAYDESCRIPTION>"))
+            < expected.indexOf(QStringLiteral("<DISPLAYNAME>")));
 
     const QString row0 = rows(*m_dlg).value(0);
-    QVERIFY2(row0.startsWith(QStringLiteral("显示 <名>|显示说明 & 更多|A&B <x>|新说明|Professional|")), qPrintable(row0));
+    QVERIFY2(row0.startsWith(QStringLiteral("显示 <名>|显示说明 & 更多|A&B <x>|新说明|Professional|")),
+             qPrintable(row0));
     QCOMPARE(reopenedRows(), rows(*m_dlg));
     const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
     if (!out.isEmpty())
@@ -509,7 +514,8 @@ void TestQuickEdits::editStopsOnUnclosedValue()
     answerEdit({QString(), QString(), QStringLiteral("renamed"), QStringLiteral("说明 1"), QString()});
     m_dlg->EditImage();
 
-    QCOMPARE(m_prompts->messageTexts(), QStringList{QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)")});
+    QCOMPARE(m_prompts->messageTexts(),
+             QStringList{QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)")});
     QCOMPARE(m_prompts->messages()[0].caption, QStringLiteral("错误提示"));
     QVERIFY(m_library->xmlWritten().isEmpty());
     QCOMPARE(rows(*m_dlg), before);
@@ -572,7 +578,7 @@ void TestQuickEdits::changedByAnotherProgram()
     m_dlg->OnCommand(command);
 
     const auto info = testarchives::wimInfo(m_wim);
-    QCOMPARE(info.names, (QStringList {QStringLiteral("b"), QStringLiteral("c")}));
+    QCOMPARE(info.names, (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
     QCOMPARE(info.bootIndex, 0);
     QCOMPARE(column(*m_dlg, kNameColumn), info.names);
     QCOMPARE(m_dlg->m_nImageCount, 2);
@@ -593,13 +599,13 @@ void TestQuickEdits::idleWindowFollowsTheArchive()
     m_dlg->SelectAndFocusRow(1);
     QString why;
     QVERIFY2(wimlib({QStringLiteral("delete"), m_wim, QStringLiteral("1")}, &why), qPrintable(why));
-    QTRY_COMPARE_WITH_TIMEOUT(column(*m_dlg, kNameColumn), (QStringList {QStringLiteral("b"), QStringLiteral("c")}),
+    QTRY_COMPARE_WITH_TIMEOUT(column(*m_dlg, kNameColumn), (QStringList{QStringLiteral("b"), QStringLiteral("c")}),
                               10000);
     QCOMPARE(m_dlg->SelectedRow(), 0);  // still "b"
     const QString tree = m_dir->filePath(QStringLiteral("tree0"));
     QVERIFY2(wimlib({QStringLiteral("append"), tree, m_wim, QStringLiteral("d")}, &why), qPrintable(why));
     QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_nImageCount, 3, 10000);
-    QCOMPARE(column(*m_dlg, kNameColumn), (QStringList {QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    QCOMPARE(column(*m_dlg, kNameColumn), (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
     QCOMPARE(m_dlg->SelectedRow(), 0);
     QVERIFY(m_prompts->messages().isEmpty());
 }
@@ -625,7 +631,7 @@ void TestQuickEdits::lockedByAnotherProgram()
     other.release();
     m_prompts->answerMessage(IDYES);
     m_dlg->OnCommand(res::ID_DELETE_IMAGE);
-    QCOMPARE(testarchives::wimInfo(m_wim).names, (QStringList {QStringLiteral("a"), QStringLiteral("c")}));
+    QCOMPARE(testarchives::wimInfo(m_wim).names, (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
 }
 
 QTEST_MAIN(TestQuickEdits)

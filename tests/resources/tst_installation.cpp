@@ -130,8 +130,8 @@ void TestInstallation::metainfoValidates()
     QFile f(m_prefix.filePath(kMetainfo));
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QString xml = QString::fromUtf8(f.readAll());
-    QVERIFY2(xml.contains(QStringLiteral("<launchable type=\"desktop-id\">%1</launchable>")
-                              .arg(QFileInfo(kDesktop).fileName())),
+    QVERIFY2(xml.contains(
+                 QStringLiteral("<launchable type=\"desktop-id\">%1</launchable>").arg(QFileInfo(kDesktop).fileName())),
              qPrintable(xml));
 }
 

@@ -40,9 +40,9 @@ void TestPackage::initTestCase()
     }
     const QString build = qEnvironmentVariable("PELLWICK_TEST_BINARY_DIR");
     QVERIFY2(!build.isEmpty(), "PELLWICK_TEST_BINARY_DIR is not set (run through ctest)");
-    const auto r = runTool(QStringLiteral("cpack"), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                                                     build + QStringLiteral("/CPackConfig.cmake"), QStringLiteral("-B"),
-                                                     m_out.path()});
+    const auto r = runTool(QStringLiteral("cpack"),
+                           {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                            build + QStringLiteral("/CPackConfig.cmake"), QStringLiteral("-B"), m_out.path()});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     const QStringList debs = QDir(m_out.path()).entryList({QStringLiteral("pellwick_*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
@@ -54,11 +54,13 @@ void TestPackage::dependsOnWhatItLinks()
     const auto depends = runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Depends")});
     QCOMPARE(depends.exitCode, 0);
     // Computed from the binaries, not written by hand.
-    for (const char *package : {"libc6", "libstdc++6", "libgcc-s1", "libwim15", "libhivex0", "libqt6widgets6", "ntfs-3g"})
+    for (const char *package :
+         {"libc6", "libstdc++6", "libgcc-s1", "libwim15", "libhivex0", "libqt6widgets6", "ntfs-3g"})
         QVERIFY2(depends.output.contains(QString::fromLatin1(package) + QLatin1Char(' '))
                      || depends.output.contains(QString::fromLatin1(package) + QLatin1Char(',')),
                  qPrintable(QString::fromLatin1(package) + QStringLiteral(" in ") + depends.output));
-    const auto maintainer = runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Maintainer")});
+    const auto maintainer =
+        runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Maintainer")});
     QVERIFY2(maintainer.output.contains(QRegularExpression(QStringLiteral("^.+ <[^@ ]+@[^@ ]+>\\s*$"))),
              qPrintable(maintainer.output));
 }
@@ -82,8 +84,8 @@ void TestPackage::holdsItsDocuments()
 
 void TestPackage::lintianFindsNothing()
 {
-    const auto r = runTool(QStringLiteral("lintian"),
-                      {QStringLiteral("--pedantic"), QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb});
+    const auto r = runTool(QStringLiteral("lintian"), {QStringLiteral("--pedantic"), QStringLiteral("--fail-on"),
+                                                       QStringLiteral("error,warning"), m_deb});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     const QStringList bad = r.output.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^[EW]: ")));
     QVERIFY2(bad.isEmpty(), qPrintable(bad.join(QLatin1Char('\n'))));

@@ -8,9 +8,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
-#include <QTest>
 
 namespace {
 

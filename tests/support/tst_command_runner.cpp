@@ -22,8 +22,8 @@ namespace {
 
 int openDescriptorCount()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                   .size());
+    return int(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
 }
 
 // Children of this process that have exited and not been reaped.
@@ -146,8 +146,8 @@ locale_t TestCommandRunner::gb18030Locale(QString *why)
         p.start(localedef, {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
                             QStringLiteral("GB18030"), target});
         if (!p.waitForFinished(120000) || !QFileInfo::exists(target)) {
-            m_whyNoGb18030 = QStringLiteral("localedef could not build zh_CN.GB18030: ")
-                             + QString::fromLocal8Bit(p.readAll());
+            m_whyNoGb18030 =
+                QStringLiteral("localedef could not build zh_CN.GB18030: ") + QString::fromLocal8Bit(p.readAll());
         } else {
             // glibc looks the name up in LOCPATH, read at this call only.
             const QByteArray old = qgetenv("LOCPATH");
@@ -177,8 +177,8 @@ void TestCommandRunner::output_data()
     QTest::newRow("standard error alone") << u"echo oops >&2"_qs << u"oops\n"_qs;
     QTest::newRow("both streams in write order")
         << u"echo one; echo two >&2; echo three; echo four >&2"_qs << u"one\ntwo\nthree\nfour\n"_qs;
-    QTest::newRow("bytes after a zero byte") << u"printf 'a\\000b\\000'"_qs
-                                             << (u"a"_qs + QChar(u'\0') + u"b"_qs + QChar(u'\0'));
+    QTest::newRow("bytes after a zero byte")
+        << u"printf 'a\\000b\\000'"_qs << (u"a"_qs + QChar(u'\0') + u"b"_qs + QChar(u'\0'));
     QTest::newRow("more than one pipe buffer, in order") << u"seq 1 40000"_qs << expectedSeq(40000);
     QTest::newRow("standard input is empty") << u"cat; echo end"_qs << u"end\n"_qs;
     QTest::newRow("UTF-8 text") << u"printf '\\344\\270\\255\\346\\226\\207'"_qs << u"中文"_qs;
@@ -426,8 +426,15 @@ void TestCommandRunner::hostileArgumentsSurviveQuoting()
 void TestCommandRunner::allHostileArgumentsInOneLine()
 {
     const QString m = m_dir.filePath(QStringLiteral("marker"));
-    const QStringList arguments = {QString(), u"it's"_qs, u"$(touch "_qs + m + u"-all)"_qs, u"`touch "_qs + m + u"-all2`"_qs,
-                 u"; touch "_qs + m + u"-all3"_qs, u"a\nb"_qs, u"-x"_qs, u"中文"_qs, u"\"\\"_qs};
+    const QStringList arguments = {QString(),
+                                   u"it's"_qs,
+                                   u"$(touch "_qs + m + u"-all)"_qs,
+                                   u"`touch "_qs + m + u"-all2`"_qs,
+                                   u"; touch "_qs + m + u"-all3"_qs,
+                                   u"a\nb"_qs,
+                                   u"-x"_qs,
+                                   u"中文"_qs,
+                                   u"\"\\"_qs};
     const QString got = RunCommand(printfCommand(arguments));
     QCOMPARE(zeroSeparated(got), arguments);
     QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral("marker*")}, QDir::Files).isEmpty());

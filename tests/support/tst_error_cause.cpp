@@ -116,8 +116,8 @@ void TestErrorCause::mostTellingOfSeveralAttempts_data()
     // A text file: the first attempt says it all.
     QTest::newRow("not an archive") << QList<int>{int(Kind::NotAnArchive), int(Kind::NotAnArchive)} << 0;
     // Read-only, and truncated: not writable says less than damaged.
-    QTest::newRow("read-only and damaged") << QList<int>{denied, int(Kind::DamagedHeader), int(Kind::DamagedHeader)}
-                                           << 1;
+    QTest::newRow("read-only and damaged")
+        << QList<int>{denied, int(Kind::DamagedHeader), int(Kind::DamagedHeader)} << 1;
     QTest::newRow("read-only medium and damaged") << QList<int>{readOnlyFs, int(Kind::NotAnArchive)} << 1;
     // Nothing but refusals: the first.
     QTest::newRow("unreadable") << QList<int>{denied, denied, denied} << 0;

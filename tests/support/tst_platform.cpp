@@ -34,16 +34,15 @@ bool makeFifo(const QString &path)
 bool mountAt(const QString &source, const QString &target, const char *type, unsigned long flags,
              const char *options = nullptr)
 {
-    return ::mount(QFile::encodeName(source).constData(), QFile::encodeName(target).constData(), type, flags,
-                   options) == 0;
+    return ::mount(QFile::encodeName(source).constData(), QFile::encodeName(target).constData(), type, flags, options)
+           == 0;
 }
 
 // The words the shell makes of a command line, program first.
 QStringList shellWords(const QString &commandLine)
 {
-    QStringList words =
-        RunCommand(QStringLiteral("set -- ") + commandLine + QStringLiteral("; printf '%s\\0' \"$@\""))
-            .split(QChar(u'\0'));
+    QStringList words = RunCommand(QStringLiteral("set -- ") + commandLine + QStringLiteral("; printf '%s\\0' \"$@\""))
+                            .split(QChar(u'\0'));
     if (!words.isEmpty() && words.last().isEmpty())
         words.removeLast();
     return words;
@@ -100,7 +99,8 @@ void TestPlatform::initTestCase()
         m_whyNoMounts = QStringLiteral("cannot make a private mount namespace (needs root): ")
                         + QString::fromLocal8Bit(std::strerror(errno));
     else if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        m_whyNoMounts = QStringLiteral("cannot make the mounts private: ") + QString::fromLocal8Bit(std::strerror(errno));
+        m_whyNoMounts =
+            QStringLiteral("cannot make the mounts private: ") + QString::fromLocal8Bit(std::strerror(errno));
     else
         m_privateMounts = true;
 }
@@ -217,10 +217,10 @@ void TestPlatform::windowsFolders_data()
 {
     QTest::addColumn<QStringList>("files");  // "p" a file, "p/" a folder, "p|" a FIFO, "p>t" a link to t
     QTest::addColumn<bool>("hasWindows");
-    QTest::addColumn<QString>("hive");       // relative to the source; empty when there is none
+    QTest::addColumn<QString>("hive");  // relative to the source; empty when there is none
 
-    QTest::newRow("as Windows writes it") << QStringList{u"Windows/System32/config/SOFTWARE"_qs} << true
-                                          << u"Windows/System32/config/SOFTWARE"_qs;
+    QTest::newRow("as Windows writes it")
+        << QStringList{u"Windows/System32/config/SOFTWARE"_qs} << true << u"Windows/System32/config/SOFTWARE"_qs;
     QTest::newRow("all lower case") << QStringList{u"windows/system32/config/software"_qs} << true
                                     << u"windows/system32/config/software"_qs;
     QTest::newRow("mixed case") << QStringList{u"WINDOWS/sYsTeM32/CONFIG/Software"_qs} << true
@@ -329,13 +329,15 @@ void TestPlatform::exclusionListDirectory()
     QVERIFY2(dir.endsWith(QLatin1Char('/')), qPrintable(dir));
     // Never a folder of the system's packages, whatever it holds.
     QVERIFY(!keptAsItIs || !platform::isSystemFolder(dir));
-    QVERIFY(platform::isSystemFolder(QStringLiteral("/usr/local/bin")) && platform::isSystemFolder(QStringLiteral("/etc")));
+    QVERIFY(platform::isSystemFolder(QStringLiteral("/usr/local/bin"))
+            && platform::isSystemFolder(QStringLiteral("/etc")));
     QVERIFY(!platform::isSystemFolder(m_dir.path()));
     if (keptAsItIs) {
         QCOMPARE(QDir::cleanPath(dir), QDir::cleanPath(appDir));
         // The writability probe leaves nothing behind.
-        QCOMPARE(QDir(dir).entryList({QStringLiteral(".pellwick-probe*")}, QDir::AllEntries | QDir::Hidden | QDir::System),
-                 QStringList());
+        QCOMPARE(
+            QDir(dir).entryList({QStringLiteral(".pellwick-probe*")}, QDir::AllEntries | QDir::Hidden | QDir::System),
+            QStringList());
     } else {
         QVERIFY2(dir.startsWith(m_configHome + QLatin1Char('/')), qPrintable(dir));
         QVERIFY2(QFileInfo(dir).isDir(), "the fallback folder is created");
@@ -394,8 +396,8 @@ void TestPlatform::mountedFilesystems()
     const QStringList commands = platform::formatCommands(bound, QStringLiteral("ravo"));
     QCOMPARE(commands.size(), 3);
     QCOMPARE(shellWords(commands[0]), (QStringList{u"umount"_qs, bound}));
-    QCOMPARE(shellWords(commands[1]), (QStringList{u"mkntfs"_qs, u"--quick"_qs, u"--force"_qs, u"--label"_qs,
-                                                    u"ravo"_qs, rootDevice}));
+    QCOMPARE(shellWords(commands[1]),
+             (QStringList{u"mkntfs"_qs, u"--quick"_qs, u"--force"_qs, u"--label"_qs, u"ravo"_qs, rootDevice}));
     QCOMPARE(shellWords(commands[2]), (QStringList{u"mount"_qs, u"-t"_qs, u"ntfs-3g"_qs, rootDevice, bound}));
 
     // A single file bound from that disk, as containers do for /etc/hosts.

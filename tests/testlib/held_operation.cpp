@@ -5,11 +5,8 @@
 #include <QTest>
 
 HeldOperation::HeldOperation(ImagingLibrary &inner, Phase phase, int formatCommand)
-    : ForwardingImaging(inner)
-    , m_phase(phase)
-    , m_formatCommand(formatCommand)
-{
-}
+    : ForwardingImaging(inner), m_phase(phase), m_formatCommand(formatCommand)
+{}
 
 HeldOperation::~HeldOperation()
 {
@@ -68,8 +65,8 @@ uint32_t HeldOperation::relay(uint32_t messageId, uintptr_t wParam, intptr_t lPa
 {
     auto *self = static_cast<HeldOperation *>(context);
     const Call call = self->m_call.load();
-    const bool scanHold = self->m_phase == Phase::CaptureScan && call == Call::Capture && messageId == WIM_MSG_PROCESS && wParam
-                          && QStringView(reinterpret_cast<const char16_t *>(wParam)) != self->m_callPath;
+    const bool scanHold = self->m_phase == Phase::CaptureScan && call == Call::Capture && messageId == WIM_MSG_PROCESS
+                          && wParam && QStringView(reinterpret_cast<const char16_t *>(wParam)) != self->m_callPath;
     const bool progressHold = messageId == WIM_MSG_PROGRESS
                               && ((self->m_phase == Phase::CaptureWrite && call == Call::Capture)
                                   || (self->m_phase == Phase::Apply && call == Call::Apply)

@@ -20,17 +20,17 @@ public:
 
     struct Call {
         Kind kind;
-        QString text;       // message text, chooser title, or dialog class name
+        QString text;  // message text, chooser title, or dialog class name
         QString caption;
         uint32_t type = 0;  // MB_ flags
         FileChooser chooser;
         bool onUiThread = false;
         QObject *owner = nullptr;
-        QString detail;     // a message box's text beneath its main text
-        QString input;      // the text an input dialog showed at first
+        QString detail;  // a message box's text beneath its main text
+        QString input;   // the text an input dialog showed at first
     };
 
-    RecordingPrompts();   // installs itself
+    RecordingPrompts();            // installs itself
     ~RecordingPrompts() override;  // restores the default
 
     int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) override;
@@ -55,7 +55,7 @@ public:
     void onDialog(std::function<int(QDialog &)> handler);
 
     QList<Call> calls() const;
-    QList<Call> messages() const;   // message boxes only
+    QList<Call> messages() const;  // message boxes only
     QStringList messageTexts() const;
     QStringList messageDetails() const;  // in the order of messageTexts()
     void clear();

@@ -141,8 +141,8 @@ bool wimVerify(const QString &wimPath, QString *output)
 
 QStringList wimDir(const QString &wimPath, int index)
 {
-    const ToolResult r = runTool(QStringLiteral("wimlib-imagex"),
-                                 {QStringLiteral("dir"), wimPath, QString::number(index)});
+    const ToolResult r =
+        runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("dir"), wimPath, QString::number(index)});
     if (r.exitCode != 0)
         return {};
     QStringList out;

@@ -38,8 +38,8 @@ struct WimInfo {
     bool ok = false;
     int imageCount = 0;
     int bootIndex = 0;
-    QString compression;      // as wimlib-imagex prints it ("LZX", "None", ...)
-    QStringList names;        // per image, "" when it has none
+    QString compression;  // as wimlib-imagex prints it ("LZX", "None", ...)
+    QStringList names;    // per image, "" when it has none
     QStringList descriptions;
     QStringList flags;
     QString raw;

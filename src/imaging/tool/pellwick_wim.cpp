@@ -24,8 +24,14 @@ namespace {
 
 // The program's eight default exclusions, relative to a drive root.
 const QStringView kExclusions[] = {
-    u"\\hiberfil.sys",   u"\\pagefile.sys",  u"\\swapfile.sys", u"\\$recycle.bin\\", u"\\system volume information\\",
-    u"\\windows\\logs\\", u"\\windows\\csc\\", u"\\windows\\temp\\",
+    u"\\hiberfil.sys",
+    u"\\pagefile.sys",
+    u"\\swapfile.sys",
+    u"\\$recycle.bin\\",
+    u"\\system volume information\\",
+    u"\\windows\\logs\\",
+    u"\\windows\\csc\\",
+    u"\\windows\\temp\\",
 };
 
 bool matches(QStringView path, QStringView entry)
@@ -74,13 +80,14 @@ uint32_t onMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, void *)
     case WIM_MSG_RETRY:
     case WIM_MSG_INFO:
     case WIM_MSG_WARNING: {
-        const char *kind = message == WIM_MSG_ERROR ? "error" : message == WIM_MSG_RETRY ? "retry"
-                         : message == WIM_MSG_INFO  ? "info"  : "warning";
+        const char *kind = message == WIM_MSG_ERROR   ? "error"
+                           : message == WIM_MSG_RETRY ? "retry"
+                           : message == WIM_MSG_INFO  ? "info"
+                                                      : "warning";
         std::fprintf(stderr, "%s: %s [err = %d]\n", kind, qUtf8Printable(QString::fromUtf16(path)), int(lParam));
         return WIM_MSG_SUCCESS;
     }
-    default:
-        return WIM_MSG_SUCCESS;
+    default: return WIM_MSG_SUCCESS;
     }
 }
 
@@ -103,32 +110,31 @@ int failWith(const QString &what)
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: pellwick-wim [-v] info WIM\n"
-                 "       pellwick-wim [-v] capture [--full-read] DIR|DEVICE WIM [NAME]\n"
-                 "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
-                 "       pellwick-wim [-v] export WIM INDEX DEST [--compress=none|xpress|lzx|lzms] [--solid]\n"
-                 "       pellwick-wim [-v] delete WIM INDEX\n"
-                 "       pellwick-wim [-v] setboot WIM INDEX\n"
-                 "       pellwick-wim [-v] setinfo WIM INDEX NAME [DESCRIPTION]\n"
-                 "       pellwick-wim [-v] dir WIM INDEX [PATH]\n"
-                 "       pellwick-wim [-v] extract WIM INDEX DEST PATH...\n"
-                 "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
-                 "       pellwick-wim [-v] verify WIM\n"
-                 "       pellwick-wim [-v] optimize WIM\n"
-                 "       pellwick-wim [-v] update WIM INDEX < COMMANDS\n"
-                 "capture reads only the files changed since the newest image of WIM captured from the\n"
-                 "same DIR|DEVICE (same path, sizes and times: unchanged); --full-read reads every file.\n"
-                 "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
-                 "it must not be mounted (a capture also takes one mounted read-only).\n"
-                 "WIM may be the first part of a split set (NAME.swm) for info, apply, export and verify.\n"
-                 "export: a new DEST takes the compression given, else LZMS with --solid, else the source's;\n"
-                 "an existing DEST keeps its own. --solid writes an ESD. PART_MB counts MiB.\n"
-                 "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n"
-                 "update reads one command a line: add SOURCE IMAGE_PATH, delete IMAGE_PATH (a folder with\n"
-                 "everything in it), rename OLD_PATH NEW_PATH; all of them are made in one commit, or none.\n"
-                 "Exit status 4: the archive is in use by another program or was changed by one meanwhile;\n"
-                 "nothing was done, try again later.\n");
+    std::fprintf(stderr, "usage: pellwick-wim [-v] info WIM\n"
+                         "       pellwick-wim [-v] capture [--full-read] DIR|DEVICE WIM [NAME]\n"
+                         "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
+                         "       pellwick-wim [-v] export WIM INDEX DEST [--compress=none|xpress|lzx|lzms] [--solid]\n"
+                         "       pellwick-wim [-v] delete WIM INDEX\n"
+                         "       pellwick-wim [-v] setboot WIM INDEX\n"
+                         "       pellwick-wim [-v] setinfo WIM INDEX NAME [DESCRIPTION]\n"
+                         "       pellwick-wim [-v] dir WIM INDEX [PATH]\n"
+                         "       pellwick-wim [-v] extract WIM INDEX DEST PATH...\n"
+                         "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
+                         "       pellwick-wim [-v] verify WIM\n"
+                         "       pellwick-wim [-v] optimize WIM\n"
+                         "       pellwick-wim [-v] update WIM INDEX < COMMANDS\n"
+                         "capture reads only the files changed since the newest image of WIM captured from the\n"
+                         "same DIR|DEVICE (same path, sizes and times: unchanged); --full-read reads every file.\n"
+                         "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
+                         "it must not be mounted (a capture also takes one mounted read-only).\n"
+                         "WIM may be the first part of a split set (NAME.swm) for info, apply, export and verify.\n"
+                         "export: a new DEST takes the compression given, else LZMS with --solid, else the source's;\n"
+                         "an existing DEST keeps its own. --solid writes an ESD. PART_MB counts MiB.\n"
+                         "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n"
+                         "update reads one command a line: add SOURCE IMAGE_PATH, delete IMAGE_PATH (a folder with\n"
+                         "everything in it), rename OLD_PATH NEW_PATH; all of them are made in one commit, or none.\n"
+                         "Exit status 4: the archive is in use by another program or was changed by one meanwhile;\n"
+                         "nothing was done, try again later.\n");
     return 2;
 }
 
@@ -202,7 +208,7 @@ int setTexts(HWIM image, const QString &name, const QString *description)
     QString xml;
     if (!imaging().WIMGetImageInformation(image, &xml, nullptr))
         return failWith(QStringLiteral("cannot read the image's texts"));
-    auto texts = wimxml::editableTexts(xml).value_or(wimxml::EditableTexts {});
+    auto texts = wimxml::editableTexts(xml).value_or(wimxml::EditableTexts{});
     texts.name = name;
     if (description)
         texts.description = *description;
@@ -271,9 +277,10 @@ struct ExportOptions {
 
 bool parseExportOption(const QString &option, ExportOptions *options)
 {
-    static const std::pair<const char *, uint32_t> kinds[] = {
-        {"none", WIM_COMPRESS_NONE}, {"xpress", WIM_COMPRESS_XPRESS}, {"lzx", WIM_COMPRESS_LZX},
-        {"lzms", WIM_COMPRESS_LZMS}};
+    static const std::pair<const char *, uint32_t> kinds[] = {{"none", WIM_COMPRESS_NONE},
+                                                              {"xpress", WIM_COMPRESS_XPRESS},
+                                                              {"lzx", WIM_COMPRESS_LZX},
+                                                              {"lzms", WIM_COMPRESS_LZMS}};
     if (option == QLatin1String("--solid")) {
         options->solid = true;
         return true;
@@ -304,7 +311,7 @@ int exportImage(const QString &wimPath, uint32_t index, const QString &destinati
         return failWith(QStringLiteral("cannot load image %1").arg(index));
     uint32_t created = 0;
     const uint32_t compression = options.haveCompression ? options.compression
-                               : options.solid           ? WIM_COMPRESS_LZMS
+                                 : options.solid         ? WIM_COMPRESS_LZMS
                                                          : attributes.CompressionType;
     Handle target(imaging().WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS,
                                           options.solid ? WIM_FLAG_SOLID : 0, compression, &created));
