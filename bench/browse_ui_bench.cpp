@@ -8,8 +8,8 @@
 #include "app/ctarnbox_dlg.h"
 #include "archive/cbrowse_image_dlg.h"
 #include "imaging/imaging_library.h"
-#include "operations/background_task.h"
 #include "resources/resource_ids.h"
+#include "support/background_task.h"
 #include "support/prompts.h"
 
 #include <QApplication>

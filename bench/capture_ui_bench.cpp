@@ -5,7 +5,7 @@
 #include "app/ctarnbox_dlg.h"
 #include "capture_settings/cwim_image_info.h"
 #include "imaging/imaging_library.h"
-#include "operations/background_task.h"
+#include "support/background_task.h"
 #include "support/prompts.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 #include "app/ctarnbox_dlg.h"
 
 #include "imaging/imaging_library.h"
-#include "operations/background_task.h"
+#include "support/background_task.h"
 #include "support/clock.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"

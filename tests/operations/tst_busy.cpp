@@ -2,10 +2,10 @@
 #include "app/ctarnbox_dlg.h"
 #include "fake_clock.h"
 #include "imaging/wim_types.h"
-#include "operations/background_task.h"
 #include "operations/message_callback.h"
 #include "recording_prompts.h"
 #include "stub_imaging.h"
+#include "support/background_task.h"
 #include "support/error_cause.h"
 #include "support/ui_thread.h"
 

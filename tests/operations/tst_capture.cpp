@@ -5,9 +5,9 @@
 #include "fake_clock.h"
 #include "imaging/fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
-#include "operations/background_task.h"
 #include "operations/message_callback.h"
 #include "recording_prompts.h"
+#include "support/background_task.h"
 #include "support/platform.h"
 #include "test_archives.h"
 
