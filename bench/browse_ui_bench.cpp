@@ -137,9 +137,7 @@ int main(int argc, char **argv)
         }
         ticker.stop();
         backgroundTasks::waitForAll(60000);
-        if (dlg.m_hWim)
-            imaging().WIMCloseHandle(dlg.m_hWim);
-        dlg.m_hWim = nullptr;
+        dlg.m_hWim.close();
     }
     setPrompts(nullptr);
     if (!ok || prompts.failed || rootNs < 0)

@@ -93,9 +93,7 @@ int main(int argc, char **argv)
         rows = dlg.m_List->rowCount();
         if (!dlg.m_strLog.isEmpty())
             std::fprintf(stderr, "log:%s\n", qPrintable(dlg.m_strLog));
-        if (dlg.m_hWim)
-            imaging().WIMCloseHandle(dlg.m_hWim);
-        dlg.m_hWim = nullptr;
+        dlg.m_hWim.close();
     }
     setPrompts(nullptr);
     if (prompts.failed || rows != 1 || captureNs < 0)

@@ -48,10 +48,7 @@ void CTarnboxDlg::CloseWorker()
             appClock().sleepMs(100);
     }
     uiThread::run([this] {
-        if (m_hWim) {
-            imaging().WIMCloseHandle(m_hWim);
-            m_hWim = nullptr;
-        }
+        m_hWim.close();
         // From here on a worker that is still finishing gets default answers
         // instead of reaching a window that is going away.
         uiThread::setWindowOpen(false);

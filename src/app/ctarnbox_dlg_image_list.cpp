@@ -31,7 +31,7 @@ bool CTarnboxDlg::LoadImageList(QString *cause)
     m_nImageCount = 0;
 
     WIM_INFO info{};
-    if (!imaging().WIMGetAttributes(m_hWim, &info, sizeof info)) {
+    if (!imaging().WIMGetAttributes(m_hWim.get(), &info, sizeof info)) {
         const ImagingError why = imaging().LastError();
         if (cause)
             *cause = errorCause(why);
@@ -46,18 +46,15 @@ bool CTarnboxDlg::LoadImageList(QString *cause)
 
     // Every image is read before any row is added, so a failure leaves the list empty.
     for (uint32_t i = 1; i <= info.ImageCount; ++i) {
-        HWIM image = imaging().WIMLoadImage(m_hWim, i);
+        const WimHandle image(imaging(), imaging().WIMLoadImage(m_hWim.get(), i));
         QString xml;
-        if (!image || !imaging().WIMGetImageInformation(image, &xml, nullptr)) {
+        if (!image || !imaging().WIMGetImageInformation(image.get(), &xml, nullptr)) {
             const ImagingError why = imaging().LastError();
             if (cause)
                 *cause = errorCause(why);
             reportFailure(lcArchive, this, QStringLiteral("无法获取信息，文件打开失败！"), {}, why);
-            if (image)
-                imaging().WIMCloseHandle(image);
             return false;
         }
-        imaging().WIMCloseHandle(image);
         // The library's text may carry a NUL terminator; the text ends there.
         const qsizetype nul = xml.indexOf(QChar(0));
         if (nul >= 0)

@@ -76,7 +76,7 @@ void CTarnboxDlg::DeleteImage()
     // Nothing offers a deleted image back: a slip of the mouse must not cost one.
     if (!ConfirmDelete(r))
         return;
-    if (!imaging().WIMDeleteImage(m_hWim, uint32_t(r + 1))) {
+    if (!imaging().WIMDeleteImage(m_hWim.get(), uint32_t(r + 1))) {
         const ImagingError why = imaging().LastError();
         ReloadIfChangedElsewhere(why);
         reportFailure(lcOperations, this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"), why);
@@ -116,7 +116,7 @@ void CTarnboxDlg::SetBootImage()
     const int r = SelectedRow();
     if (r < 0 || r >= m_Images.count)
         return;
-    if (!imaging().WIMSetBootImage(m_hWim, uint32_t(r + 1))) {
+    if (!imaging().WIMSetBootImage(m_hWim.get(), uint32_t(r + 1))) {
         const ImagingError why = imaging().LastError();
         ReloadIfChangedElsewhere(why);
         reportFailure(lcOperations, this, QStringLiteral("设置为启动失败！"), QStringLiteral("错误提示"), why);
@@ -133,7 +133,7 @@ void CTarnboxDlg::EditImage()
     const int r = SelectedRow();
     if (r < 0 || r >= m_Images.count || RefuseWriteToSplitSet())
         return;
-    const HWIM wim = m_hWim;
+    const HWIM wim = m_hWim.get();
     const ImageInfo before = m_Images.records[std::size_t(r)];
 
     CWIM_Image_Info dialog(this);
@@ -144,11 +144,11 @@ void CTarnboxDlg::EditImage()
         return;
     // An operation that ran while the dialog was open may have changed the
     // list; the edits belong to a state that is gone.
-    if (IsBusy() || m_hWim != wim || r >= m_Images.count)
+    if (IsBusy() || m_hWim.get() != wim || r >= m_Images.count)
         return;
 
     ImagingLibrary &lib = imaging();
-    HWIM image = lib.WIMLoadImage(m_hWim, uint32_t(r + 1));
+    WimHandle image(lib, lib.WIMLoadImage(m_hWim.get(), uint32_t(r + 1)));
     if (!image) {
         reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"),
                       lib.LastError());
@@ -156,9 +156,9 @@ void CTarnboxDlg::EditImage()
     }
     QString xml;
     uint32_t bytes = 0;
-    if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
+    if (!lib.WIMGetImageInformation(image.get(), &xml, &bytes)) {
         const ImagingError why = lib.LastError();
-        lib.WIMCloseHandle(image);
+        image.close();
         reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"), why);
         return;
     }
@@ -174,7 +174,7 @@ void CTarnboxDlg::EditImage()
             continue;
         edited.*(t.field) = value;
         if (!SetMetadataTag(xml, value, t.tag)) {
-            lib.WIMCloseHandle(image);
+            image.close();
             reportFailure(lcOperations, this, QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)"),
                           QStringLiteral("错误提示"), QString());
             return;
@@ -187,11 +187,11 @@ void CTarnboxDlg::EditImage()
     record = edited;
     showTexts(record);
 
-    if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
+    if (!lib.WIMSetImageInformation(image.get(), xml, uint32_t(xml.size() * 2))) {
         // Before the read-back below, which is a call of its own.
         const ImagingError why = lib.LastError();
         if (why.kind == ImagingError::Kind::ChangedOnDisk) {
-            lib.WIMCloseHandle(image);
+            image.close();
             record = before;  // the image to keep selected, as it was
             ReloadImageList();
             reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), why);
@@ -200,7 +200,7 @@ void CTarnboxDlg::EditImage()
         // The archive kept its texts: show those, not the refused ones.
         QString stored;
         ImageTable fresh;
-        bool readBack = lib.WIMGetImageInformation(image, &stored, nullptr);
+        bool readBack = lib.WIMGetImageInformation(image.get(), &stored, nullptr);
         if (readBack) {
             cutAtNul(stored);
             readBack = ReadImageInfo(stored, fresh);
@@ -216,7 +216,7 @@ void CTarnboxDlg::EditImage()
         showTexts(record);
         reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), why);
     }
-    lib.WIMCloseHandle(image);
+    image.close();
     RefreshWindow();
 }
 

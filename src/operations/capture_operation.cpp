@@ -174,9 +174,9 @@ bool CaptureOperation::work(OperationContext &ctx)
 
     // The image and its texts are one commit: a kill never leaves the image without them.
     const QString texts = textsElement(*m_texts);
-    HWIM image = m_ntfs ? captureNtfsDrive(ctx, texts)
-                        : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, readFlags(), texts,
-                                                             uint32_t(texts.size() * 2));
+    WimHandle image(lib, m_ntfs ? captureNtfsDrive(ctx, texts)
+                                : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, readFlags(),
+                                                                     texts, uint32_t(texts.size() * 2)));
     if (!image) {
         if (!m_ntfs) {
             const ImagingError why = lib.LastError();
@@ -188,11 +188,10 @@ bool CaptureOperation::work(OperationContext &ctx)
 
     QString xml;
     uint32_t bytes = 0;
-    if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
+    if (!lib.WIMGetImageInformation(image.get(), &xml, &bytes)) {
         const ImagingError why = lib.LastError();
         host.HideBusyNow();
         ctx.failure(QStringLiteral("文件无法读取"), QStringLiteral("错误提示"), why);
-        lib.WIMCloseHandle(image);
         return false;
     }
 
@@ -204,7 +203,6 @@ bool CaptureOperation::work(OperationContext &ctx)
         host.HideBusyNow();
         ctx.failure(QStringLiteral("映像信息格式错误，无法写入映像信息！请重新打开文件查看。(0x80070057)"),
                     QStringLiteral("错误提示"), QString());
-        lib.WIMCloseHandle(image);
         return false;
     }
     record = read.records[0];
@@ -212,7 +210,7 @@ bool CaptureOperation::work(OperationContext &ctx)
 
     uiThread::run([&] { host.AddCapturedImage(record); });
 
-    if (!lib.WIMCloseHandle(image)) {
+    if (!image.close()) {
         const ImagingError why = lib.LastError();
         host.HideBusyNow();
         ctx.failure(QStringLiteral("关闭句柄出错！"), QStringLiteral("错误提示"), why);

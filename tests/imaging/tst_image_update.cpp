@@ -236,13 +236,13 @@ void TestImageUpdate::refusals()
     const QByteArray before = digest(wim);
     const QList<Update> add{{Update::Kind::Add, m_add, QStringLiteral("/x"), {}}};
     {
-        Handle readOnly(lib, openWim(lib, wim, WIM_GENERIC_READ));
-        Handle image(lib, lib.WIMLoadImage(readOnly.get(), 1));
+        WimHandle readOnly(lib, openWim(lib, wim, WIM_GENERIC_READ));
+        WimHandle image(lib, lib.WIMLoadImage(readOnly.get(), 1));
         QVERIFY(!lib.WIMUpdateImage(image.get(), add));
         QCOMPARE(int(lib.LastError().kind), int(Kind::ArchiveReadOnly));
     }
-    Handle archive(lib, openWim(lib, wim));
-    Handle image(lib, lib.WIMLoadImage(archive.get(), 1));
+    WimHandle archive(lib, openWim(lib, wim));
+    WimHandle image(lib, lib.WIMLoadImage(archive.get(), 1));
     // The archive inside the folder being added would be read while it is written.
     QVERIFY(!lib.WIMUpdateImage(image.get(), {{Update::Kind::Add, dir.path(), QStringLiteral("/x"), {}}}));
     QCOMPARE(int(lib.LastError().kind), int(Kind::WouldOverwriteArchive));

@@ -227,7 +227,7 @@ void TestBusy::closeWhenIdle()
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
     dlg.show();
-    dlg.m_hWim = StubImaging::fakeHandle();
+    dlg.m_hWim.reset(library, StubImaging::fakeHandle());
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 10000);
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
