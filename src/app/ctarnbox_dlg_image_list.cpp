@@ -3,6 +3,7 @@
 
 #include "archive/archive_log.h"
 #include "archive/image_size.h"
+#include "archive/image_texts.h"
 #include "archive/metadata_xml.h"
 #include "imaging/imaging_library.h"
 #include "support/error_cause.h"
@@ -12,12 +13,6 @@
 #include <QTableWidget>
 
 #include <algorithm>
-
-namespace {
-
-constexpr int kBootColumn = 6;
-
-}  // namespace
 
 bool CTarnboxDlg::LoadImageList()
 {
@@ -47,19 +42,17 @@ bool CTarnboxDlg::LoadImageList(QString *cause)
     // Every image is read before any row is added, so a failure leaves the list empty.
     for (uint32_t i = 1; i <= info.ImageCount; ++i) {
         const WimHandle image(imaging(), imaging().WIMLoadImage(m_hWim.get(), i));
-        QString xml;
-        if (!image || !imaging().WIMGetImageInformation(image.get(), &xml, nullptr)) {
+        ImageInfo record;
+        const ImageRead read = image ? ReadImageRecord(imaging(), image.get(), &record) : ImageRead::NotRead;
+        if (read == ImageRead::NotRead) {
             const ImagingError why = imaging().LastError();
             if (cause)
                 *cause = errorCause(why);
             reportFailure(lcArchive, this, QStringLiteral("无法获取信息，文件打开失败！"), {}, why);
             return false;
         }
-        // The library's text may carry a NUL terminator; the text ends there.
-        const qsizetype nul = xml.indexOf(QChar(0));
-        if (nul >= 0)
-            xml.truncate(nul);
-        if (!ReadImageInfo(xml, m_Images)) {
+        m_Images.append() = record;  // a malformed one stays counted, with what was read of it
+        if (read == ImageRead::Malformed) {
             reportFailure(lcArchive, this,
                           QStringLiteral("映像 %1 的信息格式错误，无法读取（错误代码 0x%2）！")
                               .arg(i)
@@ -72,7 +65,7 @@ bool CTarnboxDlg::LoadImageList(QString *cause)
     for (int r = 0; r < m_Images.count; ++r)
         AddImageRow(r);
     if (m_Images.bootRow != -1)
-        SetRowText(m_Images.bootRow, kBootColumn, QStringLiteral("是"));
+        SetRowText(m_Images.bootRow, kBootColumn, BootColumnText(true));
     if (m_Images.count != 0)
         SelectAndFocusRow(0);
     m_strCompression = CompressionLabel(m_Images.compression);
@@ -87,13 +80,10 @@ void CTarnboxDlg::AddImageRow(int r)
     const ImageInfo &record = m_Images.records[std::size_t(r)];
     ++m_nImageCount;
     m_List->insertRow(r);
-    SetRowText(r, 0, record.displayName);
-    SetRowText(r, 1, record.displayDescription);
-    SetRowText(r, 2, record.name);
-    SetRowText(r, 3, record.description);
-    SetRowText(r, 4, record.flags);
-    SetRowText(r, 5, FormatImageSize(record.expandedBytes));
-    SetRowText(r, kBootColumn, QStringLiteral("否"));
+    for (const ImageText &t : kImageTexts)
+        SetRowText(r, t.column, record.*(t.field));
+    SetRowText(r, kSizeColumn, FormatImageSize(record.expandedBytes));
+    SetRowText(r, kBootColumn, BootColumnText(false));
 }
 
 void CTarnboxDlg::AddCapturedImage(const ImageInfo &record)

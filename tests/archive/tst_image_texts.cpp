@@ -1,0 +1,182 @@
+// The image texts as written into the metadata and read back, by capture and
+// edit, against real archives.
+#include "archive/image_texts.h"
+#include "imaging/wim_handle.h"
+#include "imaging/wimlib_backend.h"
+#include "test_archives.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+ImageInfo texts(const char *name, const char *description = "", const char *flags = "", const char *displayName = "",
+                const char *displayDescription = "")
+{
+    ImageInfo info;
+    info.name = QString::fromUtf8(name);
+    info.description = QString::fromUtf8(description);
+    info.flags = QString::fromUtf8(flags);
+    info.displayName = QString::fromUtf8(displayName);
+    info.displayDescription = QString::fromUtf8(displayDescription);
+    return info;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(ImageInfo)
+
+class TestImageTexts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void writeImageTexts_data();
+    void writeImageTexts();
+    void capturedTextsReadBack();
+    void changeImageTexts_data();
+    void changeImageTexts();
+
+private:
+    // A fresh archive holding one image captured with `given`.
+    QString archiveWith(const ImageInfo &given);
+
+    WimlibBackend m_lib;
+    QTemporaryDir m_dir;
+    QString m_tree;
+    int m_archives = 0;
+};
+
+void TestImageTexts::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_tree = m_dir.filePath(QStringLiteral("tree"));
+    testarchives::writeTree(m_tree, {{QStringLiteral("a.txt"), "a"}});
+}
+
+QString TestImageTexts::archiveWith(const ImageInfo &given)
+{
+    const QString path = m_dir.filePath(QStringLiteral("a%1.wim").arg(++m_archives));
+    const WimHandle wim(
+        m_lib, m_lib.WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr));
+    const QString element = NewImageTexts(given);
+    const WimHandle image(
+        m_lib, wim ? m_lib.WIMCaptureImageWithInformation(wim.get(), m_tree, 0, element, uint32_t(element.size() * 2))
+                   : nullptr);
+    return image ? path : QString();
+}
+
+void TestImageTexts::writeImageTexts_data()
+{
+    QTest::addColumn<QString>("xml");
+    QTest::addColumn<ImageInfo>("given");
+    QTest::addColumn<ImageInfo>("old");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("written");
+
+    const QString empty = QStringLiteral("<IMAGE></IMAGE>");
+    QTest::newRow("new image: every text, in the metadata's order")
+        << empty << texts("n", "d", "f", "dn", "dd") << ImageInfo() << true
+        << QStringLiteral("<IMAGE><DESCRIPTION>d</DESCRIPTION><NAME>n</NAME><FLAGS>f</FLAGS>"
+                          "<DISPLAYDESCRIPTION>dd</DISPLAYDESCRIPTION><DISPLAYNAME>dn</DISPLAYNAME></IMAGE>");
+    QTest::newRow("new image: an empty text is left out")
+        << empty << texts("n") << ImageInfo() << true << QStringLiteral("<IMAGE><NAME>n</NAME></IMAGE>");
+    QTest::newRow("edit: only what changed is written, the rest kept as spelled")
+        << QStringLiteral("<IMAGE><NAME>old</NAME><DESCRIPTION>d &#x41;</DESCRIPTION></IMAGE>") << texts("new", "d A")
+        << texts("old", "d A") << true
+        << QStringLiteral("<IMAGE><NAME>new</NAME><DESCRIPTION>d &#x41;</DESCRIPTION></IMAGE>");
+    QTest::newRow("edit: a text cleared") << QStringLiteral("<IMAGE><NAME>old</NAME></IMAGE>") << texts("")
+                                          << texts("old") << true << QStringLiteral("<IMAGE><NAME></NAME></IMAGE>");
+    QTest::newRow("escaped") << empty << texts("a<b&c>") << ImageInfo() << true
+                             << QStringLiteral("<IMAGE><NAME>a&lt;b&amp;c&gt;</NAME></IMAGE>");
+    QTest::newRow("unclosed old value: refused")
+        << QStringLiteral("<IMAGE><NAME>cut") << texts("new") << texts("cut") << false << QString();
+}
+
+void TestImageTexts::writeImageTexts()
+{
+    QFETCH(QString, xml);
+    QFETCH(ImageInfo, given);
+    QFETCH(ImageInfo, old);
+    QFETCH(bool, ok);
+    QFETCH(QString, written);
+    QCOMPARE(WriteImageTexts(xml, given, old), ok);
+    if (ok)
+        QCOMPARE(xml, written);
+}
+
+void TestImageTexts::capturedTextsReadBack()
+{
+    const ImageInfo given = texts("名称 <1>", "描述 & 说明", "Professional", "显示名", "显示描述");
+    const QString path = archiveWith(given);
+    QVERIFY2(!path.isEmpty(), qPrintable(m_lib.LastErrorText()));
+
+    const WimHandle wim(m_lib, m_lib.WIMCreateFile(path, WIM_GENERIC_READ, WIM_OPEN_EXISTING, 0, 0, nullptr));
+    const WimHandle image(m_lib, m_lib.WIMLoadImage(wim.get(), 1));
+    ImageInfo read;
+    QCOMPARE(ReadImageRecord(m_lib, image.get(), &read), ImageRead::Read);
+    for (const ImageText &t : kImageTexts)
+        QCOMPARE(read.*(t.field), given.*(t.field));
+    QVERIFY(read.expandedBytes > 0);
+    // The peer reads them as stored.
+    const testarchives::WimInfo peer = testarchives::wimInfo(path);
+    QCOMPARE(peer.names, QStringList{given.name});
+    QCOMPARE(peer.descriptions, QStringList{given.description});
+}
+
+void TestImageTexts::changeImageTexts_data()
+{
+    QTest::addColumn<uint32_t>("access");
+    QTest::addColumn<uint32_t>("index");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("heldName");  // in `held`, and in the archive afterwards
+
+    using Kind = ImagingError::Kind;
+    QTest::newRow("stored") << WIM_GENERIC_READ_WRITE << 1u << int(ImageTextsChange::Stored) << int(Kind::None)
+                            << QStringLiteral("new");
+    QTest::newRow("read-only handle: refused, the archive's texts read back")
+        << WIM_GENERIC_READ << 1u << int(ImageTextsChange::Refused) << int(Kind::ArchiveReadOnly)
+        << QStringLiteral("stored");
+    QTest::newRow("no such image: not read") << WIM_GENERIC_READ_WRITE << 2u << int(ImageTextsChange::NotRead)
+                                             << int(Kind::Other) << QStringLiteral("stored");
+}
+
+void TestImageTexts::changeImageTexts()
+{
+    QFETCH(uint32_t, access);
+    QFETCH(uint32_t, index);
+    QFETCH(int, result);
+    QFETCH(int, kind);
+    QFETCH(QString, heldName);
+
+    // What the list shows differs from the archive in the description: it is
+    // unchanged by the edit, so it is not written.
+    const QString path = archiveWith(texts("stored", "kept"));
+    QVERIFY(!path.isEmpty());
+    ImageInfo current = texts("stored", "listed");
+    current.expandedBytes = 42;
+    ImageInfo wanted = current;
+    wanted.name = QStringLiteral("new");
+
+    ImageTextsChange change;
+    {
+        const WimHandle wim(m_lib, m_lib.WIMCreateFile(path, access, WIM_OPEN_EXISTING, 0, 0, nullptr));
+        QVERIFY(wim);
+        change = ChangeImageTexts(m_lib, wim.get(), index, current, wanted);
+    }
+    QCOMPARE(int(change.result), result);
+    QCOMPARE(int(change.why.kind), kind);
+    QCOMPARE(testarchives::wimInfo(path).names, QStringList{heldName});
+    QCOMPARE(testarchives::wimInfo(path).descriptions, QStringList{QStringLiteral("kept")});
+    if (change.result == ImageTextsChange::NotRead)
+        return;
+    QCOMPARE(change.held.name, heldName);
+    QCOMPARE(change.held.description,
+             change.result == ImageTextsChange::Stored ? QStringLiteral("listed") : QStringLiteral("kept"));
+    QCOMPARE(change.held.expandedBytes, quint64(42));
+}
+
+QTEST_GUILESS_MAIN(TestImageTexts)
+#include "tst_image_texts.moc"
