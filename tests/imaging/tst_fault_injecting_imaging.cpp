@@ -130,11 +130,11 @@ void TestFaultInjectingImaging::failedCloseStillReleasesTheHandle()
 {
     WimlibBackend real;
     FaultInjectingImaging faults(real);
-    HWIM wim = createWim(faults, m_dir.filePath(QStringLiteral("close.wim")));
+    const HWIM wim = createWim(faults, m_dir.filePath(QStringLiteral("close.wim")));
     QVERIFY(wim);
     faults.failOn(Call::CloseHandle);
-    QVERIFY(!faults.WIMCloseHandle(wim));
-    QVERIFY(!real.WIMCloseHandle(wim));  // already released underneath
+    QVERIFY(!WimHandle(faults, wim).close());
+    QVERIFY(!WimHandle(real, wim).close());  // already released underneath
     QCOMPARE(faults.uses(Call::CloseHandle), 1);
 }
 
