@@ -3,6 +3,7 @@
 
 #include "archive/archive_log.h"
 #include "archive/image_size.h"
+#include "archive/image_table_read.h"
 #include "archive/image_texts.h"
 #include "archive/metadata_xml.h"
 #include "imaging/imaging_library.h"
@@ -22,44 +23,32 @@ bool CTarnboxDlg::LoadImageList()
 bool CTarnboxDlg::LoadImageList(QString *cause)
 {
     m_List->setRowCount(0);
-    m_Images.reset();
     m_nImageCount = 0;
-
-    WIM_INFO info{};
-    if (!imaging().WIMGetAttributes(m_hWim.get(), &info, sizeof info)) {
-        const ImagingError why = imaging().LastError();
-        if (cause)
-            *cause = errorCause(why);
-        reportFailure(lcArchive, this, QStringLiteral("无法正常获取文件信息！"), {}, why);
-        return false;
-    }
-    m_Images.bootRow = int(info.BootIndex) - 1;
-    m_nTotalParts = std::max(1, int(info.TotalParts));
-    if (m_nTotalParts > 1)
-        m_strAccess = QStringLiteral("仅读取（%1 个分卷）").arg(m_nTotalParts);
-    m_Images.compression = qint16(info.CompressionType & 0xFFFFu);
-
     // Every image is read before any row is added, so a failure leaves the list empty.
-    for (uint32_t i = 1; i <= info.ImageCount; ++i) {
-        const WimHandle image(imaging(), imaging().WIMLoadImage(m_hWim.get(), i));
-        ImageInfo record;
-        const ImageRead read = image ? ReadImageRecord(imaging(), image.get(), &record) : ImageRead::NotRead;
-        if (read == ImageRead::NotRead) {
-            const ImagingError why = imaging().LastError();
-            if (cause)
-                *cause = errorCause(why);
-            reportFailure(lcArchive, this, QStringLiteral("无法获取信息，文件打开失败！"), {}, why);
-            return false;
-        }
-        m_Images.append() = record;  // a malformed one stays counted, with what was read of it
-        if (read == ImageRead::Malformed) {
-            reportFailure(lcArchive, this,
-                          QStringLiteral("映像 %1 的信息格式错误，无法读取（错误代码 0x%2）！")
-                              .arg(i)
-                              .arg(kInvalidArgument, 8, 16, QLatin1Char('0')),
-                          QStringLiteral("错误提示"), QString());
-            return false;
-        }
+    const ImageTableRead read = ReadImageTable(imaging(), m_hWim.get(), m_Images);
+    if (read.result != ImageTableRead::AttributesNotRead) {
+        m_nTotalParts = read.totalParts;
+        if (m_nTotalParts > 1)
+            m_strAccess = QStringLiteral("仅读取（%1 个分卷）").arg(m_nTotalParts);
+    }
+    switch (read.result) {
+    case ImageTableRead::AttributesNotRead:
+    case ImageTableRead::ImageNotRead:
+        if (cause)
+            *cause = errorCause(read.why);
+        reportFailure(lcArchive, this,
+                      read.result == ImageTableRead::AttributesNotRead ? QStringLiteral("无法正常获取文件信息！")
+                                                                       : QStringLiteral("无法获取信息，文件打开失败！"),
+                      {}, read.why);
+        return false;
+    case ImageTableRead::ImageMalformed:
+        reportFailure(lcArchive, this,
+                      QStringLiteral("映像 %1 的信息格式错误，无法读取（错误代码 0x%2）！")
+                          .arg(read.image)
+                          .arg(kInvalidArgument, 8, 16, QLatin1Char('0')),
+                      QStringLiteral("错误提示"), QString());
+        return false;
+    case ImageTableRead::Read: break;
     }
 
     for (int r = 0; r < m_Images.count; ++r)

@@ -1,5 +1,7 @@
-// The image texts as written into the metadata by capture and edit, and an
-// edit's store and read-back against archives wimlib-imagex made.
+// The image texts as written into the metadata by capture and edit; an edit's
+// store and read-back, and the image table's reading, against archives
+// wimlib-imagex made.
+#include "archive/image_table_read.h"
 #include "archive/image_texts.h"
 #include "imaging/wim_handle.h"
 #include "imaging/wimlib_backend.h"
@@ -33,8 +35,13 @@ private slots:
     void writeImageTexts();
     void changeImageTexts_data();
     void changeImageTexts();
+    void readImageTable_data();
+    void readImageTable();
 
 private:
+    // A new archive at `path` of the tree, its one image named `name`.
+    bool capture(const QString &path, const QString &name, const QStringList &more = {});
+
     WimlibBackend m_lib;
     QTemporaryDir m_dir;
     int m_archives = 0;
@@ -44,6 +51,14 @@ void TestImageTexts::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     testarchives::writeTree(m_dir.filePath(QStringLiteral("tree")), {{QStringLiteral("a.txt"), "a"}});
+}
+
+bool TestImageTexts::capture(const QString &path, const QString &name, const QStringList &more)
+{
+    const auto made = testarchives::runTool(
+        QStringLiteral("wimlib-imagex"),
+        QStringList{QStringLiteral("capture"), m_dir.filePath(QStringLiteral("tree")), path, name} + more);
+    return made.exitCode == 0 || (qWarning("%s", qPrintable(made.output)), false);
 }
 
 void TestImageTexts::writeImageTexts_data()
@@ -114,10 +129,7 @@ void TestImageTexts::changeImageTexts()
     // What the list shows differs from the archive in the description: it is
     // unchanged by the edit, so it is not written.
     const QString path = m_dir.filePath(QStringLiteral("a%1.wim").arg(++m_archives));
-    const auto made = testarchives::runTool(QStringLiteral("wimlib-imagex"),
-                                            {QStringLiteral("capture"), m_dir.filePath(QStringLiteral("tree")), path,
-                                             QStringLiteral("stored"), QStringLiteral("kept")});
-    QVERIFY2(made.exitCode == 0, qPrintable(made.output));
+    QVERIFY(capture(path, QStringLiteral("stored"), {QStringLiteral("kept")}));
     ImageInfo current = texts("stored", "listed");
     current.expandedBytes = 42;
     ImageInfo wanted = current;
@@ -139,6 +151,47 @@ void TestImageTexts::changeImageTexts()
     QCOMPARE(change.held.description,
              change.result == ImageTextsChange::Stored ? QStringLiteral("listed") : QStringLiteral("kept"));
     QCOMPARE(change.held.expandedBytes, quint64(42));
+}
+
+void TestImageTexts::readImageTable_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("bootRow");
+
+    QTest::newRow("two images, the second the boot image")
+        << true << int(ImageTableRead::Read) << QStringList{QStringLiteral("one"), QStringLiteral("two")} << 1;
+    QTest::newRow("no archive: nothing read") << false << int(ImageTableRead::AttributesNotRead) << QStringList() << -1;
+}
+
+void TestImageTexts::readImageTable()
+{
+    QFETCH(bool, open);
+    QFETCH(int, result);
+    QFETCH(QStringList, names);
+    QFETCH(int, bootRow);
+
+    const QString path = m_dir.filePath(QStringLiteral("a%1.wim").arg(++m_archives));
+    QVERIFY(capture(path, QStringLiteral("one"), {QStringLiteral("--compress=none")}));
+    const auto appended = testarchives::runTool(QStringLiteral("wimlib-imagex"),
+                                                {QStringLiteral("append"), m_dir.filePath(QStringLiteral("tree")), path,
+                                                 QStringLiteral("two"), QStringLiteral("--boot")});
+    QVERIFY2(appended.exitCode == 0, qPrintable(appended.output));
+    const WimHandle wim(m_lib,
+                        open ? m_lib.WIMCreateFile(path, WIM_GENERIC_READ, WIM_OPEN_EXISTING, 0, 0, nullptr) : nullptr);
+    ImageTable table;
+    table.append().name = QStringLiteral("left over");
+    const ImageTableRead read = ReadImageTable(m_lib, wim.get(), table);
+    QCOMPARE(int(read.result), result);
+    QStringList readNames;
+    for (int r = 0; r < table.count; ++r)
+        readNames << table.records[std::size_t(r)].name;
+    QCOMPARE(readNames, names);
+    QCOMPARE(table.bootRow, bootRow);
+    QCOMPARE(table.compression, qint16(open ? WIM_COMPRESS_NONE : WIM_COMPRESS_LZX));  // else as emptied
+    QVERIFY(!open || table.records[0].expandedBytes > 0);
+    QCOMPARE(read.totalParts, 1);
 }
 
 QTEST_GUILESS_MAIN(TestImageTexts)
