@@ -2,19 +2,15 @@
 # Opening and listing an archive of 200 images: Pellwick's main window against
 # `wimlib-imagex info` on the same file, as a ratio of median times.
 #   bench/archive_list.sh [BUILD_DIR]     (default: build-bench, configured here)
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 images=200
 repeats=${REPEATS:-9}
 
-source bench/bench_common.sh
 bench_build "$build" archive_list_bench
 bench="$build/bench/archive_list_bench"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
+bench_work
 mkdir -p "$work/tree/sub"
 printf 'first file\n' >"$work/tree/a.txt"
 head -c 65536 /dev/zero >"$work/tree/sub/b.bin"

@@ -65,9 +65,7 @@ int main(int argc, char **argv)
             if (prompts.failures)
                 break;
         }
-        if (dlg.m_hWim)
-            imaging().WIMCloseHandle(dlg.m_hWim);
-        dlg.m_hWim = nullptr;
+        dlg.m_hWim.close();
     }
     setPrompts(nullptr);
     if (prompts.failures)

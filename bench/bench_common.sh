@@ -1,5 +1,20 @@
 # Sourced by the benchmarks: their shared build, the one generated tree the
-# benchmarks of imaging calls time, and the timing helpers.
+# benchmarks of imaging calls time, and the timing helpers. A benchmark starts
+#   cd "$(dirname "$0")/.."
+#   source bench/bench_common.sh
+# and so takes its first argument as the build folder.
+set -euo pipefail
+build=${1:-build-bench}
+ours="$build/src/imaging/pellwick-wim"  # once bench_build has built it
+
+#   bench_work [PARENT]
+# Sets $work, a fresh folder (in PARENT, else the temporary folder) removed
+# when the benchmark exits; Qt's runtime folder too when none is set.
+bench_work() {
+    work=$(mktemp -d "${1:-${TMPDIR:-/tmp}}/pellwick-bench.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+    export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
+}
 
 # bench_build BUILD_DIR TARGET...: the Release build every benchmark shares
 # (bench programs included, tests left out), with TARGETs built.

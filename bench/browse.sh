@@ -17,19 +17,15 @@
 #   bench/browse.sh [BUILD_DIR]             (default: build-bench, configured here)
 #   FILES=20000 REPEATS=15 bench/browse.sh
 #   CACHE=/tmp/pellwick-bench FILES=200000 bench/browse.sh   (keeps the tree and archive there)
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 files=${FILES:-20000}
 repeats=${REPEATS:-15}
 
-source bench/bench_common.sh
 bench_build "$build" pellwick-wim browse_bench
-ours="$build/src/imaging/pellwick-wim"
 bench="$build/bench/browse_bench"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_work
 
 bench_data "$work"
 bench_tree "$files"

@@ -5,6 +5,7 @@
 // user waits for (the dialog frees it when it closes). --close closes the
 // handles first, which frees the archive's and the view's WIMStructs.
 #include "imaging/imaging_library.h"
+#include "imaging/wim_handle.h"
 
 #include <QString>
 
@@ -24,12 +25,12 @@ int main(int argc, char **argv)
         return 2;
     }
     ImagingLibrary &lib = imaging();
-    HWIM wim = lib.WIMCreateFile(QString::fromLocal8Bit(argv[1]), WIM_GENERIC_READ, WIM_OPEN_EXISTING,
-                                 WIM_FLAG_SHARE_WRITE, WIM_COMPRESS_LZX, nullptr);
-    HWIM image = wim ? lib.WIMLoadImage(wim, uint32_t(std::atoi(argv[2]))) : nullptr;
+    WimHandle wim(lib, lib.WIMCreateFile(QString::fromLocal8Bit(argv[1]), WIM_GENERIC_READ, WIM_OPEN_EXISTING,
+                                         WIM_FLAG_SHARE_WRITE, WIM_COMPRESS_LZX, nullptr));
+    WimHandle image(lib, wim ? lib.WIMLoadImage(wim.get(), uint32_t(std::atoi(argv[2]))) : nullptr);
     QList<WimDirEntry> entries;
     const QString path = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("/");
-    if (!image || !lib.WIMListImageFolder(image, path, nullptr, &entries)) {
+    if (!image || !lib.WIMListImageFolder(image.get(), path, nullptr, &entries)) {
         std::fprintf(stderr, "browse_bench: %s\n", qPrintable(lib.LastErrorText()));
         return 1;
     }
@@ -37,7 +38,7 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     if (!close)
         std::_Exit(0);  // skips the process-wide backend's destructor too
-    lib.WIMCloseHandle(image);
-    lib.WIMCloseHandle(wim);
+    image.close();
+    wim.close();
     return 0;
 }

@@ -10,19 +10,15 @@
 #   bench/browse_ui.sh [BUILD_DIR]           (default: build-bench, configured here)
 #   FILES=20000 REPEATS=5 bench/browse_ui.sh
 #   CACHE=/tmp/pellwick-bench FILES=200000 bench/browse_ui.sh   (keeps the tree and archive there)
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 files=${FILES:-20000}
 repeats=${REPEATS:-5}
 
-source bench/bench_common.sh
 bench_build "$build" browse_ui_bench
 bench="$build/bench/browse_ui_bench"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
+bench_work
 bench_data "$work"
 bench_tree "$files"
 capture_in() {

@@ -8,8 +8,8 @@
 #include "app/ctarnbox_dlg.h"
 #include "archive/cbrowse_image_dlg.h"
 #include "imaging/imaging_library.h"
-#include "operations/background_task.h"
 #include "resources/resource_ids.h"
+#include "support/background_task.h"
 #include "support/prompts.h"
 
 #include <QApplication>
@@ -137,9 +137,7 @@ int main(int argc, char **argv)
         }
         ticker.stop();
         backgroundTasks::waitForAll(60000);
-        if (dlg.m_hWim)
-            imaging().WIMCloseHandle(dlg.m_hWim);
-        dlg.m_hWim = nullptr;
+        dlg.m_hWim.close();
     }
     setPrompts(nullptr);
     if (!ok || prompts.failed || rootNs < 0)

@@ -6,13 +6,11 @@
 #   bench/capture_ui.sh [BUILD_DIR]      (default: build-bench, configured here)
 # As root the tree sits on a tmpfs of its own, so that both sides exclude the
 # same paths (Pellwick's entries are relative to the drive's root).
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 files=${FILES:-20000}
 runs=${RUNS:-3}
 
-source bench/bench_common.sh
 bench_build "$build" capture_ui_bench
 bench="$build/bench/capture_ui_bench"
 

@@ -5,7 +5,7 @@
 #include "app/ctarnbox_dlg.h"
 #include "capture_settings/cwim_image_info.h"
 #include "imaging/imaging_library.h"
-#include "operations/background_task.h"
+#include "support/background_task.h"
 #include "support/prompts.h"
 
 #include <QApplication>
@@ -93,9 +93,7 @@ int main(int argc, char **argv)
         rows = dlg.m_List->rowCount();
         if (!dlg.m_strLog.isEmpty())
             std::fprintf(stderr, "log:%s\n", qPrintable(dlg.m_strLog));
-        if (dlg.m_hWim)
-            imaging().WIMCloseHandle(dlg.m_hWim);
-        dlg.m_hWim = nullptr;
+        dlg.m_hWim.close();
     }
     setPrompts(nullptr);
     if (prompts.failed || rows != 1 || captureNs < 0)

@@ -6,6 +6,7 @@
 // Prints "edit <ms> guard <us>": medians per edit.
 #include "imaging/archive_file_lock.h"
 #include "imaging/imaging_library.h"
+#include "imaging/wim_handle.h"
 
 #include <QFile>
 #include <QString>
@@ -42,8 +43,9 @@ int main(int argc, char **argv)
     const QString path = QString::fromLocal8Bit(argv[1]);
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
     ImagingLibrary &lib = imaging();
-    HWIM wim = lib.WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_OPEN_EXISTING, 0, WIM_COMPRESS_LZX, nullptr);
-    HWIM image = wim ? lib.WIMLoadImage(wim, 1) : nullptr;
+    WimHandle wim(lib,
+                  lib.WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_OPEN_EXISTING, 0, WIM_COMPRESS_LZX, nullptr));
+    WimHandle image(lib, wim ? lib.WIMLoadImage(wim.get(), 1) : nullptr);
     if (!image) {
         std::fprintf(stderr, "edit_lock_bench: %s\n", qUtf8Printable(lib.LastErrorText()));
         return 1;
@@ -53,7 +55,7 @@ int main(int argc, char **argv)
     for (int r = 0; r < repeats; ++r) {
         const QString xml = QStringLiteral("<IMAGE><NAME>edit %1</NAME></IMAGE>").arg(r);
         auto start = std::chrono::steady_clock::now();
-        if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
+        if (!lib.WIMSetImageInformation(image.get(), xml, uint32_t(xml.size() * 2))) {
             std::fprintf(stderr, "edit_lock_bench: %s\n", qUtf8Printable(lib.LastErrorText()));
             return 1;
         }
@@ -73,8 +75,8 @@ int main(int argc, char **argv)
         }
         guards.push_back(secondsSince(start));
     }
-    lib.WIMCloseHandle(image);
-    lib.WIMCloseHandle(wim);
+    image.close();
+    wim.close();
     std::printf("edit %.3f guard %.1f\n", median(edits) * 1000, median(guards) * 1e6);
     return 0;
 }

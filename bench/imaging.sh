@@ -12,18 +12,14 @@
 # looks at its identity) adds to an edit's time (target: under 5 ms).
 #   bench/imaging.sh [BUILD_DIR]             (default: build-bench, configured here)
 #   FILES=20000 REPEATS=7 bench/imaging.sh
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 files=${FILES:-20000}
 repeats=${REPEATS:-7}
 
-source bench/bench_common.sh
 bench_build "$build" pellwick-wim edit_lock_bench
-ours="$build/src/imaging/pellwick-wim"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_work
 
 # The benchmarks' common tree.
 tree="$work/tree"

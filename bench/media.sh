@@ -9,18 +9,14 @@
 # files that wimlib-imagex does not do) against our verify of the whole one.
 #   bench/media.sh [BUILD_DIR]               (default: build-bench, configured here)
 #   FILES=5000 REPEATS=5 bench/media.sh
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 files=${FILES:-5000}
 repeats=${REPEATS:-5}
 
-source bench/bench_common.sh
 bench_build "$build" pellwick-wim
-ours="$build/src/imaging/pellwick-wim"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_work
 
 # Text-like files with every fifth file random bytes (about 40 MB).
 tree="$work/tree"

@@ -10,9 +10,8 @@
 # Needs root, loop devices, mkntfs and ntfs-3g.
 #   bench/ntfs.sh [BUILD_DIR]                (default: build-bench, configured here)
 #   FILES=5000 REPEATS=7 bench/ntfs.sh
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 files=${FILES:-5000}
 repeats=${REPEATS:-7}
 
@@ -24,9 +23,7 @@ for tool in losetup mkntfs ntfs-3g wimlib-imagex; do
     command -v "$tool" >/dev/null || { echo "ntfs: $tool is not installed" >&2; exit 2; }
 done
 
-source bench/bench_common.sh
 bench_build "$build" pellwick-wim
-ours="$build/src/imaging/pellwick-wim"
 
 work=$(mktemp -d)
 device=""

@@ -12,14 +12,12 @@
 # that cost is inside our times.
 #   bench/repeat.sh [BUILD_DIR]          (default: build-bench, configured here)
 #   SIZES="20000 100000" REPEATS=5 BENCH_DIR=/var/tmp bench/repeat.sh
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 sizes=${SIZES:-20000 100000}
 repeats=${REPEATS:-5}
 parent=${BENCH_DIR:-/var/tmp}
 
-source bench/bench_common.sh
 bench_build "$build" pellwick-wim
 ours="$(pwd)/$build/src/imaging/pellwick-wim"
 
@@ -27,8 +25,7 @@ if [ "$(stat -f -c %T "$parent")" = tmpfs ]; then
     echo "repeat: $parent is a tmpfs; give a folder on a disk in BENCH_DIR" >&2
     exit 1
 fi
-work=$(mktemp -d "$parent/pellwick-repeat.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+bench_work "$parent"
 empty="$work/empty.conf"
 : >"$empty"
 

@@ -8,18 +8,14 @@
 # inside our times.
 #   bench/update.sh [BUILD_DIR]             (default: build-bench, configured here)
 #   FILES=20000 REPEATS=5 bench/update.sh
-set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+source bench/bench_common.sh
 files=${FILES:-20000}
 repeats=${REPEATS:-5}
 
-source bench/bench_common.sh
 bench_build "$build" pellwick-wim
-ours="$build/src/imaging/pellwick-wim"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_work
 
 tree="$work/tree"
 make_bench_tree "$tree" "$files"

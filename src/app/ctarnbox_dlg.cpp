@@ -124,9 +124,7 @@ CTarnboxDlg::~CTarnboxDlg()
     m_runner.waitForRelease();
     uiThread::setWindowOpen(false);
     // Normally the close has released it already.
-    if (m_hWim)
-        imaging().WIMCloseHandle(m_hWim);
-    m_hWim = nullptr;
+    m_hWim.close();
     CTarnboxDlg *self = this;
     g_pMainDlg.compare_exchange_strong(self, nullptr);
 }
@@ -256,7 +254,7 @@ QString CTarnboxDlg::PickFolder(QObject *owner)
 
 ArchiveState CTarnboxDlg::OpenArchiveState() const
 {
-    return {m_hWim, m_strFilePath, m_strArchiveOnDisk, m_strWorkDir, m_Images.compression, SelectedRow()};
+    return {m_hWim.get(), m_strFilePath, m_strArchiveOnDisk, m_strWorkDir, m_Images.compression, SelectedRow()};
 }
 
 void CTarnboxDlg::SetWorkDir()
@@ -269,7 +267,7 @@ void CTarnboxDlg::SetWorkDir()
         RefreshWindow();
         return;
     }
-    if (imaging().WIMSetTemporaryPath(m_hWim, path)) {
+    if (imaging().WIMSetTemporaryPath(m_hWim.get(), path)) {
         m_strWorkDir = path;
         RefreshWindow();
     } else {

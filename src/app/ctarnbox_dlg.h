@@ -3,6 +3,7 @@
 #include "app/recent_archives.h"
 #include "archive/image_info.h"
 #include "archive/image_table.h"
+#include "imaging/wim_handle.h"
 #include "imaging/wim_types.h"
 #include "operations/operation_host.h"
 #include "operations/operation_runner.h"
@@ -49,7 +50,7 @@ public:
     QString m_strCapturePath;
     QString m_strAppDir;  // the executable's folder, with its trailing separator
     QString m_strLog;
-    HWIM m_hWim = nullptr;
+    WimHandle m_hWim;
     qint16 m_nAccess = -1;
     int m_nTotalParts = 1;  // the parts of the open archive's set; 1: not split
     ImageTable m_Images;

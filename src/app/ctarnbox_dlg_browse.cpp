@@ -14,7 +14,7 @@ void CTarnboxDlg::BrowseImage()
     const int r = SelectedRow();
     if (!m_hWim || r < 0 || r >= m_Images.count)
         return;
-    const HWIM image = imaging().WIMLoadImage(m_hWim, uint32_t(r + 1));
+    const HWIM image = imaging().WIMLoadImage(m_hWim.get(), uint32_t(r + 1));
     if (!image) {
         reportFailure(lcArchive, this, QStringLiteral("映像无法加载！"), QStringLiteral("错误提示"),
                       imaging().LastError());

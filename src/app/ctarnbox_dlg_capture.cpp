@@ -33,7 +33,7 @@ void CTarnboxDlg::AddImage()
     info->name = dialog.m_imageName;
     info->description = dialog.m_imageDescription;
     info->flags = dialog.m_systemFlag;
-    const CaptureRequest request{m_hWim, m_strCapturePath, m_strArchiveOnDisk, m_strWorkDir, dialog.m_fullRead};
+    const CaptureRequest request{m_hWim.get(), m_strCapturePath, m_strArchiveOnDisk, m_strWorkDir, dialog.m_fullRead};
     m_runner.start(std::move(claim),
                    [this, request, info] { CaptureWorker(request, std::make_unique<ImageInfo>(*info)); });
 }

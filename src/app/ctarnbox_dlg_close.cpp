@@ -3,7 +3,7 @@
 #include "app/ctarnbox_dlg.h"
 
 #include "imaging/imaging_library.h"
-#include "operations/background_task.h"
+#include "support/background_task.h"
 #include "support/clock.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
@@ -48,10 +48,7 @@ void CTarnboxDlg::CloseWorker()
             appClock().sleepMs(100);
     }
     uiThread::run([this] {
-        if (m_hWim) {
-            imaging().WIMCloseHandle(m_hWim);
-            m_hWim = nullptr;
-        }
+        m_hWim.close();
         // From here on a worker that is still finishing gets default answers
         // instead of reaching a window that is going away.
         uiThread::setWindowOpen(false);

@@ -25,7 +25,7 @@ void CTarnboxDlg::SplitFile()
     OperationRunner::Claim claim = m_runner.claim();
     if (!claim || !archiveOpen(*this))
         return;
-    m_runner.start(std::move(claim), std::make_unique<SplitOperation>(m_hWim, m_strFilePath));
+    m_runner.start(std::move(claim), std::make_unique<SplitOperation>(m_hWim.get(), m_strFilePath));
 }
 
 void CTarnboxDlg::VerifyFile()
@@ -33,7 +33,7 @@ void CTarnboxDlg::VerifyFile()
     OperationRunner::Claim claim = m_runner.claim();
     if (!claim || !archiveOpen(*this))
         return;
-    m_runner.start(std::move(claim), std::make_unique<VerifyOperation>(m_hWim));
+    m_runner.start(std::move(claim), std::make_unique<VerifyOperation>(m_hWim.get()));
 }
 
 void CTarnboxDlg::OptimizeFile()
@@ -41,5 +41,5 @@ void CTarnboxDlg::OptimizeFile()
     OperationRunner::Claim claim = m_runner.claim();
     if (!claim || !archiveOpen(*this))
         return;
-    m_runner.start(std::move(claim), std::make_unique<OptimizeOperation>(m_hWim, m_nAccess));
+    m_runner.start(std::move(claim), std::make_unique<OptimizeOperation>(m_hWim.get(), m_nAccess));
 }

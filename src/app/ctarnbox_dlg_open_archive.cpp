@@ -84,8 +84,7 @@ void CTarnboxDlg::OpenArchive(const QString &path)
     m_strFilePath = path;
     if (m_hWim) {
         CloseBrowseDialogs();
-        imaging().WIMCloseHandle(m_hWim);
-        m_hWim = nullptr;
+        m_hWim.close();
         m_strArchiveOnDisk.clear();
     }
 
@@ -93,8 +92,8 @@ void CTarnboxDlg::OpenArchive(const QString &path)
     for (const AccessLevel &access : kAccessLevels) {
         m_nAccess = access.level;
         m_strAccess = QString::fromUtf16(access.label);
-        m_hWim = imaging().WIMCreateFile(path, access.desiredAccess, WIM_OPEN_EXISTING, WIM_FLAG_SHARE_WRITE,
-                                         WIM_COMPRESS_LZX, nullptr);
+        m_hWim.reset(imaging(), imaging().WIMCreateFile(path, access.desiredAccess, WIM_OPEN_EXISTING,
+                                                        WIM_FLAG_SHARE_WRITE, WIM_COMPRESS_LZX, nullptr));
         if (m_hWim)
             break;
         failures << imaging().LastError();
@@ -117,7 +116,7 @@ void CTarnboxDlg::OpenArchive(const QString &path)
     m_recent.add(path);
     WatchArchive();
 
-    if (!imaging().WIMSetTemporaryPath(m_hWim, m_strWorkDir)) {
+    if (!imaging().WIMSetTemporaryPath(m_hWim.get(), m_strWorkDir)) {
         reportFailure(lcArchive, this, QStringLiteral("无法设置临时目录，请手动设置！"), QStringLiteral("错误提示"),
                       imaging().LastError());
         m_strWorkDir.clear();
@@ -134,16 +133,14 @@ void CTarnboxDlg::NewArchive()
     const QString path = uiThread::saveFile(this, archiveChooser());
     if (path.isEmpty())
         return;
-    HWIM created = imaging().WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, WIM_FLAG_SHARE_WRITE,
-                                           WIM_COMPRESS_LZX, nullptr);
+    WimHandle created(imaging(), imaging().WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS,
+                                                         WIM_FLAG_SHARE_WRITE, WIM_COMPRESS_LZX, nullptr));
     if (!created) {
         reportFailure(lcArchive, this, QStringLiteral("文件创建失败！"), {}, imaging().LastError());
         return;
     }
     CloseBrowseDialogs();
-    if (m_hWim)
-        imaging().WIMCloseHandle(m_hWim);
-    m_hWim = created;
+    m_hWim = std::move(created);
     m_strArchiveOnDisk = QFileInfo(path).canonicalFilePath();
     m_recent.add(path);
     WatchArchive();
@@ -151,7 +148,7 @@ void CTarnboxDlg::NewArchive()
     m_Images.reset();
     m_List->setRowCount(0);
 
-    if (!imaging().WIMSetTemporaryPath(m_hWim, m_strWorkDir)) {
+    if (!imaging().WIMSetTemporaryPath(m_hWim.get(), m_strWorkDir)) {
         reportFailure(lcArchive, this, QStringLiteral("临时文件设置失败！"), QStringLiteral("错误提示"),
                       imaging().LastError());
         m_strWorkDir.clear();

@@ -1,7 +1,7 @@
 // Deleting an image, marking the boot image and editing an image's texts.
 #include "app/ctarnbox_dlg.h"
 
-#include "archive/metadata_xml.h"
+#include "archive/image_texts.h"
 #include "capture_settings/cwim_image_info.h"
 #include "imaging/imaging_library.h"
 #include "operations/operations_log.h"
@@ -14,32 +14,18 @@
 
 namespace {
 
-constexpr int kBootColumn = 6;
-
-// One editable text: its record field, list column, dialog member and element.
+// The dialog's member for each text.
 struct EditableText {
     QString ImageInfo::*field;
-    int column;
     QString CWIM_Image_Info::*member;
-    MetadataTag tag;
 };
-
-// In the order the texts are written into the metadata.
-constexpr EditableText kEditOrder[] = {
-    {&ImageInfo::description, 3, &CWIM_Image_Info::m_imageDescription, MetadataTag::Description},
-    {&ImageInfo::name, 2, &CWIM_Image_Info::m_imageName, MetadataTag::Name},
-    {&ImageInfo::flags, 4, &CWIM_Image_Info::m_systemFlag, MetadataTag::Flags},
-    {&ImageInfo::displayDescription, 1, &CWIM_Image_Info::m_displayDescription, MetadataTag::DisplayDescription},
-    {&ImageInfo::displayName, 0, &CWIM_Image_Info::m_displayName, MetadataTag::DisplayName},
+constexpr EditableText kEditDialog[] = {
+    {&ImageInfo::description, &CWIM_Image_Info::m_imageDescription},
+    {&ImageInfo::name, &CWIM_Image_Info::m_imageName},
+    {&ImageInfo::flags, &CWIM_Image_Info::m_systemFlag},
+    {&ImageInfo::displayDescription, &CWIM_Image_Info::m_displayDescription},
+    {&ImageInfo::displayName, &CWIM_Image_Info::m_displayName},
 };
-
-// The library's text may carry its terminating zero; the text ends there.
-void cutAtNul(QString &xml)
-{
-    const qsizetype nul = xml.indexOf(QChar(0));
-    if (nul >= 0)
-        xml.truncate(nul);
-}
 
 }  // namespace
 
@@ -76,7 +62,7 @@ void CTarnboxDlg::DeleteImage()
     // Nothing offers a deleted image back: a slip of the mouse must not cost one.
     if (!ConfirmDelete(r))
         return;
-    if (!imaging().WIMDeleteImage(m_hWim, uint32_t(r + 1))) {
+    if (!imaging().WIMDeleteImage(m_hWim.get(), uint32_t(r + 1))) {
         const ImagingError why = imaging().LastError();
         ReloadIfChangedElsewhere(why);
         reportFailure(lcOperations, this, QStringLiteral("删除失败！"), QStringLiteral("错误提示"), why);
@@ -116,16 +102,16 @@ void CTarnboxDlg::SetBootImage()
     const int r = SelectedRow();
     if (r < 0 || r >= m_Images.count)
         return;
-    if (!imaging().WIMSetBootImage(m_hWim, uint32_t(r + 1))) {
+    if (!imaging().WIMSetBootImage(m_hWim.get(), uint32_t(r + 1))) {
         const ImagingError why = imaging().LastError();
         ReloadIfChangedElsewhere(why);
         reportFailure(lcOperations, this, QStringLiteral("设置为启动失败！"), QStringLiteral("错误提示"), why);
         return;
     }
     if (m_Images.bootRow != -1)
-        SetRowText(m_Images.bootRow, kBootColumn, QStringLiteral("否"));
+        SetRowText(m_Images.bootRow, kBootColumn, BootColumnText(false));
     m_Images.bootRow = r;
-    SetRowText(r, kBootColumn, QStringLiteral("是"));
+    SetRowText(r, kBootColumn, BootColumnText(true));
 }
 
 void CTarnboxDlg::EditImage()
@@ -133,90 +119,49 @@ void CTarnboxDlg::EditImage()
     const int r = SelectedRow();
     if (r < 0 || r >= m_Images.count || RefuseWriteToSplitSet())
         return;
-    const HWIM wim = m_hWim;
+    const HWIM wim = m_hWim.get();
     const ImageInfo before = m_Images.records[std::size_t(r)];
 
     CWIM_Image_Info dialog(this);
     dialog.m_editMode = true;
-    for (const EditableText &t : kEditOrder)
+    for (const EditableText &t : kEditDialog)
         dialog.*(t.member) = before.*(t.field);
     if (prompts().execDialog(dialog) != QDialog::Accepted)
         return;
     // An operation that ran while the dialog was open may have changed the
     // list; the edits belong to a state that is gone.
-    if (IsBusy() || m_hWim != wim || r >= m_Images.count)
+    if (IsBusy() || m_hWim.get() != wim || r >= m_Images.count)
         return;
 
-    ImagingLibrary &lib = imaging();
-    HWIM image = lib.WIMLoadImage(m_hWim, uint32_t(r + 1));
-    if (!image) {
-        reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"),
-                      lib.LastError());
-        return;
-    }
-    QString xml;
-    uint32_t bytes = 0;
-    if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
-        const ImagingError why = lib.LastError();
-        lib.WIMCloseHandle(image);
-        reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"), why);
-        return;
-    }
-    cutAtNul(xml);
-
-    // The new text is made whole before the record and the row change, so an
-    // unclosed value leaves them showing what the archive still holds.
     ImageInfo &record = m_Images.records[std::size_t(r)];
-    ImageInfo edited = record;
-    for (const EditableText &t : kEditOrder) {
-        const QString &value = dialog.*(t.member);
-        if (value == record.*(t.field))
-            continue;
-        edited.*(t.field) = value;
-        if (!SetMetadataTag(xml, value, t.tag)) {
-            lib.WIMCloseHandle(image);
-            reportFailure(lcOperations, this, QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)"),
-                          QStringLiteral("错误提示"), QString());
-            return;
-        }
-    }
-    auto showTexts = [this, r](const ImageInfo &texts) {
-        for (const EditableText &t : kEditOrder)
-            SetRowText(r, t.column, texts.*(t.field));
-    };
-    record = edited;
-    showTexts(record);
-
-    if (!lib.WIMSetImageInformation(image, xml, uint32_t(xml.size() * 2))) {
-        // Before the read-back below, which is a call of its own.
-        const ImagingError why = lib.LastError();
-        if (why.kind == ImagingError::Kind::ChangedOnDisk) {
-            lib.WIMCloseHandle(image);
-            record = before;  // the image to keep selected, as it was
+    ImageInfo wanted = record;
+    for (const EditableText &t : kEditDialog)
+        wanted.*(t.field) = dialog.*(t.member);
+    const ImageTextsChange change = ChangeImageTexts(imaging(), m_hWim.get(), uint32_t(r + 1), record, wanted);
+    switch (change.result) {
+    case ImageTextsChange::NotRead:
+        reportFailure(lcOperations, this, QStringLiteral("无法打开映像！"), QStringLiteral("错误提示"), change.why);
+        return;
+    case ImageTextsChange::Malformed:
+        // The record and the row still show what the archive holds.
+        reportFailure(lcOperations, this, QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)"),
+                      QStringLiteral("错误提示"), QString());
+        return;
+    case ImageTextsChange::Refused:
+        if (change.why.kind == ImagingError::Kind::ChangedOnDisk) {
             ReloadImageList();
-            reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), why);
+            reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), change.why);
             return;
         }
-        // The archive kept its texts: show those, not the refused ones.
-        QString stored;
-        ImageTable fresh;
-        bool readBack = lib.WIMGetImageInformation(image, &stored, nullptr);
-        if (readBack) {
-            cutAtNul(stored);
-            readBack = ReadImageInfo(stored, fresh);
-        }
-        if (readBack) {
-            const ImageInfo &held = fresh.records[0];
-            for (const EditableText &t : kEditOrder)
-                record.*(t.field) = held.*(t.field);
-        } else {
-            for (const EditableText &t : kEditOrder)
-                record.*(t.field) = before.*(t.field);
-        }
-        showTexts(record);
-        reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), why);
+        break;
+    case ImageTextsChange::Stored: break;
     }
-    lib.WIMCloseHandle(image);
+    // Refused: the archive kept its texts, and the row shows those, not the refused ones.
+    record = change.held;
+    for (const ImageText &t : kImageTexts)
+        SetRowText(r, t.column, record.*(t.field));
+    if (change.result == ImageTextsChange::Refused)
+        reportFailure(lcOperations, this, QStringLiteral("修改失败！"), QStringLiteral("错误提示"), change.why);
     RefreshWindow();
 }
 

@@ -55,7 +55,7 @@ void CTarnboxDlg::ReadListAgainWhenIdle()
         return;
     }
     bool changed = false;
-    if (!imaging().WIMRefreshFile(m_hWim, &changed)) {
+    if (!imaging().WIMRefreshFile(m_hWim.get(), &changed)) {
         // Gone or unreadable: the next command on it says so with its own message.
         qCInfo(lcArchive, "the open archive cannot be read again: %s", qUtf8Printable(imaging().LastErrorText()));
         return;
@@ -70,7 +70,7 @@ void CTarnboxDlg::ReloadImageList()
     const bool selected = row >= 0 && row < m_Images.count;
     const ImageInfo image = selected ? m_Images.records[std::size_t(row)] : ImageInfo();
     bool changed = false;
-    imaging().WIMRefreshFile(m_hWim, &changed);
+    imaging().WIMRefreshFile(m_hWim.get(), &changed);
     // Their images may have moved or gone.
     CloseBrowseDialogs();
     if (!LoadImageList())

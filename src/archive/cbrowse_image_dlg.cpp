@@ -5,10 +5,10 @@
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
 #include "archive/selected_rows.h"
-#include "operations/background_task.h"
 #include "resources/app_icon.h"
 #include "resources/dialog_units.h"
 #include "resources/resource_ids.h"
+#include "support/background_task.h"
 #include "support/failure_report.h"
 #include "support/ui_thread.h"
 

@@ -2,18 +2,12 @@
 
 #include "archive/image_path.h"
 
-ImageBrowser::~ImageBrowser()
-{
-    if (m_image)
-        imaging().WIMCloseHandle(m_image);
-}
-
 FolderListing ImageBrowser::list(const QString &path) const
 {
     ImagingLibrary &lib = imaging();
     FolderListing listing;
     listing.path = path;
-    listing.ok = lib.WIMListImageFolder(m_image, path, &listing.self, &listing.children);
+    listing.ok = lib.WIMListImageFolder(m_image.get(), path, &listing.self, &listing.children);
     if (listing.ok)
         return listing;
     listing.error = lib.LastError();
@@ -24,7 +18,7 @@ FolderListing ImageBrowser::list(const QString &path) const
         return listing;
     FolderListing found;
     found.path = spelled;
-    found.ok = lib.WIMListImageFolder(m_image, spelled, &found.self, &found.children);
+    found.ok = lib.WIMListImageFolder(m_image.get(), spelled, &found.self, &found.children);
     if (!found.ok)
         return listing;
     return found;
@@ -37,7 +31,7 @@ QString ImageBrowser::spelledAsInImage(const QString &path) const
     for (qsizetype i = 1; i < chain.size(); ++i) {
         const QString name = chain[i].mid(chain[i - 1].size() + (i > 1 ? 1 : 0));
         QList<WimDirEntry> children;
-        if (!imaging().WIMListImageFolder(m_image, spelled, nullptr, &children))
+        if (!imaging().WIMListImageFolder(m_image.get(), spelled, nullptr, &children))
             return {};
         const WimDirEntry *match = nullptr;
         for (const WimDirEntry &child : children) {

@@ -3,6 +3,7 @@
 #include "archive/image_entries.h"
 #include "imaging/imaging_library.h"
 #include "imaging/wim_dir_entry.h"
+#include "imaging/wim_handle.h"
 #include "imaging/wim_types.h"
 
 #include <QList>
@@ -27,10 +28,7 @@ struct FolderListing {
 class ImageBrowser
 {
 public:
-    explicit ImageBrowser(HWIM image) : m_image(image) {}
-    ~ImageBrowser();
-    ImageBrowser(const ImageBrowser &) = delete;
-    ImageBrowser &operator=(const ImageBrowser &) = delete;
+    explicit ImageBrowser(HWIM image) : m_image(imaging(), image) {}
 
     // Lists `path`. A path the image does not hold as written is looked up
     // again name by name regardless of letter case (Windows users type
@@ -42,5 +40,5 @@ private:
     // matches no entry or more than one.
     QString spelledAsInImage(const QString &path) const;
 
-    HWIM m_image;
+    WimHandle m_image;
 };

@@ -1,10 +1,10 @@
 #include "capture_settings/cwim_image_info.h"
 
 #include "capture_settings/edited_text.h"
-#include "operations/background_task.h"
 #include "resources/app_icon.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
+#include "support/background_task.h"
 #include "support/platform.h"
 #include "support/ui_thread.h"
 

@@ -191,6 +191,14 @@ bool noSuchImage(const char *call, uint32_t index, uint32_t count)
                 callText(call, QStringLiteral("image %1 does not exist (the archive holds %2)").arg(index).arg(count)));
 }
 
+// Whether the archive as read now still holds image `index` (another
+// program may have removed it); the failure is recorded when not.
+bool holdsImage(WIMStruct *wim, uint32_t index, const char *call)
+{
+    const uint32_t count = imageCount(wim);
+    return index <= count || noSuchImage(call, index, count);
+}
+
 // "add SOURCE PATH", "delete PATH", "rename OLD NEW": an update as its failure names it.
 QString describe(const ImagingUpdate &update)
 {
@@ -278,6 +286,12 @@ std::shared_ptr<const WimlibBackend::Handle> WimlibBackend::imageOf(HWIM image, 
         return nullptr;
     }
     return handle;
+}
+
+std::shared_ptr<const WimlibBackend::Handle> WimlibBackend::writableImageOf(HWIM image, const char *call) const
+{
+    auto handle = imageOf(image, call);
+    return handle && writable(*handle->archive, call) ? handle : nullptr;
 }
 
 HWIM WimlibBackend::WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
@@ -437,22 +451,18 @@ bool WimlibBackend::WIMGetImageInformation(HWIM image, QString *xml, uint32_t *b
 bool WimlibBackend::WIMSetImageInformation(HWIM image, const QString &xml, uint32_t byteCount)
 {
     static const char call[] = "WIMSetImageInformation";
-    const auto handle = imageOf(image, call);
+    const auto handle = writableImageOf(image, call);
     if (!handle)
         return false;
     WimlibArchive &archive = *handle->archive;
-    if (!writable(archive, call))
-        return false;
     const qsizetype length = std::min<qsizetype>(xml.size(), qsizetype(byteCount / 2));
     const auto texts = wimxml::editableTexts(xml.left(length));
     if (!texts)
         return fail(Kind::Other, callText(call, QStringLiteral("the text is not a well-formed <IMAGE> element")));
 
     WorkLock lock(archive);
-    if (!ready(archive, lock, call, ArchiveUse::Change))
+    if (!ready(archive, lock, call, ArchiveUse::Change) || !holdsImage(archive.wim(), handle->image, call))
         return false;
-    if (const uint32_t count = imageCount(archive.wim()); handle->image > count)
-        return noSuchImage(call, handle->image, count);
     bool changed = false;
     if (!setTexts(archive, handle->image, *texts, false, call, &changed))
         return false;
@@ -597,8 +607,8 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     // From here: what wimlib says of names it cannot write, reading the image included.
     wimlibmessages::clear();
     WIMStruct *wim = archive.wim();
-    if (const uint32_t count = imageCount(wim); handle->image > count)
-        return noSuchImage(call, handle->image, count);
+    if (!holdsImage(wim, handle->image, call))
+        return false;
     // A volume in NTFS-3G mode is mounted nowhere, so it cannot hold the archive.
     if (!ntfs && !mayApplyInto(archive, handle->image, path, call))
         return false;
@@ -653,8 +663,8 @@ bool WimlibBackend::WIMExportImage(HWIM image, HWIM destinationWim, uint32_t exp
             return false;
         WIMStruct *from = source.wim();
         WIMStruct *to = destination->wim();
-        if (const uint32_t count = imageCount(from); handle->image > count)
-            return noSuchImage(call, handle->image, count);
+        if (!holdsImage(from, handle->image, call))
+            return false;
 
         const QString name = property(from, handle->image, "NAME");
         QString newName = name;
@@ -737,12 +747,10 @@ bool WimlibBackend::WIMSetBootImage(HWIM wim, uint32_t index)
 bool WimlibBackend::WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates)
 {
     static const char call[] = "WIMUpdateImage";
-    const auto handle = imageOf(image, call);
+    const auto handle = writableImageOf(image, call);
     if (!handle)
         return false;
     WimlibArchive &archive = *handle->archive;
-    if (!writable(archive, call))
-        return false;
     const auto failUpdate = [&](qsizetype i, Kind kind, const QString &what, int systemError = 0) {
         return fail(kind,
                     callText(call, QStringLiteral("update %1 of %2 (%3): %4")
@@ -794,11 +802,9 @@ bool WimlibBackend::WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updat
     WimlibProgress progress(m_callbacks.current(), archive.path());
     {
         WorkLock lock(archive);
-        if (!ready(archive, lock, call, ArchiveUse::Change))
+        if (!ready(archive, lock, call, ArchiveUse::Change) || !holdsImage(archive.wim(), handle->image, call))
             return false;
         WIMStruct *wim = archive.wim();
-        if (const uint32_t count = imageCount(wim); handle->image > count)
-            return noSuchImage(call, handle->image, count);
         if (commands.empty())
             return true;
         UpdateProgress updating{&progress};

@@ -146,6 +146,8 @@ private:
     std::shared_ptr<const Handle> findHandle(HWIM handle) const;
     std::shared_ptr<WimlibArchive> archiveOf(HWIM wim, const char *call) const;
     std::shared_ptr<const Handle> imageOf(HWIM image, const char *call) const;
+    // An image handle whose archive was opened for writing.
+    std::shared_ptr<const Handle> writableImageOf(HWIM image, const char *call) const;
 
     mutable std::mutex m_handleMutex;
     std::unordered_map<const void *, std::shared_ptr<const Handle>> m_handles;

@@ -103,7 +103,7 @@ void ApplyOperation::beforeRegistering(OperationContext &ctx)
     const ArchiveState state = archiveState(ctx.host());
     m_wim = state.wim;
     m_index = uint32_t(state.selectedRow + 1);
-    m_image = state.wim ? imaging().WIMLoadImage(state.wim, m_index) : nullptr;
+    m_image.reset(imaging(), state.wim ? imaging().WIMLoadImage(state.wim, m_index) : nullptr);
     if (!m_image)
         m_loadFailure = state.wim ? imaging().LastError() : ImagingError();
 }
@@ -111,9 +111,7 @@ void ApplyOperation::beforeRegistering(OperationContext &ctx)
 void ApplyOperation::registrationFailed(OperationContext &ctx)
 {
     const ImagingError why = imaging().LastError();
-    if (m_image)
-        imaging().WIMCloseHandle(m_image);
-    m_image = nullptr;
+    m_image.close();
     ctx.failure(QStringLiteral("回掉出错！"), {}, why);
 }
 
@@ -123,16 +121,14 @@ bool ApplyOperation::work(OperationContext &ctx)
     const NtfsProbe probe = m_driveRoot ? ProbeNtfsDrive(m_target, privileged(), formatCommandRunner()) : NtfsProbe();
     if (probe.result != NtfsProbe::NotNtfs) {
         applyOntoNtfsDrive(ctx, probe);
-    } else if (!m_image || !lib.WIMApplyImage(m_image, m_target, kApplyFlags)) {
+    } else if (!m_image || !lib.WIMApplyImage(m_image.get(), m_target, kApplyFlags)) {
         const ImagingError why = m_image ? lib.LastError() : m_loadFailure;
         const QString damaged =
             m_image && why.kind == ImagingError::Kind::DamagedData ? removeDamagedFiles(ctx) : QString();
         ctx.host().EndBusy();
         ctx.failure(kApplyFailed, QStringLiteral("错误提示"), why, damaged);
     }
-    if (m_image)
-        lib.WIMCloseHandle(m_image);
-    m_image = nullptr;
+    m_image.close();
     return true;
 }
 
@@ -197,7 +193,7 @@ void ApplyOperation::applyOntoNtfsDrive(OperationContext &ctx, const NtfsProbe &
             probe.drive, privileged(), mustStayMounted,
             [this, &callCause](const QString &device) {
                 ImagingLibrary &lib = imaging();
-                if (lib.WIMApplyImage(m_image, device, kApplyFlags | WIM_FLAG_NTFS_VOLUME))
+                if (lib.WIMApplyImage(m_image.get(), device, kApplyFlags | WIM_FLAG_NTFS_VOLUME))
                     return true;
                 callCause = NtfsCallCause(lib.LastError(), device);
                 return false;

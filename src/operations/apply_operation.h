@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/wim_handle.h"
 #include "imaging/wim_types.h"
 #include "operations/operation.h"
 
@@ -31,7 +32,7 @@ private:
 
     QString m_target;
     bool m_driveRoot = false;
-    HWIM m_image = nullptr;
+    WimHandle m_image;
     HWIM m_wim = nullptr;        // m_image's archive
     uint32_t m_index = 0;        // m_image's index
     ImagingError m_loadFailure;  // why m_image is null

@@ -1,8 +1,9 @@
 #include "operations/capture_operation.h"
 
-#include "archive/metadata_xml.h"
+#include "archive/image_texts.h"
 #include "capture_settings/exclusion_list.h"
 #include "imaging/imaging_library.h"
+#include "imaging/wim_handle.h"
 #include "operations/exclusion_match.h"
 #include "operations/operation_host.h"
 #include "support/platform.h"
@@ -14,19 +15,6 @@
 
 namespace {
 
-// The five texts in the order they are written into the metadata.
-struct TextField {
-    QString ImageInfo::*field;
-    MetadataTag tag;
-};
-constexpr TextField kWriteOrder[] = {
-    {&ImageInfo::description, MetadataTag::Description},
-    {&ImageInfo::name, MetadataTag::Name},
-    {&ImageInfo::flags, MetadataTag::Flags},
-    {&ImageInfo::displayDescription, MetadataTag::DisplayDescription},
-    {&ImageInfo::displayName, MetadataTag::DisplayName},
-};
-
 constexpr LongOperation::Profile kCaptureProfile{
     .busyBeforeRegistering = true,
     .clearsLog = true,
@@ -36,20 +24,6 @@ constexpr LongOperation::Profile kCaptureProfile{
 };
 
 const QString kCaptureFailed = QStringLiteral("无法捕获次映像！");
-
-// The texts as an <IMAGE> element for the library, which stores them with the
-// image in one commit; an empty text is left out, so the image has none.
-QString textsElement(const ImageInfo &texts)
-{
-    QString element = QStringLiteral("<IMAGE></IMAGE>");
-    for (const TextField &t : kWriteOrder) {
-        const QString &value = texts.*(t.field);
-        // Nothing unclosed in an element of our own making: it cannot fail.
-        if (!value.isEmpty() && !SetMetadataTag(element, value, t.tag))
-            return QStringLiteral("<IMAGE></IMAGE>");
-    }
-    return element;
-}
 
 }  // namespace
 
@@ -173,10 +147,10 @@ bool CaptureOperation::work(OperationContext &ctx)
     OperationHost &host = ctx.host();
 
     // The image and its texts are one commit: a kill never leaves the image without them.
-    const QString texts = textsElement(*m_texts);
-    HWIM image = m_ntfs ? captureNtfsDrive(ctx, texts)
-                        : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, readFlags(), texts,
-                                                             uint32_t(texts.size() * 2));
+    const QString texts = NewImageTexts(*m_texts);
+    WimHandle image(lib, m_ntfs ? captureNtfsDrive(ctx, texts)
+                                : lib.WIMCaptureImageWithInformation(m_request.wim, m_request.capturePath, readFlags(),
+                                                                     texts, uint32_t(texts.size() * 2)));
     if (!image) {
         if (!m_ntfs) {
             const ImagingError why = lib.LastError();
@@ -186,33 +160,28 @@ bool CaptureOperation::work(OperationContext &ctx)
         return false;
     }
 
-    QString xml;
-    uint32_t bytes = 0;
-    if (!lib.WIMGetImageInformation(image, &xml, &bytes)) {
+    // The new record, as the archive holds it.
+    ImageInfo record;
+    switch (ReadImageRecord(lib, image.get(), &record)) {
+    case ImageRead::NotRead: {
         const ImagingError why = lib.LastError();
         host.HideBusyNow();
         ctx.failure(QStringLiteral("文件无法读取"), QStringLiteral("错误提示"), why);
-        lib.WIMCloseHandle(image);
         return false;
     }
-
-    // The new record, as the archive holds it.
-    ImageTable read;
-    ImageInfo record;
-    if (!ReadImageInfo(xml, read)) {
+    case ImageRead::Malformed:
         // Only a damaged metadata text gets here; the image itself was captured.
         host.HideBusyNow();
         ctx.failure(QStringLiteral("映像信息格式错误，无法写入映像信息！请重新打开文件查看。(0x80070057)"),
                     QStringLiteral("错误提示"), QString());
-        lib.WIMCloseHandle(image);
         return false;
+    case ImageRead::Read: break;
     }
-    record = read.records[0];
     m_texts.reset();
 
     uiThread::run([&] { host.AddCapturedImage(record); });
 
-    if (!lib.WIMCloseHandle(image)) {
+    if (!image.close()) {
         const ImagingError why = lib.LastError();
         host.HideBusyNow();
         ctx.failure(QStringLiteral("关闭句柄出错！"), QStringLiteral("错误提示"), why);

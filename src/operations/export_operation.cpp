@@ -73,7 +73,7 @@ bool OpenExportHandles(OperationHost &host, ExportHandles *handles)
     }
 
     ImagingLibrary &lib = imaging();
-    HWIM image = lib.WIMLoadImage(state.wim, uint32_t(state.selectedRow + 1));
+    WimHandle image(lib, lib.WIMLoadImage(state.wim, uint32_t(state.selectedRow + 1)));
     if (!image) {
         reportFailure(lcOperations, owner, QStringLiteral("当前文件无法加载！"), QStringLiteral("错误提示"),
                       lib.LastError());
@@ -81,33 +81,34 @@ bool OpenExportHandles(OperationHost &host, ExportHandles *handles)
     }
     uint32_t creationResult = 0;
     const ExportTarget form = ExportTargetFor(destination, state.compression);
-    HWIM target = lib.WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, form.flags, form.compression,
-                                    &creationResult);
+    WimHandle target(lib, lib.WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, form.flags,
+                                            form.compression, &creationResult));
     if (!target) {
         const ImagingError why = lib.LastError();
-        lib.WIMCloseHandle(image);
+        image.close();
         reportFailure(lcOperations, owner, QStringLiteral("目标文件无法打开！"), QStringLiteral("错误提示"), why);
         return false;
     }
-    if (!lib.WIMSetTemporaryPath(target, state.workDir)) {
+    if (!lib.WIMSetTemporaryPath(target.get(), state.workDir)) {
         const ImagingError why = lib.LastError();
-        lib.WIMCloseHandle(image);
-        lib.WIMCloseHandle(target);
+        image.close();
+        target.close();
         reportFailure(lcOperations, owner, QStringLiteral("无法设置临时目录！"), QStringLiteral("错误提示"), why);
         return false;
     }
-    handles->destination = target;
-    handles->image = image;
+    handles->destination = target.release();
+    handles->image = image.release();
     return true;
 }
 
-ExportOperation::ExportOperation(const ExportHandles &handles) : LongOperation(kExportProfile), m_handles(handles) {}
+ExportOperation::ExportOperation(const ExportHandles &handles)
+    : LongOperation(kExportProfile), m_image(imaging(), handles.image), m_destination(imaging(), handles.destination)
+{}
 
 void ExportOperation::closeHandles()
 {
-    imaging().WIMCloseHandle(m_handles.image);
-    imaging().WIMCloseHandle(m_handles.destination);
-    m_handles = {};
+    m_image.close();
+    m_destination.close();
 }
 
 void ExportOperation::registrationFailed(OperationContext &ctx)
@@ -118,7 +119,7 @@ void ExportOperation::registrationFailed(OperationContext &ctx)
 
 bool ExportOperation::work(OperationContext &ctx)
 {
-    if (!imaging().WIMExportImage(m_handles.image, m_handles.destination, WIM_EXPORT_ALLOW_DUPLICATES))
+    if (!imaging().WIMExportImage(m_image.get(), m_destination.get(), WIM_EXPORT_ALLOW_DUPLICATES))
         ctx.failure(QStringLiteral("文件导出失败！"), QStringLiteral("错误提示"), imaging().LastError());
     closeHandles();
     return true;

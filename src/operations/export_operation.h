@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/wim_handle.h"
 #include "imaging/wim_types.h"
 #include "operations/operation.h"
 
@@ -8,7 +9,8 @@
 
 class OperationHost;
 
-// The two handles an export's worker receives, and owns from then on.
+// The two handles an export's worker receives, and owns from then on (its
+// operation closes them).
 struct ExportHandles {
     HWIM destination = nullptr;
     HWIM image = nullptr;
@@ -47,5 +49,6 @@ protected:
 private:
     void closeHandles();
 
-    ExportHandles m_handles;
+    WimHandle m_image;
+    WimHandle m_destination;
 };

@@ -39,27 +39,20 @@ ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QStri
     , m_destination(std::move(destination))
 {}
 
-void ExtractOperation::closeImage()
-{
-    if (m_image)
-        imaging().WIMCloseHandle(m_image);
-    m_image = nullptr;
-}
-
 void ExtractOperation::beforeRegistering(OperationContext &ctx)
 {
     OperationHost &host = ctx.host();
     const ArchiveState state = uiThread::call(ArchiveState(), [&host] { return host.OpenArchiveState(); });
     ImagingLibrary &lib = imaging();
     // A failed load takes the path of a failed extraction.
-    m_image = state.wim ? lib.WIMLoadImage(state.wim, m_index) : nullptr;
+    m_image.reset(lib, state.wim ? lib.WIMLoadImage(state.wim, m_index) : nullptr);
     if (!m_image)
         m_loadError = state.wim ? lib.LastError() : ImagingError{ImagingError::Kind::NotFound, 0, {}};
 }
 
 void ExtractOperation::registrationFailed(OperationContext &ctx)
 {
-    closeImage();
+    m_image.close();
     ctx.failure(QStringLiteral("回掉出错！"), QString(), QString());
 }
 
@@ -67,10 +60,10 @@ bool ExtractOperation::work(OperationContext &ctx)
 {
     ImagingLibrary &lib = imaging();
     ImagingError error = m_loadError;
-    const bool extracted = m_image && lib.WIMExtractImagePaths(m_image, m_paths, m_destination);
+    const bool extracted = m_image && lib.WIMExtractImagePaths(m_image.get(), m_paths, m_destination);
     if (m_image && !extracted)
         error = lib.LastError();
-    closeImage();
+    m_image.close();
     if (!extracted) {
         ctx.host().EndBusy();
         ctx.failure(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"),

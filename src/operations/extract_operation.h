@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/imaging_library.h"
+#include "imaging/wim_handle.h"
 #include "imaging/wim_types.h"
 #include "operations/operation.h"
 
@@ -23,12 +24,10 @@ protected:
     bool work(OperationContext &ctx) override;
 
 private:
-    void closeImage();
-
     const uint32_t m_index;
     const QStringList m_paths;
     const QString m_destination;
-    HWIM m_image = nullptr;
+    WimHandle m_image;
     ImagingError m_loadError;
 };
 

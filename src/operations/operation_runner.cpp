@@ -1,9 +1,9 @@
 #include "operations/operation_runner.h"
 
 #include "imaging/wim_types.h"
-#include "operations/background_task.h"
 #include "operations/message_callback.h"
 #include "operations/operation.h"
+#include "support/background_task.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/imaging_library.h"
+#include "support/imaging_error.h"
 #include "support/prompts.h"
 
 #include <QLoggingCategory>

@@ -175,11 +175,11 @@ void TestMainWindow::contextMenuByState()
     dlg.SelectAndFocusRow(0);
     QCOMPARE(dlg.ContextMenuIndex(), 1);  // no archive, a leftover row
 
-    dlg.m_hWim = fakeHandle();
+    dlg.m_hWim.reset(imaging(), fakeHandle());
     QCOMPARE(dlg.ContextMenuIndex(), 0);  // archive and a selected row
     dlg.m_List->clearSelection();
     QCOMPARE(dlg.ContextMenuIndex(), 1);  // archive, no row
-    dlg.m_hWim = nullptr;
+    dlg.m_hWim.release();
 }
 
 void TestMainWindow::contextMenuItems()
@@ -198,7 +198,7 @@ void TestMainWindow::contextMenuItems()
                                  QStringLiteral("设置排除名单")}));
     QCOMPARE(commands, (QList<int>{32774, 32778, 32779, 32785}));
 
-    dlg.m_hWim = fakeHandle();
+    dlg.m_hWim.reset(imaging(), fakeHandle());
     addRow(dlg, QStringLiteral("one"));
     dlg.SelectAndFocusRow(0);
     menu.reset(dlg.CreateContextMenu());
@@ -212,7 +212,7 @@ void TestMainWindow::contextMenuItems()
     QVERIFY(menu->actions().at(6)->isSeparator());
     QCOMPARE(menu->actions().at(7)->text(), QStringLiteral("浏览映像文件"));
     QVERIFY(menu->actions().at(8)->isSeparator());
-    dlg.m_hWim = nullptr;
+    dlg.m_hWim.release();
 }
 
 void TestMainWindow::noMenuWhileBusy()
@@ -265,7 +265,7 @@ void TestMainWindow::listMouse()
     });
     CTarnboxDlg dlg;
     dlg.show();
-    dlg.m_hWim = fakeHandle();
+    dlg.m_hWim.reset(imaging(), fakeHandle());
     for (const QString &name : {QStringLiteral("a"), QStringLiteral("b")}) {
         addRow(dlg, name);
         dlg.m_Images.append().name = name;
@@ -293,7 +293,7 @@ void TestMainWindow::listMouse()
     }
     if (QWidget *menu = QApplication::activePopupWidget())
         menu->close();
-    dlg.m_hWim = nullptr;
+    dlg.m_hWim.release();
 }
 
 void TestMainWindow::selectedRowIsFocusedAndSelected()
@@ -350,7 +350,7 @@ void TestMainWindow::workDirDriveRootReachesLibraryWithoutSeparator()
     TemporaryPathLibrary library;
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
-    dlg.m_hWim = fakeHandle();
+    dlg.m_hWim.reset(imaging(), fakeHandle());
     // The root of the system drive stays "/"; a mount point loses its trailing "/".
     prompts.answerFolder(QStringLiteral("/"));
     dlg.SetWorkDir();
@@ -359,7 +359,7 @@ void TestMainWindow::workDirDriveRootReachesLibraryWithoutSeparator()
     dlg.SetWorkDir();
     QCOMPARE(dlg.m_strWorkDir, QStringLiteral("/proc"));
     QCOMPARE(library.paths, (QStringList{QStringLiteral("/"), QStringLiteral("/proc")}));
-    dlg.m_hWim = nullptr;
+    dlg.m_hWim.release();
 }
 
 void TestMainWindow::workDirRefused()
@@ -370,7 +370,7 @@ void TestMainWindow::workDirRefused()
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
     const QString before = dlg.m_strWorkDir;
-    dlg.m_hWim = fakeHandle();
+    dlg.m_hWim.reset(imaging(), fakeHandle());
     prompts.answerFolder(QStringLiteral("/nonexistent/place"));
     dlg.SetWorkDir();
     QCOMPARE(dlg.m_strWorkDir, before);
@@ -379,7 +379,7 @@ void TestMainWindow::workDirRefused()
     QCOMPARE(messages[0].text, QStringLiteral("临时目录设置失败！"));
     QCOMPARE(messages[0].caption, QStringLiteral("错误提示"));
     QCOMPARE(messages[0].type & MB_TYPEMASK, MB_OK);
-    dlg.m_hWim = nullptr;
+    dlg.m_hWim.release();
 }
 
 void TestMainWindow::workDirCancelled()
@@ -389,12 +389,12 @@ void TestMainWindow::workDirCancelled()
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
     const QString before = dlg.m_strWorkDir;
-    dlg.m_hWim = fakeHandle();
+    dlg.m_hWim.reset(imaging(), fakeHandle());
     dlg.SetWorkDir();
     QCOMPARE(dlg.m_strWorkDir, before);
     QVERIFY(library.paths.isEmpty());
     QVERIFY(prompts.messages().isEmpty());
-    dlg.m_hWim = nullptr;
+    dlg.m_hWim.release();
 }
 
 void TestMainWindow::screenshot()

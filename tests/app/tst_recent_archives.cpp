@@ -3,6 +3,7 @@
 #include "app/ctarnbox_dlg.h"
 #include "app/recent_archives.h"
 #include "imaging/imaging_library.h"
+#include "imaging/wim_handle.h"
 #include "recording_prompts.h"
 #include "resources/menus.h"
 #include "resources/resource_ids.h"
@@ -20,8 +21,9 @@ namespace {
 // An empty archive at `path`, written through the boundary.
 bool makeArchive(const QString &path)
 {
-    HWIM wim = imaging().WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr);
-    return wim && imaging().WIMCloseHandle(wim);
+    WimHandle wim(imaging(), imaging().WIMCreateFile(path, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0,
+                                                     WIM_COMPRESS_LZX, nullptr));
+    return wim.close();
 }
 
 QStringList numbered(int count)

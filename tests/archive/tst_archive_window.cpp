@@ -128,14 +128,14 @@ void TestArchiveWindow::cancelledChoosersChangeNothing()
     CTarnboxDlg dlg;
     m_prompts->answerOpenFile(kA);
     dlg.OpenArchive();
-    const HWIM open = dlg.m_hWim;
+    const HWIM open = dlg.m_hWim.get();
     const QStringList shownRows = rows(dlg);
     const QStringList shownStatus = status(dlg);
     const QStringList callsBefore = m_library->calls;
 
     dlg.OpenArchive();  // cancelled: no answer scripted
     dlg.NewArchive();
-    QCOMPARE(dlg.m_hWim, open);
+    QCOMPARE(dlg.m_hWim.get(), open);
     QCOMPARE(rows(dlg), shownRows);
     QCOMPARE(status(dlg), shownStatus);
     QCOMPARE(dlg.m_strFilePath, kA);
@@ -404,7 +404,7 @@ void TestArchiveWindow::newArchiveCreationFails()
     CTarnboxDlg dlg;
     m_prompts->answerOpenFile(kA);
     dlg.OpenArchive();
-    const HWIM open = dlg.m_hWim;
+    const HWIM open = dlg.m_hWim.get();
     const QStringList shownRows = rows(dlg);
     const QStringList shownStatus = status(dlg);
     m_library->failCreate = true;
@@ -414,7 +414,7 @@ void TestArchiveWindow::newArchiveCreationFails()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0].text, QStringLiteral("文件创建失败！"));
     QCOMPARE(messages[0].caption, appName());
-    QCOMPARE(dlg.m_hWim, open);
+    QCOMPARE(dlg.m_hWim.get(), open);
     QCOMPARE(rows(dlg), shownRows);
     QCOMPARE(status(dlg), shownStatus);
     QCOMPARE(dlg.m_strFilePath, kA);

@@ -131,7 +131,7 @@ QMap<QString, QByteArray> treeOf(const QString &root)
 
 QString imageName(ImagingLibrary &lib, HWIM wim, uint32_t index)
 {
-    Handle image(lib, lib.WIMLoadImage(wim, index));
+    WimHandle image(lib, lib.WIMLoadImage(wim, index));
     QString xml;
     if (!image || !lib.WIMGetImageInformation(image.get(), &xml, nullptr))
         return QStringLiteral("<unreadable>");

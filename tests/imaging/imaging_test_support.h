@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imaging/imaging_library.h"
+#include "imaging/wim_handle.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -41,28 +42,6 @@ QMap<QString, QByteArray> treeOf(const QString &root);
 
 // Image i's NAME, read back through WIMGetImageInformation ("" when unnamed).
 QString imageName(ImagingLibrary &lib, HWIM wim, uint32_t index);
-
-// A handle that is closed when it goes out of scope.
-class Handle
-{
-public:
-    Handle(ImagingLibrary &lib, HWIM handle) : m_lib(lib), m_handle(handle) {}
-    ~Handle() { close(); }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    HWIM get() const { return m_handle; }
-    explicit operator bool() const { return m_handle != nullptr; }
-    bool close()
-    {
-        const bool ok = m_handle && m_lib.WIMCloseHandle(m_handle);
-        m_handle = nullptr;
-        return ok;
-    }
-
-private:
-    ImagingLibrary &m_lib;
-    HWIM m_handle;
-};
 
 // The archive at `path` opened or created through the boundary.
 HWIM openWim(ImagingLibrary &lib, const QString &path, uint32_t access = WIM_GENERIC_READ_WRITE);

@@ -47,7 +47,7 @@ void TestFaultInjectingImaging::failsTheNthUseOnly()
     WimlibBackend real;
     FaultInjectingImaging faults(real);
     const QString path = m_dir.filePath(QStringLiteral("nth.wim"));
-    Handle wim(faults, createWim(faults, path));
+    WimHandle wim(faults, createWim(faults, path));
     QVERIFY(wim);
     faults.failOn(Call::GetAttributes, 3);
     QList<bool> results;
@@ -76,7 +76,7 @@ void TestFaultInjectingImaging::failsEveryUseUntilReset()
     faults.resetAll();
     QVERIFY(faults.WIMRegisterMessageCallback(nullptr, silent, nullptr) != INVALID_CALLBACK_VALUE);
     QVERIFY(faults.WIMUnregisterMessageCallback(nullptr, silent));
-    Handle wim(faults, createWim(faults, m_dir.filePath(QStringLiteral("reset.wim"))));
+    WimHandle wim(faults, createWim(faults, m_dir.filePath(QStringLiteral("reset.wim"))));
     QVERIFY(wim);
     QCOMPARE(faults.failures(Call::RegisterMessageCallback), 2);
     QCOMPARE(faults.failures(Call::CreateFile), 0);
@@ -100,18 +100,18 @@ void TestFaultInjectingImaging::failedChangesLeaveTheArchiveAlone()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.wim"));
     {
-        Handle wim(faults, createWim(faults, path));
-        QVERIFY(Handle(faults, faults.WIMCaptureImage(wim.get(), m_tree, 0)));
+        WimHandle wim(faults, createWim(faults, path));
+        QVERIFY(WimHandle(faults, faults.WIMCaptureImage(wim.get(), m_tree, 0)));
     }
     const QByteArray before = fileBytes(path);
     faults.failAlways(Call(call));
 
-    Handle wim(faults, openWim(faults, path));
-    Handle image(faults, faults.WIMLoadImage(wim.get(), 1));
+    WimHandle wim(faults, openWim(faults, path));
+    WimHandle image(faults, faults.WIMLoadImage(wim.get(), 1));
     const QString xml = QStringLiteral("<IMAGE><NAME>changed</NAME></IMAGE>");
     bool result = true;
     switch (Call(call)) {
-    case Call::CaptureImage: result = bool(Handle(faults, faults.WIMCaptureImage(wim.get(), m_tree, 0))); break;
+    case Call::CaptureImage: result = bool(WimHandle(faults, faults.WIMCaptureImage(wim.get(), m_tree, 0))); break;
     case Call::SetImageInformation: result = faults.WIMSetImageInformation(image.get(), xml, 200); break;
     case Call::DeleteImage: result = faults.WIMDeleteImage(wim.get(), 1); break;
     case Call::SetBootImage: result = faults.WIMSetBootImage(wim.get(), 1); break;
@@ -130,11 +130,11 @@ void TestFaultInjectingImaging::failedCloseStillReleasesTheHandle()
 {
     WimlibBackend real;
     FaultInjectingImaging faults(real);
-    HWIM wim = createWim(faults, m_dir.filePath(QStringLiteral("close.wim")));
+    const HWIM wim = createWim(faults, m_dir.filePath(QStringLiteral("close.wim")));
     QVERIFY(wim);
     faults.failOn(Call::CloseHandle);
-    QVERIFY(!faults.WIMCloseHandle(wim));
-    QVERIFY(!real.WIMCloseHandle(wim));  // already released underneath
+    QVERIFY(!WimHandle(faults, wim).close());
+    QVERIFY(!WimHandle(real, wim).close());  // already released underneath
     QCOMPARE(faults.uses(Call::CloseHandle), 1);
 }
 
@@ -147,7 +147,7 @@ void TestFaultInjectingImaging::failuresReachThePrograms()
     faults.failOn(Call::CreateFile);
     QVERIFY(!createWim(imaging(), m_dir.filePath(QStringLiteral("global.wim"))));
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("global.wim"))));
-    Handle wim(imaging(), createWim(imaging(), m_dir.filePath(QStringLiteral("global.wim"))));
+    WimHandle wim(imaging(), createWim(imaging(), m_dir.filePath(QStringLiteral("global.wim"))));
     QVERIFY(wim);
 }
 

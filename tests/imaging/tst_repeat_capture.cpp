@@ -135,10 +135,10 @@ HWIM TestRepeatCapture::capture(HWIM wim, const QString &path, uint32_t flags, M
 
 void TestRepeatCapture::equalsAFullRead()
 {
-    Handle wim(m_lib, createWim(m_lib, m_wim));
+    WimHandle wim(m_lib, createWim(m_lib, m_wim));
     QVERIFY(wim);
     QVERIFY(put(m_tree + QStringLiteral("/secret.txt"), "excluded from the second capture on"));
-    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0)));
+    QVERIFY(WimHandle(m_lib, capture(wim.get(), m_tree, 0)));
 
     const QString data = m_tree + QStringLiteral("/data/");
     QVERIFY(put(data + QStringLiteral("d0/f0.bin"), noise(5000, 7)));                     // changed, grown
@@ -156,9 +156,9 @@ void TestRepeatCapture::equalsAFullRead()
     MessageRecorder full;
     for (MessageRecorder *r : {&repeat, &full})
         r->exclude = [](const QString &path) { return path.endsWith(QLatin1String("/secret.txt")); };
-    Handle second(m_lib, capture(wim.get(), m_tree, 0, &repeat));
+    WimHandle second(m_lib, capture(wim.get(), m_tree, 0, &repeat));
     QVERIFY2(second, qPrintable(m_lib.LastErrorText()));
-    Handle third(m_lib, capture(wim.get(), m_tree, WIM_FLAG_FULL_READ, &full));
+    WimHandle third(m_lib, capture(wim.get(), m_tree, WIM_FLAG_FULL_READ, &full));
     QVERIFY2(third, qPrintable(m_lib.LastErrorText()));
     QVERIFY(wim.close());
 
@@ -198,14 +198,14 @@ void TestRepeatCapture::newestImageOfTheSameSourceIsTheReference()
     const QString link = m_dir.filePath(QStringLiteral("tree link"));
     QVERIFY(QFile::link(m_tree, link));
 
-    Handle wim(m_lib, createWim(m_lib, m_wim));
+    WimHandle wim(m_lib, createWim(m_lib, m_wim));
     QVERIFY(wim);
-    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0)));  // 1: contents 0
+    QVERIFY(WimHandle(m_lib, capture(wim.get(), m_tree, 0)));  // 1: contents 0
     QVERIFY(rewriteKeepingTimes(m_tree + file, noise(size, 1)));
-    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree + QLatin1Char('/'), WIM_FLAG_FULL_READ)));  // 2: contents 1
-    QVERIFY(Handle(m_lib, capture(wim.get(), other, 0)));                                       // 3: the other folder
+    QVERIFY(WimHandle(m_lib, capture(wim.get(), m_tree + QLatin1Char('/'), WIM_FLAG_FULL_READ)));  // 2: contents 1
+    QVERIFY(WimHandle(m_lib, capture(wim.get(), other, 0)));  // 3: the other folder
     QVERIFY(rewriteKeepingTimes(m_tree + file, noise(size, 2)));
-    Handle fourth(m_lib, capture(wim.get(), link, 0));  // 4: spelled otherwise
+    WimHandle fourth(m_lib, capture(wim.get(), link, 0));  // 4: spelled otherwise
     QVERIFY(fourth);
 
     QString xml;
@@ -227,19 +227,19 @@ void TestRepeatCapture::newestImageOfTheSameSourceIsTheReference()
 
 void TestRepeatCapture::unchangedTreeReadsNothing()
 {
-    Handle wim(m_lib, createWim(m_lib, m_wim));
+    WimHandle wim(m_lib, createWim(m_lib, m_wim));
     QVERIFY(wim);
-    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0)));
+    QVERIFY(WimHandle(m_lib, capture(wim.get(), m_tree, 0)));
     readAll(m_tree);
     TickingClock clock;
     MessageRecorder unchanged;
-    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0, &unchanged)));
+    QVERIFY(WimHandle(m_lib, capture(wim.get(), m_tree, 0, &unchanged)));
     // No byte was read: no percentage before the end, whatever was skipped.
     QCOMPARE(unchanged.progress(), QList<int>{100});
     // One file to read: its bytes make the way there.
     QVERIFY(put(m_tree + QStringLiteral("/a/b/c/deep.dat"), noise(400000, 5)));
     MessageRecorder changed;
-    QVERIFY(Handle(m_lib, capture(wim.get(), m_tree, 0, &changed)));
+    QVERIFY(WimHandle(m_lib, capture(wim.get(), m_tree, 0, &changed)));
     const QList<int> percentages = changed.progress();
     QVERIFY2(percentages.size() > 1 && percentages.first() < 100 && percentages.last() == 100,
              qPrintable(QString::number(percentages.size())));
@@ -249,8 +249,8 @@ void TestRepeatCapture::unchangedTreeReadsNothing()
     const auto r = runTool(QStringLiteral("wimlib-imagex"),
                            {QStringLiteral("info"), m_wim, QStringLiteral("2"), QStringLiteral("renamed by the peer")});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    Handle reopened(m_lib, openWim(m_lib, m_wim));
-    Handle image(m_lib, m_lib.WIMLoadImage(reopened.get(), 2));
+    WimHandle reopened(m_lib, openWim(m_lib, m_wim));
+    WimHandle image(m_lib, m_lib.WIMLoadImage(reopened.get(), 2));
     QVERIFY(image);
     const QString element = QStringLiteral("<IMAGE><NAME>ours</NAME></IMAGE>");
     QVERIFY(m_lib.WIMSetImageInformation(image.get(), element, uint32_t(element.size() * 2)));

@@ -142,11 +142,11 @@ void TestTwoWriters::overlapping()
     QVERIFY(QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     const QStringList start{QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")};
 
-    Handle archive(m_lib, openWim(m_lib, wim));
+    WimHandle archive(m_lib, openWim(m_lib, wim));
     QVERIFY(archive);
-    Handle image(m_lib, m_lib.WIMLoadImage(archive.get(), 2));
-    Handle source(m_lib, openWim(m_lib, m_source, WIM_GENERIC_READ));
-    Handle sourceImage(m_lib, m_lib.WIMLoadImage(source.get(), 1));
+    WimHandle image(m_lib, m_lib.WIMLoadImage(archive.get(), 2));
+    WimHandle source(m_lib, openWim(m_lib, m_source, WIM_GENERIC_READ));
+    WimHandle sourceImage(m_lib, m_lib.WIMLoadImage(source.get(), 1));
     QVERIFY(image && sourceImage);
 
     Hold hold;
@@ -155,13 +155,13 @@ void TestTwoWriters::overlapping()
     bool done = false;
     ImagingError why;
     const auto ourChange = [&] {
-        HWIM captured = nullptr;
+        WimHandle captured;
         const QString element = QStringLiteral("<IMAGE><NAME>captured by ours</NAME></IMAGE>");
         const QString edited = QStringLiteral("<IMAGE><NAME>edited by ours</NAME></IMAGE>");
         if (ours == QLatin1String("capture")) {
-            captured =
-                m_lib.WIMCaptureImageWithInformation(archive.get(), m_tree, 0, element, uint32_t(element.size() * 2));
-            done = captured != nullptr;
+            captured.reset(m_lib, m_lib.WIMCaptureImageWithInformation(archive.get(), m_tree, 0, element,
+                                                                       uint32_t(element.size() * 2)));
+            done = bool(captured);
         } else if (ours == QLatin1String("edit")) {
             done = m_lib.WIMSetImageInformation(image.get(), edited, uint32_t(edited.size() * 2));
         } else if (ours == QLatin1String("delete")) {
@@ -175,8 +175,6 @@ void TestTwoWriters::overlapping()
             done = m_lib.WIMOptimizeFile(archive.get());
         }
         why = m_lib.LastError();
-        if (captured)
-            m_lib.WIMCloseHandle(captured);
     };
 
     QStringList expected;
@@ -224,7 +222,7 @@ void TestTwoWriters::writerIgnoringTheLockIsNeverCutOff()
     const QString wim = dir.filePath(QStringLiteral("a.wim"));
     QVERIFY(QFile::copy(m_start, wim));
     QVERIFY(QFile::setPermissions(wim, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    Handle archive(m_lib, openWim(m_lib, wim));
+    WimHandle archive(m_lib, openWim(m_lib, wim));
     Hold hold;
     QVERIFY(m_lib.WIMRegisterMessageCallback(nullptr, &Hold::callback, &hold) != INVALID_CALLBACK_VALUE);
     HWIM captured = nullptr;

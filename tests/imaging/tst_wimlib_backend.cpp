@@ -57,7 +57,7 @@ private:
 
 QString elementOf(ImagingLibrary &lib, HWIM wim, uint32_t index)
 {
-    Handle image(lib, lib.WIMLoadImage(wim, index));
+    WimHandle image(lib, lib.WIMLoadImage(wim, index));
     QString xml;
     if (!image || !lib.WIMGetImageInformation(image.get(), &xml, nullptr))
         return QString();
@@ -72,7 +72,7 @@ QString texts(const QString &name, const QString &description = QString())
 
 bool setTexts(ImagingLibrary &lib, HWIM wim, uint32_t index, const QString &xml)
 {
-    Handle image(lib, lib.WIMLoadImage(wim, index));
+    WimHandle image(lib, lib.WIMLoadImage(wim, index));
     return image && lib.WIMSetImageInformation(image.get(), xml, uint32_t(xml.size() * 2));
 }
 
@@ -80,11 +80,11 @@ bool setTexts(ImagingLibrary &lib, HWIM wim, uint32_t index, const QString &xml)
 bool makeArchive(ImagingLibrary &lib, const QString &wimPath, const QString &source, int images)
 {
     static const char *const names[] = {"one", "two", "three", "four"};
-    Handle wim(lib, createWim(lib, wimPath));
+    WimHandle wim(lib, createWim(lib, wimPath));
     if (!wim)
         return false;
     for (int i = 0; i < images; ++i) {
-        Handle image(lib, lib.WIMCaptureImage(wim.get(), source, 0));
+        WimHandle image(lib, lib.WIMCaptureImage(wim.get(), source, 0));
         if (!image)
             return false;
         const QString xml = texts(QLatin1String(names[i]));
@@ -165,9 +165,9 @@ void TestWimlibBackend::roundTrip()
     QTemporaryDir dir;
     const QString wimPath = dir.filePath(QStringLiteral("round.wim"));
     {
-        Handle wim(lib, createWim(lib, wimPath, compression));
+        WimHandle wim(lib, createWim(lib, wimPath, compression));
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
-        Handle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
+        WimHandle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
         QVERIFY2(image, qPrintable(lib.LastErrorText()));
         WIM_INFO info{};
         QVERIFY(lib.WIMGetAttributes(wim.get(), &info, sizeof info));
@@ -185,9 +185,9 @@ void TestWimlibBackend::roundTrip()
     const QString target = dir.filePath(QStringLiteral("applied"));
     QVERIFY(QDir().mkpath(target));
     {
-        Handle wim(lib, openWim(lib, wimPath, WIM_GENERIC_READ));
+        WimHandle wim(lib, openWim(lib, wimPath, WIM_GENERIC_READ));
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
-        Handle image(lib, lib.WIMLoadImage(wim.get(), 1));
+        WimHandle image(lib, lib.WIMLoadImage(wim.get(), 1));
         QVERIFY(image);
         QVERIFY2(lib.WIMApplyImage(image.get(), target, WIM_FLAG_VERIFY | WIM_FLAG_INDEX),
                  qPrintable(lib.LastErrorText()));
@@ -212,8 +212,8 @@ void TestWimlibBackend::createAlwaysWritesAnEmptyArchiveAtOnce()
     garbage.close();
 
     uint32_t result = 99;
-    Handle wim(lib,
-               lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_XPRESS, &result));
+    WimHandle wim(
+        lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_XPRESS, &result));
     QVERIFY2(wim, qPrintable(lib.LastErrorText()));
     QCOMPARE(result, WIM_CREATED_NEW);
     // Valid on disk while the handle is still open.
@@ -239,8 +239,8 @@ void TestWimlibBackend::openAlwaysCreatesOnlyWithTheFirstChange()
     const QString wimPath = dir.filePath(QStringLiteral("target.wim"));
     uint32_t result = 99;
     {
-        Handle wim(lib,
-                   lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
+        WimHandle wim(
+            lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
         QCOMPARE(result, WIM_CREATED_NEW);
         WIM_INFO info{};
@@ -251,16 +251,16 @@ void TestWimlibBackend::openAlwaysCreatesOnlyWithTheFirstChange()
     QVERIFY2(!QFile::exists(wimPath), "nothing to write, nothing written");
 
     {
-        Handle wim(lib,
-                   lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
+        WimHandle wim(
+            lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZMS, &result));
         QVERIFY(wim);
-        Handle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
+        WimHandle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
         QVERIFY2(image, qPrintable(lib.LastErrorText()));
         QVERIFY(QFile::exists(wimPath));
     }
     {
-        Handle wim(lib,
-                   lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_NONE, &result));
+        WimHandle wim(
+            lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_NONE, &result));
         QVERIFY(wim);
         QCOMPARE(result, WIM_OPENED_EXISTING);
         WIM_INFO info{};
@@ -340,18 +340,18 @@ void TestWimlibBackend::readOnlyFileRefusesEveryChange()
     // Root too is told what anyone else would be.
     QCOMPARE(lib.LastError().kind, ImagingError::Kind::AccessDenied);
     for (uint32_t access : {WIM_GENERIC_READ, 0u}) {
-        Handle wim(lib, openWim(lib, wimPath, access));
+        WimHandle wim(lib, openWim(lib, wimPath, access));
         QVERIFY2(wim, qPrintable(lib.LastErrorText()));
         QCOMPARE(imageCount(lib, wim.get()), 2u);
         QCOMPARE(imageName(lib, wim.get(), 2), QStringLiteral("two"));
-        QVERIFY(!Handle(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0)));
+        QVERIFY(!WimHandle(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0)));
         QCOMPARE(lib.LastError().kind, ImagingError::Kind::ArchiveReadOnly);
         QVERIFY(!setTexts(lib, wim.get(), 1, texts(QStringLiteral("renamed"))));
         QVERIFY(!lib.WIMDeleteImage(wim.get(), 1));
         QVERIFY(!lib.WIMSetBootImage(wim.get(), 1));
         // ... and is no destination for an export either.
-        Handle other(lib, createWim(lib, dir.filePath(QStringLiteral("other.wim"))));
-        Handle otherImage(lib, lib.WIMCaptureImage(other.get(), m_sample, 0));
+        WimHandle other(lib, createWim(lib, dir.filePath(QStringLiteral("other.wim"))));
+        WimHandle otherImage(lib, lib.WIMCaptureImage(other.get(), m_sample, 0));
         QVERIFY(otherImage);
         QVERIFY(!lib.WIMExportImage(otherImage.get(), wim.get(), WIM_EXPORT_ALLOW_DUPLICATES));
     }
@@ -374,7 +374,7 @@ void TestWimlibBackend::opensAnArchiveMadeByWimlibImagex()
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
 
     WimlibBackend lib;
-    Handle wim(lib, openWim(lib, wimPath));
+    WimHandle wim(lib, openWim(lib, wimPath));
     QVERIFY2(wim, qPrintable(lib.LastErrorText()));
     WIM_INFO info{};
     QVERIFY(lib.WIMGetAttributes(wim.get(), &info, sizeof info));
@@ -392,8 +392,8 @@ void TestWimlibBackend::imageInformationIsCurrentAfterEveryChange()
     WimlibBackend lib;
     QTemporaryDir dir;
     const QString wimPath = dir.filePath(QStringLiteral("info.wim"));
-    Handle wim(lib, createWim(lib, wimPath));
-    Handle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
+    WimHandle wim(lib, createWim(lib, wimPath));
+    WimHandle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
     QVERIFY(image);
 
     QString xml;
@@ -427,7 +427,7 @@ void TestWimlibBackend::imageInformationIsCurrentAfterEveryChange()
     QVERIFY(lib.WIMGetImageInformation(image.get(), &xml, nullptr));
     QCOMPARE(field(QStringLiteral("NAME")), QStringLiteral("now"));
     // A second capture through the archive handle: its image is there at once.
-    Handle second(lib, lib.WIMCaptureImage(wim.get(), m_sample + QStringLiteral("/a"), 0));
+    WimHandle second(lib, lib.WIMCaptureImage(wim.get(), m_sample + QStringLiteral("/a"), 0));
     QVERIFY(second);
     QVERIFY(lib.WIMGetImageInformation(second.get(), &xml, nullptr));
     QVERIFY(xml.contains(QStringLiteral("<IMAGE INDEX=\"2\">")));
@@ -472,7 +472,7 @@ void TestWimlibBackend::setImageInformation()
     QVERIFY(makeArchive(lib, wimPath, m_sample + QStringLiteral("/a"), 2));
     const QByteArray before = fileBytes(wimPath);
     {
-        Handle wim(lib, openWim(lib, wimPath));
+        WimHandle wim(lib, openWim(lib, wimPath));
         QCOMPARE(setTexts(lib, wim.get(), 1, xml), accepted);
         if (!accepted)
             QVERIFY(!lib.LastErrorText().isEmpty());
@@ -480,7 +480,7 @@ void TestWimlibBackend::setImageInformation()
     if (!accepted)
         QCOMPARE(fileBytes(wimPath), before);
 
-    Handle wim(lib, openWim(lib, wimPath, WIM_GENERIC_READ));
+    WimHandle wim(lib, openWim(lib, wimPath, WIM_GENERIC_READ));
     const auto read = wimxml::editableTexts(elementOf(lib, wim.get(), 1));
     QVERIFY(read);
     QCOMPARE(read->name, name);
@@ -499,13 +499,13 @@ void TestWimlibBackend::deleteAndBootIndexSurviveReopening()
     const QString wimPath = dir.filePath(QStringLiteral("edit.wim"));
     QVERIFY(makeArchive(lib, wimPath, m_sample, 3));
     {
-        Handle wim(lib, openWim(lib, wimPath));
+        WimHandle wim(lib, openWim(lib, wimPath));
         QVERIFY(lib.WIMSetBootImage(wim.get(), 3));
         QCOMPARE(bootIndex(lib, wim.get()), 3u);
     }
     const qint64 sizeBefore = QFileInfo(wimPath).size();
     {
-        Handle wim(lib, openWim(lib, wimPath));
+        WimHandle wim(lib, openWim(lib, wimPath));
         QCOMPARE(bootIndex(lib, wim.get()), 3u);
         QVERIFY2(lib.WIMDeleteImage(wim.get(), 2), qPrintable(lib.LastErrorText()));
         QCOMPARE(imageCount(lib, wim.get()), 2u);
@@ -514,7 +514,7 @@ void TestWimlibBackend::deleteAndBootIndexSurviveReopening()
     // A soft delete: nothing was rewritten, so nothing shrank.
     QVERIFY(QFileInfo(wimPath).size() >= sizeBefore);
     {
-        Handle wim(lib, openWim(lib, wimPath));
+        WimHandle wim(lib, openWim(lib, wimPath));
         QCOMPARE(imageCount(lib, wim.get()), 2u);
         QCOMPARE(imageName(lib, wim.get(), 1), QStringLiteral("one"));
         QCOMPARE(imageName(lib, wim.get(), 2), QStringLiteral("three"));
@@ -527,7 +527,7 @@ void TestWimlibBackend::deleteAndBootIndexSurviveReopening()
     QCOMPARE(peer.names, (QStringList{QStringLiteral("one"), QStringLiteral("three")}));
     QVERIFY(wimVerify(wimPath));
     {
-        Handle wim(lib, openWim(lib, wimPath));
+        WimHandle wim(lib, openWim(lib, wimPath));
         QVERIFY(lib.WIMSetBootImage(wim.get(), 0));
         QVERIFY(lib.WIMDeleteImage(wim.get(), 1));
         QVERIFY(lib.WIMDeleteImage(wim.get(), 1));
@@ -548,10 +548,10 @@ void TestWimlibBackend::exportAddsTheImageAgainWithAFreeName()
     const QByteArray sourceBefore = fileBytes(source);
 
     for (int round = 0; round < 3; ++round) {
-        Handle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
-        Handle image(lib, lib.WIMLoadImage(wim.get(), 2));
+        WimHandle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
+        WimHandle image(lib, lib.WIMLoadImage(wim.get(), 2));
         uint32_t created = 99;
-        Handle destination(
+        WimHandle destination(
             lib, lib.WIMCreateFile(target, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_XPRESS, &created));
         QVERIFY2(destination, qPrintable(lib.LastErrorText()));
         QCOMPARE(created, round == 0 ? WIM_CREATED_NEW : WIM_OPENED_EXISTING);
@@ -569,15 +569,15 @@ void TestWimlibBackend::exportAddsTheImageAgainWithAFreeName()
 
     // Without WIM_EXPORT_ALLOW_DUPLICATES a clashing name is refused, and nothing changes.
     const QByteArray targetBefore = fileBytes(target);
-    Handle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
-    Handle image(lib, lib.WIMLoadImage(wim.get(), 2));
-    Handle destination(lib, openWim(lib, target));
+    WimHandle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
+    WimHandle image(lib, lib.WIMLoadImage(wim.get(), 2));
+    WimHandle destination(lib, openWim(lib, target));
     QVERIFY(!lib.WIMExportImage(image.get(), destination.get(), 0));
     QCOMPARE(imageCount(lib, destination.get()), 3u);
     QCOMPARE(fileBytes(target), targetBefore);
 
     // The exported image applies to the same tree.
-    Handle exported(lib, lib.WIMLoadImage(destination.get(), 3));
+    WimHandle exported(lib, lib.WIMLoadImage(destination.get(), 3));
     const QString applied = dir.filePath(QStringLiteral("applied"));
     QVERIFY(QDir().mkpath(applied));
     QVERIFY(lib.WIMApplyImage(exported.get(), applied, 6));
@@ -592,29 +592,31 @@ void TestWimlibBackend::exportKeepsTheSourceAliveAfterItsHandlesClose()
     const QString target = dir.filePath(QStringLiteral("target.wim"));
     QVERIFY(makeArchive(lib, source, m_sample, 1));
 
-    HWIM wim = openWim(lib, source, WIM_GENERIC_READ);
-    HWIM image = lib.WIMLoadImage(wim, 1);
-    HWIM destination = lib.WIMCreateFile(target, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr);
+    WimHandle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
+    WimHandle image(lib, lib.WIMLoadImage(wim.get(), 1));
+    WimHandle destination(
+        lib, lib.WIMCreateFile(target, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr));
     QVERIFY(wim && image && destination);
-    QVERIFY(lib.WIMCloseHandle(wim));  // the image keeps the source's data alive
-    QVERIFY2(lib.WIMExportImage(image, destination, WIM_EXPORT_ALLOW_DUPLICATES), qPrintable(lib.LastErrorText()));
+    QVERIFY(wim.close());  // the image keeps the source's data alive
+    QVERIFY2(lib.WIMExportImage(image.get(), destination.get(), WIM_EXPORT_ALLOW_DUPLICATES),
+             qPrintable(lib.LastErrorText()));
     // The order the program uses: the image first, then the destination; and the other way round.
-    QVERIFY(lib.WIMCloseHandle(image));
-    QVERIFY(lib.WIMCloseHandle(destination));
+    QVERIFY(image.close());
+    QVERIFY(destination.close());
     QVERIFY(wimVerify(target));
 
-    wim = openWim(lib, source, WIM_GENERIC_READ);
-    image = lib.WIMLoadImage(wim, 1);
-    destination = openWim(lib, target);
-    QVERIFY(lib.WIMCloseHandle(wim));
-    QVERIFY(lib.WIMExportImage(image, destination, WIM_EXPORT_ALLOW_DUPLICATES));
+    wim.reset(lib, openWim(lib, source, WIM_GENERIC_READ));
+    image.reset(lib, lib.WIMLoadImage(wim.get(), 1));
+    destination.reset(lib, openWim(lib, target));
+    QVERIFY(wim.close());
+    QVERIFY(lib.WIMExportImage(image.get(), destination.get(), WIM_EXPORT_ALLOW_DUPLICATES));
     // The source image serves again after an export.
     QString xml;
-    QVERIFY(lib.WIMGetImageInformation(image, &xml, nullptr));
+    QVERIFY(lib.WIMGetImageInformation(image.get(), &xml, nullptr));
     QVERIFY(xml.contains(QStringLiteral("<NAME>one</NAME>")));
-    QVERIFY(lib.WIMExportImage(image, destination, WIM_EXPORT_ALLOW_DUPLICATES));
-    QVERIFY(lib.WIMCloseHandle(destination));
-    QVERIFY(lib.WIMCloseHandle(image));
+    QVERIFY(lib.WIMExportImage(image.get(), destination.get(), WIM_EXPORT_ALLOW_DUPLICATES));
+    QVERIFY(destination.close());
+    QVERIFY(image.close());
     QCOMPARE(wimInfo(target).names,
              (QStringList{QStringLiteral("one"), QStringLiteral("one (2)"), QStringLiteral("one (3)")}));
     QVERIFY(wimVerify(target));
@@ -632,8 +634,8 @@ void TestWimlibBackend::keepFlagExcludesPaths()
                || path == m_sample;  // asking to drop the root itself changes nothing
     };
     {
-        Handle wim(lib, createWim(lib, wimPath));
-        Handle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
+        WimHandle wim(lib, createWim(lib, wimPath));
+        WimHandle image(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0));
         QVERIFY2(image, qPrintable(lib.LastErrorText()));
     }
     const QStringList asked = rec.recorder.paths(WIM_MSG_PROCESS);
@@ -683,9 +685,10 @@ void TestWimlibBackend::abortLeavesTheArchiveAsItWas()
     rec.recorder.abortAtProcess = abortAtProcess;
     rec.recorder.abortAfterProgress = afterProgress;
     {
-        Handle wim(lib, lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, disposition, 0, WIM_COMPRESS_LZX, nullptr));
+        WimHandle wim(lib,
+                      lib.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, disposition, 0, WIM_COMPRESS_LZX, nullptr));
         QVERIFY(wim);
-        QVERIFY(!Handle(lib, lib.WIMCaptureImage(wim.get(), data, 0)));
+        QVERIFY(!WimHandle(lib, lib.WIMCaptureImage(wim.get(), data, 0)));
         QVERIFY(!lib.LastErrorText().isEmpty());
         QCOMPARE(imageCount(lib, wim.get()), existing ? 2u : 0u);
     }
@@ -698,7 +701,7 @@ void TestWimlibBackend::abortLeavesTheArchiveAsItWas()
     }
     QCOMPARE(fileBytes(wimPath), before);
     QVERIFY(wimVerify(wimPath));
-    Handle wim(lib, openWim(lib, wimPath));
+    WimHandle wim(lib, openWim(lib, wimPath));
     QCOMPARE(imageCount(lib, wim.get()), 2u);
 }
 
@@ -710,8 +713,8 @@ void TestWimlibBackend::abortStopsApplyAndExport()
     QVERIFY(makeDataTree(data, 40, 4 << 20));
     const QString source = dir.filePath(QStringLiteral("source.wim"));
     {
-        Handle wim(lib, createWim(lib, source));
-        QVERIFY(Handle(lib, lib.WIMCaptureImage(wim.get(), data, 0)));
+        WimHandle wim(lib, createWim(lib, source));
+        QVERIFY(WimHandle(lib, lib.WIMCaptureImage(wim.get(), data, 0)));
     }
     const QString target = dir.filePath(QStringLiteral("target.wim"));
     QVERIFY(makeArchive(lib, target, m_sample, 1));
@@ -719,15 +722,15 @@ void TestWimlibBackend::abortStopsApplyAndExport()
 
     Recording rec(lib);
     rec.recorder.abortAfterProgress = true;
-    Handle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
-    Handle image(lib, lib.WIMLoadImage(wim.get(), 1));
+    WimHandle wim(lib, openWim(lib, source, WIM_GENERIC_READ));
+    WimHandle image(lib, lib.WIMLoadImage(wim.get(), 1));
     const QString applied = dir.filePath(QStringLiteral("applied"));
     QVERIFY(QDir().mkpath(applied));
     QVERIFY(!lib.WIMApplyImage(image.get(), applied, 6));
     QVERIFY(!rec.recorder.progress().isEmpty());
     QVERIFY(!rec.recorder.progress().contains(100));
 
-    Handle destination(lib, openWim(lib, target));
+    WimHandle destination(lib, openWim(lib, target));
     QVERIFY(!lib.WIMExportImage(image.get(), destination.get(), WIM_EXPORT_ALLOW_DUPLICATES));
     QCOMPARE(imageCount(lib, destination.get()), 1u);
     QCOMPARE(fileBytes(target), targetBefore);
@@ -751,8 +754,8 @@ void TestWimlibBackend::filesThatCannotBeCapturedAreReportedAndLeftOut()
     Recording rec(lib);
     const QString wimPath = dir.filePath(QStringLiteral("odd.wim"));
     {
-        Handle wim(lib, createWim(lib, wimPath));
-        QVERIFY2(Handle(lib, lib.WIMCaptureImage(wim.get(), tree, 0)), qPrintable(lib.LastErrorText()));
+        WimHandle wim(lib, createWim(lib, wimPath));
+        QVERIFY2(WimHandle(lib, lib.WIMCaptureImage(wim.get(), tree, 0)), qPrintable(lib.LastErrorText()));
     }
     const auto messages = rec.recorder.messages();
     bool sawBadName = false;
@@ -770,8 +773,8 @@ void TestWimlibBackend::filesThatCannotBeCapturedAreReportedAndLeftOut()
     QVERIFY(!inImage.contains(QStringLiteral("/pipe")));
 
     // A capture root that does not exist is a failure, not an empty image.
-    Handle wim(lib, openWim(lib, wimPath));
-    QVERIFY(!Handle(lib, lib.WIMCaptureImage(wim.get(), dir.filePath(QStringLiteral("nowhere")), 0)));
+    WimHandle wim(lib, openWim(lib, wimPath));
+    QVERIFY(!WimHandle(lib, lib.WIMCaptureImage(wim.get(), dir.filePath(QStringLiteral("nowhere")), 0)));
     QCOMPARE(imageCount(lib, wim.get()), 1u);
     ::unlink(badName.constData());  // QDir cannot name it to remove it
 }
@@ -785,8 +788,8 @@ void TestWimlibBackend::ownArchiveIsNeverCaptured()
     const QString wimPath = tree + QStringLiteral("/inside.wim");
     QVERIFY(makeArchive(lib, wimPath, m_sample, 1));
     {
-        Handle wim(lib, openWim(lib, wimPath));
-        QVERIFY2(Handle(lib, lib.WIMCaptureImage(wim.get(), tree, 0)), qPrintable(lib.LastErrorText()));
+        WimHandle wim(lib, openWim(lib, wimPath));
+        QVERIFY2(WimHandle(lib, lib.WIMCaptureImage(wim.get(), tree, 0)), qPrintable(lib.LastErrorText()));
     }
     const QStringList inImage = testarchives::wimDir(wimPath, 2);
     QCOMPARE(inImage.filter(QStringLiteral(".bin")).size(), 4);
@@ -812,11 +815,11 @@ void TestWimlibBackend::progressNeverGoesBackAndEndsAt100()
     // Duplicated content makes wimlib's byte total shrink while it writes.
     QVERIFY(QFile::copy(data + QStringLiteral("/d0/f0.bin"), data + QStringLiteral("/copy of f0.bin")));
     const QString wimPath = dir.filePath(QStringLiteral("p.wim"));
-    Handle wim(lib, createWim(lib, wimPath));
+    WimHandle wim(lib, createWim(lib, wimPath));
     std::unique_ptr<Recording> rec;
     if (operation == QLatin1String("capture"))
         rec = std::make_unique<Recording>(lib);
-    Handle image(lib, lib.WIMCaptureImage(wim.get(), data, 0));
+    WimHandle image(lib, lib.WIMCaptureImage(wim.get(), data, 0));
     QVERIFY(image);
     if (operation == QLatin1String("apply")) {
         rec = std::make_unique<Recording>(lib);
@@ -827,8 +830,8 @@ void TestWimlibBackend::progressNeverGoesBackAndEndsAt100()
         QVERIFY(rec->recorder.count(WIM_MSG_PROCESS) >= rec->recorder.progress().size() - 1);
     } else if (operation == QLatin1String("export")) {
         rec = std::make_unique<Recording>(lib);
-        Handle destination(lib, lib.WIMCreateFile(dir.filePath(QStringLiteral("e.wim")), WIM_GENERIC_READ_WRITE,
-                                                  WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_XPRESS, nullptr));
+        WimHandle destination(lib, lib.WIMCreateFile(dir.filePath(QStringLiteral("e.wim")), WIM_GENERIC_READ_WRITE,
+                                                     WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_XPRESS, nullptr));
         QVERIFY(lib.WIMExportImage(image.get(), destination.get(), WIM_EXPORT_ALLOW_DUPLICATES));
     }
     const QList<int> progress = rec->recorder.progress();
@@ -850,8 +853,8 @@ void TestWimlibBackend::callbacksRunOnTheCallingThread()
     bool captured = false;
     std::thread thread([&] {
         worker = QThread::currentThreadId();
-        Handle wim(lib, createWim(lib, dir.filePath(QStringLiteral("t.wim"))));
-        captured = bool(Handle(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0)));
+        WimHandle wim(lib, createWim(lib, dir.filePath(QStringLiteral("t.wim"))));
+        captured = bool(WimHandle(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0)));
     });
     thread.join();
     QVERIFY(captured);
@@ -864,7 +867,7 @@ void TestWimlibBackend::callbacksMayReadButNotChangeTheBusyArchive()
     QTemporaryDir dir;
     const QString wimPath = dir.filePath(QStringLiteral("q.wim"));
     QVERIFY(makeArchive(lib, wimPath, m_sample, 1));
-    Handle wim(lib, openWim(lib, wimPath));
+    WimHandle wim(lib, openWim(lib, wimPath));
     Recording rec(lib);
     int answered = 0;
     // What the window does while an operation runs: read the list.
@@ -876,7 +879,7 @@ void TestWimlibBackend::callbacksMayReadButNotChangeTheBusyArchive()
         if (!lib.WIMSetBootImage(wim.get(), 1) && lib.LastErrorText().contains(QStringLiteral("busy")))
             ++refused;
     };
-    QVERIFY(Handle(lib, lib.WIMCaptureImage(wim.get(), m_sample + QStringLiteral("/a"), 0)));
+    QVERIFY(WimHandle(lib, lib.WIMCaptureImage(wim.get(), m_sample + QStringLiteral("/a"), 0)));
     QVERIFY(answered > 0);
     QCOMPARE(refused, answered);
     QCOMPARE(imageCount(lib, wim.get()), 2u);
@@ -889,10 +892,10 @@ void TestWimlibBackend::anotherHandlesChangesAreNotLost()
     QTemporaryDir dir;
     const QString wimPath = dir.filePath(QStringLiteral("shared.wim"));
     QVERIFY(makeArchive(lib, wimPath, m_sample, 1));
-    Handle first(lib, openWim(lib, wimPath));
-    Handle second(lib, openWim(lib, wimPath));
-    Handle other(lib, createWim(lib, dir.filePath(QStringLiteral("other.wim"))));
-    Handle otherImage(lib, lib.WIMCaptureImage(other.get(), m_sample + QStringLiteral("/a"), 0));
+    WimHandle first(lib, openWim(lib, wimPath));
+    WimHandle second(lib, openWim(lib, wimPath));
+    WimHandle other(lib, createWim(lib, dir.filePath(QStringLiteral("other.wim"))));
+    WimHandle otherImage(lib, lib.WIMCaptureImage(other.get(), m_sample + QStringLiteral("/a"), 0));
     QVERIFY(lib.WIMExportImage(otherImage.get(), second.get(), WIM_EXPORT_ALLOW_DUPLICATES));
     // The first handle's view is older than the second one's write: refused,
     // and read again, so that its caller chooses again from what is there.
@@ -912,29 +915,31 @@ void TestWimlibBackend::handlesCloseInAnyOrder()
     QTemporaryDir dir;
     const QString wimPath = dir.filePath(QStringLiteral("order.wim"));
     QVERIFY(makeArchive(lib, wimPath, m_sample, 2));
-    HWIM wim = openWim(lib, wimPath);
-    HWIM one = lib.WIMLoadImage(wim, 1);
-    HWIM two = lib.WIMLoadImage(wim, 2);
+    WimHandle wim(lib, openWim(lib, wimPath));
+    WimHandle one(lib, lib.WIMLoadImage(wim.get(), 1));
+    WimHandle two(lib, lib.WIMLoadImage(wim.get(), 2));
     QVERIFY(wim && one && two);
-    QVERIFY(lib.WIMCloseHandle(wim));
-    QVERIFY(!lib.WIMCloseHandle(wim));  // twice is an error, not a crash
+    const HWIM closed = wim.get();
+    QVERIFY(wim.close());
+    QVERIFY(!WimHandle(lib, closed).close());  // twice is an error, not a crash
     QString xml;
-    QVERIFY(lib.WIMGetImageInformation(two, &xml, nullptr));
-    QVERIFY(lib.WIMSetImageInformation(one, texts(QStringLiteral("renamed")), 200));
-    QVERIFY(lib.WIMCloseHandle(one));
-    QVERIFY(lib.WIMCloseHandle(two));
+    QVERIFY(lib.WIMGetImageInformation(two.get(), &xml, nullptr));
+    QVERIFY(lib.WIMSetImageInformation(one.get(), texts(QStringLiteral("renamed")), 200));
+    QVERIFY(one.close());
+    QVERIFY(two.close());
+    // The backend's own answer to no handle at all (an owner never passes one).
     QVERIFY(!lib.WIMCloseHandle(nullptr));
     QCOMPARE(wimInfo(wimPath).names.value(0), QStringLiteral("renamed"));
 
     // Handles of the wrong kind are refused.
-    wim = openWim(lib, wimPath);
-    one = lib.WIMLoadImage(wim, 1);
-    QVERIFY(!lib.WIMLoadImage(one, 1));
-    QVERIFY(!lib.WIMGetImageInformation(wim, &xml, nullptr));
-    QVERIFY(!lib.WIMDeleteImage(one, 1));
-    QVERIFY(!lib.WIMExportImage(wim, wim, 1));
-    QVERIFY(lib.WIMCloseHandle(one));
-    QVERIFY(lib.WIMCloseHandle(wim));
+    wim.reset(lib, openWim(lib, wimPath));
+    one.reset(lib, lib.WIMLoadImage(wim.get(), 1));
+    QVERIFY(!lib.WIMLoadImage(one.get(), 1));
+    QVERIFY(!lib.WIMGetImageInformation(wim.get(), &xml, nullptr));
+    QVERIFY(!lib.WIMDeleteImage(one.get(), 1));
+    QVERIFY(!lib.WIMExportImage(wim.get(), wim.get(), 1));
+    QVERIFY(one.close());
+    QVERIFY(wim.close());
 }
 
 void TestWimlibBackend::callbackRegistration()
@@ -942,7 +947,7 @@ void TestWimlibBackend::callbackRegistration()
     WimlibBackend lib;
     MessageRecorder recorder;
     QTemporaryDir dir;
-    Handle wim(lib, createWim(lib, dir.filePath(QStringLiteral("c.wim"))));
+    WimHandle wim(lib, createWim(lib, dir.filePath(QStringLiteral("c.wim"))));
     QCOMPARE(lib.WIMRegisterMessageCallback(wim.get(), MessageRecorder::callback, &recorder), INVALID_CALLBACK_VALUE);
     QCOMPARE(lib.WIMRegisterMessageCallback(nullptr, nullptr, &recorder), INVALID_CALLBACK_VALUE);
     QVERIFY(!lib.WIMUnregisterMessageCallback(nullptr, MessageRecorder::callback));
@@ -950,7 +955,7 @@ void TestWimlibBackend::callbackRegistration()
     QVERIFY(!lib.WIMUnregisterMessageCallback(wim.get(), MessageRecorder::callback));
     QVERIFY(lib.WIMUnregisterMessageCallback(nullptr, MessageRecorder::callback));
     // Once unregistered it hears nothing.
-    QVERIFY(Handle(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0)));
+    QVERIFY(WimHandle(lib, lib.WIMCaptureImage(wim.get(), m_sample, 0)));
     QVERIFY(recorder.messages().isEmpty());
 }
 
@@ -973,7 +978,7 @@ void TestWimlibBackend::temporaryPath()
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tmp"))));
     QFile file(dir.filePath(QStringLiteral("file")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    Handle wim(lib, createWim(lib, dir.filePath(QStringLiteral("t.wim"))));
+    WimHandle wim(lib, createWim(lib, dir.filePath(QStringLiteral("t.wim"))));
     QCOMPARE(lib.WIMSetTemporaryPath(wim.get(), relative.isEmpty() ? QString() : dir.filePath(relative)), accepted);
 }
 
@@ -984,7 +989,7 @@ void TestWimlibBackend::outOfRangeIndicesAreRefused()
     const QString wimPath = dir.filePath(QStringLiteral("r.wim"));
     QVERIFY(makeArchive(lib, wimPath, m_sample, 2));
     const QByteArray before = fileBytes(wimPath);
-    Handle wim(lib, openWim(lib, wimPath));
+    WimHandle wim(lib, openWim(lib, wimPath));
     QVERIFY(!lib.WIMLoadImage(wim.get(), 0));
     QVERIFY(!lib.WIMLoadImage(wim.get(), 3));
     QVERIFY(!lib.WIMDeleteImage(wim.get(), 0));

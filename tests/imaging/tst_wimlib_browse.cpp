@@ -148,22 +148,16 @@ private:
     QTemporaryDir m_dir;
     QString m_wim;
     QString m_solidWim;
-    QList<HWIM> m_handles;
+    std::vector<WimHandle> m_handles;  // closed when the test object goes
     int m_folders = 0;
-
-public:
-    ~TestWimlibBrowse() override
-    {
-        for (HWIM h : std::as_const(m_handles))
-            m_lib.WIMCloseHandle(h);
-    }
 };
 
 HWIM TestWimlibBrowse::loadImage(const QString &wim)
 {
     HWIM archive = openWim(m_lib, wim, WIM_GENERIC_READ);
     HWIM image = archive ? m_lib.WIMLoadImage(archive, 1) : nullptr;
-    m_handles << archive << image;
+    m_handles.emplace_back(m_lib, archive);
+    m_handles.emplace_back(m_lib, image);
     return image;
 }
 
@@ -563,10 +557,11 @@ void TestWimlibBrowse::moveIntoPlace()
 void TestWimlibBrowse::browsingRunsBesideALongCallOnTheArchive()
 {
     HWIM archive = openWim(m_lib, m_wim, WIM_GENERIC_READ);
-    m_handles << archive;
+    m_handles.emplace_back(m_lib, archive);
     HWIM extracting = m_lib.WIMLoadImage(archive, 1);
     HWIM browsing = m_lib.WIMLoadImage(archive, 1);
-    m_handles << extracting << browsing;
+    m_handles.emplace_back(m_lib, extracting);
+    m_handles.emplace_back(m_lib, browsing);
     QVERIFY(extracting && browsing);
     const QString out = freshFolder();
 

@@ -142,14 +142,14 @@ void TestWimlibFailures::failuresHaveTheirKind()
         QVERIFY(QFile::copy(m_archive, full));
         QVERIFY(write(dir.filePath(QStringLiteral("disk/filler")), QByteArray(int(disk.freeBytes()), 'x')));
         QVERIFY(write(dir.filePath(QStringLiteral("new/data.bin")), noise(30000, 99)));
-        Handle handle(lib, openWim(lib, full));
+        WimHandle handle(lib, openWim(lib, full));
         QVERIFY(handle);
-        failed = !Handle(lib, lib.WIMCaptureImage(handle.get(), dir.filePath(QStringLiteral("new")), 0));
+        failed = !WimHandle(lib, lib.WIMCaptureImage(handle.get(), dir.filePath(QStringLiteral("new")), 0));
         QVERIFY2(lib.LastErrorText().contains(QStringLiteral("no space left")), qPrintable(lib.LastErrorText()));
         QVERIFY(lib.LastErrorText().contains(full));
     } else if (failure == QLatin1String("collision")) {
-        Handle handle(lib, openWim(lib, wim));
-        Handle image(lib, lib.WIMCaptureImage(handle.get(), m_tree + QStringLiteral("/sub"), 0));
+        WimHandle handle(lib, openWim(lib, wim));
+        WimHandle image(lib, lib.WIMCaptureImage(handle.get(), m_tree + QStringLiteral("/sub"), 0));
         QVERIFY(image);
         const QString xml = QStringLiteral("<IMAGE><NAME>one</NAME></IMAGE>");
         failed = !lib.WIMSetImageInformation(image.get(), xml, uint32_t(xml.size() * 2));
@@ -167,30 +167,30 @@ void TestWimlibFailures::failuresHaveTheirKind()
         bytes[at + 100] = 'x';
         QVERIFY(f.seek(0) && f.write(bytes) == bytes.size());
         f.close();
-        Handle handle(lib, openWim(lib, wim, WIM_GENERIC_READ));
-        Handle image(lib, lib.WIMLoadImage(handle.get(), 1));
+        WimHandle handle(lib, openWim(lib, wim, WIM_GENERIC_READ));
+        WimHandle image(lib, lib.WIMLoadImage(handle.get(), 1));
         QVERIFY(image);
         failed = !lib.WIMApplyImage(image.get(), dir.path(), 0);
     } else if (failure == QLatin1String("long")) {
         failed = !openWim(lib, dir.filePath(QString(300, QLatin1Char('n')) + QStringLiteral(".wim")));
     } else if (failure == QLatin1String("busy")) {
-        Handle handle(lib, openWim(lib, wim));
+        WimHandle handle(lib, openWim(lib, wim));
         Recording rec(lib);
         ImagingError during;
         rec.recorder.duringProcess = [&] {
             if (during.kind == Kind::None && !lib.WIMSetBootImage(handle.get(), 1))
                 during = lib.LastError();
         };
-        QVERIFY(Handle(lib, lib.WIMCaptureImage(handle.get(), m_tree, 0)));
+        QVERIFY(WimHandle(lib, lib.WIMCaptureImage(handle.get(), m_tree, 0)));
         QCOMPARE(during.kind, kind);
         return;
     } else if (failure == QLatin1String("aborted")) {
-        Handle handle(lib, openWim(lib, wim));
+        WimHandle handle(lib, openWim(lib, wim));
         Recording rec(lib);
         rec.recorder.abortAtProcess = 2;
-        failed = !Handle(lib, lib.WIMCaptureImage(handle.get(), m_tree, 0));
+        failed = !WimHandle(lib, lib.WIMCaptureImage(handle.get(), m_tree, 0));
     } else if (failure == QLatin1String("index")) {
-        Handle handle(lib, openWim(lib, wim));
+        WimHandle handle(lib, openWim(lib, wim));
         failed = !lib.WIMDeleteImage(handle.get(), 5);
     }
     QVERIFY(failed);
@@ -257,9 +257,9 @@ void TestWimlibFailures::applyNeverWritesOverItsOwnArchive()
     const auto before = treeOf(target);
 
     WimlibBackend lib;
-    Handle handle(lib, openWim(lib, wim, WIM_GENERIC_READ));
+    WimHandle handle(lib, openWim(lib, wim, WIM_GENERIC_READ));
     QVERIFY(handle);
-    Handle image(lib, lib.WIMLoadImage(handle.get(), 1));
+    WimHandle image(lib, lib.WIMLoadImage(handle.get(), 1));
     QVERIFY(image);
     const bool applied = lib.WIMApplyImage(image.get(), applyTo, WIM_FLAG_VERIFY | WIM_FLAG_INDEX);
     QCOMPARE(fileBytes(wim), archiveBytes);

@@ -53,9 +53,9 @@ QString headerField(const QString &wim, const QString &field)
 // Captures `tree` into a new LZX archive through our backend, `images` times.
 bool captureWith(ImagingLibrary &lib, const QString &wim, const QString &tree, int images)
 {
-    Handle archive(lib, createWim(lib, wim));
+    WimHandle archive(lib, createWim(lib, wim));
     for (int i = 0; archive && i < images; ++i) {
-        Handle image(lib, lib.WIMCaptureImage(archive.get(), tree, 0));
+        WimHandle image(lib, lib.WIMCaptureImage(archive.get(), tree, 0));
         const QString xml = QStringLiteral("<IMAGE><NAME>image %1</NAME></IMAGE>").arg(i + 1);
         if (!image || !lib.WIMSetImageInformation(image.get(), xml, uint32_t(xml.size() * 2)))
             return false;
@@ -65,8 +65,8 @@ bool captureWith(ImagingLibrary &lib, const QString &wim, const QString &tree, i
 
 bool applyWith(ImagingLibrary &lib, const QString &wim, uint32_t index, const QString &target)
 {
-    Handle archive(lib, openWim(lib, wim, WIM_GENERIC_READ));
-    Handle image(lib, archive ? lib.WIMLoadImage(archive.get(), index) : nullptr);
+    WimHandle archive(lib, openWim(lib, wim, WIM_GENERIC_READ));
+    WimHandle image(lib, archive ? lib.WIMLoadImage(archive.get(), index) : nullptr);
     return image && QDir().mkpath(target) && lib.WIMApplyImage(image.get(), target, 0);
 }
 
@@ -200,10 +200,11 @@ void TestWimlibMedia::conversion()
     QVERIFY(!source.isEmpty());
     const QString dest = dir.filePath(toSolid ? QStringLiteral("dest.esd") : QStringLiteral("dest.wim"));
     const auto exportInto = [&](bool solid) {
-        Handle from(m_lib, openWim(m_lib, source, WIM_GENERIC_READ));
-        Handle image(m_lib, from ? m_lib.WIMLoadImage(from.get(), 1) : nullptr);
-        Handle to(m_lib, m_lib.WIMCreateFile(dest, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, solid ? WIM_FLAG_SOLID : 0,
-                                             solid ? WIM_COMPRESS_LZMS : WIM_COMPRESS_LZX, nullptr));
+        WimHandle from(m_lib, openWim(m_lib, source, WIM_GENERIC_READ));
+        WimHandle image(m_lib, from ? m_lib.WIMLoadImage(from.get(), 1) : nullptr);
+        WimHandle to(m_lib,
+                     m_lib.WIMCreateFile(dest, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, solid ? WIM_FLAG_SOLID : 0,
+                                         solid ? WIM_COMPRESS_LZMS : WIM_COMPRESS_LZX, nullptr));
         return image && to && m_lib.WIMExportImage(image.get(), to.get(), WIM_EXPORT_ALLOW_DUPLICATES);
     };
     QVERIFY2(exportInto(toSolid), qPrintable(m_lib.LastErrorText()));
@@ -217,7 +218,7 @@ void TestWimlibMedia::conversion()
              toSolid ? QStringLiteral("LZMS") : QStringLiteral("LZX"));
     QCOMPARE(testarchives::wimInfo(dest).imageCount, 2);
     {
-        Handle wim(m_lib, openWim(m_lib, dest, WIM_GENERIC_READ));
+        WimHandle wim(m_lib, openWim(m_lib, dest, WIM_GENERIC_READ));
         WIM_INFO info{};
         QVERIFY(wim && m_lib.WIMGetAttributes(wim.get(), &info, sizeof info));
         QCOMPARE(info.CompressionType, toSolid ? WIM_COMPRESS_LZMS : WIM_COMPRESS_LZX);
@@ -242,7 +243,7 @@ void TestWimlibMedia::splitSetOpensListsAndApplies()
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("install.swm"));
     if (byUs) {
-        Handle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
+        WimHandle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
         ScopedRecording recording(m_lib);
         QVERIFY(wim && recording.ok());
         QVERIFY2(m_lib.WIMSplitFile(wim.get(), first, 1 << 20, 0), qPrintable(m_lib.LastErrorText()));
@@ -262,7 +263,7 @@ void TestWimlibMedia::splitSetOpensListsAndApplies()
                  || imagex({QStringLiteral("verify"), first, QStringLiteral("--ref=%1/install*.swm").arg(dir.path())}),
              qPrintable(output));
 
-    Handle wim(m_lib, openWim(m_lib, first, WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, first, WIM_GENERIC_READ));
     QVERIFY2(wim, qPrintable(m_lib.LastErrorText()));
     WIM_INFO info{};
     QVERIFY(m_lib.WIMGetAttributes(wim.get(), &info, sizeof info));
@@ -336,7 +337,7 @@ void TestWimlibMedia::splitRefusals()
     QVERIFY(!wimPath.isEmpty());
     const QStringList before = leftovers(dir.path());
     const QByteArray bytes = fileBytes(wimPath);
-    Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
     QVERIFY(wim);
     const QString first = ontoItself ? wimPath : dir.filePath(QStringLiteral("out.swm"));
     QVERIFY(!m_lib.WIMSplitFile(wim.get(), first, 1 << 20, 0));
@@ -353,7 +354,7 @@ void TestWimlibMedia::splitAbortLeavesNoPart()
     QFile file(existing);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("old") == 3);
     file.close();
-    Handle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
     ScopedRecording recording(m_lib);
     recording.recorder.abortAtPercent = 60;
     QVERIFY(!m_lib.WIMSplitFile(wim.get(), dir.filePath(QStringLiteral("p.swm")), 1 << 20, 0));
@@ -388,7 +389,7 @@ void TestWimlibMedia::verify()
         QVERIFY(damageStoredCopy(wimPath, m_victim));
         QVERIFY(!wimVerify(wimPath));
     }
-    Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
     ScopedRecording recording(m_lib);
     ImagingVerifyResult result;
     QVERIFY2(m_lib.WIMVerifyFile(wim.get(), &result), qPrintable(m_lib.LastErrorText()));
@@ -408,7 +409,7 @@ void TestWimlibMedia::verify()
 
 void TestWimlibMedia::verifyAbort()
 {
-    Handle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
     ScopedRecording recording(m_lib);
     recording.recorder.abortAfterProgress = true;
     ImagingVerifyResult result;
@@ -427,7 +428,7 @@ void TestWimlibMedia::optimizeShrinksAfterADelete()
     QVERIFY(imagex({QStringLiteral("append"), more, wimPath, QStringLiteral("more")}));
     const QString guid = headerField(wimPath, QStringLiteral("GUID"));
 
-    Handle wim(m_lib, openWim(m_lib, wimPath));
+    WimHandle wim(m_lib, openWim(m_lib, wimPath));
     QVERIFY(m_lib.WIMDeleteImage(wim.get(), 3));
     const qint64 before = QFileInfo(wimPath).size();
     QVERIFY2(m_lib.WIMOptimizeFile(wim.get()), qPrintable(m_lib.LastErrorText()));
@@ -471,7 +472,7 @@ void TestWimlibMedia::optimizeAbortOrFullDiskLeavesTheArchive()
     QVERIFY(QFile::copy(m_ours, wimPath));
     const QByteArray bytes = fileBytes(wimPath);
     {
-        Handle wim(m_lib, openWim(m_lib, wimPath));
+        WimHandle wim(m_lib, openWim(m_lib, wimPath));
         ScopedRecording recording(m_lib);
         recording.recorder.abortAtPercent = fullDisk ? 101 : 30;
         QVERIFY(!m_lib.WIMOptimizeFile(wim.get()));
@@ -525,7 +526,7 @@ void TestWimlibMedia::optimizeRefusals()
     QTemporaryDir dir;
     const QString wimPath = split ? makeSource(QStringLiteral("swm"), dir) : m_ours;
     const QByteArray bytes = fileBytes(wimPath);
-    Handle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, wimPath, WIM_GENERIC_READ));
     QVERIFY(wim);
     QVERIFY(!m_lib.WIMOptimizeFile(wim.get()));
     QVERIFY(fileBytes(wimPath) == bytes);
@@ -546,7 +547,7 @@ void TestWimlibMedia::oversizedFilesAreTheLargerParts()
     QFETCH(int, partKiB);
     QFETCH(bool, some);
     const uint64_t partSize = uint64_t(partKiB) * 1024;
-    Handle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, m_ours, WIM_GENERIC_READ));
     QList<ImagingOversizedFile> files;
     QVERIFY2(m_lib.WIMSplitOversizedFiles(wim.get(), partSize, &files), qPrintable(m_lib.LastErrorText()));
     QCOMPARE(!files.isEmpty(), some);
@@ -605,7 +606,7 @@ void TestWimlibMedia::writesIntoAFolderThatRefusesSayWhy()
     QVERIFY(QFile::setPermissions(wimPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
                                                | QFileDevice::WriteOther));
     const QByteArray bytes = fileBytes(wimPath);
-    Handle wim(m_lib, openWim(m_lib, wimPath, optimize ? WIM_GENERIC_READ_WRITE : WIM_GENERIC_READ));
+    WimHandle wim(m_lib, openWim(m_lib, wimPath, optimize ? WIM_GENERIC_READ_WRITE : WIM_GENERIC_READ));
     QVERIFY(wim);
     if (readOnly)
         QCOMPARE(::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);

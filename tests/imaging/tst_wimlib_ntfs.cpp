@@ -69,14 +69,14 @@ void TestWimlibNtfs::initTestCase()
     QVERIFY(makeSampleTree(tree));
     testarchives::writeTree(tree, {{QStringLiteral("Windows/Temp/a.tmp"), "temporary"},
                                    {QStringLiteral("Windows/TempFiles/keep.txt"), "kept"}});
-    Handle wim(m_lib, createWim(m_lib, sourceArchive()));
+    WimHandle wim(m_lib, createWim(m_lib, sourceArchive()));
     QVERIFY(wim);
-    Handle image(m_lib, m_lib.WIMCaptureImage(wim.get(), tree, 0));
+    WimHandle image(m_lib, m_lib.WIMCaptureImage(wim.get(), tree, 0));
     QVERIFY2(image, qPrintable(m_lib.LastErrorText()));
 
     m_filled = makeVolume(QStringLiteral("filled.img"));
     QVERIFY(!m_filled.isEmpty());
-    Handle applied(m_lib, m_lib.WIMLoadImage(wim.get(), 1));
+    WimHandle applied(m_lib, m_lib.WIMLoadImage(wim.get(), 1));
     MessageRecorder recorder;
     QVERIFY(m_lib.WIMRegisterMessageCallback(nullptr, &MessageRecorder::callback, &recorder) != INVALID_CALLBACK_VALUE);
     const bool ok =
@@ -89,14 +89,14 @@ void TestWimlibNtfs::initTestCase()
 void TestWimlibNtfs::volumeRoundTripWithVolumeRelativePaths()
 {
     const QString archive = m_dir.filePath(QStringLiteral("volume.wim"));
-    Handle wim(m_lib, createWim(m_lib, archive));
+    WimHandle wim(m_lib, createWim(m_lib, archive));
     MessageRecorder recorder;
     // What the window's matcher sees: the text after the volume's own path.
     recorder.exclude = [this](const QString &path) {
         return path.mid(m_filled.size()).startsWith(QLatin1String("/windows/temp/"), Qt::CaseInsensitive);
     };
     QVERIFY(m_lib.WIMRegisterMessageCallback(nullptr, &MessageRecorder::callback, &recorder) != INVALID_CALLBACK_VALUE);
-    Handle image(m_lib, m_lib.WIMCaptureImage(wim.get(), m_filled, WIM_FLAG_NTFS_VOLUME));
+    WimHandle image(m_lib, m_lib.WIMCaptureImage(wim.get(), m_filled, WIM_FLAG_NTFS_VOLUME));
     m_lib.WIMUnregisterMessageCallback(nullptr, &MessageRecorder::callback);
     QVERIFY2(image, qPrintable(m_lib.LastErrorText()));
 
@@ -120,12 +120,12 @@ void TestWimlibNtfs::volumeRoundTripWithVolumeRelativePaths()
 void TestWimlibNtfs::abortStopsTheCaptureAndKeepsTheArchive()
 {
     const QString archive = m_dir.filePath(QStringLiteral("aborted.wim"));
-    Handle wim(m_lib, createWim(m_lib, archive));
+    WimHandle wim(m_lib, createWim(m_lib, archive));
     const QByteArray before = fileBytes(archive);
     MessageRecorder recorder;
     recorder.abortAtProcess = 3;
     QVERIFY(m_lib.WIMRegisterMessageCallback(nullptr, &MessageRecorder::callback, &recorder) != INVALID_CALLBACK_VALUE);
-    Handle image(m_lib, m_lib.WIMCaptureImage(wim.get(), m_filled, WIM_FLAG_NTFS_VOLUME));
+    WimHandle image(m_lib, m_lib.WIMCaptureImage(wim.get(), m_filled, WIM_FLAG_NTFS_VOLUME));
     m_lib.WIMUnregisterMessageCallback(nullptr, &MessageRecorder::callback);
     QVERIFY(!image);
     QVERIFY2(m_lib.LastErrorText().contains(QLatin1String("aborted")), qPrintable(m_lib.LastErrorText()));
@@ -144,24 +144,24 @@ void TestWimlibNtfs::repeatCaptureOfAVolumeTakesUnchangedFilesFromTheLastImage()
     QVERIFY(testarchives::rewriteKeepingTimes(file, rewritten));
     const QString againWim = m_dir.filePath(QStringLiteral("again.wim"));
     {
-        Handle wim(m_lib, createWim(m_lib, againWim));
-        QVERIFY(Handle(m_lib, m_lib.WIMCaptureImage(wim.get(), again, 0)));
+        WimHandle wim(m_lib, createWim(m_lib, againWim));
+        QVERIFY(WimHandle(m_lib, m_lib.WIMCaptureImage(wim.get(), again, 0)));
     }
 
     // One volume, filled from each tree in turn, captured after each (apply gives the files their times).
     const QString archive = m_dir.filePath(QStringLiteral("repeat.wim"));
-    Handle wim(m_lib, createWim(m_lib, archive));
+    WimHandle wim(m_lib, createWim(m_lib, archive));
     QString volume;
     for (const QString &from : {sourceArchive(), againWim}) {
         volume = makeVolume(QStringLiteral("repeat.img"));
         QVERIFY(!volume.isEmpty());
-        Handle source(m_lib, openWim(m_lib, from, WIM_GENERIC_READ));
-        Handle image(m_lib, m_lib.WIMLoadImage(source.get(), 1));
+        WimHandle source(m_lib, openWim(m_lib, from, WIM_GENERIC_READ));
+        WimHandle image(m_lib, m_lib.WIMLoadImage(source.get(), 1));
         QVERIFY2(m_lib.WIMApplyImage(image.get(), volume, WIM_FLAG_NTFS_VOLUME), qPrintable(m_lib.LastErrorText()));
-        QVERIFY2(Handle(m_lib, m_lib.WIMCaptureImage(wim.get(), volume, WIM_FLAG_NTFS_VOLUME)),
+        QVERIFY2(WimHandle(m_lib, m_lib.WIMCaptureImage(wim.get(), volume, WIM_FLAG_NTFS_VOLUME)),
                  qPrintable(m_lib.LastErrorText()));
     }
-    Handle full(m_lib, m_lib.WIMCaptureImage(wim.get(), volume, WIM_FLAG_NTFS_VOLUME | WIM_FLAG_FULL_READ));
+    WimHandle full(m_lib, m_lib.WIMCaptureImage(wim.get(), volume, WIM_FLAG_NTFS_VOLUME | WIM_FLAG_FULL_READ));
     QVERIFY(full);
     QString xml;
     QVERIFY(m_lib.WIMGetImageInformation(full.get(), &xml, nullptr));
@@ -218,12 +218,12 @@ void TestWimlibNtfs::failuresSayWhy()
 
     bool ok = false;
     if (apply) {
-        Handle wim(m_lib, openWim(m_lib, sourceArchive(), WIM_GENERIC_READ));
-        Handle image(m_lib, m_lib.WIMLoadImage(wim.get(), 1));
+        WimHandle wim(m_lib, openWim(m_lib, sourceArchive(), WIM_GENERIC_READ));
+        WimHandle image(m_lib, m_lib.WIMLoadImage(wim.get(), 1));
         ok = m_lib.WIMApplyImage(image.get(), path, WIM_FLAG_NTFS_VOLUME);
     } else {
-        Handle wim(m_lib, createWim(m_lib, m_dir.filePath(QStringLiteral("failed.wim"))));
-        Handle image(m_lib, m_lib.WIMCaptureImage(wim.get(), path, WIM_FLAG_NTFS_VOLUME));
+        WimHandle wim(m_lib, createWim(m_lib, m_dir.filePath(QStringLiteral("failed.wim"))));
+        WimHandle image(m_lib, m_lib.WIMCaptureImage(wim.get(), path, WIM_FLAG_NTFS_VOLUME));
         ok = bool(image);
     }
     QVERIFY(!ok);

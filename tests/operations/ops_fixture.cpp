@@ -1,8 +1,8 @@
 #include "ops_fixture.h"
 
 #include "app/ctarnbox_dlg.h"
-#include "operations/background_task.h"
 #include "recording_prompts.h"
+#include "support/background_task.h"
 #include "support/prompts.h"
 #include "test_archives.h"
 

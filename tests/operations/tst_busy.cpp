@@ -2,10 +2,10 @@
 #include "app/ctarnbox_dlg.h"
 #include "fake_clock.h"
 #include "imaging/wim_types.h"
-#include "operations/background_task.h"
 #include "operations/message_callback.h"
 #include "recording_prompts.h"
 #include "stub_imaging.h"
+#include "support/background_task.h"
 #include "support/error_cause.h"
 #include "support/ui_thread.h"
 
@@ -227,7 +227,7 @@ void TestBusy::closeWhenIdle()
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
     dlg.show();
-    dlg.m_hWim = StubImaging::fakeHandle();
+    dlg.m_hWim.reset(library, StubImaging::fakeHandle());
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 10000);
     QCOMPARE(dlg.result(), int(QDialog::Rejected));

@@ -4,10 +4,11 @@
 #include "capture_settings/exclusion_list.h"
 #include "fake_clock.h"
 #include "imaging/fault_injecting_imaging.h"
+#include "imaging/wim_handle.h"
 #include "imaging/wimlib_backend.h"
-#include "operations/background_task.h"
 #include "operations/message_callback.h"
 #include "recording_prompts.h"
+#include "support/background_task.h"
 #include "support/platform.h"
 #include "test_archives.h"
 
@@ -385,13 +386,11 @@ void TestCapture::fullReadBoxReachesTheCapture()
     QVERIFY(f.prepareSource({{QStringLiteral("same.txt"), "before"}}));
     f.archive = f.work.path() + QStringLiteral("/a.wim");
     {
-        HWIM wim =
-            f.backend.WIMCreateFile(f.archive, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr);
+        const WimHandle wim(f.backend, f.backend.WIMCreateFile(f.archive, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0,
+                                                               WIM_COMPRESS_LZX, nullptr));
         QVERIFY(wim);
-        HWIM image = f.backend.WIMCaptureImage(wim, f.source, 0);
+        const WimHandle image(f.backend, f.backend.WIMCaptureImage(wim.get(), f.source, 0));
         QVERIFY2(image, qPrintable(f.backend.LastErrorText()));
-        f.backend.WIMCloseHandle(image);
-        f.backend.WIMCloseHandle(wim);
     }
     QVERIFY(testarchives::rewriteKeepingTimes(f.source + QStringLiteral("/same.txt"), "after!"));
 

@@ -122,7 +122,9 @@ void TestDriveGuardian::killedWhileTheDriveIsTaken()
         QFile probe(mp + u"/written after the kill"_s);
         QVERIFY(probe.open(QIODevice::WriteOnly));
     }
-    const QString report = DriveRestoreReport();
+    // The guardian writes its result after the drive is back: the report waits for it.
+    QString report;
+    QVERIFY(within(10000, [&] { return !(report = DriveRestoreReport()).isEmpty(); }));
     QVERIFY2(report.contains(mode == u"apply"_s ? loop.device() : mp) && report.contains(u"已自动"_s),
              qPrintable(report));
     QCOMPARE(DriveRestoreReport(), QString());  // said once

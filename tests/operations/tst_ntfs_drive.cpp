@@ -1,5 +1,6 @@
 // Applying onto and capturing from NTFS drives: the steps around the library
 // call with a scripted runner, and the whole round trip on loop devices.
+#include "imaging/wim_handle.h"
 #include "operations/ntfs_drive.h"
 #include "ops_fixture.h"
 #include "support/command_runner.h"
@@ -331,15 +332,15 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
 
     WimlibBackend lib;
     const QString wim = m_dir->filePath(u"volume.wim"_s);
-    HWIM archive = lib.WIMCreateFile(wim, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr);
+    WimHandle archive(lib,
+                      lib.WIMCreateFile(wim, WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr));
     QVERIFY(archive);
     bool wasReadOnly = false;
     NtfsDriveOutcome captured = CaptureFromNtfsDrive(
         source.drive, true, {wim},
         [&](const QString &device) {
             wasReadOnly = platform::mountAt(mp)->readOnly;
-            HWIM image = lib.WIMCaptureImage(archive, device, WIM_FLAG_NTFS_VOLUME);
-            return image && lib.WIMCloseHandle(image);
+            return WimHandle(lib, lib.WIMCaptureImage(archive.get(), device, WIM_FLAG_NTFS_VOLUME)).close();
         },
         run);
     QVERIFY2(captured.callSucceeded, qPrintable(lib.LastErrorText()));
@@ -362,14 +363,14 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
     QVERIFY2(copy.ok(), qPrintable(copy.error()));
     const NtfsProbe target = ProbeNtfsDrive(copy.mountPoint(), true, run);
     QCOMPARE(target.result, NtfsProbe::Ntfs);
-    HWIM image = lib.WIMLoadImage(archive, 1);
+    WimHandle image(lib, lib.WIMLoadImage(archive.get(), 1));
     const NtfsDriveOutcome applied = ApplyOntoNtfsDrive(
         target.drive, true, {wim},
         [&](const QString &device) {
-            return lib.WIMApplyImage(image, device, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | WIM_FLAG_NTFS_VOLUME);
+            return lib.WIMApplyImage(image.get(), device, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | WIM_FLAG_NTFS_VOLUME);
         },
         run);
-    lib.WIMCloseHandle(image);
+    image.close();
     QVERIFY2(applied.callSucceeded, qPrintable(lib.LastErrorText()));
     QCOMPARE(applied.stage, NtfsDriveOutcome::Restored);
     const auto back = platform::mountAt(copy.mountPoint());
@@ -379,7 +380,7 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
     QCOMPARE(readBack.readAll(), QByteArray("hello from Windows\n"));
     readBack.close();
 
-    lib.WIMCloseHandle(archive);
+    archive.close();
 
     // The result captured by pellwick-wim from the device, read-only meanwhile.
     const QString again = m_dir->filePath(u"again.wim"_s);
@@ -400,11 +401,11 @@ void TestNtfsDrive::loopDrivesKeepWhatWindowsNeeds()
              NtfsDriveOutcome::Refused);
     QCOMPARE(ApplyOntoNtfsDrive(target.drive, true, {copy.mountPoint() + u"/x.wim"_s}, {}, run).stage,
              NtfsDriveOutcome::Refused);
-    HWIM third = lib.WIMCreateFile(m_dir->filePath(u"refused.wim"_s), WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS, 0,
-                                   WIM_COMPRESS_LZX, nullptr);
-    QVERIFY(!lib.WIMCaptureImage(third, copy.device(), WIM_FLAG_NTFS_VOLUME));
+    WimHandle third(lib, lib.WIMCreateFile(m_dir->filePath(u"refused.wim"_s), WIM_GENERIC_READ_WRITE, WIM_CREATE_ALWAYS,
+                                           0, WIM_COMPRESS_LZX, nullptr));
+    QVERIFY(!lib.WIMCaptureImage(third.get(), copy.device(), WIM_FLAG_NTFS_VOLUME));
     QCOMPARE(lib.LastError().kind, ImagingError::Kind::Busy);
-    lib.WIMCloseHandle(third);
+    third.close();
     auto r = runTool(kTool, {u"apply"_s, wim, u"1"_s, copy.device()});
     QVERIFY2(r.exitCode != 0 && r.output.contains(copy.device() + u" is mounted at "_s + copy.mountPoint()),
              qPrintable(r.output));

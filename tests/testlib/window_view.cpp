@@ -47,9 +47,7 @@ QStringList dialogsRun(const RecordingPrompts &prompts)
 
 void closeArchive(CTarnboxDlg &dlg)
 {
-    if (dlg.m_hWim)
-        imaging().WIMCloseHandle(dlg.m_hWim);
-    dlg.m_hWim = nullptr;
+    dlg.m_hWim.close();
 }
 
 }  // namespace windowview

@@ -5,6 +5,7 @@
 
 #include "imaging/image_update_script.h"
 #include "imaging/imaging_library.h"
+#include "imaging/wim_handle.h"
 #include "imaging/wimlib_xml.h"
 
 #include <QCoreApplication>
@@ -138,19 +139,6 @@ int usage()
     return 2;
 }
 
-// Closes a handle when the command ends, whichever way.
-struct Handle {
-    HWIM h = nullptr;
-    explicit Handle(HWIM handle) : h(handle) {}
-    ~Handle()
-    {
-        if (h)
-            imaging().WIMCloseHandle(h);
-    }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-};
-
 // Registered for one long call, as the program does.
 struct Callback {
     bool ok;
@@ -181,20 +169,20 @@ QString escaped(const QString &text)
 
 int info(const QString &wimPath)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
-    if (!wim.h)
+    WimHandle wim(imaging(), openArchive(wimPath, WIM_GENERIC_READ));
+    if (!wim.get())
         return failWith(QStringLiteral("cannot open %1").arg(wimPath));
     WIM_INFO attributes;
-    if (!imaging().WIMGetAttributes(wim.h, &attributes, sizeof attributes))
+    if (!imaging().WIMGetAttributes(wim.get(), &attributes, sizeof attributes))
         return failWith(QStringLiteral("cannot read the attributes of %1").arg(wimPath));
     std::printf("images %u\ncompression %u\nboot %u\n", attributes.ImageCount, attributes.CompressionType,
                 attributes.BootIndex);
     if (attributes.TotalParts > 1)
         std::printf("part %u of %u\n", attributes.PartNumber, attributes.TotalParts);
     for (uint32_t i = 1; i <= attributes.ImageCount; ++i) {
-        Handle image(imaging().WIMLoadImage(wim.h, i));
+        WimHandle image(imaging(), imaging().WIMLoadImage(wim.get(), i));
         QString xml;
-        if (!image.h || !imaging().WIMGetImageInformation(image.h, &xml, nullptr))
+        if (!image.get() || !imaging().WIMGetImageInformation(image.get(), &xml, nullptr))
             return failWith(QStringLiteral("cannot read image %1").arg(i));
         const auto texts = wimxml::editableTexts(xml);
         std::printf("image %u %s\n", i, texts ? qUtf8Printable(texts->name) : "");
@@ -224,8 +212,9 @@ int setTexts(HWIM image, const QString &name, const QString *description)
 
 int capture(const QString &dir, const QString &wimPath, const QString &name, bool fullRead)
 {
-    Handle wim(imaging().WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0, WIM_COMPRESS_LZX, nullptr));
-    if (!wim.h)
+    WimHandle wim(imaging(), imaging().WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS, 0,
+                                                     WIM_COMPRESS_LZX, nullptr));
+    if (!wim.get())
         return failWith(QStringLiteral("cannot open or create %1").arg(wimPath));
     Callback callback;
     if (!callback.ok)
@@ -235,35 +224,36 @@ int capture(const QString &dir, const QString &wimPath, const QString &name, boo
     const QString element = name.isEmpty() ? QStringLiteral("<IMAGE></IMAGE>")
                                            : QStringLiteral("<IMAGE><NAME>%1</NAME></IMAGE>").arg(escaped(name));
     const uint32_t flags = volumeFlag(dir) | (fullRead ? WIM_FLAG_FULL_READ : 0);
-    Handle image(imaging().WIMCaptureImageWithInformation(wim.h, dir, flags, element, uint32_t(element.size() * 2)));
-    if (!image.h)
+    WimHandle image(imaging(), imaging().WIMCaptureImageWithInformation(wim.get(), dir, flags, element,
+                                                                        uint32_t(element.size() * 2)));
+    if (!image.get())
         return failWith(QStringLiteral("cannot capture %1").arg(dir));
     return 0;
 }
 
 int setInfo(const QString &wimPath, uint32_t index, const QString &name, const QString *description)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ_WRITE));
-    if (!wim.h)
+    WimHandle wim(imaging(), openArchive(wimPath, WIM_GENERIC_READ_WRITE));
+    if (!wim.get())
         return failWith(QStringLiteral("cannot open %1 for writing").arg(wimPath));
-    Handle image(imaging().WIMLoadImage(wim.h, index));
-    if (!image.h)
+    WimHandle image(imaging(), imaging().WIMLoadImage(wim.get(), index));
+    if (!image.get())
         return failWith(QStringLiteral("cannot load image %1").arg(index));
-    return setTexts(image.h, name, description);
+    return setTexts(image.get(), name, description);
 }
 
 int apply(const QString &wimPath, uint32_t index, const QString &dir)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
-    if (!wim.h)
+    WimHandle wim(imaging(), openArchive(wimPath, WIM_GENERIC_READ));
+    if (!wim.get())
         return failWith(QStringLiteral("cannot open %1").arg(wimPath));
-    Handle image(imaging().WIMLoadImage(wim.h, index));
-    if (!image.h)
+    WimHandle image(imaging(), imaging().WIMLoadImage(wim.get(), index));
+    if (!image.get())
         return failWith(QStringLiteral("cannot load image %1").arg(index));
     Callback callback;
     if (!callback.ok)
         return failWith(QStringLiteral("cannot register the message callback"));
-    if (!imaging().WIMApplyImage(image.h, dir, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | volumeFlag(dir)))
+    if (!imaging().WIMApplyImage(image.get(), dir, WIM_FLAG_VERIFY | WIM_FLAG_INDEX | volumeFlag(dir)))
         return failWith(QStringLiteral("cannot apply image %1 to %2").arg(index).arg(dir));
     return 0;
 }
@@ -300,40 +290,40 @@ bool parseExportOption(const QString &option, ExportOptions *options)
 
 int exportImage(const QString &wimPath, uint32_t index, const QString &destination, const ExportOptions &options)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ));
-    if (!wim.h)
+    WimHandle wim(imaging(), openArchive(wimPath, WIM_GENERIC_READ));
+    if (!wim.get())
         return failWith(QStringLiteral("cannot open %1").arg(wimPath));
     WIM_INFO attributes;
-    if (!imaging().WIMGetAttributes(wim.h, &attributes, sizeof attributes))
+    if (!imaging().WIMGetAttributes(wim.get(), &attributes, sizeof attributes))
         return failWith(QStringLiteral("cannot read the attributes of %1").arg(wimPath));
-    Handle image(imaging().WIMLoadImage(wim.h, index));
-    if (!image.h)
+    WimHandle image(imaging(), imaging().WIMLoadImage(wim.get(), index));
+    if (!image.get())
         return failWith(QStringLiteral("cannot load image %1").arg(index));
     uint32_t created = 0;
     const uint32_t compression = options.haveCompression ? options.compression
                                  : options.solid         ? WIM_COMPRESS_LZMS
                                                          : attributes.CompressionType;
-    Handle target(imaging().WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS,
-                                          options.solid ? WIM_FLAG_SOLID : 0, compression, &created));
-    if (!target.h)
+    WimHandle target(imaging(), imaging().WIMCreateFile(destination, WIM_GENERIC_READ_WRITE, WIM_OPEN_ALWAYS,
+                                                        options.solid ? WIM_FLAG_SOLID : 0, compression, &created));
+    if (!target.get())
         return failWith(QStringLiteral("cannot open or create %1").arg(destination));
     Callback callback;
     if (!callback.ok)
         return failWith(QStringLiteral("cannot register the message callback"));
-    if (!imaging().WIMExportImage(image.h, target.h, WIM_EXPORT_ALLOW_DUPLICATES))
+    if (!imaging().WIMExportImage(image.get(), target.get(), WIM_EXPORT_ALLOW_DUPLICATES))
         return failWith(QStringLiteral("cannot export image %1 into %2").arg(index).arg(destination));
     return 0;
 }
 
 int change(const QString &command, const QString &wimPath, uint32_t index)
 {
-    Handle wim(openArchive(wimPath, WIM_GENERIC_READ_WRITE));
-    if (!wim.h)
+    WimHandle wim(imaging(), openArchive(wimPath, WIM_GENERIC_READ_WRITE));
+    if (!wim.get())
         return failWith(QStringLiteral("cannot open %1 for writing").arg(wimPath));
     if (command == QLatin1String("delete")) {
-        if (!imaging().WIMDeleteImage(wim.h, index))
+        if (!imaging().WIMDeleteImage(wim.get(), index))
             return failWith(QStringLiteral("cannot delete image %1").arg(index));
-    } else if (!imaging().WIMSetBootImage(wim.h, index)) {
+    } else if (!imaging().WIMSetBootImage(wim.get(), index)) {
         return failWith(QStringLiteral("cannot make image %1 the boot image").arg(index));
     }
     return 0;
@@ -342,15 +332,16 @@ int change(const QString &command, const QString &wimPath, uint32_t index)
 // An archive opened for reading and one of its images; a failure is
 // reported at once and `status` is the exit status to return.
 struct OpenImage {
-    Handle wim;
-    Handle image;
+    WimHandle wim;
+    WimHandle image;
     int status = 0;
     OpenImage(const QString &wimPath, uint32_t index)
-        : wim(openArchive(wimPath, WIM_GENERIC_READ)), image(wim.h ? imaging().WIMLoadImage(wim.h, index) : nullptr)
+        : wim(imaging(), openArchive(wimPath, WIM_GENERIC_READ))
+        , image(imaging(), wim ? imaging().WIMLoadImage(wim.get(), index) : nullptr)
     {
-        if (!wim.h)
+        if (!wim.get())
             status = failWith(QStringLiteral("cannot open %1").arg(wimPath));
-        else if (!image.h)
+        else if (!image.get())
             status = failWith(QStringLiteral("cannot load image %1").arg(index));
     }
 };
@@ -366,7 +357,7 @@ int dir(const QString &wimPath, uint32_t index, const QString &path)
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     bool written = true;
-    const bool listed = imaging().WIMVisitImageTree(image.image.h, path, [&written](const WimDirEntryView &entry) {
+    const bool listed = imaging().WIMVisitImageTree(image.image.get(), path, [&written](const WimDirEntryView &entry) {
         written = std::puts(entry.path.data()) != EOF;  // the library's text ends in a NUL
         return written;
     });
@@ -391,7 +382,7 @@ int extract(const QString &wimPath, uint32_t index, const QString &destination, 
         return failWith(QStringLiteral("cannot register the message callback"));
     // wimlib-imagex makes a missing destination; a failed extraction takes it away again.
     const bool made = !QFileInfo::exists(destination) && QDir().mkdir(destination);
-    if (imaging().WIMExtractImagePaths(image.image.h, paths, destination))
+    if (imaging().WIMExtractImagePaths(image.image.get(), paths, destination))
         return 0;
     const int status = failWith(QStringLiteral("cannot extract from image %1 to %2").arg(index).arg(destination));
     if (made)
@@ -404,14 +395,14 @@ int extract(const QString &wimPath, uint32_t index, const QString &destination, 
 template <typename Call>
 int withArchive(const QString &wimPath, uint32_t access, Call call)
 {
-    Handle wim(openArchive(wimPath, access));
-    if (!wim.h)
+    WimHandle wim(imaging(), openArchive(wimPath, access));
+    if (!wim.get())
         return failWith(QStringLiteral("cannot open %1%2")
                             .arg(wimPath, access & WIM_GENERIC_WRITE ? QStringLiteral(" for writing") : QString()));
     Callback callback;
     if (!callback.ok)
         return failWith(QStringLiteral("cannot register the message callback"));
-    return call(wim.h);
+    return call(wim.get());
 }
 
 int split(const QString &wimPath, const QString &firstPart, const QString &partMb)
@@ -475,10 +466,10 @@ int update(const QString &wimPath, uint32_t index)
     }
     g_exclude = false;
     return withArchive(wimPath, WIM_GENERIC_READ_WRITE, [&](HWIM wim) {
-        Handle image(imaging().WIMLoadImage(wim, index));
-        if (!image.h)
+        WimHandle image(imaging(), imaging().WIMLoadImage(wim, index));
+        if (!image.get())
             return failWith(QStringLiteral("cannot load image %1").arg(index));
-        if (!imaging().WIMUpdateImage(image.h, updates))
+        if (!imaging().WIMUpdateImage(image.get(), updates))
             return failWith(QStringLiteral("cannot update image %1; nothing was changed").arg(index));
         return 0;
     });

@@ -1,4 +1,4 @@
-#include "operations/background_task.h"
+#include "support/background_task.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
