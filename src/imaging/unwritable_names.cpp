@@ -109,8 +109,8 @@ QString shortenedName(const QString &name, NameLimit limit, const QSet<QString> 
     // An extension as people know one: short, after something.
     QString extension = dot > 0 && name.size() - dot <= 16 ? name.mid(dot) : QString();
     const QString stem = name.left(name.size() - extension.size());
-    const QString hash = QString::fromLatin1(
-        QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+    const QString hash =
+        QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
     for (int n = 1;; ++n) {
         const QString mark = QLatin1Char('~') + hash + (n > 1 ? QStringLiteral("-%1").arg(n) : QString());
         if (lengthOf(mark + extension, limit) >= limit.max)
@@ -179,7 +179,7 @@ bool Plan::prepare(WimlibArchive &archive, uint32_t image, const QStringList &ro
     Walk walk{limit, {}, {}};
     for (const QString &root : std::as_const(m_roots)) {
         if (root.contains(QLatin1Char('\\')))
-            continue;  // no path reaches it
+            continue;                               // no path reaches it
         walk.names = root.split(QLatin1Char('/'));  // "" first: the image's root
         const QByteArray path = root.toUtf8();
         if (const int code = wimlib_iterate_dir_tree(archive.wim(), int(image), path.constData(),
