@@ -2,8 +2,10 @@
 
 #include "app/command_line.h"
 #include "app/ctarnbox_dlg.h"
+#include "app/scripted_prompts.h"
 #include "app/termination_signals.h"
 #include "operations/drive_guardian.h"
+#include "resources/resource_ids.h"
 #include "support/background_task.h"
 #include "support/prompts.h"
 #include "support/qt_translation.h"
@@ -11,6 +13,7 @@
 #include "support/widget_prompts.h"
 
 #include <QSettings>
+#include <QTimer>
 #include <QTranslator>
 
 namespace {
@@ -54,7 +57,9 @@ bool CTarnboxApp::InitInstance()
     installQtTranslation(qtTranslator);
 
     WidgetPrompts widgetPrompts;
-    setPrompts(&widgetPrompts);
+    const QString scriptedApply = ScriptedPrompts::applyTarget();
+    ScriptedPrompts scripted(scriptedApply);
+    setPrompts(scriptedApply.isEmpty() ? static_cast<Prompts *>(&widgetPrompts) : &scripted);
     reportRestoredDrives();
 
     {
@@ -64,6 +69,8 @@ bool CTarnboxApp::InitInstance()
         dlg.UseRecentArchivesFrom(&settings);
         if (!commandLine.archive.isEmpty())
             dlg.OpenAtStart(commandLine.archive);
+        if (!scriptedApply.isEmpty())
+            QTimer::singleShot(0, &dlg, [&dlg] { dlg.OnCommand(res::ID_APPLY_IMAGE); });  // after the open
         installTerminationHandler([] {
             if (CTarnboxDlg *main = g_pMainDlg.load())
                 main->CloseForSessionEnd();

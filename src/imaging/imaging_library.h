@@ -186,11 +186,14 @@ public:
 
     // Extracts the image into the folder `path`, with progress messages.
     // Names no file here can have are never skipped silently: each entry is a
-    // WIM_MSG_WARNING (wParam the path below `path`, lParam EINVAL). One with
-    // "/" inside is written with "?" for it and " (invalid filename #N)"
-    // after it; "." and ".." entries, which the library leaves out when it
-    // reads the image, are named by their folder (when this call is the one
-    // that read it).
+    // WIM_MSG_WARNING (wParam the path below `path`). One with "/" inside is
+    // written with "?" for it and " (invalid filename #N)" after it (EINVAL);
+    // "." and ".." entries, which the library leaves out when it reads the
+    // image, are named by their folder, by every call (EINVAL); one longer
+    // than the file system allows (NAME_MAX bytes; 255 UTF-16 units on an
+    // NTFS volume) is written under a shortened name (its beginning, "~" and
+    // a hash, its extension), the warning giving that path and
+    // "（原名过长：NAME）" (ENAMETOOLONG). The archive keeps its names.
     // With WIM_FLAG_NTFS_VOLUME (an extension) `path` is an NTFS volume
     // mounted nowhere; the image is written into it directly with its security
     // descriptors, attributes, named streams, short names, reparse points and
@@ -304,8 +307,10 @@ public:
     // not fixed up) and never followed, nothing is written outside
     // `destination`.
     // An existing file of the same name is replaced, an existing folder is
-    // merged into; a folder where a file exists, or the reverse, fails, and
-    // so does replacing the archive's own file (kind WouldOverwriteArchive).
+    // merged into (each chosen entry appears at once, old or complete: see
+    // StagedExtraction::moveIntoPlace); a folder where a file exists, or the
+    // reverse, fails, and so does replacing the archive's own file (kind
+    // WouldOverwriteArchive).
     // Sends WIM_MSG_PROGRESS percentages and, after each, WIM_MSG_PROCESS
     // with `destination`, whose answer WIM_MSG_ABORT_IMAGE stops the call.
     // All or nothing: every path is looked up first (a missing one fails with

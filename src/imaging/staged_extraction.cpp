@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -83,6 +84,50 @@ void removeLocked(int parentFd, const char *name, int lockedFd)
         return;
     emptyFolder(lockedFd);
     ::unlinkat(parentFd, name, AT_REMOVEDIR);
+}
+
+// Makes `into` (a folder of the new result) hold what the existing folder
+// `from` holds and it does not, without touching `from`: folders made anew
+// with their mode, owner and times, everything else hard-linked. False (and
+// errno) when that cannot be done here: no hard links on this file system,
+// a link refused, a folder that is another file system's mount point.
+bool completeFrom(const QByteArray &from, const QByteArray &into)
+{
+    struct stat fromStat;
+    std::vector<QByteArray> names;
+    if (::lstat(from.constData(), &fromStat) != 0 || !namesIn(from, &names))
+        return false;
+    for (const QByteArray &name : names) {
+        const QByteArray source = from + '/' + name;
+        const QByteArray target = into + '/' + name;
+        struct stat st, present;
+        if (::lstat(source.constData(), &st) != 0)
+            return false;
+        const bool there = ::lstat(target.constData(), &present) == 0;
+        if (!S_ISDIR(st.st_mode)) {
+            if (!there && ::link(source.constData(), target.constData()) != 0)
+                return false;
+            continue;
+        }
+        if (st.st_dev != fromStat.st_dev) {
+            errno = EXDEV;
+            return false;
+        }
+        if (!there && ::mkdir(target.constData(), 0700) != 0)
+            return false;
+        if (!completeFrom(source, target))
+            return false;
+        // The folder as the user had it: the new result changes its content, not its mode or owner.
+        if (::lchown(target.constData(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+            return false;
+        if (::chmod(target.constData(), st.st_mode & 07777) != 0)
+            return false;
+        if (!there) {
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
+            ::utimensat(AT_FDCWD, target.constData(), times, AT_SYMLINK_NOFOLLOW);
+        }
+    }
+    return true;
 }
 
 enum class Kind { Missing, Folder, Other, Unknown };
@@ -237,5 +282,34 @@ bool StagedExtraction::moveIntoPlace()
     };
     const QByteArray staged = QFile::encodeName(m_folder);
     const QByteArray destination = QFile::encodeName(m_destination);
-    return walk(walk, staged, destination, false) && walk(walk, staged, destination, true);
+    if (!walk(walk, staged, destination, false))
+        return false;
+    // Each entry appears whole: a new name or a file by one rename; a folder
+    // that exists already is made complete in the staged tree (what it holds
+    // and the result does not, linked in), then the two folders change
+    // places at once and the old one is left here to be removed. Where that
+    // cannot be done, its entries move in one by one.
+    std::vector<QByteArray> names;
+    if (!namesIn(staged, &names))
+        return fail(errno, QStringLiteral("cannot read %1").arg(m_folder));
+    for (const QByteArray &name : names) {
+        const QByteArray source = staged + '/' + name;
+        const QByteArray target = destination + '/' + name;
+        struct stat st;
+        const bool merge = kindOf(target, &st) == Kind::Folder;
+        if (merge && completeFrom(target, source)
+            && (::lchown(source.constData(), st.st_uid, st.st_gid) == 0 || errno == EPERM)
+            && ::chmod(source.constData(), st.st_mode & 07777) == 0
+            && ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0)
+            continue;
+        if (merge) {
+            const auto entry = [&name](const QByteArray &folder) { return folder + '/' + name; };
+            if (!walk(walk, entry(staged), entry(destination), true))
+                return false;
+        } else if (::rename(source.constData(), target.constData()) != 0) {
+            return fail(errno, QStringLiteral("cannot move %1 into place: %2")
+                                   .arg(QFile::decodeName(target), QString::fromLocal8Bit(std::strerror(errno))));
+        }
+    }
+    return true;
 }

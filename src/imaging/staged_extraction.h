@@ -40,8 +40,13 @@ public:
     // folder is merged into an existing folder (not a link to one). Every
     // conflict (a folder where a non-folder is, or the reverse; a folder that
     // is another file system's mount point) is found before anything moves;
-    // then nothing moves and this fails. A rename refused later (a full
-    // directory, a permission) leaves what moved before it in place.
+    // then nothing moves and this fails. Each entry of folder() appears at
+    // once, as it was or complete: a merged folder is completed here with
+    // hard links and exchanged with the old one in one rename; only where
+    // the file system cannot do that (no hard links, no exchange) do its
+    // entries move one by one. Several entries appear one after another.
+    // A rename refused later (a full directory, a permission) leaves what
+    // moved before it in place.
     bool moveIntoPlace();
 
     // The last failure: errno and a sentence naming the path.

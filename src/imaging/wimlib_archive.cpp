@@ -422,6 +422,24 @@ WimlibPtr WimlibArchive::handOver()
     return std::move(m_wim);
 }
 
+bool WimlibArchive::droppedDotEntries(uint32_t image, QStringList *folders) const
+{
+    if (!m_haveStamp || !sameFile(m_dotStamp, m_stamp) || !m_dotEntries.contains(image))
+        return false;
+    *folders = m_dotEntries.value(image);
+    return true;
+}
+
+void WimlibArchive::noteDroppedDotEntries(uint32_t image, const QStringList &folders)
+{
+    if (!m_haveStamp)
+        return;
+    if (!sameFile(m_dotStamp, m_stamp))
+        m_dotEntries.clear();
+    m_dotStamp = m_stamp;
+    m_dotEntries.insert(image, folders);
+}
+
 void WimlibArchive::discard()
 {
     m_wim.reset();

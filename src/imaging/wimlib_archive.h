@@ -4,6 +4,7 @@
 #include "imaging/wim_types.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -142,6 +143,12 @@ public:
     // UI thread's once blocking 70 ms after a browsed 200,000-file image closed.
     WimlibPtr handOver();
 
+    // The folders of `image` whose "." or ".." entries wimlib left out when it
+    // read the image (one per entry), as noted for the file as last read;
+    // false when nothing is noted for it.
+    bool droppedDotEntries(uint32_t image, QStringList *folders) const;
+    void noteDroppedDotEntries(uint32_t image, const QStringList &folders);
+
     // False while the archive exists only in memory.
     bool existsOnDisk() const { return !m_inMemoryOnly; }
 
@@ -180,6 +187,9 @@ private:
     struct stat m_stamp {};            // the file as last read, or as our last write left it
     bool m_changedForCalls = false;    // read again after a change by someone else, not yet refused
     bool m_changedForRefresh = false;  // the same, not yet told to readAgainIfChanged()
+
+    QMap<uint32_t, QStringList> m_dotEntries;  // for the file as m_dotStamp describes it
+    struct stat m_dotStamp {};
 
     mutable std::mutex m_infoMutex;
     std::shared_ptr<const WimlibSnapshot> m_snapshot;

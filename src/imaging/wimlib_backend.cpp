@@ -1,5 +1,7 @@
 #include "imaging/wimlib_backend.h"
 
+#include "imaging/unwritable_names.h"
+
 #include "imaging/wimlib_apply_guard.h"
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_errors.h"
@@ -604,14 +606,23 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     WorkLock lock(archive);
     if (!ready(archive, lock, call, ArchiveUse::Read))
         return false;
-    // From here: what wimlib says of names it cannot write, reading the image included.
+    if (!holdsImage(archive.wim(), handle->image, call))
+        return false;
+    unwritablenames::Plan names;
+    ImagingError namesError;
+    if (!names.prepare(archive, handle->image, {QStringLiteral("/")},
+                       ntfs ? unwritablenames::NameLimit{255, true} : unwritablenames::limitOf(path), &namesError)) {
+        namesError.text = callText(call, namesError.text);
+        return fail(namesError);
+    }
+    // A volume in NTFS-3G mode is mounted nowhere, so it cannot hold the archive.
+    if (!ntfs && !mayApplyInto(archive, handle->image, path, call)) {
+        archive.discard();  // any renames with it
+        return false;
+    }
+    // From here: what wimlib says of names it cannot write.
     wimlibmessages::clear();
     WIMStruct *wim = archive.wim();
-    if (!holdsImage(wim, handle->image, call))
-        return false;
-    // A volume in NTFS-3G mode is mounted nowhere, so it cannot hold the archive.
-    if (!ntfs && !mayApplyInto(archive, handle->image, path, call))
-        return false;
 
     WimlibProgress progress(m_callbacks.current(), path);
     wimlib_register_progress_function(wim, &WimlibProgress::forward, &progress);
@@ -621,8 +632,9 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
         wimlib_extract_image(wim, int(handle->image), target.constData(),
                              (ntfs ? WIMLIB_EXTRACT_FLAG_NTFS : 0) | WIMLIB_EXTRACT_FLAG_REPLACE_INVALID_FILENAMES);
     const int systemError = errno;
-    progress.reportUnwritableNames(path);
+    const QString lastError = wimlibmessages::lastError();
     wimlib_register_progress_function(wim, nullptr, nullptr);
+    names.finish(archive, progress, path);
     lock.unlock();
     claim.reset();
     if (code != 0) {
@@ -631,7 +643,7 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
                         callText(call, QStringLiteral("aborted; %1 may hold part of the image").arg(path)));
         const QString what = QStringLiteral("cannot apply image %1 to %2").arg(handle->image).arg(path);
         if (ntfs)
-            return fail(wimlibntfs::failure(callText(call, what), code, systemError, wimlibmessages::lastError()));
+            return fail(wimlibntfs::failure(callText(call, what), code, systemError, lastError));
         return failWrite(call, what, code, systemError);
     }
     progress.finish();

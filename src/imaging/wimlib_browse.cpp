@@ -2,6 +2,7 @@
 // extracting chosen paths of it.
 
 #include "imaging/staged_extraction.h"
+#include "imaging/unwritable_names.h"
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging/wimlib_image_view.h"
@@ -135,14 +136,12 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     WIMStruct *wim = archive.wim();
     const int index = int(handle->image);
 
-    // From here: what wimlib says of names it cannot write, reading the image included.
-    wimlibmessages::clear();
     // Every path first: a missing one fails the call before anything is written.
-    std::vector<QByteArray> literal;
+    QStringList literalPaths;
     std::vector<QByteArray> patterns;
     for (const QString &path : paths) {
-        QByteArray text = path.isEmpty() ? QByteArrayLiteral("/") : path.toUtf8();
-        const int code = wimlib_iterate_dir_tree(wim, index, text.constData(), 0, ignoreEntry, nullptr);
+        const QString text = path.isEmpty() ? QStringLiteral("/") : path;
+        const int code = wimlib_iterate_dir_tree(wim, index, text.toUtf8().constData(), 0, ignoreEntry, nullptr);
         if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST) {
             QByteArray pattern = backslashPattern(*handle->view, path, archive.temporaryPath());
             if (pattern.isEmpty())
@@ -153,8 +152,24 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
         }
         if (code != 0)
             return failWimlib(call, QStringLiteral("cannot read %1 in image %2").arg(path).arg(index), code);
-        literal.push_back(std::move(text));
+        literalPaths << text;
     }
+    unwritablenames::Plan names;
+    ImagingError namesError;
+    // The paths holding "\" last: the plan gives the others back in order, renamed.
+    QStringList roots = literalPaths;
+    for (const QString &path : paths) {
+        if (!literalPaths.contains(path.isEmpty() ? QStringLiteral("/") : path))
+            roots << path;
+    }
+    if (!names.prepare(archive, handle->image, roots, unwritablenames::limitOf(destination), &namesError))
+        return failBrowsing(call, std::move(namesError));
+    wim = archive.wim();
+    std::vector<QByteArray> literal;
+    for (qsizetype i = 0; i < literalPaths.size(); ++i)
+        literal.push_back(names.roots().at(i).toUtf8());
+    // From here: what wimlib says of names it cannot write.
+    wimlibmessages::clear();
     const auto pointersTo = [](const std::vector<QByteArray> &texts) {
         std::vector<const char *> pointers;
         for (const QByteArray &text : texts)
@@ -163,8 +178,10 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     };
 
     StagedExtraction staging(destination);
-    if (staging.folder().isEmpty())
+    if (staging.folder().isEmpty()) {
+        archive.discard();  // any renames with it
         return fail(call, systemErrorKind(staging.error()), staging.errorText(), staging.error());
+    }
     staging.protect(archive.path());
 
     WimlibProgress progress(m_callbacks.current(), destination);
@@ -184,8 +201,8 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
                                     flags | WIMLIB_EXTRACT_FLAG_GLOB_PATHS | WIMLIB_EXTRACT_FLAG_STRICT_GLOB);
     }
     const int systemError = errno;
-    progress.reportUnwritableNames(destination);
     wimlib_register_progress_function(wim, nullptr, nullptr);
+    names.finish(archive, progress, destination);
     lock.unlock();
     if (code != 0) {
         if (progress.aborted())

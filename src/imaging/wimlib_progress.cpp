@@ -63,12 +63,12 @@ void WimlibProgress::report(uint32_t message, const char *path, int code)
     send(message, reinterpret_cast<uintptr_t>(m_pathBuffer.utf16()), code);
 }
 
-void WimlibProgress::reportUnwritableNames(const QString &destination)
+void WimlibProgress::warn(const QString &text, int code)
 {
-    for (const wimlibmessages::UnwritableName &name : wimlibmessages::unwritableNames()) {
-        const QString path = name.path == QLatin1String("/") ? destination : destination + name.path;
-        report(WIM_MSG_WARNING, QFile::encodeName(path).constData(), EINVAL);
-    }
+    if (m_callbacks->empty())
+        return;
+    m_pathBuffer = text;
+    send(WIM_MSG_WARNING, reinterpret_cast<uintptr_t>(m_pathBuffer.utf16()), code);
 }
 
 const QString &WimlibProgress::spell(const char *path)

@@ -69,10 +69,8 @@ public:
 
     bool aborted() const { return m_aborted; }
 
-    // What an extraction could not write under its own name (see
-    // wimlibmessages::unwritableNames), each as WIM_MSG_WARNING with the
-    // path below `destination` and EINVAL.
-    void reportUnwritableNames(const QString &destination);
+    // A WIM_MSG_WARNING naming `text` (a path in the destination), lParam `code`.
+    void warn(const QString &text, int code);
 
 private:
     uint32_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) const;

@@ -198,6 +198,7 @@ private slots:
     void onlyAbandonedTemporaryFilesAreRemoved();
     void splitKilled_data();
     void splitKilled();
+    void extractKilled_data();
     void extractKilled();
     void onlyAbandonedExtractionFoldersAreRemoved();
 
@@ -543,32 +544,81 @@ void TestCommitSafety::splitKilled()
     QVERIFY(testarchives::wimVerify(m_big));
 }
 
-// Killed at its writes, folders and renames: the next extraction into that
+namespace {
+
+// The entries of `tree` at the top level, each with what it holds; our hidden folders left out.
+QMap<QString, QMap<QString, QByteArray>> byEntry(const QMap<QString, QByteArray> &tree)
+{
+    QMap<QString, QMap<QString, QByteArray>> entries;
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        const QString top = it.key().section(QLatin1Char('/'), 0, 0);
+        if (!top.startsWith(QStringLiteral(".pellwick-extract-")))
+            entries[top].insert(it.key(), it.value());
+    }
+    return entries;
+}
+
+}  // namespace
+
+void TestCommitSafety::extractKilled_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("older");  // an older copy of /a in the destination
+    QTest::newRow("a folder") << QStringLiteral("/a") << false;
+    QTest::newRow("a folder over an older one") << QStringLiteral("/a") << true;
+    QTest::newRow("every entry of the root") << QStringLiteral("/") << false;
+}
+
+// Killed at its writes, folders and renames: each entry of the destination is
+// as it was or complete, never partly new; the next extraction into that
 // folder gives the whole result and leaves no hidden folder of ours.
 void TestCommitSafety::extractKilled()
 {
+    QFETCH(QString, path);
+    QFETCH(bool, older);
     if (!testarchives::haveTool(QStringLiteral("strace")))
         QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("out"));
-    const QStringList command{kTool, QStringLiteral("extract"), m_source, QStringLiteral("1"),
-                              out,   QStringLiteral("/")};
-    const auto empty = [&] { return QDir(out).removeRecursively() && QDir().mkdir(out); };
-    QVERIFY(empty());
+    const QStringList command{kTool, QStringLiteral("extract"), m_source, QStringLiteral("1"), out, path};
+    const auto start = [&] {
+        bool ok = QDir(out).removeRecursively() && QDir().mkdir(out);
+        if (older) {
+            testarchives::writeTree(out, {{QStringLiteral("a/old only.txt"), "old"},
+                                          {QStringLiteral("a/b/empty inside"), "older"},
+                                          {QStringLiteral("a/b/old/x.txt"), "x"}});
+            ok &= ::chmod(QFile::encodeName(out + QStringLiteral("/a/b/old")).constData(), 0750) == 0;
+        }
+        return ok;
+    };
+    QVERIFY(start());
+    const auto before = byEntry(treeOf(out));
+    const QString calls = QStringLiteral("write,mkdir,rename,renameat,renameat2,symlink,link,linkat");
     Run clean;
-    const QMap<QString, int> count = countCalls(command, QStringLiteral("write,mkdir,rename,symlink,link"),
-                                                dir.filePath(QStringLiteral("calls.log")), &clean);
+    const QMap<QString, int> count = countCalls(command, calls, dir.filePath(QStringLiteral("calls.log")), &clean);
     QVERIFY2(clean.exitCode == 0, qPrintable(clean.output));
     const auto expected = treeOf(out);
     QVERIFY(!expected.isEmpty());
-    QVERIFY(count.value(QStringLiteral("rename")) >= 2);
+    const auto after = byEntry(expected);
+    if (older) {
+        QCOMPARE(expected.value(QStringLiteral("a/old only.txt")), QByteArray("old"));
+        QCOMPARE(expected.value(QStringLiteral("a/b/empty inside")), QByteArray());
+        QCOMPARE(QFileInfo(out + QStringLiteral("/a/b/old")).permissions() & QFileDevice::ExeGroup,
+                 QFileDevice::ExeGroup);
+    }
 
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
-        for (const int n : spread(it.value(), 4)) {
+        for (const int n : spread(it.value(), 3)) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
-            QVERIFY(empty());
+            QVERIFY(start());
             const Run killed = killedAt(command, it.key(), n);
             QVERIFY2(killed.killed || killed.exitCode == 0, qPrintable(at + QLatin1Char(' ') + killed.output));
+            const auto now = byEntry(treeOf(out));
+            for (auto e = now.cbegin(); e != now.cend(); ++e)
+                QVERIFY2(e.value() == before.value(e.key()) || e.value() == after.value(e.key()),
+                         qPrintable(QStringLiteral("%1 after a kill at %2").arg(e.key(), at)));
+            for (auto e = before.cbegin(); e != before.cend(); ++e)
+                QVERIFY2(now.contains(e.key()), qPrintable(QStringLiteral("%1 gone at %2").arg(e.key(), at)));
             const Run again = run(kTool, command.mid(1));
             QVERIFY2(again.exitCode == 0, qPrintable(QStringLiteral("after a kill at %1: %2").arg(at, again.output)));
             QCOMPARE(extractionLeftovers(out), QStringList());

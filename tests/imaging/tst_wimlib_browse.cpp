@@ -1,6 +1,7 @@
 // Browsing an image and extracting chosen paths of it, on archives made by
 // wimlib-imagex and compared with what wimlib-imagex dir and extract give.
 #include "imaging/staged_extraction.h"
+#include "imaging/unwritable_names.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging_test_support.h"
 #include "message_recorder.h"
@@ -136,12 +137,16 @@ private slots:
     void namesThatCannotBeWrittenAreLogged_data();
     void namesThatCannotBeWrittenAreLogged();
     void aNameWithABackslashIsExtracted();
+    void aLongNameIsExtractedUnderAShorterOne();
+    void shortenedNamesFit_data();
+    void shortenedNamesFit();
 
 private:
     HWIM loadImage(const QString &wim);
     QString freshFolder();
-    // An uncompressed archive in `dir` whose folder /d holds "a/b", ".", ".."
-    // and "back\\slash"; "" when it could not be made.
+    // An uncompressed archive in `dir` whose folder /d holds "a/b", ".", "..",
+    // "back\\slash", a file and a folder (holding "inner.txt") whose names are
+    // longer than NAME_MAX and begin alike; "" when it could not be made.
     QString namesArchive(const QTemporaryDir &dir);
 
     WimlibBackend m_lib;
@@ -608,20 +613,37 @@ void TestWimlibBrowse::listingFollowsTheArchiveWhenItChanges()
     QCOMPARE(after.size(), before.size() + 1);
 }
 
+namespace {
+
+// "d/" and 124 `c`, then `tail`.
+QString longName(QChar c, const QString &tail)
+{
+    return QStringLiteral("d/") + QString(124, c) + tail;
+}
+
+}  // namespace
+
 QString TestWimlibBrowse::namesArchive(const QTemporaryDir &dir)
 {
     const QString tree = dir.filePath(QStringLiteral("tree"));
     testarchives::writeTree(tree, {{QStringLiteral("d/a\u0167b"), "slash"},
                                    {QStringLiteral("d/\u014b"), "dot"},
                                    {QStringLiteral("d/\u0126\u0127"), "dots"},
-                                   {QStringLiteral("d/back\\slash"), "backslash"}});
+                                   {QStringLiteral("d/back\\slash"), "backslash"},
+                                   {longName(QChar(0xE9), QStringLiteral(".txt")), "long"},
+                                   {longName(QChar(0xE9), QStringLiteral("x/inner.txt")), "inner"}});
     const QString wim = dir.filePath(QStringLiteral("names.wim"));
     const auto captured = testarchives::runTool(
         kImagex, {QStringLiteral("capture"), tree, wim, QStringLiteral("names"), QStringLiteral("--compress=none")});
     const bool renamed = captured.exitCode == 0
                          && renameInArchive(wim, {{QStringLiteral("a\u0167b"), QStringLiteral("a/b")},
                                                   {QStringLiteral("\u014b"), QStringLiteral(".")},
-                                                  {QStringLiteral("\u0126\u0127"), QStringLiteral("..")}});
+                                                  {QStringLiteral("\u0126\u0127"), QStringLiteral("..")},
+                                                  // 2 bytes of UTF-8 on disk, 3 in the archive: as long in UTF-16
+                                                  {longName(QChar(0xE9), QStringLiteral(".txt")).mid(2),
+                                                   longName(QChar(0x4E2D), QStringLiteral(".txt")).mid(2)},
+                                                  {longName(QChar(0xE9), QStringLiteral("x")).mid(2),
+                                                   longName(QChar(0x4E2D), QStringLiteral("x")).mid(2)}});
     return renamed ? wim : QString();
 }
 
@@ -644,24 +666,104 @@ void TestWimlibBrowse::namesThatCannotBeWrittenAreLogged()
     QVERIFY(!wim.isEmpty());
     const HWIM image = loadImage(wim);
     QVERIFY(image);
+    // Twice: the second call finds the image read already.
+    for (int round = 0; round < 2; ++round) {
+        const QString out = dir.filePath(QStringLiteral("out%1").arg(round));
+        QVERIFY(QDir().mkpath(out));
+        ScopedRecording recording(m_lib);
+        const bool done =
+            extract.isEmpty() ? m_lib.WIMApplyImage(image, out, 0) : m_lib.WIMExtractImagePaths(image, {extract}, out);
+        QVERIFY2(done, qPrintable(m_lib.LastErrorText()));
+
+        const QDir d(out + QStringLiteral("/d"));
+        QStringList files = d.entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.mid(0, 2),
+                 QStringList({QStringLiteral("a?b (invalid filename #1)"), QStringLiteral("back\\slash")}));
+        QCOMPARE(fileBytes(d.filePath(QStringLiteral("a?b (invalid filename #1)"))), QByteArray("slash"));
+        // The long ones under shorter names that keep their beginning and extension, and stay apart.
+        QCOMPARE(files.size(), 3);
+        const QStringList folders = d.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(folders.size(), 1);
+        for (const QString &name : {files.at(2), folders.at(0)}) {
+            QVERIFY2(name.startsWith(QString(40, QChar(0x4E2D))) && name.toUtf8().size() <= 255, qPrintable(name));
+        }
+        QVERIFY(files.at(2).endsWith(QStringLiteral(".txt")));
+        QCOMPARE(fileBytes(d.filePath(files.at(2))), QByteArray("long"));
+        QCOMPARE(fileBytes(d.filePath(folders.at(0) + QStringLiteral("/inner.txt"))), QByteArray("inner"));
+
+        QStringList warned, shortened;
+        for (const auto &m : recording.recorder.messages()) {
+            if (m.id == WIM_MSG_WARNING && m.value == EINVAL)
+                warned << m.path;
+            if (m.id == WIM_MSG_WARNING && m.value == ENAMETOOLONG)
+                shortened << m.path.section(QStringLiteral("（"), 0, 0);
+        }
+        // The folder for each of "." and "..": wimlib does not say which.
+        QCOMPARE(warned, QStringList({d.path(), d.path(), d.path() + QStringLiteral("/a/b")}));
+        QStringList written{d.filePath(files.at(2)), d.filePath(folders.at(0))};
+        shortened.sort();
+        written.sort();
+        QCOMPARE(shortened, written);
+    }
+}
+
+// What the browse lists is extracted by its path, under a name that fits.
+void TestWimlibBrowse::aLongNameIsExtractedUnderAShorterOne()
+{
+    QTemporaryDir dir;
+    const QString wim = namesArchive(dir);
+    QVERIFY(!wim.isEmpty());
+    const HWIM image = loadImage(wim);
+    QVERIFY(image);
     const QString out = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(out));
     ScopedRecording recording(m_lib);
-    const bool done =
-        extract.isEmpty() ? m_lib.WIMApplyImage(image, out, 0) : m_lib.WIMExtractImagePaths(image, {extract}, out);
-    QVERIFY2(done, qPrintable(m_lib.LastErrorText()));
+    QVERIFY2(m_lib.WIMExtractImagePaths(image, {QLatin1Char('/') + longName(QChar(0x4E2D), QStringLiteral("x"))}, out),
+             qPrintable(m_lib.LastErrorText()));
+    const QStringList names = QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QCOMPARE(names.size(), 1);
+    QCOMPARE(fileBytes(out + QLatin1Char('/') + names.at(0) + QStringLiteral("/inner.txt")), QByteArray("inner"));
+    QCOMPARE(recording.recorder.count(WIM_MSG_WARNING), 1);
+    // The archive itself keeps the name.
+    QList<WimDirEntry> children;
+    QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/d"), nullptr, &children));
+    QVERIFY(std::any_of(children.cbegin(), children.cend(), [](const WimDirEntry &e) {
+        return e.name == longName(QChar(0x4E2D), QStringLiteral("x")).mid(2);
+    }));
+}
 
-    QCOMPARE(QDir(out + QStringLiteral("/d")).entryList(QDir::Files | QDir::Hidden),
-             QStringList({QStringLiteral("a?b (invalid filename #1)"), QStringLiteral("back\\slash")}));
-    QCOMPARE(fileBytes(out + QStringLiteral("/d/a?b (invalid filename #1)")), QByteArray("slash"));
-    QStringList warned;
-    for (const auto &m : recording.recorder.messages()) {
-        if (m.id == WIM_MSG_WARNING && m.value == EINVAL)
-            warned << m.path;
+void TestWimlibBrowse::shortenedNamesFit_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("utf16");
+    QTest::addColumn<QString>("extension");  // kept
+    QTest::newRow("bytes, an extension") << QString(100, QChar(0x4E2D)) + QStringLiteral(".txt") << false << ".txt";
+    QTest::newRow("bytes, 4-byte characters") << QString::fromUtf8("\U0001F600").repeated(70) << false << "";
+    QTest::newRow("UTF-16 units") << QString(300, QLatin1Char('a')) + QStringLiteral(".tar.gz") << true << ".gz";
+    QTest::newRow("an extension too long to be one")
+        << QStringLiteral("a.") + QString(300, QLatin1Char('b')) << false << "";
+}
+
+// Each fits, keeps its beginning and extension, and one already taken is never given.
+void TestWimlibBrowse::shortenedNamesFit()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, utf16);
+    QFETCH(QString, extension);
+    const unwritablenames::NameLimit limit{255, utf16};
+    QSet<QString> taken;
+    for (int i = 0; i < 3; ++i) {
+        const QString shorter = unwritablenames::shortenedName(name, limit, taken);
+        QVERIFY2((utf16 ? shorter.size() : shorter.toUtf8().size()) <= 255, qPrintable(shorter));
+        QVERIFY(!shorter.isEmpty() && name.startsWith(shorter.left(shorter.indexOf(QLatin1Char('~')))));
+        QVERIFY(shorter.indexOf(QLatin1Char('~')) > 60);
+        QVERIFY(!taken.contains(shorter));
+        QVERIFY(shorter.endsWith(extension) && (extension.isEmpty() || shorter.count(extension) == 1));
+        taken.insert(shorter);
     }
-    // The folder for each of "." and "..": wimlib does not say which.
-    QCOMPARE(warned,
-             QStringList({out + QStringLiteral("/d"), out + QStringLiteral("/d"), out + QStringLiteral("/d/a/b")}));
+    // Two names alike in their first 250 characters stay apart.
+    QVERIFY(unwritablenames::shortenedName(name + QLatin1Char('1'), limit, {})
+            != unwritablenames::shortenedName(name + QLatin1Char('2'), limit, {}));
 }
 
 // wimlib reads "\\" in a path as a separator; the entry the browse lists is

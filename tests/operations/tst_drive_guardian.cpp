@@ -11,12 +11,16 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
 #include <QTest>
+#include <csignal>
 
 using namespace opsfixture;
 using namespace Qt::StringLiterals;
 
 static const QString kChild = QStringLiteral(DRIVE_GUARD_CHILD);
+static const QString kWindow = QStringLiteral(PELLWICK_EXECUTABLE);
 
 class TestDriveGuardian : public QObject
 {
@@ -27,6 +31,7 @@ private slots:
     void init();
     void killedWhileTheDriveIsTaken_data();
     void killedWhileTheDriveIsTaken();
+    void theWindowKilledDuringAnApply();
     void aRestoreThatFailsIsReportedWithItsCommand();
     void aNormalEndLeavesNothingToReport();
 
@@ -129,6 +134,65 @@ void TestDriveGuardian::killedWhileTheDriveIsTaken()
              qPrintable(report));
     QCOMPARE(DriveRestoreReport(), QString());  // said once
     QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
+}
+
+// The program itself, its window offscreen, applying onto a drive root, is
+// killed while the drive is unmounted.
+void TestDriveGuardian::theWindowKilledDuringAnApply()
+{
+    if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    if (!testarchives::haveTool(u"wimlib-imagex"_s))
+        QSKIP("wimlib-imagex (package wimtools) is needed to make the archive");
+    LoopDrive loop(m_dir.filePath(u"window-drive"_s), 32, u"ntfs"_s);
+    QVERIFY2(loop.ok(), qPrintable(loop.error()));
+    const QString mp = loop.mountPoint();
+    const auto before = platform::mountAt(mp);
+    QVERIFY(before && !before->readOnly);
+    // Enough small files that the apply lasts a while.
+    QMap<QString, QByteArray> files;
+    for (int i = 0; i < 3000; ++i)
+        files.insert(u"d%1/f%2.txt"_s.arg(i % 10).arg(i), QByteArray::number(i).repeated(500));
+    const QString tree = m_dir.filePath(u"window tree"_s);
+    testarchives::writeTree(tree, files);
+    const QString wim = m_dir.filePath(u"window.wim"_s);
+    QCOMPARE(testarchives::runTool(u"wimlib-imagex"_s, {u"capture"_s, tree, wim, u"--compress=none"_s}).exitCode, 0);
+
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.insert(u"XDG_CONFIG_HOME"_s, m_dir.filePath(u"config"_s));
+    env.insert(u"PELLWICK_TEST_APPLY_TO"_s, mp);
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::MergedChannels);
+    window.start(kWindow, {wim});
+    QVERIFY(window.waitForStarted(10000));
+    QElapsedTimer timer;
+    timer.start();
+    while (platform::mountAt(mp) && window.state() == QProcess::Running && timer.elapsed() < 30000)
+        QThread::msleep(2);
+    // Into the apply's writing (the drive is taken for about 150 ms), stopped
+    // there to see that it still is, then killed.
+    QThread::msleep(40);
+    ::kill(pid_t(window.processId()), SIGSTOP);
+    const bool unmounted = !platform::mountAt(mp);
+    window.kill();  // SIGKILL
+    QVERIFY(window.waitForFinished(10000));
+    QVERIFY2(unmounted, window.readAll().constData());
+
+    QVERIFY2(within(10000,
+                    [&] {
+                        const auto now = platform::mountAt(mp);
+                        return now && now->source == before->source && now->type == before->type
+                               && now->readOnly == before->readOnly && now->flags == before->flags;
+                    }),
+             qPrintable(QString::fromUtf8(window.readAll()) + QDir(m_records).entryList().join(u' ')));
+    QFile probe(mp + u"/written after the kill"_s);
+    QVERIFY(probe.open(QIODevice::WriteOnly) && probe.write("x") == 1);
+    // Once its guardian has written down what it did.
+    QString report;
+    QVERIFY(within(5000, [&] { return !(report = DriveRestoreReport()).isEmpty(); }));
+    QVERIFY2(report.contains(loop.device()) && report.contains(u"已自动"_s), qPrintable(report));
 }
 
 void TestDriveGuardian::aRestoreThatFailsIsReportedWithItsCommand()

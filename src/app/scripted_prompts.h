@@ -1,0 +1,26 @@
+#pragma once
+
+#include "support/prompts.h"
+
+// The whole program run by a test, without a person: when
+// PELLWICK_TEST_APPLY_TO names a folder, the window applies the first image
+// of the archive on the command line to it once that is open; every question
+// takes its default answer (Cancel where there is one, so a drive root is not
+// formatted) and the folder chooser that folder. Each prompt goes to stderr.
+class ScriptedPrompts final : public Prompts
+{
+public:
+    // The folder, "" when the program runs for a person.
+    static QString applyTarget();
+
+    explicit ScriptedPrompts(QString folder) : m_folder(std::move(folder)) {}
+
+    int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type) override;
+    QString pickFolder(QObject *owner, const QString &title) override;
+    QString openFile(QObject *, const FileChooser &) override { return {}; }
+    QString saveFile(QObject *, const FileChooser &) override { return {}; }
+    int execDialog(QDialog &dialog) override;
+
+private:
+    const QString m_folder;
+};
