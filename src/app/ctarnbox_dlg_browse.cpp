@@ -6,8 +6,13 @@
 #include "archive/cbrowse_image_dlg.h"
 #include "imaging/imaging_library.h"
 #include "operations/extract_operation.h"
+#include "operations/image_change_operation.h"
 #include "support/failure_report.h"
 #include "support/ui_thread.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QTableWidget>
 
 void CTarnboxDlg::BrowseImage()
 {
@@ -28,6 +33,9 @@ void CTarnboxDlg::BrowseImage()
     const uint32_t index = uint32_t(r + 1);
     connect(browse, &CBrowseImageDlg::extractRequested, this,
             [this, index, browse](const QStringList &paths) { ExtractFromImage(index, paths, browse); });
+    browse->SetWritable(m_nAccess == 2 && m_nTotalParts <= 1);
+    connect(browse, &CBrowseImageDlg::changeRequested, this,
+            [this, index, browse](const ImageChange &change) { ChangeImage(index, change, browse); });
     browse->show();
 }
 
@@ -51,4 +59,58 @@ void CTarnboxDlg::CloseBrowseDialogs()
     const auto dialogs = findChildren<CBrowseImageDlg *>(Qt::FindDirectChildrenOnly);
     for (CBrowseImageDlg *browse : dialogs)
         browse->close();
+}
+
+void CTarnboxDlg::ChangeImage(uint32_t imageIndex, ImageChange change, CBrowseImageDlg *browse)
+{
+    if (!AcceptsCommands())
+        return;
+    OperationRunner::Claim claim = m_runner.claim();
+    if (!claim)
+        return;
+    if (m_nAccess != 2 || m_nTotalParts > 1) {
+        ReportWriteRefused();
+        return;
+    }
+    if (m_strWorkDir.isEmpty()) {
+        uiThread::messageBox(this, QStringLiteral("请先设置临时文件！"), QStringLiteral("错误提示"));
+        return;
+    }
+    if (!browse->CompleteChange(&change))
+        return;
+    QPointer<CBrowseImageDlg> dialog(browse);
+    auto finished = [this, imageIndex, change, dialog](const ImagingError &error) {
+        ShowImageChanged(imageIndex, change, error, dialog);
+    };
+    m_runner.start(std::move(claim), std::make_unique<ImageChangeOperation>(imageIndex, change, std::move(finished)));
+}
+
+void CTarnboxDlg::ShowImageChanged(uint32_t imageIndex, const ImageChange &change, const ImagingError &error,
+                                   CBrowseImageDlg *browse)
+{
+    if (error.kind == ImagingError::Kind::ChangedOnDisk) {
+        // Another program changed the archive: its images may have moved.
+        ReloadImageList();
+        return;
+    }
+    if (error.kind != ImagingError::Kind::None)
+        return;
+    // The image's counts, sizes and time have changed.
+    const int row = int(imageIndex) - 1;
+    const bool selected = SelectedRow() == row;
+    if (!LoadImageList())
+        return;
+    if (selected && row < m_List->rowCount())
+        m_List->setCurrentCell(row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (!browse)
+        return;
+    QString select;
+    QStringList folders{change.folder};
+    switch (change.kind) {
+    case ImageChange::Kind::Add: select = QFileInfo(change.paths.value(0)).fileName(); break;
+    case ImageChange::Kind::Rename:
+    case ImageChange::Kind::NewFolder: select = change.name; break;
+    case ImageChange::Kind::Delete: break;
+    }
+    browse->Refresh(folders, select);
 }

@@ -10,10 +10,13 @@
 #include "resources/dialog_units.h"
 #include "resources/resource_ids.h"
 #include "support/failure_report.h"
+#include "support/prompts.h"
 #include "support/ui_thread.h"
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
@@ -22,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
@@ -199,6 +203,20 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *altUp = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), this);
     connect(altUp, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
     connect(m_List, &QTreeView::activated, this, &CBrowseImageDlg::onActivated);
+    auto *del = new QShortcut(QKeySequence::Delete, m_List, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(del, &QShortcut::activated, this, [this] {
+        if (m_selected->count() > 0)
+            RequestChange({ImageChange::Kind::Delete, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
+    auto *rename = new QShortcut(QKeySequence(Qt::Key_F2), m_List, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(rename, &QShortcut::activated, this, [this] {
+        if (m_selected->count() == 1)
+            RequestChange({ImageChange::Kind::Rename, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
+    for (QTreeView *view : {m_List, m_Tree}) {
+        view->viewport()->setAcceptDrops(true);
+        view->viewport()->installEventFilter(this);
+    }
     m_selected = new SelectedRowCount(m_List->selectionModel());
     connect(m_List->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CBrowseImageDlg::updateStatus);
     connect(m_List, &QWidget::customContextMenuRequested, this, [this] {
@@ -240,6 +258,8 @@ CBrowseImageDlg::~CBrowseImageDlg()
     disconnect(m_List->selectionModel(), nullptr, this, nullptr);
     disconnect(m_Tree->selectionModel(), nullptr, this, nullptr);
     disconnect(m_Folders, nullptr, this, nullptr);
+    m_List->viewport()->removeEventFilter(this);
+    m_Tree->viewport()->removeEventFilter(this);
 }
 
 void CBrowseImageDlg::done(int result)
@@ -282,12 +302,192 @@ QStringList CBrowseImageDlg::SelectedPaths() const
 QMenu *CBrowseImageDlg::CreateContextMenu()
 {
     auto *menu = new QMenu(this);
-    QAction *extract = menu->addAction(QStringLiteral("提取到…"));
-    extract->setData(res::ID_EXTRACT_ENTRIES);
+    const int selected = m_selected->count();
+    const bool shown = !CurrentFolder().isEmpty();
+    const auto add = [&](const QString &text, int id, bool enabled, auto slot) {
+        QAction *action = menu->addAction(text);
+        action->setData(id);
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, slot);
+    };
     // The paths of a large selection take a while: only when chosen.
-    extract->setEnabled(m_selected->count() > 0);
-    connect(extract, &QAction::triggered, this, [this] { requestExtract(SelectedPaths()); });
+    add(QStringLiteral("提取到…"), res::ID_EXTRACT_ENTRIES, selected > 0, [this] { requestExtract(SelectedPaths()); });
+    menu->addSeparator();
+    using Kind = ImageChange::Kind;
+    const bool writable = m_writable && shown;
+    add(QStringLiteral("添加文件…"), res::ID_ADD_FILES_TO_IMAGE, writable, [this] {
+        RequestChange({Kind::Add, ImageChange::Source::ChooseFile, {}, CurrentFolder(), {}});
+    });
+    add(QStringLiteral("添加文件夹…"), res::ID_ADD_FOLDER_TO_IMAGE, writable, [this] {
+        RequestChange({Kind::Add, ImageChange::Source::ChooseFolder, {}, CurrentFolder(), {}});
+    });
+    add(QStringLiteral("新建文件夹"), res::ID_NEW_IMAGE_FOLDER, writable, [this] {
+        RequestChange({Kind::NewFolder, {}, {}, CurrentFolder(), {}});
+    });
+    menu->addSeparator();
+    add(QStringLiteral("重命名"), res::ID_RENAME_ENTRY, writable && selected == 1, [this] {
+        RequestChange({Kind::Rename, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
+    add(QStringLiteral("删除"), res::ID_DELETE_ENTRIES, writable && selected > 0, [this] {
+        RequestChange({Kind::Delete, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
     return menu;
+}
+
+void CBrowseImageDlg::SetWritable(bool writable)
+{
+    m_writable = writable;
+}
+
+void CBrowseImageDlg::RequestChange(ImageChange change)
+{
+    if (!m_browser || !m_writable || CurrentFolder().isEmpty())
+        return;
+    if ((change.kind == ImageChange::Kind::Delete || change.kind == ImageChange::Kind::Rename)
+        && change.paths.isEmpty())
+        return;
+    emit changeRequested(change);
+}
+
+bool CBrowseImageDlg::CompleteChange(ImageChange *change)
+{
+    using Kind = ImageChange::Kind;
+    switch (change->kind) {
+    case Kind::Add:
+        if (change->source == ImageChange::Source::ChooseFile) {
+            FileChooser chooser;
+            chooser.filter = QStringLiteral("所有文件(*.*)|*||");
+            const QString file = uiThread::openFile(this, chooser);
+            if (file.isEmpty())
+                return false;
+            change->paths = {file};
+        } else if (change->source == ImageChange::Source::ChooseFolder) {
+            const QString folder = uiThread::pickFolderPath(this);
+            if (folder.isEmpty())
+                return false;
+            change->paths = {folder};
+        }
+        return !change->paths.isEmpty();
+    case Kind::Delete: {
+        const QString text =
+            change->paths.size() == 1
+                ? QStringLiteral("确定要从映像中删除“%1”吗？删除后无法恢复。")
+                      .arg(change->paths.first().mid(change->paths.first().lastIndexOf(QLatin1Char('/')) + 1))
+                : QStringLiteral("确定要从映像中删除选中的 %1 个项目吗？删除后无法恢复。").arg(change->paths.size());
+        return uiThread::messageBox(this, text, QStringLiteral("确认删除"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)
+               == IDYES;
+    }
+    case Kind::Rename: {
+        const QString path = change->paths.value(0);
+        const QString old = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        change->name = askName(QStringLiteral("重命名"), QStringLiteral("新名称："), old, old);
+        return !change->name.isEmpty() && change->name != old;
+    }
+    case Kind::NewFolder:
+        change->name = askName(QStringLiteral("新建文件夹"), QStringLiteral("文件夹名称："),
+                               NewFolderName(m_Entries->entries()), QString());
+        return !change->name.isEmpty();
+    }
+    return false;
+}
+
+QString CBrowseImageDlg::askName(const QString &title, const QString &label, const QString &name, const QString &self)
+{
+    QString typed = name;
+    if (!uiThread::inputText(this, title, label, &typed))
+        return {};
+    const QString problem = EntryNameProblem(typed);
+    if (!problem.isEmpty()) {
+        uiThread::messageBox(this, problem, QStringLiteral("错误提示"));
+        return {};
+    }
+    // Windows sees names that differ only in letter case as one: such a
+    // rename is allowed, another entry of that name is not.
+    const WimDirEntry *taken = EntryNamed(m_Entries->entries(), typed);
+    if (taken && taken->name != self) {
+        uiThread::messageBox(this, QStringLiteral("当前文件夹中已有名为“%1”的项目！").arg(taken->name),
+                             QStringLiteral("错误提示"));
+        return {};
+    }
+    return typed;
+}
+
+void CBrowseImageDlg::Refresh(const QStringList &folders, const QString &select)
+{
+    const QString shown = CurrentFolder();
+    for (const QString &folder : folders) {
+        if (folder != shown && m_Folders->isListed(folder))
+            request({folder, false});
+    }
+    if (!shown.isEmpty())
+        request({shown, true, select});
+}
+
+QString CBrowseImageDlg::DropFolderAt(const QPoint &pos) const
+{
+    const QModelIndex at = m_List->indexAt(pos);
+    if (at.isValid() && m_Entries->entry(at.row()).type == WimDirEntry::Type::Folder)
+        return JoinImagePath(CurrentFolder(), m_Entries->entry(at.row()).name);
+    return CurrentFolder();
+}
+
+namespace {
+
+// The local files and folders a drop from outside the dialog brings.
+QStringList droppedFiles(const QDropEvent *event)
+{
+    QStringList files;
+    if (event->source() || !event->mimeData()->hasUrls())
+        return files;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
+}  // namespace
+
+bool CBrowseImageDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool list = watched == m_List->viewport();
+    if (!list && watched != m_Tree->viewport())
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (m_writable && m_browser && !CurrentFolder().isEmpty() && !droppedFiles(drag).isEmpty()) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QStringList files = droppedFiles(drop);
+        const QPoint at = drop->position().toPoint();
+        QString folder;
+        if (list) {
+            folder = DropFolderAt(at);
+        } else {
+            const auto *proxy = static_cast<const QIdentityProxyModel *>(m_Tree->model());
+            folder = ImageFolderTree::pathOf(proxy->mapToSource(m_Tree->indexAt(at)));
+        }
+        if (files.isEmpty() || folder.isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        RequestChange({ImageChange::Kind::Add, ImageChange::Source::Given, files, folder, {}});
+        return true;
+    }
+    default: return QDialog::eventFilter(watched, event);
+    }
 }
 
 void CBrowseImageDlg::requestExtract(const QStringList &paths)

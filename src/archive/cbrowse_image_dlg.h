@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/image_browser.h"
+#include "archive/image_changes.h"
 #include "archive/image_entries.h"
 #include "imaging/wim_types.h"
 
@@ -54,6 +55,26 @@ public:
     // Builds the list's context menu for the selection now.
     QMenu *CreateContextMenu();
 
+    // Whether the archive may be changed: the entries that change the
+    // image's files are offered (and drops taken) only then.
+    void SetWritable(bool writable);
+    bool IsWritable() const { return m_writable; }
+    // A change of the image's files, as the menu, the keys and drops ask for
+    // it: the window claims the operation (changeRequested) and then lets the
+    // dialog ask what it needs (CompleteChange).
+    void RequestChange(ImageChange change);
+    // The questions of a change the window has claimed: the file or folder
+    // to add (when none was dropped), whether to delete, the new name. False
+    // when the user cancelled or gave a name that cannot be used (after its
+    // message).
+    bool CompleteChange(ImageChange *change);
+    // Reads the folders `folders` again after a change, the one shown with
+    // `select` selected.
+    void Refresh(const QStringList &folders, const QString &select);
+    // The image folder a drop at `pos` of the list's viewport goes into: the
+    // folder under it, else the folder shown.
+    QString DropFolderAt(const QPoint &pos) const;
+
     ImageFolderModel *m_Entries = nullptr;
     ImageFolderTree *m_Folders = nullptr;
     QTreeView *m_List = nullptr;
@@ -66,6 +87,8 @@ public slots:
 signals:
     // "提取到…" for these image paths: the window decides (and may refuse).
     void extractRequested(const QStringList &paths);
+    // A change of the image's files: the window decides (and may refuse).
+    void changeRequested(const ImageChange &change);
     // A folder's entries are on show (tests and the benchmark wait for it).
     void folderShown(const QString &path);
 
@@ -88,6 +111,10 @@ private:
     void requestExtract(const QStringList &paths);
     void updateStatus();
     void releaseImage();
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // The entry's new name, asked with `name` shown first; "" when cancelled
+    // or not usable (after its message). `self`: the entry renamed, if any.
+    QString askName(const QString &title, const QString &label, const QString &name, const QString &self);
 
     std::shared_ptr<ImageBrowser> m_browser;
     // Cleared when the dialog goes: a listing that ends later finds no one.
@@ -99,6 +126,7 @@ private:
     bool m_syncingTree = false;
     QString m_failedStatus;
     SelectedRowCount *m_selected = nullptr;
+    bool m_writable = false;
 
     QToolButton *m_Up = nullptr;
     QStackedWidget *m_ListArea = nullptr;

@@ -86,7 +86,7 @@ public:
 //   EndBusy
 //   finishing                what the run found, told before the completion
 //                            message (verify's verdict)
-//   ReportFinished, ShowLog (when showsLog)
+//   ReportFinished (when reportsFinished), ShowLog (when showsLog)
 //
 // A new long operation (extract, split, verify, optimize, ...) derives from it,
 // sets its profile and writes work() and registrationFailed(); its command
@@ -105,6 +105,7 @@ public:
         bool clearsLog = true;
         bool pausesBeforeEnd = false;
         bool showsLog = true;
+        bool reportsFinished = true;  // the completion message (a quick change has none)
         UnregisterFailure unregisterFailure = UnregisterFailure::Reported;
     };
 

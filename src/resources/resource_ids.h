@@ -79,6 +79,13 @@ constexpr int IDC_EXTRACT = 1036;
 // Menu 129, pop-up 0: browse the selected image; the browse dialog's menus.
 constexpr int ID_BROWSE_IMAGE = 32790;
 constexpr int ID_EXTRACT_ENTRIES = 32791;
+// The browse dialog's changes of the image's files, and opening an entry.
+constexpr int ID_ADD_FILES_TO_IMAGE = 32870;
+constexpr int ID_ADD_FOLDER_TO_IMAGE = 32871;
+constexpr int ID_NEW_IMAGE_FOLDER = 32872;
+constexpr int ID_RENAME_ENTRY = 32873;
+constexpr int ID_DELETE_ENTRIES = 32874;
+constexpr int ID_OPEN_ENTRY = 32875;
 
 constexpr int IDI_MAIN = 128;
 

@@ -14,10 +14,13 @@
 #include <QAbstractProxyModel>
 #include <QAction>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -80,6 +83,54 @@ void selectEntries(CBrowseImageDlg &browse, const QStringList &names)
                           rowRect(browse, names[i]).center());
 }
 
+// Drops `files` from a file manager at `at` of `view`; whether it was taken.
+bool dropFiles(QAbstractItemView *view, const QPoint &at, const QStringList &files)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    return drop.isAccepted();
+}
+
+// The list's context menu entry with command `id`, triggered; false when it is disabled.
+bool triggerMenu(CBrowseImageDlg &browse, int id)
+{
+    std::unique_ptr<QMenu> menu(browse.CreateContextMenu());
+    for (QAction *action : menu->actions()) {
+        if (action->data().toInt() == id && action->isEnabled()) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+// One file of image 1, extracted by wimlib-imagex.
+QByteArray extractedFile(const QString &wim, const QString &imagePath, const QString &dir)
+{
+    QString why;
+    if (!wimlib({QStringLiteral("extract"), wim, QStringLiteral("1"), imagePath, QStringLiteral("--dest-dir=") + dir,
+                 QStringLiteral("--no-acls")},
+                &why))
+        return "(" + why.toUtf8() + ")";
+    QFile file(dir + QLatin1Char('/') + imagePath.mid(imagePath.lastIndexOf(QLatin1Char('/')) + 1));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QPushButton *extractButton(const CBrowseImageDlg &browse)
 {
     return browse.findChild<QPushButton *>(QStringLiteral("IDC_EXTRACT"));
@@ -122,6 +173,9 @@ private slots:
     void pathBar();
     void clashingNameFailsAndLeavesDestination();
     void extractionHeld();
+    void addByDropOntoFolder();
+    void deleteRenameNewFolder();
+    void changesRefusedAndFailed();
 
 private:
     // Opens the browse dialog on row 0 with Ctrl+B and waits for its root.
@@ -282,7 +336,6 @@ void TestBrowseExtract::clashingNameFailsAndLeavesDestination()
     w.prompts.answerFolder(destination);
     // The list's own menu asks for the same extraction.
     std::unique_ptr<QMenu> menu(browse->CreateContextMenu());
-    QCOMPARE(menu->actions().size(), 1);
     QCOMPARE(menu->actions().first()->text(), QStringLiteral("提取到…"));
     menu->actions().first()->trigger();
     menu.reset();
@@ -332,6 +385,7 @@ void TestBrowseExtract::extractionHeld()
     w.dlg->OnCommand(res::ID_BROWSE_IMAGE);
     QTest::keyClick(w.dlg->m_List, Qt::Key_B, Qt::ControlModifier);
     w.dlg->OnCommand(res::ID_APPLY_IMAGE);
+    QTest::keyClick(browse->m_List, Qt::Key_Delete);
     QVERIFY(w.prompts.calls().isEmpty());
     QCOMPARE(w.dlg->findChildren<CBrowseImageDlg *>().size(), 1);
 
@@ -360,6 +414,141 @@ void TestBrowseExtract::extractionHeld()
     QVERIFY(waitForOperations());
     // Nothing partial under a real name, no hidden folder left.
     QCOMPARE(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::addByDropOntoFolder()
+{
+    const QString source = m_dir->filePath(QStringLiteral("new"));
+    testarchives::writeTree(source, {{QStringLiteral("Added/a.txt"), "A"},
+                                     {QStringLiteral("Added/深/b.txt"), pattern(70000, 'a')},
+                                     {QStringLiteral("win.ini"), "replaced"}});
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    // Onto the folder "Windows", which holds a win.ini already: replaced.
+    w.prompts.answerMessage(IDYES);
+    QVERIFY(dropFiles(browse->m_List, rowRect(*browse, QStringLiteral("Windows")).center(),
+                      {source + QStringLiteral("/Added"), source + QStringLiteral("/win.ini")}));
+    QVERIFY(waitForOperations());
+    const auto messages = w.prompts.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].text,
+             QStringLiteral("映像的 /Windows 中已有名为“win.ini”的文件。\n要替换它吗？选择“否”将跳过这一项。"));
+    QCOMPARE(messages[0].caption, QStringLiteral("确认替换"));
+    QVERIFY(messages[1].text.startsWith(kDone));
+    const QStringList listed = testarchives::wimDir(m_wim, 1);
+    QVERIFY(listed.contains(QStringLiteral("/Windows/Added/深/b.txt")));
+    QVERIFY(listed.contains(QStringLiteral("/Windows/System32/notepad.exe")));
+    QCOMPARE(extractedFile(m_wim, QStringLiteral("/Windows/win.ini"), m_dir->filePath(QStringLiteral("x1"))),
+             QByteArray("replaced"));
+    QCOMPARE(extractedFile(m_wim, QStringLiteral("/Windows/Added/深/b.txt"), m_dir->filePath(QStringLiteral("x2"))),
+             pattern(70000, 'a'));
+    QVERIFY(testarchives::wimVerify(m_wim));
+    // The dialog shows the image as it now is.
+    browse->OpenPath(QStringLiteral("/Windows"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows"), 20000);
+    QCOMPARE(listedNames(*browse), (QStringList{QStringLiteral("Added"), QStringLiteral("System32"),
+                                                QStringLiteral("Temp"), QStringLiteral("win.ini")}));
+
+    // Dropped again onto the folder shown, and skipped: nothing is written.
+    const QByteArray before = fileBytes(m_wim);
+    w.prompts.clear();
+    w.prompts.answerMessage(IDNO);
+    QVERIFY(dropFiles(browse->m_List, browse->m_List->viewport()->rect().bottomRight() - QPoint(5, 5),
+                      {source + QStringLiteral("/win.ini")}));
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.messages().size(), 1);
+    QCOMPARE(fileBytes(m_wim), before);
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::deleteRenameNewFolder()
+{
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    // Delete, after the question; a quick change: no completion message.
+    selectEntries(*browse, {QStringLiteral("bootmgr")});
+    w.prompts.answerMessage(IDYES);
+    QTest::keyClick(browse->m_List, Qt::Key_Delete);
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("确定要从映像中删除“bootmgr”吗？删除后无法恢复。")});
+    QTRY_VERIFY_WITH_TIMEOUT(!listedNames(*browse).contains(QStringLiteral("bootmgr")), 20000);
+    QVERIFY(!testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/bootmgr")));
+
+    // Rename with F2.
+    w.prompts.clear();
+    selectEntries(*browse, {QStringLiteral("Program Files")});
+    w.prompts.answerInput(QStringLiteral("程序文件"));
+    QTest::keyClick(browse->m_List, Qt::Key_F2);
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.calls().first().input, QStringLiteral("Program Files"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->SelectedPaths(), QStringList{QStringLiteral("/程序文件")}, 20000);
+    QVERIFY(testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/程序文件/Pellwick/readme.txt")));
+
+    // A new folder, offered under the usual name.
+    w.prompts.clear();
+    w.prompts.answerInput(QStringLiteral("工具"));
+    QVERIFY(triggerMenu(*browse, res::ID_NEW_IMAGE_FOLDER));
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.calls().first().input, QStringLiteral("新建文件夹"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->SelectedPaths(), QStringList{QStringLiteral("/工具")}, 20000);
+    QVERIFY(testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/工具")));
+
+    // A name another entry has is refused before anything is written.
+    const QByteArray before = fileBytes(m_wim);
+    w.prompts.clear();
+    w.prompts.answerInput(QStringLiteral("users"));
+    QVERIFY(triggerMenu(*browse, res::ID_RENAME_ENTRY));
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("当前文件夹中已有名为“Users”的项目！")});
+    QCOMPARE(fileBytes(m_wim), before);
+    QVERIFY(testarchives::wimVerify(m_wim));
+    // The window's watch sees its own changes as its own: the dialog stays.
+    w.dlg->ReadListAgainWhenIdle();
+    QCOMPARE(w.dlg->findChildren<CBrowseImageDlg *>().size(), 1);
+    QVERIFY(browse->isVisible());
+    QCOMPARE(w.dlg->m_List->rowCount(), 1);
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::changesRefusedAndFailed()
+{
+    const QByteArray before = fileBytes(m_wim);
+    {
+        // Read only: nothing that changes the image is offered or taken.
+        WindowOnArchive w(m_wim, true);
+        CBrowseImageDlg *browse = openBrowse(w);
+        QVERIFY(browse);
+        selectEntries(*browse, {QStringLiteral("bootmgr")});
+        QVERIFY(!triggerMenu(*browse, res::ID_DELETE_ENTRIES));
+        QTest::keyClick(browse->m_List, Qt::Key_Delete);
+        QVERIFY(!dropFiles(browse->m_List, rowRect(*browse, QStringLiteral("Windows")).center(), {m_tree}));
+        QVERIFY(waitForOperations());
+        QVERIFY(w.prompts.calls().isEmpty());
+        const QString problems = w.finish();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    }
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    w.faults.failOn(FaultInjectingImaging::Call::UpdateImage);
+    selectEntries(*browse, {QStringLiteral("bootmgr"), QStringLiteral("Windows")});
+    w.prompts.answerMessage(IDYES);
+    QVERIFY(triggerMenu(*browse, res::ID_DELETE_ENTRIES));
+    QVERIFY(waitForOperations());
+    const auto messages = w.prompts.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].text, QStringLiteral("确定要从映像中删除选中的 2 个项目吗？删除后无法恢复。"));
+    QCOMPARE(messages[1].text, QStringLiteral("无法删除映像中的文件！"));
+    QCOMPARE(messages[1].caption, QStringLiteral("错误提示"));
+    QCOMPARE(fileBytes(m_wim), before);
+    QVERIFY(listedNames(*browse).contains(QStringLiteral("bootmgr")));
+    QVERIFY(w.dlg->AcceptsCommands());
     const QString problems = w.finish();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
