@@ -34,6 +34,17 @@ void CTarnboxDlg::BrowseImage()
     connect(browse, &CBrowseImageDlg::extractRequested, this,
             [this, index, browse](const QStringList &paths) { ExtractFromImage(index, paths, browse); });
     browse->SetWritable(m_nAccess == 2 && m_nTotalParts <= 1);
+    browse->SetWorkDirectory(m_strWorkDir);
+    connect(browse, &CBrowseImageDlg::desktopExtractRequested, this,
+            [this, index](const QStringList &paths, const QString &destination, const std::function<void(bool)> &done) {
+                // Refused as every command is while another operation runs.
+                OperationRunner::Claim claim = AcceptsCommands() ? m_runner.claim() : OperationRunner::Claim();
+                if (!claim) {
+                    done(false);
+                    return;
+                }
+                m_runner.start(std::move(claim), std::make_unique<ExtractOperation>(index, paths, destination, done));
+            });
     connect(browse, &CBrowseImageDlg::changeRequested, this,
             [this, index, browse](const ImageChange &change) { ChangeImage(index, change, browse); });
     browse->show();

@@ -9,14 +9,18 @@
 #include "resources/app_icon.h"
 #include "resources/dialog_units.h"
 #include "resources/resource_ids.h"
+#include "support/desktop_open.h"
 #include "support/failure_report.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
@@ -31,6 +35,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -61,6 +66,33 @@ private:
     const QIcon m_root;
 };
 
+// Entries dragged out: their file URLs, handed over once the extraction
+// that started with the drag has ended (nothing when it failed).
+class DesktopDragData : public QMimeData
+{
+public:
+    explicit DesktopDragData(const QList<QUrl> &urls) : m_outcome(std::make_shared<Outcome>()) { setUrls(urls); }
+
+    struct Outcome {
+        bool done = false;
+        bool extracted = false;
+    };
+    std::shared_ptr<Outcome> outcome() const { return m_outcome; }
+
+protected:
+    QVariant retrieveData(const QString &mimeType, QMetaType type) const override
+    {
+        while (!m_outcome->done && uiThread::windowOpen())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (!m_outcome->extracted)
+            return {};
+        return QMimeData::retrieveData(mimeType, type);
+    }
+
+private:
+    std::shared_ptr<Outcome> m_outcome;
+};
+
 // The file list. A flat list selects all its rows as one range: QTreeView
 // walks every row for it, holding on to each (200,000 rows: tens of ms).
 class EntryList : public QTreeView
@@ -79,6 +111,19 @@ public:
             selectionModel()->select(
                 QItemSelection(rows->index(0, 0, rootIndex()), rows->index(count - 1, columns - 1, rootIndex())),
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+
+    std::function<QMimeData *()> dragData;
+
+protected:
+    void startDrag(Qt::DropActions) override
+    {
+        QMimeData *data = dragData ? dragData() : nullptr;
+        if (!data)
+            return;
+        auto *drag = new QDrag(this);
+        drag->setMimeData(data);
+        drag->exec(Qt::CopyAction);
     }
 };
 
@@ -142,6 +187,8 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     m_List->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_List->setContextMenuPolicy(Qt::CustomContextMenu);
     m_List->setSortingEnabled(true);
+    m_List->setDragDropMode(QAbstractItemView::DragOnly);
+    static_cast<EntryList *>(m_List)->dragData = [this] { return CreateDragData(); };
     m_List->sortByColumn(int(EntryColumn::Name), Qt::AscendingOrder);
     // The header shows no selection; asked for it, it would look at every
     // row of every column on each repaint (200,000 rows selected: tens of ms).
@@ -310,6 +357,11 @@ QMenu *CBrowseImageDlg::CreateContextMenu()
         action->setEnabled(enabled);
         connect(action, &QAction::triggered, this, slot);
     };
+    const bool oneFile = selected == 1
+                         && m_Entries->entry(SelectedRows(m_List->selectionModel()->selection()).front()).type
+                                == WimDirEntry::Type::File;
+    add(QStringLiteral("打开"), res::ID_OPEN_ENTRY, oneFile && m_browser,
+        [this] { OpenEntry(SelectedPaths().value(0)); });
     // The paths of a large selection take a while: only when chosen.
     add(QStringLiteral("提取到…"), res::ID_EXTRACT_ENTRIES, selected > 0, [this] { requestExtract(SelectedPaths()); });
     menu->addSeparator();
@@ -634,9 +686,68 @@ void CBrowseImageDlg::syncTree(const QString &path)
 
 void CBrowseImageDlg::onActivated(const QModelIndex &index)
 {
-    if (!index.isValid() || m_Entries->entry(index.row()).type != WimDirEntry::Type::Folder)
+    if (!index.isValid())
         return;
-    request({JoinImagePath(CurrentFolder(), m_Entries->entry(index.row()).name)});
+    const WimDirEntry &entry = m_Entries->entry(index.row());
+    const QString path = JoinImagePath(CurrentFolder(), entry.name);
+    if (entry.type == WimDirEntry::Type::Folder)
+        request({path});
+    else if (entry.type == WimDirEntry::Type::File)
+        OpenEntry(path);
+}
+
+QString CBrowseImageDlg::newDesktopFolder()
+{
+    if (m_workDir.isEmpty()) {
+        uiThread::messageBox(this, QStringLiteral("请先设置临时文件！"), QStringLiteral("错误提示"));
+        return {};
+    }
+    if (!m_desktopFiles)
+        m_desktopFiles = std::make_unique<QTemporaryDir>(m_workDir + QStringLiteral("/pellwick-open-XXXXXX"));
+    const QString folder = m_desktopFiles->filePath(QString::number(++m_desktopFolders));
+    if (!m_desktopFiles->isValid() || !QDir().mkpath(folder)) {
+        uiThread::messageBox(this, QStringLiteral("无法在临时文件夹 %1 中创建文件！").arg(m_workDir),
+                             QStringLiteral("错误提示"));
+        m_desktopFiles.reset();
+        return {};
+    }
+    return folder;
+}
+
+void CBrowseImageDlg::OpenEntry(const QString &path)
+{
+    if (!m_browser)
+        return;
+    const QString folder = newDesktopFolder();
+    if (folder.isEmpty())
+        return;
+    const QString file = folder + QLatin1Char('/') + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    emit desktopExtractRequested({path}, folder, [alive = m_alive, self = this, file](bool extracted) {
+        if (!extracted || !*alive || desktop::openWithDefaultApplication(file))
+            return;
+        uiThread::messageBox(self,
+                             QStringLiteral("无法打开“%1”：没有找到可以打开它的程序。").arg(QFileInfo(file).fileName()),
+                             QStringLiteral("错误提示"));
+    });
+}
+
+QMimeData *CBrowseImageDlg::CreateDragData()
+{
+    const QStringList paths = m_browser ? SelectedPaths() : QStringList();
+    if (paths.isEmpty())
+        return nullptr;
+    const QString folder = newDesktopFolder();
+    if (folder.isEmpty())
+        return nullptr;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    auto *data = new DesktopDragData(urls);
+    emit desktopExtractRequested(paths, folder, [outcome = data->outcome()](bool extracted) {
+        outcome->done = true;
+        outcome->extracted = extracted;
+    });
+    return data;
 }
 
 void CBrowseImageDlg::goUp()

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -17,6 +18,8 @@ class QLabel;
 class SelectedRowCount;
 class QLineEdit;
 class QMenu;
+class QMimeData;
+class QTemporaryDir;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
@@ -71,6 +74,16 @@ public:
     // Reads the folders `folders` again after a change, the one shown with
     // `select` selected.
     void Refresh(const QStringList &folders, const QString &select);
+    // Files for the desktop (a file opened, a drag out) are extracted into a
+    // folder of the dialog's own under `dir`, removed when the dialog ends.
+    void SetWorkDirectory(const QString &dir) { m_workDir = dir; }
+    // Extracts the file at `path` and opens it with the desktop's default application.
+    void OpenEntry(const QString &path);
+    // What a drag of the selection carries: the file URLs of the entries,
+    // whose extraction starts now; a drop target asking for them waits for
+    // it (and gets none when it failed). nullptr for no selection.
+    QMimeData *CreateDragData();
+
     // The image folder a drop at `pos` of the list's viewport goes into: the
     // folder under it, else the folder shown.
     QString DropFolderAt(const QPoint &pos) const;
@@ -87,6 +100,10 @@ public slots:
 signals:
     // "提取到…" for these image paths: the window decides (and may refuse).
     void extractRequested(const QStringList &paths);
+    // Extracting `paths` into `destination` for the desktop; the window runs
+    // it (or refuses) and calls `done` on the UI thread with the outcome.
+    void desktopExtractRequested(const QStringList &paths, const QString &destination,
+                                 const std::function<void(bool)> &done);
     // A change of the image's files: the window decides (and may refuse).
     void changeRequested(const ImageChange &change);
     // A folder's entries are on show (tests and the benchmark wait for it).
@@ -127,6 +144,11 @@ private:
     QString m_failedStatus;
     SelectedRowCount *m_selected = nullptr;
     bool m_writable = false;
+    // A new folder for files going to the desktop; "" after its message.
+    QString newDesktopFolder();
+    QString m_workDir;
+    std::unique_ptr<QTemporaryDir> m_desktopFiles;
+    int m_desktopFolders = 0;
 
     QToolButton *m_Up = nullptr;
     QStackedWidget *m_ListArea = nullptr;

@@ -25,8 +25,7 @@ const WimDirEntry *EntryNamed(const QList<WimDirEntry> &existing, const QString 
     return nullptr;
 }
 
-QList<ImagingUpdate> AddUpdates(const QStringList &sources, const QString &folder,
-                                const QList<WimDirEntry> &existing,
+QList<ImagingUpdate> AddUpdates(const QStringList &sources, const QString &folder, const QList<WimDirEntry> &existing,
                                 const std::function<bool(const WimDirEntry &taken)> &replace)
 {
     QList<ImagingUpdate> updates;

@@ -36,8 +36,7 @@ QString EntryNameProblem(const QString &name);
 // name is taken (in any letter case: Windows, which uses the image, would
 // see one entry), `replace` is asked with the entry in the way: true deletes
 // that entry first, false leaves the source out.
-QList<ImagingUpdate> AddUpdates(const QStringList &sources, const QString &folder,
-                                const QList<WimDirEntry> &existing,
+QList<ImagingUpdate> AddUpdates(const QStringList &sources, const QString &folder, const QList<WimDirEntry> &existing,
                                 const std::function<bool(const WimDirEntry &taken)> &replace);
 
 // A name for a new folder among `existing`: "新建文件夹", else "新建文件夹 (2)", ...

@@ -17,6 +17,15 @@ constexpr LongOperation::Profile kExtractProfile{
     .unregisterFailure = LongOperation::UnregisterFailure::Reported,
 };
 
+constexpr LongOperation::Profile kDesktopProfile{
+    .busyBeforeRegistering = false,
+    .clearsLog = false,
+    .pausesBeforeEnd = false,
+    .showsLog = false,
+    .reportsFinished = false,
+    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
+};
+
 }  // namespace
 
 QString ExtractionFailureCause(const ImagingError &error)
@@ -39,6 +48,30 @@ ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QStri
     , m_destination(std::move(destination))
 {}
 
+ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QString destination,
+                                   std::function<void(bool extracted)> extracted)
+    : LongOperation(kDesktopProfile)
+    , m_index(imageIndex)
+    , m_paths(std::move(paths))
+    , m_destination(std::move(destination))
+    , m_extracted(std::move(extracted))
+{}
+
+ExtractOperation::~ExtractOperation()
+{
+    closeImage();
+    tell(false);  // a run that ended before extracting
+}
+
+void ExtractOperation::tell(bool extracted)
+{
+    if (!m_extracted)
+        return;
+    const auto extractedHook = std::move(m_extracted);
+    m_extracted = nullptr;
+    uiThread::run([&] { extractedHook(extracted); });
+}
+
 void ExtractOperation::closeImage()
 {
     if (m_image)
@@ -60,6 +93,7 @@ void ExtractOperation::beforeRegistering(OperationContext &ctx)
 void ExtractOperation::registrationFailed(OperationContext &ctx)
 {
     closeImage();
+    tell(false);
     ctx.failure(QStringLiteral("回掉出错！"), QString(), QString());
 }
 
@@ -76,5 +110,6 @@ bool ExtractOperation::work(OperationContext &ctx)
         ctx.failure(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"),
                     ExtractionFailureCause(error));
     }
+    tell(extracted);
     return true;
 }

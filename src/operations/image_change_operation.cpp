@@ -28,7 +28,8 @@ constexpr LongOperation::Profile kQuickProfile{
 
 }  // namespace
 
-ImageChangeOperation::ImageChangeOperation(uint32_t imageIndex, ImageChange change, std::function<void(const ImagingError &)> finished)
+ImageChangeOperation::ImageChangeOperation(uint32_t imageIndex, ImageChange change,
+                                           std::function<void(const ImagingError &)> finished)
     : LongOperation(change.kind == ImageChange::Kind::Add ? kAddProfile : kQuickProfile)
     , m_index(imageIndex)
     , m_change(std::move(change))
@@ -78,10 +79,10 @@ bool ImageChangeOperation::prepare(OperationContext &ctx)
             return false;
         }
         m_updates = AddUpdates(m_change.paths, m_change.folder, existing, [&](const WimDirEntry &taken) {
-            const QString text = QStringLiteral("映像的 %1 中已有名为“%2”的%3。\n要替换它吗？选择“否”将跳过这一项。")
-                                     .arg(m_change.folder, taken.name,
-                                          taken.type == WimDirEntry::Type::Folder ? QStringLiteral("文件夹")
-                                                                                  : QStringLiteral("文件"));
+            const QString text =
+                QStringLiteral("映像的 %1 中已有名为“%2”的%3。\n要替换它吗？选择“否”将跳过这一项。")
+                    .arg(m_change.folder, taken.name,
+                         taken.type == WimDirEntry::Type::Folder ? QStringLiteral("文件夹") : QStringLiteral("文件"));
             return ctx.message(text, QStringLiteral("确认替换"), MB_YESNO | MB_ICONQUESTION) == IDYES;
         });
         // Everything skipped: nothing to write.
@@ -93,8 +94,7 @@ bool ImageChangeOperation::prepare(OperationContext &ctx)
         return true;
     case ImageChange::Kind::Rename: {
         const QString path = m_change.paths.value(0);
-        m_updates.append(
-            {ImagingUpdate::Kind::Rename, {}, path, JoinImagePath(ParentImagePath(path), m_change.name)});
+        m_updates.append({ImagingUpdate::Kind::Rename, {}, path, JoinImagePath(ParentImagePath(path), m_change.name)});
         return true;
     }
     case ImageChange::Kind::NewFolder:

@@ -9,6 +9,7 @@
 #include "ops_fixture.h"
 #include "recording_prompts.h"
 #include "resources/resource_ids.h"
+#include "support/desktop_open.h"
 #include "test_archives.h"
 
 #include <QAbstractProxyModel>
@@ -176,6 +177,7 @@ private slots:
     void addByDropOntoFolder();
     void deleteRenameNewFolder();
     void changesRefusedAndFailed();
+    void openAndDragOut();
 
 private:
     // Opens the browse dialog on row 0 with Ctrl+B and waits for its root.
@@ -336,8 +338,8 @@ void TestBrowseExtract::clashingNameFailsAndLeavesDestination()
     w.prompts.answerFolder(destination);
     // The list's own menu asks for the same extraction.
     std::unique_ptr<QMenu> menu(browse->CreateContextMenu());
-    QCOMPARE(menu->actions().first()->text(), QStringLiteral("提取到…"));
-    menu->actions().first()->trigger();
+    QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("提取到…"));
+    menu->actions().at(1)->trigger();
     menu.reset();
     QVERIFY(waitForOperations());
 
@@ -381,11 +383,13 @@ void TestBrowseExtract::extractionHeld()
     w.prompts.clear();
     selectEntries(*browse, {QStringLiteral("说明.txt")});
     QTest::mouseClick(extractButton(*browse), Qt::LeftButton);
-    std::unique_ptr<QMenu>(browse->CreateContextMenu())->actions().first()->trigger();
+    QVERIFY(triggerMenu(*browse, res::ID_EXTRACT_ENTRIES));
     w.dlg->OnCommand(res::ID_BROWSE_IMAGE);
     QTest::keyClick(w.dlg->m_List, Qt::Key_B, Qt::ControlModifier);
     w.dlg->OnCommand(res::ID_APPLY_IMAGE);
     QTest::keyClick(browse->m_List, Qt::Key_Delete);
+    QTest::keyClick(browse->m_List, Qt::Key_Return);  // would open the file
+    QCOMPARE(std::unique_ptr<QMimeData>(browse->CreateDragData())->urls(), QList<QUrl>());
     QVERIFY(w.prompts.calls().isEmpty());
     QCOMPARE(w.dlg->findChildren<CBrowseImageDlg *>().size(), 1);
 
@@ -549,6 +553,65 @@ void TestBrowseExtract::changesRefusedAndFailed()
     QCOMPARE(fileBytes(m_wim), before);
     QVERIFY(listedNames(*browse).contains(QStringLiteral("bootmgr")));
     QVERIFY(w.dlg->AcceptsCommands());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::openAndDragOut()
+{
+    QStringList opened;
+    QByteArray openedBytes;
+    bool opens = true;
+    desktop::setOpener([&](const QString &path) {
+        opened << path;
+        openedBytes = fileBytes(path);
+        return opens;
+    });
+    const auto restore = qScopeGuard([] { desktop::setOpener({}); });
+    WindowOnArchive w(m_wim);
+    const QString work = m_dir->filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    w.dlg->m_strWorkDir = work;
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    QPointer<CBrowseImageDlg> watched(browse);
+    browse->OpenPath(QStringLiteral("/Windows"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows"), 20000);
+
+    // A double-click opens the file with the desktop's application: quick, nothing asked.
+    const QPoint ini = rowRect(*browse, QStringLiteral("win.ini")).center();
+    QTest::mouseClick(browse->m_List->viewport(), Qt::LeftButton, {}, ini);
+    QTest::mouseDClick(browse->m_List->viewport(), Qt::LeftButton, {}, ini);
+    QVERIFY(waitForOperations());
+    QCOMPARE(opened.size(), 1);
+    QVERIFY(opened[0].startsWith(work + QLatin1Char('/')));
+    QVERIFY(opened[0].endsWith(QStringLiteral("/win.ini")));
+    QCOMPARE(openedBytes, kTree[QStringLiteral("Windows/win.ini")]);
+    QVERIFY(w.prompts.calls().isEmpty());
+
+    // Dragged out: a drop target gets the entries, extracted.
+    selectEntries(*browse, {QStringLiteral("System32"), QStringLiteral("win.ini")});
+    std::unique_ptr<QMimeData> data(browse->CreateDragData());
+    QVERIFY(data);
+    const QList<QUrl> urls = data->urls();
+    QCOMPARE(urls.size(), 2);
+    QVERIFY(urls[0].toLocalFile().endsWith(QStringLiteral("/System32")));
+    QMap<QString, QByteArray> expected = testarchives::readTree(m_tree + QStringLiteral("/Windows/System32"));
+    QCOMPARE(testarchives::readTree(urls[0].toLocalFile()), expected);
+    QCOMPARE(fileBytes(urls[1].toLocalFile()), kTree[QStringLiteral("Windows/win.ini")]);
+    QVERIFY(waitForOperations());
+
+    // No application for it: said so.
+    opens = false;
+    browse->OpenEntry(QStringLiteral("/Windows/win.ini"));
+    QVERIFY(waitForOperations());
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("无法打开“win.ini”：没有找到可以打开它的程序。")});
+
+    // The temporary files go with the dialog.
+    browse->close();
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
+    QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     const QString problems = w.finish();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
