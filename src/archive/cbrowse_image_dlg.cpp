@@ -4,6 +4,8 @@
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/image_search_results.h"
+#include "archive/name_filter.h"
 #include "archive/selected_rows.h"
 #include "operations/background_task.h"
 #include "resources/app_icon.h"
@@ -36,6 +38,7 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -202,6 +205,31 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
                            m_List->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00"))
                                + column.width() * 3);
 
+    m_Find = named(new QLineEdit(this), "IDC_FIND_NAME", res::IDC_FIND_NAME);
+    m_Find->setPlaceholderText(QStringLiteral("在整个映像中查找（可用 * 和 ?）"));
+    m_Find->setClearButtonEnabled(true);
+    auto *findLabel = new QLabel(QStringLiteral("查找："), this);
+    findLabel->setBuddy(m_Find);
+    m_Found = new ImageSearchResults(this);
+    m_Found->setDecoration(WimDirEntry::Type::Folder, style()->standardIcon(QStyle::SP_DirIcon));
+    m_Found->setDecoration(WimDirEntry::Type::File, style()->standardIcon(QStyle::SP_FileIcon));
+    m_Found->setDecoration(WimDirEntry::Type::Link, style()->standardIcon(QStyle::SP_FileLinkIcon));
+    m_Results = named(new QTreeView(this), "IDC_FIND_RESULTS", res::IDC_FIND_RESULTS);
+    m_Results->setModel(m_Found);
+    m_Results->setRootIsDecorated(false);
+    m_Results->setItemsExpandable(false);
+    m_Results->setUniformRowHeights(true);
+    m_Results->setAllColumnsShowFocus(true);
+    m_Results->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_Results->header()->setSectionsMovable(false);
+    m_Results->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_Results->setColumnWidth(ImageSearchResults::Name, column.width() * 24);
+    m_Results->setColumnWidth(ImageSearchResults::Folder, column.width() * 30);
+    m_Results->setColumnWidth(ImageSearchResults::Size, column.width() * 11);
+    m_findDelay = new QTimer(this);
+    m_findDelay->setSingleShot(true);
+    m_findDelay->setInterval(200);  // a find per pause in typing, not per key
+
     m_Loading = new QLabel(QStringLiteral("正在读取映像中的文件，请稍候……"), this);
     m_Loading->setAlignment(Qt::AlignCenter);
     m_Loading->setAutoFillBackground(true);
@@ -209,6 +237,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     m_ListArea = new QStackedWidget(this);
     m_ListArea->addWidget(m_Loading);
     m_ListArea->addWidget(m_List);
+    m_ListArea->addWidget(m_Results);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(m_Tree);
@@ -229,7 +258,9 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *top = new QHBoxLayout;
     top->addWidget(m_Up);
     top->addWidget(pathLabel);
-    top->addWidget(m_PathBar, 1);
+    top->addWidget(m_PathBar, 3);
+    top->addWidget(findLabel);
+    top->addWidget(m_Find, 2);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_Status, 1);
     bottom->addWidget(m_Extract);
@@ -244,6 +275,15 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     splitter->setSizes({du.toPixels(120, 0).width(), du.toPixels(340, 0).width()});
 
     connect(m_PathBar, &QLineEdit::returnPressed, this, [this] { OpenPath(m_PathBar->text()); });
+    connect(m_Find, &QLineEdit::textChanged, m_findDelay, qOverload<>(&QTimer::start));
+    connect(m_Find, &QLineEdit::returnPressed, this, &CBrowseImageDlg::startFind);
+    connect(m_findDelay, &QTimer::timeout, this, &CBrowseImageDlg::startFind);
+    connect(m_Results, &QTreeView::activated, this, [this](const QModelIndex &index) {
+        // To the entry found, in its folder.
+        const QString path = m_Found->entry(index.row()).path;
+        m_Find->clear();
+        OpenPath(path);
+    });
     connect(m_Up, &QToolButton::clicked, this, &CBrowseImageDlg::goUp);
     auto *backspace = new QShortcut(QKeySequence(Qt::Key_Backspace), m_List, nullptr, nullptr, Qt::WidgetShortcut);
     connect(backspace, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
@@ -318,6 +358,7 @@ void CBrowseImageDlg::done(int result)
 
 void CBrowseImageDlg::releaseImage()
 {
+    stopFind();
     m_pendingShow.reset();
     m_pendingFolders.clear();
     // Freeing the tree of a large image takes a while: never on the UI thread.
@@ -637,6 +678,14 @@ void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
     }
     m_Folders->setSubfolders(listing.path, listing.children);
     m_Entries->setFolder(listing.path, std::move(listing.children), std::move(listing.orders));
+    if (m_ListArea->currentWidget() == m_Results) {
+        // Gone to a folder: the find ends.
+        m_Find->blockSignals(true);
+        m_Find->clear();
+        m_Find->blockSignals(false);
+        stopFind();
+        m_Found->clear();
+    }
     if (m_ListArea->currentWidget() != m_List) {
         m_ListArea->setCurrentWidget(m_List);
         m_List->setFocus();
@@ -758,10 +807,72 @@ void CBrowseImageDlg::goUp()
     request({ParentImagePath(folder), true, folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1)});
 }
 
+void CBrowseImageDlg::stopFind()
+{
+    if (m_findStop)
+        *m_findStop = true;
+    m_findStop.reset();
+    m_finding = false;
+    m_findDelay->stop();
+}
+
+void CBrowseImageDlg::startFind()
+{
+    stopFind();
+    m_Found->clear();
+    const NameFilter filter(m_Find->text());
+    if (filter.isEmpty() || !m_browser) {
+        if (m_ListArea->currentWidget() == m_Results)
+            m_ListArea->setCurrentWidget(m_List);
+        updateStatus();
+        return;
+    }
+    if (m_ListArea->currentWidget() == m_List)
+        m_ListArea->setCurrentWidget(m_Results);
+    m_finding = true;
+    m_findStop = std::make_shared<std::atomic<bool>>(false);
+    backgroundTasks::start([browser = m_browser, alive = m_alive, self = this, stop = m_findStop, filter] {
+        const auto post = [&](auto f) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [alive, self, stop, f = std::move(f)]() mutable {
+                    if (*alive && !*stop)
+                        f(self);
+                },
+                Qt::QueuedConnection);
+        };
+        ImagingError error;
+        const bool walked = browser->find(
+            filter, *stop,
+            [&](QList<WimDirEntry> found) {
+                post([found = std::move(found)](CBrowseImageDlg *dlg) {
+                    dlg->m_Found->append(found);
+                    dlg->updateStatus();
+                });
+                return true;
+            },
+            &error);
+        if (!walked && !*stop)
+            qCWarning(lcArchive) << "cannot find in the image:" << error.text;
+        post([](CBrowseImageDlg *dlg) {
+            dlg->m_finding = false;
+            dlg->updateStatus();
+            emit dlg->findFinished(dlg->m_Found->rowCount());
+        });
+    });
+    updateStatus();
+}
+
 void CBrowseImageDlg::updateStatus()
 {
     const int selected = m_selected->count();
     m_Extract->setEnabled(selected > 0 && m_browser);
+    if (m_ListArea->currentWidget() == m_Results) {
+        const int found = m_Found->rowCount();
+        m_Status->setText(m_finding ? QStringLiteral("正在查找……已找到 %1 个").arg(found)
+                                    : QStringLiteral("找到 %1 个项目").arg(found));
+        return;
+    }
     if (IsLoading()) {
         m_Status->setText(QStringLiteral("正在读取……"));
         return;

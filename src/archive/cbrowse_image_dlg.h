@@ -8,11 +8,14 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 
 class ImageFolderModel;
+class ImageSearchResults;
+class QTimer;
 class ImageFolderTree;
 class QLabel;
 class SelectedRowCount;
@@ -93,6 +96,12 @@ public:
     QTreeView *m_List = nullptr;
     QTreeView *m_Tree = nullptr;
     QLineEdit *m_PathBar = nullptr;
+    // Find: the box, and what it found in the whole image (shown in place
+    // of the list while the box holds text).
+    QLineEdit *m_Find = nullptr;
+    QTreeView *m_Results = nullptr;
+    ImageSearchResults *m_Found = nullptr;
+    bool IsFinding() const { return m_finding; }
 
 public slots:
     void done(int result) override;
@@ -108,6 +117,8 @@ signals:
     void changeRequested(const ImageChange &change);
     // A folder's entries are on show (tests and the benchmark wait for it).
     void folderShown(const QString &path);
+    // A find has walked the whole image.
+    void findFinished(int found);
 
 private:
     struct Request {
@@ -127,6 +138,8 @@ private:
     void goUp();
     void requestExtract(const QStringList &paths);
     void updateStatus();
+    void startFind();
+    void stopFind();
     void releaseImage();
     bool eventFilter(QObject *watched, QEvent *event) override;
     // The entry's new name, asked with `name` shown first; "" when cancelled
@@ -149,6 +162,10 @@ private:
     QString m_workDir;
     std::unique_ptr<QTemporaryDir> m_desktopFiles;
     int m_desktopFolders = 0;
+    QTimer *m_findDelay = nullptr;
+    bool m_finding = false;
+    // Set for the find running: a newer text, or the dialog's end, stops it.
+    std::shared_ptr<std::atomic<bool>> m_findStop;
 
     QToolButton *m_Up = nullptr;
     QStackedWidget *m_ListArea = nullptr;

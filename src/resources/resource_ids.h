@@ -76,6 +76,8 @@ constexpr int IDC_FOLDER_TREE = 1033;
 constexpr int IDC_ENTRY_LIST = 1034;
 constexpr int IDC_BROWSE_STATUS = 1035;
 constexpr int IDC_EXTRACT = 1036;
+constexpr int IDC_FIND_NAME = 1037;
+constexpr int IDC_FIND_RESULTS = 1038;
 // Menu 129, pop-up 0: browse the selected image; the browse dialog's menus.
 constexpr int ID_BROWSE_IMAGE = 32790;
 constexpr int ID_EXTRACT_ENTRIES = 32791;

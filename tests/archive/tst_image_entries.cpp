@@ -1,9 +1,11 @@
 // The browse dialog's core: image paths from the path bar, the texts and the
 // order of an image's entries, the list's rows and the folder tree.
+#include "archive/image_changes.h"
 #include "archive/image_entries.h"
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/name_filter.h"
 #include "archive/selected_rows.h"
 
 #include <QItemSelectionModel>
@@ -87,6 +89,12 @@ private slots:
     void selectedRowCount_data();
     void selectedRowCount();
     void treeFillsAsListed();
+    void nameFilter_data();
+    void nameFilter();
+    void addUpdates_data();
+    void addUpdates();
+    void newNames_data();
+    void newNames();
 };
 
 void TestImageEntries::pathFromTyped_data()
@@ -507,3 +515,99 @@ void TestImageEntries::treeFillsAsListed()
 
 QTEST_GUILESS_MAIN(TestImageEntries)
 #include "tst_image_entries.moc"
+
+void TestImageEntries::nameFilter_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("found");
+    const QStringList all = L({"readme.txt", "README", "说明.txt", "报告 10.docx", "a[1].txt", "notes.txt.bak", "x"});
+    QTest::newRow("text anywhere, any case") << "READ" << L({"readme.txt", "README"});
+    QTest::newRow("blanks around dropped") << "  说明 " << L({"说明.txt"});
+    QTest::newRow("star is whole-name") << "*.txt" << L({"readme.txt", "说明.txt", "a[1].txt"});
+    QTest::newRow("question is one character") << "?" << L({"x"});
+    QTest::newRow("brackets literal") << "a[1]*" << L({"a[1].txt"});
+    QTest::newRow("dot literal") << "readme?txt" << L({"readme.txt"});
+    QTest::newRow("chinese with wildcard") << "报告 *.DOCX" << L({"报告 10.docx"});
+    QTest::newRow("empty finds nothing") << "" << QStringList();
+    QTest::newRow("no match") << "zzz" << QStringList();
+    QTest::newRow("star finds all") << "*" << all;
+}
+
+void TestImageEntries::nameFilter()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, found);
+    const QStringList all = L({"readme.txt", "README", "说明.txt", "报告 10.docx", "a[1].txt", "notes.txt.bak", "x"});
+    const NameFilter filter(typed);
+    QStringList got;
+    for (const QString &name : all) {
+        const QByteArray utf8 = name.toUtf8();
+        QCOMPARE(filter.matches(QByteArrayView(utf8)), filter.matches(name));
+        if (filter.matches(name))
+            got << name;
+    }
+    QCOMPARE(got, found);
+}
+
+void TestImageEntries::addUpdates_data()
+{
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<QStringList>("replaced");  // the names answered "replace"
+    QTest::addColumn<QStringList>("updates");   // "add SOURCE PATH" / "delete PATH"
+    QTest::addColumn<QStringList>("asked");
+    QTest::newRow("new names") << L({"/in/a.txt", "/in/dir/"}) << QStringList()
+                               << L({"add /in/a.txt /W/a.txt", "add /in/dir /W/dir"}) << QStringList();
+    QTest::newRow("taken, replaced") << L({"/in/Win.INI"}) << L({"win.ini"})
+                                     << L({"delete /W/win.ini", "add /in/Win.INI /W/Win.INI"}) << L({"win.ini"});
+    QTest::newRow("taken, skipped") << L({"/in/win.ini", "/in/b"}) << QStringList() << L({"add /in/b /W/b"})
+                                    << L({"win.ini"});
+    QTest::newRow("folder over file replaced")
+        << L({"/x/System32"}) << L({"System32"}) << L({"delete /W/System32", "add /x/System32 /W/System32"})
+        << L({"System32"});
+    QTest::newRow("two of one name: the first")
+        << L({"/a/n", "/b/N"}) << QStringList() << L({"add /a/n /W/n"}) << QStringList();
+    QTest::newRow("root of a disk has no name") << L({"/"}) << QStringList() << QStringList() << QStringList();
+}
+
+void TestImageEntries::addUpdates()
+{
+    QFETCH(QStringList, sources);
+    QFETCH(QStringList, replaced);
+    QFETCH(QStringList, updates);
+    QFETCH(QStringList, asked);
+    const QList<WimDirEntry> existing = entries(L({"win.ini 10", "System32/", "Temp/"}));
+    QStringList askedNames;
+    const QList<ImagingUpdate> got = AddUpdates(sources, QStringLiteral("/W"), existing, [&](const WimDirEntry &taken) {
+        askedNames << taken.name;
+        return replaced.contains(taken.name);
+    });
+    QStringList described;
+    for (const ImagingUpdate &u : got)
+        described << (u.kind == ImagingUpdate::Kind::Add ? QStringLiteral("add %1 %2").arg(u.source, u.path)
+                                                         : QStringLiteral("delete %1").arg(u.path));
+    QCOMPARE(described, updates);
+    QCOMPARE(askedNames, asked);
+}
+
+void TestImageEntries::newNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("plain") << "新建文件夹" << true;
+    QTest::newRow("blank") << "  " << false;
+    QTest::newRow("dot") << "." << false;
+    QTest::newRow("dot dot") << ".." << false;
+    QTest::newRow("slash") << "a/b" << false;
+    QTest::newRow("backslash is a character here") << "a\\b" << true;
+}
+
+void TestImageEntries::newNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, usable);
+    QCOMPARE(EntryNameProblem(name).isEmpty(), usable);
+    QCOMPARE(NewFolderName(entries(L({"a"}))), QStringLiteral("新建文件夹"));
+    const QList<WimDirEntry> taken{entry(QStringLiteral("新建文件夹"), Type::Folder),
+                                   entry(QStringLiteral("新建文件夹 (2)"))};
+    QCOMPARE(NewFolderName(taken), QStringLiteral("新建文件夹 (3)"));
+}

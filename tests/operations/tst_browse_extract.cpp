@@ -4,6 +4,8 @@
 #include "archive/cbrowse_image_dlg.h"
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
+#include "archive/image_path.h"
+#include "archive/image_search_results.h"
 #include "fake_clock.h"
 #include "held_operation.h"
 #include "ops_fixture.h"
@@ -25,6 +27,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -178,6 +181,7 @@ private slots:
     void deleteRenameNewFolder();
     void changesRefusedAndFailed();
     void openAndDragOut();
+    void findAcrossFolders();
 
 private:
     // Opens the browse dialog on row 0 with Ctrl+B and waits for its root.
@@ -612,6 +616,53 @@ void TestBrowseExtract::openAndDragOut()
     browse->close();
     QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
     QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::findAcrossFolders()
+{
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    QSignalSpy finished(browse, &CBrowseImageDlg::findFinished);
+    const auto found = [browse] {
+        QStringList paths;
+        for (int r = 0; r < browse->m_Found->rowCount(); ++r)
+            paths << browse->m_Found->index(r, 0).data(ImageSearchResults::PathRole).toString();
+        paths.sort();
+        return paths;
+    };
+    // In the whole image, not only the folder shown; as wimlib-imagex dir lists them.
+    QTest::keyClicks(browse->m_Find, QStringLiteral("*.TXT"));
+    QVERIFY(finished.wait(20000));
+    QStringList expected;
+    for (const QString &path : testarchives::wimDir(m_wim, 1)) {
+        if (path.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive))
+            expected << path;
+    }
+    expected.sort();
+    QCOMPARE(found(), expected);
+    QCOMPARE(expected.size(), 2);
+    QVERIFY(browse->m_Results->isVisible());
+    const QLabel *status = browse->findChild<QLabel *>(QStringLiteral("IDC_BROWSE_STATUS"));
+    QCOMPARE(status->text(), QStringLiteral("找到 2 个项目"));
+    QCOMPARE(browse->m_Found->index(0, ImageSearchResults::Folder).data().toString(),
+             ParentImagePath(browse->m_Found->entry(0).path));
+    saveShot(*browse, QStringLiteral("browse-find.png"));
+
+    // Plain text anywhere in a name; Enter on a result goes to it.
+    browse->m_Find->clear();
+    QTest::keyClicks(browse->m_Find, QStringLiteral("HOST"));
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(found(), QStringList{QStringLiteral("/Windows/System32/drivers/etc/hosts")});
+    browse->m_Results->setFocus();
+    browse->m_Results->setCurrentIndex(browse->m_Found->index(0, 0));
+    QTest::keyClick(browse->m_Results, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows/System32/drivers/etc"), 20000);
+    QCOMPARE(browse->SelectedPaths(), QStringList{QStringLiteral("/Windows/System32/drivers/etc/hosts")});
+    QVERIFY(browse->m_List->isVisible());
+    QVERIFY(browse->m_Find->text().isEmpty());
     const QString problems = w.finish();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
