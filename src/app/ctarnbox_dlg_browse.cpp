@@ -4,6 +4,7 @@
 
 #include "archive/archive_log.h"
 #include "archive/cbrowse_image_dlg.h"
+#include "archive/image_details.h"
 #include "imaging/imaging_library.h"
 #include "operations/extract_operation.h"
 #include "operations/image_change_operation.h"
@@ -13,6 +14,20 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QTableWidget>
+#include <QTimeZone>
+
+namespace {
+
+// The details line of an image handle's metadata; "" when it cannot be read.
+QString detailsOf(HWIM image)
+{
+    QString xml;
+    if (!image || !imaging().WIMGetImageInformation(image, &xml, nullptr))
+        return {};
+    return ImageDetailsText(ReadImageDetails(xml), QTimeZone::systemTimeZone());
+}
+
+}  // namespace
 
 void CTarnboxDlg::BrowseImage()
 {
@@ -29,7 +44,9 @@ void CTarnboxDlg::BrowseImage()
     QString title = info.name.isEmpty() ? info.displayName : info.name;
     if (title.isEmpty())
         title = QStringLiteral("映像 %1").arg(r + 1);
+    const QString details = detailsOf(image);
     auto *browse = new CBrowseImageDlg(image, title, this);
+    browse->SetImageDetails(details);
     const uint32_t index = uint32_t(r + 1);
     connect(browse, &CBrowseImageDlg::extractRequested, this,
             [this, index, browse](const QStringList &paths) { ExtractFromImage(index, paths, browse); });
@@ -124,4 +141,8 @@ void CTarnboxDlg::ShowImageChanged(uint32_t imageIndex, const ImageChange &chang
     case ImageChange::Kind::Delete: break;
     }
     browse->Refresh(folders, select);
+    const HWIM image = imaging().WIMLoadImage(m_hWim, imageIndex);
+    browse->SetImageDetails(detailsOf(image));
+    if (image)
+        imaging().WIMCloseHandle(image);
 }

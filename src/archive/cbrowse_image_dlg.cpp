@@ -247,6 +247,9 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     splitter->setChildrenCollapsible(false);
 
     m_Status = named(new QLabel(this), "IDC_BROWSE_STATUS", res::IDC_BROWSE_STATUS);
+    m_Details = named(new QLabel(this), "IDC_IMAGE_DETAILS", res::IDC_IMAGE_DETAILS);
+    m_Details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_Details->setVisible(false);
     m_Extract = named(new QPushButton(QStringLiteral("提取到…"), this), "IDC_EXTRACT", res::IDC_EXTRACT);
     m_Extract->setEnabled(false);
     auto *close = named(new QPushButton(QStringLiteral("关闭"), this), "IDCANCEL", res::kIdCancel);
@@ -268,6 +271,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(splitter, 1);
+    layout->addWidget(m_Details);
     layout->addLayout(bottom);
     resize(du.toPixels(460, 280));
     // The smallest size still shows every column of the list whole.
@@ -425,6 +429,12 @@ QMenu *CBrowseImageDlg::CreateContextMenu()
         RequestChange({Kind::Delete, {}, SelectedPaths(), CurrentFolder(), {}});
     });
     return menu;
+}
+
+void CBrowseImageDlg::SetImageDetails(const QString &text)
+{
+    m_Details->setText(text);
+    m_Details->setVisible(!text.isEmpty());
 }
 
 void CBrowseImageDlg::SetWritable(bool writable)

@@ -64,6 +64,8 @@ public:
     // Whether the archive may be changed: the entries that change the
     // image's files are offered (and drops taken) only then.
     void SetWritable(bool writable);
+    // The line about the image as a whole (ImageDetailsText).
+    void SetImageDetails(const QString &text);
     bool IsWritable() const { return m_writable; }
     // A change of the image's files, as the menu, the keys and drops ask for
     // it: the window claims the operation (changeRequested) and then lets the
@@ -171,5 +173,6 @@ private:
     QStackedWidget *m_ListArea = nullptr;
     QLabel *m_Loading = nullptr;
     QLabel *m_Status = nullptr;
+    QLabel *m_Details = nullptr;
     QPushButton *m_Extract = nullptr;
 };

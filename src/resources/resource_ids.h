@@ -78,6 +78,7 @@ constexpr int IDC_BROWSE_STATUS = 1035;
 constexpr int IDC_EXTRACT = 1036;
 constexpr int IDC_FIND_NAME = 1037;
 constexpr int IDC_FIND_RESULTS = 1038;
+constexpr int IDC_IMAGE_DETAILS = 1039;
 // Menu 129, pop-up 0: browse the selected image; the browse dialog's menus.
 constexpr int ID_BROWSE_IMAGE = 32790;
 constexpr int ID_EXTRACT_ENTRIES = 32791;

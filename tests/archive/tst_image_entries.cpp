@@ -1,6 +1,7 @@
 // The browse dialog's core: image paths from the path bar, the texts and the
 // order of an image's entries, the list's rows and the folder tree.
 #include "archive/image_changes.h"
+#include "archive/image_details.h"
 #include "archive/image_entries.h"
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
@@ -95,6 +96,10 @@ private slots:
     void addUpdates();
     void newNames_data();
     void newNames();
+    void pinyinOrder_data();
+    void pinyinOrder();
+    void imageDetails_data();
+    void imageDetails();
 };
 
 void TestImageEntries::pathFromTyped_data()
@@ -610,4 +615,67 @@ void TestImageEntries::newNames()
     const QList<WimDirEntry> taken{entry(QStringLiteral("新建文件夹"), Type::Folder),
                                    entry(QStringLiteral("新建文件夹 (2)"))};
     QCOMPARE(NewFolderName(taken), QStringLiteral("新建文件夹 (3)"));
+}
+
+void TestImageEntries::pinyinOrder_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("chinese");  // in order under zh_CN
+    QTest::addColumn<QStringList>("other");    // under the C locale
+    QTest::newRow("han by pinyin") << L({"张三", "李四", "阿明", "王五"}) << L({"阿明", "李四", "王五", "张三"})
+                                   << L({"张三", "李四", "王五", "阿明"});
+    QTest::newRow("numbers by value") << L({"报告 10", "报告 2", "报告 1"}) << L({"报告 1", "报告 2", "报告 10"})
+                                      << L({"报告 1", "报告 2", "报告 10"});
+    QTest::newRow("case aside") << L({"b", "B", "a"}) << L({"a", "B", "b"}) << L({"a", "B", "b"});
+}
+
+void TestImageEntries::pinyinOrder()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, chinese);
+    QFETCH(QStringList, other);
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    for (const QLocale &locale : {QLocale(QLocale::Chinese, QLocale::China), QLocale::c()}) {
+        QLocale::setDefault(locale);
+        const QStringList &expected = locale.language() == QLocale::Chinese ? chinese : other;
+        QList<WimDirEntry> list;
+        for (const QString &name : names)
+            list << entry(name);
+        SortEntries(list, EntryColumn::Name, Qt::AscendingOrder);
+        QCOMPARE(::names(list), expected);
+        QStringList compared = names;
+        std::sort(compared.begin(), compared.end(),
+                  [](const QString &a, const QString &b) { return CompareEntryNames(a, b) < 0; });
+        QCOMPARE(compared, expected);
+    }
+}
+
+void TestImageEntries::imageDetails_data()
+{
+    QTest::addColumn<QString>("xml");
+    QTest::addColumn<QString>("text");
+    // As wimlib writes it: FILETIME halves in hexadecimal.
+    QTest::newRow("whole")
+        << "<IMAGE INDEX=\"1\"><DIRCOUNT>3</DIRCOUNT><FILECOUNT>12</FILECOUNT>"
+           "<TOTALBYTES>1263616</TOTALBYTES><HARDLINKBYTES>0</HARDLINKBYTES>"
+           "<CREATIONTIME><HIGHPART>0x01DB4A1E</HIGHPART><LOWPART>0x2A3B4C00</LOWPART></CREATIONTIME>"
+           "<LASTMODIFICATIONTIME><HIGHPART>0x01DB4A1F</HIGHPART><LOWPART>0x00000000</LOWPART>"
+           "</LASTMODIFICATIONTIME><NAME>x</NAME></IMAGE>"
+        << "共 3 个文件夹、12 个文件，总大小 1.21MB，创建于 2024/12/09 09:38，修改于 2024/12/09 09:44";
+    QTest::newRow("counts only") << "<IMAGE><FILECOUNT>0</FILECOUNT></IMAGE>"
+                                 << "共 0 个文件";
+    QTest::newRow("a time inside NAME is no time") << "<IMAGE><NAME>CREATIONTIME</NAME></IMAGE>"
+                                                   << "";
+    QTest::newRow("malformed number left out")
+        << "<IMAGE><DIRCOUNT>many</DIRCOUNT><TOTALBYTES>0x10</TOTALBYTES></IMAGE>"
+        << "总大小 0KB";  // as the image list shows sizes
+    QTest::newRow("not xml") << "<IMAGE><DIRCOUNT>2"
+                             << "";
+}
+
+void TestImageEntries::imageDetails()
+{
+    QFETCH(QString, xml);
+    QFETCH(QString, text);
+    QCOMPARE(ImageDetailsText(ReadImageDetails(xml), QTimeZone::utc()), text);
 }

@@ -241,6 +241,10 @@ void TestBrowseExtract::browseEnterSelectExtract()
     QCOMPARE(listedNames(*browse),
              (QStringList{QStringLiteral("Program Files"), QStringLiteral("Users"), QStringLiteral("Windows"),
                           QStringLiteral("bootmgr"), QStringLiteral("Documents and Settings")}));
+    // The image as a whole, from its metadata.
+    QVERIFY(browse->findChild<QLabel *>(QStringLiteral("IDC_IMAGE_DETAILS"))
+                ->text()
+                .startsWith(QStringLiteral("共 12 个文件夹、11 个文件，总大小 ")));
     const QAbstractItemModel *model = browse->m_List->model();
     QCOMPARE(model->index(3, 1).data().toString(), QStringLiteral("384KB"));
     QCOMPARE(model->index(4, 3).data().toString(), QStringLiteral("链接"));
@@ -437,6 +441,8 @@ void TestBrowseExtract::addByDropOntoFolder()
     QVERIFY(browse);
     // Onto the folder "Windows", which holds a win.ini already: replaced.
     w.prompts.answerMessage(IDYES);
+    selectEntries(*browse, {QStringLiteral("Windows")});
+    saveShot(*browse, QStringLiteral("browse-drop.png"));
     QVERIFY(dropFiles(browse->m_List, rowRect(*browse, QStringLiteral("Windows")).center(),
                       {source + QStringLiteral("/Added"), source + QStringLiteral("/win.ini")}));
     QVERIFY(waitForOperations());
@@ -485,6 +491,9 @@ void TestBrowseExtract::deleteRenameNewFolder()
     QVERIFY(waitForOperations());
     QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("确定要从映像中删除“bootmgr”吗？删除后无法恢复。")});
     QTRY_VERIFY_WITH_TIMEOUT(!listedNames(*browse).contains(QStringLiteral("bootmgr")), 20000);
+    // The image's details say one file fewer.
+    const QLabel *details = browse->findChild<QLabel *>(QStringLiteral("IDC_IMAGE_DETAILS"));
+    QVERIFY(details->text().contains(QStringLiteral("、10 个文件，")));
     QVERIFY(!testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/bootmgr")));
 
     // Rename with F2.
