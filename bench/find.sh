@@ -22,12 +22,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
 bench_data "$work"
-# Entries, not data: FILES empty files in 1,000 folders, every 100th a report.
+# Entries, not data: FILES empty files in the bench tree's folders (d0..d99/e0..e4), every 100th a report.
 make_entries_in() {
-    local d i
-    for d in $(seq 0 999); do mkdir -p "$1/tree/d$d"; done
+    local d e i path
+    for d in $(seq 0 99); do for e in $(seq 0 4); do mkdir -p "$1/tree/d$d/e$e"; done; done
     for i in $(seq "$files"); do
-        if [ $((i % 100)) -eq 0 ]; then : >"$1/tree/d$((i % 1000))/report $i.txt"; else : >"$1/tree/d$((i % 1000))/item $i.dat"; fi
+        path="$1/tree/d$((i % 100))/e$((i % 5))"
+        if [ $((i % 100)) -eq 0 ]; then : >"$path/report $i.txt"; else : >"$path/item $i.dat"; fi
     done
     wimlib-imagex capture "$1/tree" "$1/find.wim" one --compress=LZX >/dev/null
     wimlib-imagex append "$1/tree" "$1/find.wim" two >/dev/null

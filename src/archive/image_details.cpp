@@ -39,7 +39,8 @@ ImageDetails ReadImageDetails(const QString &xml)
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::StartElement) {
             open << reader.name().toString();
-            if (open.size() == 3 && (open[1] == QLatin1String("CREATIONTIME") || open[1] == QLatin1String("LASTMODIFICATIONTIME"))) {
+            if (open.size() == 3
+                && (open[1] == QLatin1String("CREATIONTIME") || open[1] == QLatin1String("LASTMODIFICATIONTIME"))) {
                 bool ok = false;
                 const quint64 value = number(reader.readElementText(), &ok);
                 if (open[2] == QLatin1String("HIGHPART"))
@@ -49,10 +50,10 @@ ImageDetails ReadImageDetails(const QString &xml)
                 open.removeLast();
             } else if (open.size() == 2) {
                 const QString name = open[1];
-                qint64 *field = name == QLatin1String("FILECOUNT") ? &details.files
-                                : name == QLatin1String("DIRCOUNT") ? &details.folders
+                qint64 *field = name == QLatin1String("FILECOUNT")    ? &details.files
+                                : name == QLatin1String("DIRCOUNT")   ? &details.folders
                                 : name == QLatin1String("TOTALBYTES") ? &details.bytes
-                                                                        : nullptr;
+                                                                      : nullptr;
                 if (field) {
                     bool ok = false;
                     const quint64 value = number(reader.readElementText(), &ok);
