@@ -6,28 +6,6 @@
 
 #include <cerrno>
 
-namespace {
-
-// As an apply: its pauses, its log and its messages.
-constexpr LongOperation::Profile kExtractProfile{
-    .busyBeforeRegistering = false,
-    .clearsLog = true,
-    .pausesBeforeEnd = true,
-    .showsLog = true,
-    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
-};
-
-constexpr LongOperation::Profile kDesktopProfile{
-    .busyBeforeRegistering = false,
-    .clearsLog = false,
-    .pausesBeforeEnd = false,
-    .showsLog = false,
-    .reportsFinished = false,
-    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
-};
-
-}  // namespace
-
 QString ExtractionFailureCause(const ImagingError &error)
 {
     // The staged entries are moved into place only when none clashes with
@@ -42,7 +20,7 @@ QString ExtractionFailureCause(const ImagingError &error)
 }
 
 ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QString destination)
-    : LongOperation(kExtractProfile)
+    : LongOperation(kApplyLikeProfile)
     , m_index(imageIndex)
     , m_paths(std::move(paths))
     , m_destination(std::move(destination))
@@ -50,7 +28,7 @@ ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QStri
 
 ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QString destination,
                                    std::function<void(bool extracted)> extracted)
-    : LongOperation(kDesktopProfile)
+    : LongOperation(kQuickProfile)
     , m_index(imageIndex)
     , m_paths(std::move(paths))
     , m_destination(std::move(destination))

@@ -6,31 +6,9 @@
 
 #include <QTemporaryDir>
 
-namespace {
-
-constexpr LongOperation::Profile kAddProfile{
-    .busyBeforeRegistering = false,
-    .clearsLog = true,
-    .pausesBeforeEnd = true,
-    .showsLog = true,
-    .reportsFinished = true,
-    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
-};
-
-constexpr LongOperation::Profile kQuickProfile{
-    .busyBeforeRegistering = true,
-    .clearsLog = false,
-    .pausesBeforeEnd = false,
-    .showsLog = false,
-    .reportsFinished = false,
-    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
-};
-
-}  // namespace
-
 ImageChangeOperation::ImageChangeOperation(uint32_t imageIndex, ImageChange change,
                                            std::function<void(const ImagingError &)> finished)
-    : LongOperation(change.kind == ImageChange::Kind::Add ? kAddProfile : kQuickProfile)
+    : LongOperation(change.kind == ImageChange::Kind::Add ? kApplyLikeProfile : kQuickProfile)
     , m_index(imageIndex)
     , m_change(std::move(change))
     , m_finished(std::move(finished))

@@ -125,3 +125,24 @@ protected:
 private:
     const Profile m_profile;
 };
+
+// The two shapes most operations on an image take.
+// As an apply: its pauses, its log and its messages (extract, add files).
+inline constexpr LongOperation::Profile kApplyLikeProfile{
+    .busyBeforeRegistering = false,
+    .clearsLog = true,
+    .pausesBeforeEnd = true,
+    .showsLog = true,
+    .reportsFinished = true,
+    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
+};
+// Quick: the progress area while the library works, nothing after it
+// (a file opened, a delete, a rename, a new folder).
+inline constexpr LongOperation::Profile kQuickProfile{
+    .busyBeforeRegistering = true,
+    .clearsLog = false,
+    .pausesBeforeEnd = false,
+    .showsLog = false,
+    .reportsFinished = false,
+    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
+};
