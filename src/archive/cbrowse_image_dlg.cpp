@@ -69,22 +69,30 @@ private:
     const QIcon m_root;
 };
 
-// Entries dragged out: their file URLs, handed over once the extraction
-// that started with the drag has ended (nothing when it failed).
+// Entries dragged out: their file URLs. The extraction starts when a drop
+// target first asks for them (a drag dropped nowhere extracts nothing), and
+// they are handed over once it has ended (none when it failed).
 class DesktopDragData : public QMimeData
 {
 public:
-    explicit DesktopDragData(const QList<QUrl> &urls) : m_outcome(std::make_shared<Outcome>()) { setUrls(urls); }
-
     struct Outcome {
         bool done = false;
         bool extracted = false;
     };
-    std::shared_ptr<Outcome> outcome() const { return m_outcome; }
+    // `start` begins the extraction and tells `outcome` when it ends.
+    DesktopDragData(const QList<QUrl> &urls, std::function<void(std::shared_ptr<Outcome>)> start)
+        : m_start(std::move(start))
+    {
+        setUrls(urls);
+    }
 
 protected:
     QVariant retrieveData(const QString &mimeType, QMetaType type) const override
     {
+        if (!m_outcome) {
+            m_outcome = std::make_shared<Outcome>();
+            m_start(m_outcome);
+        }
         while (!m_outcome->done && uiThread::windowOpen())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         if (!m_outcome->extracted)
@@ -93,7 +101,8 @@ protected:
     }
 
 private:
-    std::shared_ptr<Outcome> m_outcome;
+    std::function<void(std::shared_ptr<Outcome>)> m_start;
+    mutable std::shared_ptr<Outcome> m_outcome;
 };
 
 // The file list. A flat list selects all its rows as one range: QTreeView
@@ -801,12 +810,16 @@ QMimeData *CBrowseImageDlg::CreateDragData()
     QList<QUrl> urls;
     for (const QString &path : paths)
         urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-    auto *data = new DesktopDragData(urls);
-    emit desktopExtractRequested(paths, folder, [outcome = data->outcome()](bool extracted) {
-        outcome->done = true;
-        outcome->extracted = extracted;
+    return new DesktopDragData(urls, [alive = m_alive, self = this, paths, folder](auto outcome) {
+        const auto done = [outcome](bool extracted) {
+            outcome->done = true;
+            outcome->extracted = extracted;
+        };
+        if (*alive)
+            emit self->desktopExtractRequested(paths, folder, done);
+        else
+            done(false);
     });
-    return data;
 }
 
 void CBrowseImageDlg::goUp()

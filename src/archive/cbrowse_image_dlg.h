@@ -84,8 +84,8 @@ public:
     void SetWorkDirectory(const QString &dir) { m_workDir = dir; }
     // Extracts the file at `path` and opens it with the desktop's default application.
     void OpenEntry(const QString &path);
-    // What a drag of the selection carries: the file URLs of the entries,
-    // whose extraction starts now; a drop target asking for them waits for
+    // What a drag of the selection carries: the file URLs of the entries;
+    // a drop target asking for them starts their extraction and waits for
     // it (and gets none when it failed). nullptr for no selection.
     QMimeData *CreateDragData();
 
