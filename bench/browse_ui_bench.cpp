@@ -3,8 +3,9 @@
 // command) and the longest time the UI thread could not serve a 5 ms timer
 // in each step: opening, going into folders, sorting by every column,
 // selecting all, closing; then the same on image 2, whose folder FOLDER is
-// expected to hold tens of thousands of entries.
-//   browse_ui_bench WIMFILE FOLDER
+// expected to hold tens of thousands of entries. With FIND, image 1 is also
+// searched for FIND in its find box: the time from Enter to the last result.
+//   browse_ui_bench WIMFILE FOLDER [FIND]
 #include "app/ctarnbox_dlg.h"
 #include "archive/cbrowse_image_dlg.h"
 #include "imaging/imaging_library.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMap>
 #include <QTimer>
 #include <QTreeView>
@@ -80,6 +82,8 @@ int main(int argc, char **argv)
     QMap<QString, qint64> stallNs;  // by step, the longest
     QString step = QStringLiteral("start");
     qint64 rootNs = -1;
+    qint64 findNs = -1;
+    int found = -1;
     bool ok = true;
     {
         CTarnboxDlg dlg;
@@ -119,6 +123,26 @@ int main(int argc, char **argv)
                      && waitFor([browse, folder] { return browse->CurrentFolder() == folder && !browse->IsLoading(); });
                 settle(100);
             }
+            if (row == 0 && args.size() > 3 && ok) {
+                step = image + QStringLiteral("find ") + args.at(3);
+                bool finished = false;
+                const auto connection = QObject::connect(browse, &CBrowseImageDlg::findFinished, [&](int count) {
+                    found = count;
+                    finished = true;
+                });
+                QElapsedTimer timer;
+                timer.start();
+                browse->m_Find->blockSignals(true);
+                browse->m_Find->setText(args.at(3));
+                browse->m_Find->blockSignals(false);
+                emit browse->m_Find->returnPressed();
+                ok = waitFor([&finished] { return finished; });
+                findNs = timer.nsecsElapsed();
+                QObject::disconnect(connection);
+                settle(100);
+                browse->m_Find->clear();
+                settle(300);
+            }
             for (int column = 0; column < 4 && ok; ++column) {
                 step = image + QStringLiteral("sort by column %1").arg(column);
                 browse->m_List->sortByColumn(column, Qt::DescendingOrder);
@@ -147,6 +171,8 @@ int main(int argc, char **argv)
         longest = std::max(longest, it.value());
         std::printf("stall_ms %.1f %s\n", double(std::max<qint64>(0, it.value())) / 1e6, qPrintable(it.key()));
     }
+    if (findNs >= 0)
+        std::printf("find_ms %.1f\nfound %d\n", double(findNs) / 1e6, found);
     std::printf("root_ms %.1f\nlongest_ui_stall_ms %.1f\n", double(rootNs) / 1e6,
                 double(std::max<qint64>(0, longest)) / 1e6);
     return 0;

@@ -27,6 +27,8 @@ class QTableWidget;
 class QTimer;
 struct CaptureRequest;
 struct ImagingError;
+struct ImageChange;
+class CBrowseImageDlg;
 
 // The main window: the open archive, its image list, the status fields, the
 // progress area and the context menus through which every command is given.
@@ -173,6 +175,11 @@ public:
     // Ends every browse dialog: their images belong to the archive as it was
     // before it was replaced or lost an image.
     void CloseBrowseDialogs();
+    // A change of the image's files the browse dialog `browse` asks for,
+    // and what the window and the dialog show after it.
+    void ChangeImage(uint32_t imageIndex, ImageChange change, CBrowseImageDlg *browse);
+    void ShowImageChanged(uint32_t imageIndex, const ImageChange &change, const ImagingError &error,
+                          CBrowseImageDlg *browse);
 
     // ---- Split, verify, optimize (ESD and split sets) ----
     void SplitFile();

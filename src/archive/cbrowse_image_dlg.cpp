@@ -4,16 +4,25 @@
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/image_search_results.h"
+#include "archive/name_filter.h"
 #include "archive/selected_rows.h"
 #include "resources/app_icon.h"
 #include "resources/dialog_units.h"
 #include "resources/resource_ids.h"
 #include "support/background_task.h"
+#include "support/desktop_open.h"
 #include "support/failure_report.h"
+#include "support/prompts.h"
 #include "support/ui_thread.h"
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
@@ -22,11 +31,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -57,6 +69,42 @@ private:
     const QIcon m_root;
 };
 
+// Entries dragged out: their file URLs. The extraction starts when a drop
+// target first asks for them (a drag dropped nowhere extracts nothing), and
+// they are handed over once it has ended (none when it failed).
+class DesktopDragData : public QMimeData
+{
+public:
+    struct Outcome {
+        bool done = false;
+        bool extracted = false;
+    };
+    // `start` begins the extraction and tells `outcome` when it ends.
+    DesktopDragData(const QList<QUrl> &urls, std::function<void(std::shared_ptr<Outcome>)> start)
+        : m_start(std::move(start))
+    {
+        setUrls(urls);
+    }
+
+protected:
+    QVariant retrieveData(const QString &mimeType, QMetaType type) const override
+    {
+        if (!m_outcome) {
+            m_outcome = std::make_shared<Outcome>();
+            m_start(m_outcome);
+        }
+        while (!m_outcome->done && uiThread::windowOpen())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (!m_outcome->extracted)
+            return {};
+        return QMimeData::retrieveData(mimeType, type);
+    }
+
+private:
+    std::function<void(std::shared_ptr<Outcome>)> m_start;
+    mutable std::shared_ptr<Outcome> m_outcome;
+};
+
 // The file list. A flat list selects all its rows as one range: QTreeView
 // walks every row for it, holding on to each (200,000 rows: tens of ms).
 class EntryList : public QTreeView
@@ -75,6 +123,19 @@ public:
             selectionModel()->select(
                 QItemSelection(rows->index(0, 0, rootIndex()), rows->index(count - 1, columns - 1, rootIndex())),
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+
+    std::function<QMimeData *()> dragData;
+
+protected:
+    void startDrag(Qt::DropActions) override
+    {
+        QMimeData *data = dragData ? dragData() : nullptr;
+        if (!data)
+            return;
+        auto *drag = new QDrag(this);
+        drag->setMimeData(data);
+        drag->exec(Qt::CopyAction);
     }
 };
 
@@ -138,6 +199,8 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     m_List->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_List->setContextMenuPolicy(Qt::CustomContextMenu);
     m_List->setSortingEnabled(true);
+    m_List->setDragDropMode(QAbstractItemView::DragOnly);
+    static_cast<EntryList *>(m_List)->dragData = [this] { return CreateDragData(); };
     m_List->sortByColumn(int(EntryColumn::Name), Qt::AscendingOrder);
     // The header shows no selection; asked for it, it would look at every
     // row of every column on each repaint (200,000 rows selected: tens of ms).
@@ -151,6 +214,31 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
                            m_List->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00"))
                                + column.width() * 3);
 
+    m_Find = named(new QLineEdit(this), "IDC_FIND_NAME", res::IDC_FIND_NAME);
+    m_Find->setPlaceholderText(QStringLiteral("在整个映像中查找（可用 * 和 ?）"));
+    m_Find->setClearButtonEnabled(true);
+    auto *findLabel = new QLabel(QStringLiteral("查找："), this);
+    findLabel->setBuddy(m_Find);
+    m_Found = new ImageSearchResults(this);
+    m_Found->setDecoration(WimDirEntry::Type::Folder, style()->standardIcon(QStyle::SP_DirIcon));
+    m_Found->setDecoration(WimDirEntry::Type::File, style()->standardIcon(QStyle::SP_FileIcon));
+    m_Found->setDecoration(WimDirEntry::Type::Link, style()->standardIcon(QStyle::SP_FileLinkIcon));
+    m_Results = named(new QTreeView(this), "IDC_FIND_RESULTS", res::IDC_FIND_RESULTS);
+    m_Results->setModel(m_Found);
+    m_Results->setRootIsDecorated(false);
+    m_Results->setItemsExpandable(false);
+    m_Results->setUniformRowHeights(true);
+    m_Results->setAllColumnsShowFocus(true);
+    m_Results->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_Results->header()->setSectionsMovable(false);
+    m_Results->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_Results->setColumnWidth(ImageSearchResults::Name, column.width() * 24);
+    m_Results->setColumnWidth(ImageSearchResults::Folder, column.width() * 30);
+    m_Results->setColumnWidth(ImageSearchResults::Size, column.width() * 11);
+    m_findDelay = new QTimer(this);
+    m_findDelay->setSingleShot(true);
+    m_findDelay->setInterval(200);  // a find per pause in typing, not per key
+
     m_Loading = new QLabel(QStringLiteral("正在读取映像中的文件，请稍候……"), this);
     m_Loading->setAlignment(Qt::AlignCenter);
     m_Loading->setAutoFillBackground(true);
@@ -158,6 +246,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     m_ListArea = new QStackedWidget(this);
     m_ListArea->addWidget(m_Loading);
     m_ListArea->addWidget(m_List);
+    m_ListArea->addWidget(m_Results);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(m_Tree);
@@ -167,6 +256,9 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     splitter->setChildrenCollapsible(false);
 
     m_Status = named(new QLabel(this), "IDC_BROWSE_STATUS", res::IDC_BROWSE_STATUS);
+    m_Details = named(new QLabel(this), "IDC_IMAGE_DETAILS", res::IDC_IMAGE_DETAILS);
+    m_Details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_Details->setVisible(false);
     m_Extract = named(new QPushButton(QStringLiteral("提取到…"), this), "IDC_EXTRACT", res::IDC_EXTRACT);
     m_Extract->setEnabled(false);
     auto *close = named(new QPushButton(QStringLiteral("关闭"), this), "IDCANCEL", res::kIdCancel);
@@ -178,7 +270,9 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *top = new QHBoxLayout;
     top->addWidget(m_Up);
     top->addWidget(pathLabel);
-    top->addWidget(m_PathBar, 1);
+    top->addWidget(m_PathBar, 3);
+    top->addWidget(findLabel);
+    top->addWidget(m_Find, 2);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_Status, 1);
     bottom->addWidget(m_Extract);
@@ -186,6 +280,7 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(splitter, 1);
+    layout->addWidget(m_Details);
     layout->addLayout(bottom);
     resize(du.toPixels(460, 280));
     // The smallest size still shows every column of the list whole.
@@ -193,12 +288,35 @@ CBrowseImageDlg::CBrowseImageDlg(HWIM image, const QString &imageName, QWidget *
     splitter->setSizes({du.toPixels(120, 0).width(), du.toPixels(340, 0).width()});
 
     connect(m_PathBar, &QLineEdit::returnPressed, this, [this] { OpenPath(m_PathBar->text()); });
+    connect(m_Find, &QLineEdit::textChanged, m_findDelay, qOverload<>(&QTimer::start));
+    connect(m_Find, &QLineEdit::returnPressed, this, &CBrowseImageDlg::startFind);
+    connect(m_findDelay, &QTimer::timeout, this, &CBrowseImageDlg::startFind);
+    connect(m_Results, &QTreeView::activated, this, [this](const QModelIndex &index) {
+        // To the entry found, in its folder.
+        const QString path = m_Found->entry(index.row()).path;
+        m_Find->clear();
+        OpenPath(path);
+    });
     connect(m_Up, &QToolButton::clicked, this, &CBrowseImageDlg::goUp);
     auto *backspace = new QShortcut(QKeySequence(Qt::Key_Backspace), m_List, nullptr, nullptr, Qt::WidgetShortcut);
     connect(backspace, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
     auto *altUp = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), this);
     connect(altUp, &QShortcut::activated, this, &CBrowseImageDlg::goUp);
     connect(m_List, &QTreeView::activated, this, &CBrowseImageDlg::onActivated);
+    auto *del = new QShortcut(QKeySequence::Delete, m_List, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(del, &QShortcut::activated, this, [this] {
+        if (m_selected->count() > 0)
+            RequestChange({ImageChange::Kind::Delete, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
+    auto *rename = new QShortcut(QKeySequence(Qt::Key_F2), m_List, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(rename, &QShortcut::activated, this, [this] {
+        if (m_selected->count() == 1)
+            RequestChange({ImageChange::Kind::Rename, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
+    for (QTreeView *view : {m_List, m_Tree}) {
+        view->viewport()->setAcceptDrops(true);
+        view->viewport()->installEventFilter(this);
+    }
     m_selected = new SelectedRowCount(m_List->selectionModel());
     connect(m_List->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CBrowseImageDlg::updateStatus);
     connect(m_List, &QWidget::customContextMenuRequested, this, [this] {
@@ -240,6 +358,8 @@ CBrowseImageDlg::~CBrowseImageDlg()
     disconnect(m_List->selectionModel(), nullptr, this, nullptr);
     disconnect(m_Tree->selectionModel(), nullptr, this, nullptr);
     disconnect(m_Folders, nullptr, this, nullptr);
+    m_List->viewport()->removeEventFilter(this);
+    m_Tree->viewport()->removeEventFilter(this);
 }
 
 void CBrowseImageDlg::done(int result)
@@ -251,6 +371,7 @@ void CBrowseImageDlg::done(int result)
 
 void CBrowseImageDlg::releaseImage()
 {
+    stopFind();
     m_pendingShow.reset();
     m_pendingFolders.clear();
     // Freeing the tree of a large image takes a while: never on the UI thread.
@@ -282,12 +403,203 @@ QStringList CBrowseImageDlg::SelectedPaths() const
 QMenu *CBrowseImageDlg::CreateContextMenu()
 {
     auto *menu = new QMenu(this);
-    QAction *extract = menu->addAction(QStringLiteral("提取到…"));
-    extract->setData(res::ID_EXTRACT_ENTRIES);
+    const int selected = m_selected->count();
+    const bool shown = !CurrentFolder().isEmpty();
+    const auto add = [&](const QString &text, int id, bool enabled, auto slot) {
+        QAction *action = menu->addAction(text);
+        action->setData(id);
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, slot);
+    };
+    const bool oneFile = selected == 1
+                         && m_Entries->entry(SelectedRows(m_List->selectionModel()->selection()).front()).type
+                                == WimDirEntry::Type::File;
+    add(QStringLiteral("打开"), res::ID_OPEN_ENTRY, oneFile && m_browser,
+        [this] { OpenEntry(SelectedPaths().value(0)); });
     // The paths of a large selection take a while: only when chosen.
-    extract->setEnabled(m_selected->count() > 0);
-    connect(extract, &QAction::triggered, this, [this] { requestExtract(SelectedPaths()); });
+    add(QStringLiteral("提取到…"), res::ID_EXTRACT_ENTRIES, selected > 0, [this] { requestExtract(SelectedPaths()); });
+    menu->addSeparator();
+    using Kind = ImageChange::Kind;
+    const bool writable = m_writable && shown;
+    add(QStringLiteral("添加文件…"), res::ID_ADD_FILES_TO_IMAGE, writable, [this] {
+        RequestChange({Kind::Add, ImageChange::Source::ChooseFile, {}, CurrentFolder(), {}});
+    });
+    add(QStringLiteral("添加文件夹…"), res::ID_ADD_FOLDER_TO_IMAGE, writable, [this] {
+        RequestChange({Kind::Add, ImageChange::Source::ChooseFolder, {}, CurrentFolder(), {}});
+    });
+    add(QStringLiteral("新建文件夹"), res::ID_NEW_IMAGE_FOLDER, writable, [this] {
+        RequestChange({Kind::NewFolder, {}, {}, CurrentFolder(), {}});
+    });
+    menu->addSeparator();
+    add(QStringLiteral("重命名"), res::ID_RENAME_ENTRY, writable && selected == 1, [this] {
+        RequestChange({Kind::Rename, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
+    add(QStringLiteral("删除"), res::ID_DELETE_ENTRIES, writable && selected > 0, [this] {
+        RequestChange({Kind::Delete, {}, SelectedPaths(), CurrentFolder(), {}});
+    });
     return menu;
+}
+
+void CBrowseImageDlg::SetImageDetails(const QString &text)
+{
+    m_Details->setText(text);
+    m_Details->setVisible(!text.isEmpty());
+}
+
+void CBrowseImageDlg::SetWritable(bool writable)
+{
+    m_writable = writable;
+}
+
+void CBrowseImageDlg::RequestChange(ImageChange change)
+{
+    if (!m_browser || !m_writable || CurrentFolder().isEmpty())
+        return;
+    if ((change.kind == ImageChange::Kind::Delete || change.kind == ImageChange::Kind::Rename)
+        && change.paths.isEmpty())
+        return;
+    emit changeRequested(change);
+}
+
+bool CBrowseImageDlg::CompleteChange(ImageChange *change)
+{
+    using Kind = ImageChange::Kind;
+    switch (change->kind) {
+    case Kind::Add:
+        if (change->source == ImageChange::Source::ChooseFile) {
+            FileChooser chooser;
+            chooser.filter = QStringLiteral("所有文件(*.*)|*||");
+            const QString file = uiThread::openFile(this, chooser);
+            if (file.isEmpty())
+                return false;
+            change->paths = {file};
+        } else if (change->source == ImageChange::Source::ChooseFolder) {
+            const QString folder = uiThread::pickFolderPath(this);
+            if (folder.isEmpty())
+                return false;
+            change->paths = {folder};
+        }
+        return !change->paths.isEmpty();
+    case Kind::Delete: {
+        const QString text =
+            change->paths.size() == 1
+                ? QStringLiteral("确定要从映像中删除“%1”吗？删除后无法恢复。")
+                      .arg(change->paths.first().mid(change->paths.first().lastIndexOf(QLatin1Char('/')) + 1))
+                : QStringLiteral("确定要从映像中删除选中的 %1 个项目吗？删除后无法恢复。").arg(change->paths.size());
+        return uiThread::messageBox(this, text, QStringLiteral("确认删除"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)
+               == IDYES;
+    }
+    case Kind::Rename: {
+        const QString path = change->paths.value(0);
+        const QString old = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        change->name = askName(QStringLiteral("重命名"), QStringLiteral("新名称："), old, old);
+        return !change->name.isEmpty() && change->name != old;
+    }
+    case Kind::NewFolder:
+        change->name = askName(QStringLiteral("新建文件夹"), QStringLiteral("文件夹名称："),
+                               NewFolderName(m_Entries->entries()), QString());
+        return !change->name.isEmpty();
+    }
+    return false;
+}
+
+QString CBrowseImageDlg::askName(const QString &title, const QString &label, const QString &name, const QString &self)
+{
+    QString typed = name;
+    if (!uiThread::inputText(this, title, label, &typed))
+        return {};
+    const QString problem = EntryNameProblem(typed);
+    if (!problem.isEmpty()) {
+        uiThread::messageBox(this, problem, QStringLiteral("错误提示"));
+        return {};
+    }
+    // Windows sees names that differ only in letter case as one: such a
+    // rename is allowed, another entry of that name is not.
+    const WimDirEntry *taken = EntryNamed(m_Entries->entries(), typed);
+    if (taken && taken->name != self) {
+        uiThread::messageBox(this, QStringLiteral("当前文件夹中已有名为“%1”的项目！").arg(taken->name),
+                             QStringLiteral("错误提示"));
+        return {};
+    }
+    return typed;
+}
+
+void CBrowseImageDlg::Refresh(const QStringList &folders, const QString &select)
+{
+    const QString shown = CurrentFolder();
+    for (const QString &folder : folders) {
+        if (folder != shown && m_Folders->isListed(folder))
+            request({folder, false});
+    }
+    if (!shown.isEmpty())
+        request({shown, true, select});
+}
+
+QString CBrowseImageDlg::DropFolderAt(const QPoint &pos) const
+{
+    const QModelIndex at = m_List->indexAt(pos);
+    if (at.isValid() && m_Entries->entry(at.row()).type == WimDirEntry::Type::Folder)
+        return JoinImagePath(CurrentFolder(), m_Entries->entry(at.row()).name);
+    return CurrentFolder();
+}
+
+namespace {
+
+// The local files and folders a drop from outside the dialog brings.
+QStringList droppedFiles(const QDropEvent *event)
+{
+    QStringList files;
+    if (event->source() || !event->mimeData()->hasUrls())
+        return files;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
+}  // namespace
+
+bool CBrowseImageDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool list = watched == m_List->viewport();
+    if (!list && watched != m_Tree->viewport())
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (m_writable && m_browser && !CurrentFolder().isEmpty() && !droppedFiles(drag).isEmpty()) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QStringList files = droppedFiles(drop);
+        const QPoint at = drop->position().toPoint();
+        QString folder;
+        if (list) {
+            folder = DropFolderAt(at);
+        } else {
+            const auto *proxy = static_cast<const QIdentityProxyModel *>(m_Tree->model());
+            folder = ImageFolderTree::pathOf(proxy->mapToSource(m_Tree->indexAt(at)));
+        }
+        if (files.isEmpty() || folder.isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        RequestChange({ImageChange::Kind::Add, ImageChange::Source::Given, files, folder, {}});
+        return true;
+    }
+    default: return QDialog::eventFilter(watched, event);
+    }
 }
 
 void CBrowseImageDlg::requestExtract(const QStringList &paths)
@@ -385,6 +697,14 @@ void CBrowseImageDlg::showListing(const Request &r, FolderListing listing)
     }
     m_Folders->setSubfolders(listing.path, listing.children);
     m_Entries->setFolder(listing.path, std::move(listing.children), std::move(listing.orders));
+    if (m_ListArea->currentWidget() == m_Results) {
+        // Gone to a folder: the find ends.
+        m_Find->blockSignals(true);
+        m_Find->clear();
+        m_Find->blockSignals(false);
+        stopFind();
+        m_Found->clear();
+    }
     if (m_ListArea->currentWidget() != m_List) {
         m_ListArea->setCurrentWidget(m_List);
         m_List->setFocus();
@@ -434,9 +754,72 @@ void CBrowseImageDlg::syncTree(const QString &path)
 
 void CBrowseImageDlg::onActivated(const QModelIndex &index)
 {
-    if (!index.isValid() || m_Entries->entry(index.row()).type != WimDirEntry::Type::Folder)
+    if (!index.isValid())
         return;
-    request({JoinImagePath(CurrentFolder(), m_Entries->entry(index.row()).name)});
+    const WimDirEntry &entry = m_Entries->entry(index.row());
+    const QString path = JoinImagePath(CurrentFolder(), entry.name);
+    if (entry.type == WimDirEntry::Type::Folder)
+        request({path});
+    else if (entry.type == WimDirEntry::Type::File)
+        OpenEntry(path);
+}
+
+QString CBrowseImageDlg::newDesktopFolder()
+{
+    if (m_workDir.isEmpty()) {
+        uiThread::messageBox(this, QStringLiteral("请先设置临时文件！"), QStringLiteral("错误提示"));
+        return {};
+    }
+    if (!m_desktopFiles)
+        m_desktopFiles = std::make_unique<QTemporaryDir>(m_workDir + QStringLiteral("/pellwick-open-XXXXXX"));
+    const QString folder = m_desktopFiles->filePath(QString::number(++m_desktopFolders));
+    if (!m_desktopFiles->isValid() || !QDir().mkpath(folder)) {
+        uiThread::messageBox(this, QStringLiteral("无法在临时文件夹 %1 中创建文件！").arg(m_workDir),
+                             QStringLiteral("错误提示"));
+        m_desktopFiles.reset();
+        return {};
+    }
+    return folder;
+}
+
+void CBrowseImageDlg::OpenEntry(const QString &path)
+{
+    if (!m_browser)
+        return;
+    const QString folder = newDesktopFolder();
+    if (folder.isEmpty())
+        return;
+    const QString file = folder + QLatin1Char('/') + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    emit desktopExtractRequested({path}, folder, [alive = m_alive, self = this, file](bool extracted) {
+        if (!extracted || !*alive || desktop::openWithDefaultApplication(file))
+            return;
+        uiThread::messageBox(self,
+                             QStringLiteral("无法打开“%1”：没有找到可以打开它的程序。").arg(QFileInfo(file).fileName()),
+                             QStringLiteral("错误提示"));
+    });
+}
+
+QMimeData *CBrowseImageDlg::CreateDragData()
+{
+    const QStringList paths = m_browser ? SelectedPaths() : QStringList();
+    if (paths.isEmpty())
+        return nullptr;
+    const QString folder = newDesktopFolder();
+    if (folder.isEmpty())
+        return nullptr;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(folder + QLatin1Char('/') + path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    return new DesktopDragData(urls, [alive = m_alive, self = this, paths, folder](auto outcome) {
+        const auto done = [outcome](bool extracted) {
+            outcome->done = true;
+            outcome->extracted = extracted;
+        };
+        if (*alive)
+            emit self->desktopExtractRequested(paths, folder, done);
+        else
+            done(false);
+    });
 }
 
 void CBrowseImageDlg::goUp()
@@ -447,10 +830,72 @@ void CBrowseImageDlg::goUp()
     request({ParentImagePath(folder), true, folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1)});
 }
 
+void CBrowseImageDlg::stopFind()
+{
+    if (m_findStop)
+        *m_findStop = true;
+    m_findStop.reset();
+    m_finding = false;
+    m_findDelay->stop();
+}
+
+void CBrowseImageDlg::startFind()
+{
+    stopFind();
+    m_Found->clear();
+    const NameFilter filter(m_Find->text());
+    if (filter.isEmpty() || !m_browser) {
+        if (m_ListArea->currentWidget() == m_Results)
+            m_ListArea->setCurrentWidget(m_List);
+        updateStatus();
+        return;
+    }
+    if (m_ListArea->currentWidget() == m_List)
+        m_ListArea->setCurrentWidget(m_Results);
+    m_finding = true;
+    m_findStop = std::make_shared<std::atomic<bool>>(false);
+    backgroundTasks::start([browser = m_browser, alive = m_alive, self = this, stop = m_findStop, filter] {
+        const auto post = [&](auto f) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [alive, self, stop, f = std::move(f)]() mutable {
+                    if (*alive && !*stop)
+                        f(self);
+                },
+                Qt::QueuedConnection);
+        };
+        ImagingError error;
+        const bool walked = browser->find(
+            filter, *stop,
+            [&](QList<WimDirEntry> found) {
+                post([found = std::move(found)](CBrowseImageDlg *dlg) {
+                    dlg->m_Found->append(found);
+                    dlg->updateStatus();
+                });
+                return true;
+            },
+            &error);
+        if (!walked && !*stop)
+            qCWarning(lcArchive) << "cannot find in the image:" << error.text;
+        post([](CBrowseImageDlg *dlg) {
+            dlg->m_finding = false;
+            dlg->updateStatus();
+            emit dlg->findFinished(dlg->m_Found->rowCount());
+        });
+    });
+    updateStatus();
+}
+
 void CBrowseImageDlg::updateStatus()
 {
     const int selected = m_selected->count();
     m_Extract->setEnabled(selected > 0 && m_browser);
+    if (m_ListArea->currentWidget() == m_Results) {
+        const int found = m_Found->rowCount();
+        m_Status->setText(m_finding ? QStringLiteral("正在查找……已找到 %1 个").arg(found)
+                                    : QStringLiteral("找到 %1 个项目").arg(found));
+        return;
+    }
     if (IsLoading()) {
         m_Status->setText(QStringLiteral("正在读取……"));
         return;

@@ -1,6 +1,10 @@
 #include "archive/image_browser.h"
 
 #include "archive/image_path.h"
+#include "archive/name_filter.h"
+
+#include <QElapsedTimer>
+#include <utility>
 
 FolderListing ImageBrowser::list(const QString &path) const
 {
@@ -54,4 +58,29 @@ QString ImageBrowser::spelledAsInImage(const QString &path) const
         spelled = JoinImagePath(spelled, match->name);
     }
     return spelled;
+}
+
+bool ImageBrowser::find(const NameFilter &filter, const std::atomic<bool> &stop,
+                        const std::function<bool(QList<WimDirEntry> found)> &found, ImagingError *error) const
+{
+    QList<WimDirEntry> batch;
+    QElapsedTimer sinceHanded;
+    sinceHanded.start();
+    const auto hand = [&] {
+        sinceHanded.restart();
+        return found(std::exchange(batch, {}));
+    };
+    const bool walked = imaging().WIMVisitImageTree(m_image, QStringLiteral("/"), [&](const WimDirEntryView &view) {
+        if (stop.load(std::memory_order_relaxed))
+            return false;
+        if (view.name.isEmpty() || !filter.matches(view.name))
+            return true;
+        batch.append(view.toEntry());
+        return (batch.size() < 1000 && sinceHanded.elapsed() < 100) || hand();
+    });
+    if (!walked) {
+        *error = imaging().LastError();
+        return false;
+    }
+    return batch.isEmpty() || hand();
 }

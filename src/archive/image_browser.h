@@ -8,6 +8,10 @@
 
 #include <QList>
 #include <QString>
+#include <atomic>
+#include <functional>
+
+class NameFilter;
 
 // One folder of an image as a worker listed it.
 struct FolderListing {
@@ -34,6 +38,12 @@ public:
     // again name by name regardless of letter case (Windows users type
     // "\windows\system32"), when exactly one entry matches each name.
     FolderListing list(const QString &path) const;
+    // Walks the whole image for the entries `filter` finds, handing them to
+    // `found` as they come (in batches, at least every 100 ms while there
+    // are any). Stops when `stop` is set or `found` returns false. False
+    // when the walk failed (*error says why) or was stopped.
+    bool find(const NameFilter &filter, const std::atomic<bool> &stop,
+              const std::function<bool(QList<WimDirEntry> found)> &found, ImagingError *error) const;
 
 private:
     // `path` with each name as the image spells it, or "" when some name

@@ -2,10 +2,13 @@
 
 #include "archive/image_size.h"
 
+#include <QCollator>
 #include <QHash>
+#include <QLocale>
 #include <QStringList>
 
 #include <algorithm>
+#include <memory>
 #include <tuple>
 #include <vector>
 
@@ -41,6 +44,23 @@ QString nameKey(QStringView name)
         key += name.mid(start, i - start);
     }
     return key;
+}
+
+// Under a Chinese locale names sort as people there read them: Han
+// characters by their pinyin, numbers by value, letter case aside (the
+// locale's collator). Elsewhere by nameKey. One collator per thread: the
+// orders are worked out on workers.
+const QCollator *chineseCollator()
+{
+    if (QLocale().language() != QLocale::Chinese)
+        return nullptr;
+    thread_local std::unique_ptr<QCollator> collator;
+    if (!collator || collator->locale() != QLocale()) {
+        collator = std::make_unique<QCollator>(QLocale());
+        collator->setNumericMode(true);
+        collator->setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    return collator.get();
 }
 
 }  // namespace
@@ -88,6 +108,11 @@ QString EntryTypeText(const WimDirEntry &entry)
 
 int CompareEntryNames(QStringView a, QStringView b)
 {
+    if (const QCollator *collator = chineseCollator()) {
+        if (const int c = collator->compare(a, b))
+            return c;
+        return a.compare(b);
+    }
     if (const int c = nameKey(a).compare(nameKey(b)))
         return c;
     return a.compare(b);
@@ -108,7 +133,8 @@ std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries)
         key.folder = e.type == WimDirEntry::Type::Folder;
         key.size = e.size;
         key.modified = e.modified.toMSecsSinceEpoch();
-        names[i] = nameKey(e.name);
+        if (!chineseCollator())
+            names[i] = nameKey(e.name);
         const QString type = EntryTypeText(e);
         const auto known = typeNumbers.constFind(type);
         if (known != typeNumbers.constEnd()) {
@@ -132,15 +158,25 @@ std::vector<EntrySortKey> EntrySortKeys(const QList<WimDirEntry> &entries)
     std::vector<uint32_t> byName(count);
     for (size_t i = 0; i < count; ++i)
         byName[i] = uint32_t(i);
+    // A sort key per name: the collator's are compared as bytes.
+    std::vector<QCollatorSortKey> collated;
+    if (const QCollator *collator = chineseCollator()) {
+        collated.reserve(count);
+        for (size_t i = 0; i < count; ++i)
+            collated.push_back(collator->sortKey(entries[qsizetype(i)].name));
+    }
+    const auto compareKeys = [&](uint32_t x, uint32_t y) {
+        return collated.empty() ? names[x].compare(names[y]) : collated[x].compare(collated[y]);
+    };
     std::sort(byName.begin(), byName.end(), [&](uint32_t x, uint32_t y) {
-        if (const int c = names[x].compare(names[y]))
+        if (const int c = compareKeys(x, y))
             return c < 0;
         return entries[x].name < entries[y].name;
     });
     // Equal names (a damaged image) share a place, so that the sort keeps them as listed.
     for (size_t i = 0; i < count; ++i) {
-        const bool same =
-            i > 0 && names[byName[i]] == names[byName[i - 1]] && entries[byName[i]].name == entries[byName[i - 1]].name;
+        const bool same = i > 0 && compareKeys(byName[i], byName[i - 1]) == 0
+                          && entries[byName[i]].name == entries[byName[i - 1]].name;
         keys[byName[i]].name = same ? keys[byName[i - 1]].name : uint32_t(i);
     }
     return keys;

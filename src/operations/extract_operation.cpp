@@ -6,19 +6,6 @@
 
 #include <cerrno>
 
-namespace {
-
-// As an apply: its pauses, its log and its messages.
-constexpr LongOperation::Profile kExtractProfile{
-    .busyBeforeRegistering = false,
-    .clearsLog = true,
-    .pausesBeforeEnd = true,
-    .showsLog = true,
-    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
-};
-
-}  // namespace
-
 QString ExtractionFailureCause(const ImagingError &error)
 {
     // The staged entries are moved into place only when none clashes with
@@ -33,11 +20,35 @@ QString ExtractionFailureCause(const ImagingError &error)
 }
 
 ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QString destination)
-    : LongOperation(kExtractProfile)
+    : LongOperation(kApplyLikeProfile)
     , m_index(imageIndex)
     , m_paths(std::move(paths))
     , m_destination(std::move(destination))
 {}
+
+ExtractOperation::ExtractOperation(uint32_t imageIndex, QStringList paths, QString destination,
+                                   std::function<void(bool extracted)> extracted)
+    : LongOperation(kQuickProfile)
+    , m_index(imageIndex)
+    , m_paths(std::move(paths))
+    , m_destination(std::move(destination))
+    , m_extracted(std::move(extracted))
+{}
+
+ExtractOperation::~ExtractOperation()
+{
+    m_image.close();
+    tell(false);  // a run that ended before extracting
+}
+
+void ExtractOperation::tell(bool extracted)
+{
+    if (!m_extracted)
+        return;
+    const auto extractedHook = std::move(m_extracted);
+    m_extracted = nullptr;
+    uiThread::run([&] { extractedHook(extracted); });
+}
 
 void ExtractOperation::beforeRegistering(OperationContext &ctx)
 {
@@ -53,6 +64,7 @@ void ExtractOperation::beforeRegistering(OperationContext &ctx)
 void ExtractOperation::registrationFailed(OperationContext &ctx)
 {
     m_image.close();
+    tell(false);
     ctx.failure(QStringLiteral("回掉出错！"), QString(), QString());
 }
 
@@ -69,5 +81,6 @@ bool ExtractOperation::work(OperationContext &ctx)
         ctx.failure(QStringLiteral("无法提取文件到目标路径"), QStringLiteral("错误提示"),
                     ExtractionFailureCause(error));
     }
+    tell(extracted);
     return true;
 }

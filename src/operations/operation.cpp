@@ -102,7 +102,8 @@ void LongOperation::run(OperationContext &ctx)
         appClock().sleepMs(500);
     host.EndBusy();
     finishing(ctx);
-    host.ReportFinished();
+    if (m_profile.reportsFinished)
+        host.ReportFinished();
     if (m_profile.showsLog)
         host.ShowLog();
 }

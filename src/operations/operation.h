@@ -86,7 +86,7 @@ public:
 //   EndBusy
 //   finishing                what the run found, told before the completion
 //                            message (verify's verdict)
-//   ReportFinished, ShowLog (when showsLog)
+//   ReportFinished (when reportsFinished), ShowLog (when showsLog)
 //
 // A new long operation (extract, split, verify, optimize, ...) derives from it,
 // sets its profile and writes work() and registrationFailed(); its command
@@ -105,6 +105,7 @@ public:
         bool clearsLog = true;
         bool pausesBeforeEnd = false;
         bool showsLog = true;
+        bool reportsFinished = true;  // the completion message (a quick change has none)
         UnregisterFailure unregisterFailure = UnregisterFailure::Reported;
     };
 
@@ -123,4 +124,25 @@ protected:
 
 private:
     const Profile m_profile;
+};
+
+// The two shapes most operations on an image take.
+// As an apply: its pauses, its log and its messages (extract, add files).
+inline constexpr LongOperation::Profile kApplyLikeProfile{
+    .busyBeforeRegistering = false,
+    .clearsLog = true,
+    .pausesBeforeEnd = true,
+    .showsLog = true,
+    .reportsFinished = true,
+    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
+};
+// Quick: the progress area while the library works, nothing after it
+// (a file opened, a delete, a rename, a new folder).
+inline constexpr LongOperation::Profile kQuickProfile{
+    .busyBeforeRegistering = true,
+    .clearsLog = false,
+    .pausesBeforeEnd = false,
+    .showsLog = false,
+    .reportsFinished = false,
+    .unregisterFailure = LongOperation::UnregisterFailure::Reported,
 };

@@ -76,9 +76,19 @@ constexpr int IDC_FOLDER_TREE = 1033;
 constexpr int IDC_ENTRY_LIST = 1034;
 constexpr int IDC_BROWSE_STATUS = 1035;
 constexpr int IDC_EXTRACT = 1036;
+constexpr int IDC_FIND_NAME = 1037;
+constexpr int IDC_FIND_RESULTS = 1038;
+constexpr int IDC_IMAGE_DETAILS = 1039;
 // Menu 129, pop-up 0: browse the selected image; the browse dialog's menus.
 constexpr int ID_BROWSE_IMAGE = 32790;
 constexpr int ID_EXTRACT_ENTRIES = 32791;
+// The browse dialog's changes of the image's files, and opening an entry.
+constexpr int ID_ADD_FILES_TO_IMAGE = 32870;
+constexpr int ID_ADD_FOLDER_TO_IMAGE = 32871;
+constexpr int ID_NEW_IMAGE_FOLDER = 32872;
+constexpr int ID_RENAME_ENTRY = 32873;
+constexpr int ID_DELETE_ENTRIES = 32874;
+constexpr int ID_OPEN_ENTRY = 32875;
 
 constexpr int IDI_MAIN = 128;
 

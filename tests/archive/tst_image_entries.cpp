@@ -1,9 +1,12 @@
 // The browse dialog's core: image paths from the path bar, the texts and the
 // order of an image's entries, the list's rows and the folder tree.
+#include "archive/image_changes.h"
+#include "archive/image_details.h"
 #include "archive/image_entries.h"
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
 #include "archive/image_path.h"
+#include "archive/name_filter.h"
 #include "archive/selected_rows.h"
 
 #include <QItemSelectionModel>
@@ -87,6 +90,16 @@ private slots:
     void selectedRowCount_data();
     void selectedRowCount();
     void treeFillsAsListed();
+    void nameFilter_data();
+    void nameFilter();
+    void addUpdates_data();
+    void addUpdates();
+    void newNames_data();
+    void newNames();
+    void pinyinOrder_data();
+    void pinyinOrder();
+    void imageDetails_data();
+    void imageDetails();
 };
 
 void TestImageEntries::pathFromTyped_data()
@@ -507,3 +520,162 @@ void TestImageEntries::treeFillsAsListed()
 
 QTEST_GUILESS_MAIN(TestImageEntries)
 #include "tst_image_entries.moc"
+
+void TestImageEntries::nameFilter_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("found");
+    const QStringList all = L({"readme.txt", "README", "说明.txt", "报告 10.docx", "a[1].txt", "notes.txt.bak", "x"});
+    QTest::newRow("text anywhere, any case") << "READ" << L({"readme.txt", "README"});
+    QTest::newRow("blanks around dropped") << "  说明 " << L({"说明.txt"});
+    QTest::newRow("star is whole-name") << "*.txt" << L({"readme.txt", "说明.txt", "a[1].txt"});
+    QTest::newRow("question is one character") << "?" << L({"x"});
+    QTest::newRow("brackets literal") << "a[1]*" << L({"a[1].txt"});
+    QTest::newRow("dot literal") << "readme?txt" << L({"readme.txt"});
+    QTest::newRow("chinese with wildcard") << "报告 *.DOCX" << L({"报告 10.docx"});
+    QTest::newRow("empty finds nothing") << "" << QStringList();
+    QTest::newRow("no match") << "zzz" << QStringList();
+    QTest::newRow("star finds all") << "*" << all;
+}
+
+void TestImageEntries::nameFilter()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, found);
+    const QStringList all = L({"readme.txt", "README", "说明.txt", "报告 10.docx", "a[1].txt", "notes.txt.bak", "x"});
+    const NameFilter filter(typed);
+    QStringList got;
+    for (const QString &name : all) {
+        const QByteArray utf8 = name.toUtf8();
+        QCOMPARE(filter.matches(QByteArrayView(utf8)), filter.matches(name));
+        if (filter.matches(name))
+            got << name;
+    }
+    QCOMPARE(got, found);
+}
+
+void TestImageEntries::addUpdates_data()
+{
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<QStringList>("replaced");  // the names answered "replace"
+    QTest::addColumn<QStringList>("updates");   // "add SOURCE PATH" / "delete PATH"
+    QTest::addColumn<QStringList>("asked");
+    QTest::newRow("new names") << L({"/in/a.txt", "/in/dir/"}) << QStringList()
+                               << L({"add /in/a.txt /W/a.txt", "add /in/dir /W/dir"}) << QStringList();
+    QTest::newRow("taken, replaced") << L({"/in/Win.INI"}) << L({"win.ini"})
+                                     << L({"delete /W/win.ini", "add /in/Win.INI /W/Win.INI"}) << L({"win.ini"});
+    QTest::newRow("taken, skipped") << L({"/in/win.ini", "/in/b"}) << QStringList() << L({"add /in/b /W/b"})
+                                    << L({"win.ini"});
+    QTest::newRow("folder over file replaced")
+        << L({"/x/System32"}) << L({"System32"}) << L({"delete /W/System32", "add /x/System32 /W/System32"})
+        << L({"System32"});
+    QTest::newRow("two of one name: the first")
+        << L({"/a/n", "/b/N"}) << QStringList() << L({"add /a/n /W/n"}) << QStringList();
+    QTest::newRow("root of a disk has no name") << L({"/"}) << QStringList() << QStringList() << QStringList();
+}
+
+void TestImageEntries::addUpdates()
+{
+    QFETCH(QStringList, sources);
+    QFETCH(QStringList, replaced);
+    QFETCH(QStringList, updates);
+    QFETCH(QStringList, asked);
+    const QList<WimDirEntry> existing = entries(L({"win.ini 10", "System32/", "Temp/"}));
+    QStringList askedNames;
+    const QList<ImagingUpdate> got = AddUpdates(sources, QStringLiteral("/W"), existing, [&](const WimDirEntry &taken) {
+        askedNames << taken.name;
+        return replaced.contains(taken.name);
+    });
+    QStringList described;
+    for (const ImagingUpdate &u : got)
+        described << (u.kind == ImagingUpdate::Kind::Add ? QStringLiteral("add %1 %2").arg(u.source, u.path)
+                                                         : QStringLiteral("delete %1").arg(u.path));
+    QCOMPARE(described, updates);
+    QCOMPARE(askedNames, asked);
+}
+
+void TestImageEntries::newNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("plain") << "新建文件夹" << true;
+    QTest::newRow("blank") << "  " << false;
+    QTest::newRow("dot") << "." << false;
+    QTest::newRow("dot dot") << ".." << false;
+    QTest::newRow("slash") << "a/b" << false;
+    QTest::newRow("backslash is a character here") << "a\\b" << true;
+}
+
+void TestImageEntries::newNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, usable);
+    QCOMPARE(EntryNameProblem(name).isEmpty(), usable);
+    QCOMPARE(NewFolderName(entries(L({"a"}))), QStringLiteral("新建文件夹"));
+    const QList<WimDirEntry> taken{entry(QStringLiteral("新建文件夹"), Type::Folder),
+                                   entry(QStringLiteral("新建文件夹 (2)"))};
+    QCOMPARE(NewFolderName(taken), QStringLiteral("新建文件夹 (3)"));
+}
+
+void TestImageEntries::pinyinOrder_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("chinese");  // in order under zh_CN
+    QTest::addColumn<QStringList>("other");    // under the C locale
+    QTest::newRow("han by pinyin") << L({"张三", "李四", "阿明", "王五"}) << L({"阿明", "李四", "王五", "张三"})
+                                   << L({"张三", "李四", "王五", "阿明"});
+    QTest::newRow("numbers by value") << L({"报告 10", "报告 2", "报告 1"}) << L({"报告 1", "报告 2", "报告 10"})
+                                      << L({"报告 1", "报告 2", "报告 10"});
+    QTest::newRow("case aside") << L({"b", "B", "a"}) << L({"a", "B", "b"}) << L({"a", "B", "b"});
+}
+
+void TestImageEntries::pinyinOrder()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, chinese);
+    QFETCH(QStringList, other);
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    for (const QLocale &locale : {QLocale(QLocale::Chinese, QLocale::China), QLocale::c()}) {
+        QLocale::setDefault(locale);
+        const QStringList &expected = locale.language() == QLocale::Chinese ? chinese : other;
+        QList<WimDirEntry> list;
+        for (const QString &name : names)
+            list << entry(name);
+        SortEntries(list, EntryColumn::Name, Qt::AscendingOrder);
+        QCOMPARE(::names(list), expected);
+        QStringList compared = names;
+        std::sort(compared.begin(), compared.end(),
+                  [](const QString &a, const QString &b) { return CompareEntryNames(a, b) < 0; });
+        QCOMPARE(compared, expected);
+    }
+}
+
+void TestImageEntries::imageDetails_data()
+{
+    QTest::addColumn<QString>("xml");
+    QTest::addColumn<QString>("text");
+    // As wimlib writes it: FILETIME halves in hexadecimal.
+    QTest::newRow("whole")
+        << "<IMAGE INDEX=\"1\"><DIRCOUNT>3</DIRCOUNT><FILECOUNT>12</FILECOUNT>"
+           "<TOTALBYTES>1263616</TOTALBYTES><HARDLINKBYTES>0</HARDLINKBYTES>"
+           "<CREATIONTIME><HIGHPART>0x01DB4A1E</HIGHPART><LOWPART>0x2A3B4C00</LOWPART></CREATIONTIME>"
+           "<LASTMODIFICATIONTIME><HIGHPART>0x01DB4A1F</HIGHPART><LOWPART>0x00000000</LOWPART>"
+           "</LASTMODIFICATIONTIME><NAME>x</NAME></IMAGE>"
+        << "共 3 个文件夹、12 个文件，总大小 1.21MB，创建于 2024/12/09 09:38，修改于 2024/12/09 09:44";
+    QTest::newRow("counts only") << "<IMAGE><FILECOUNT>0</FILECOUNT></IMAGE>"
+                                 << "共 0 个文件";
+    QTest::newRow("a time inside NAME is no time") << "<IMAGE><NAME>CREATIONTIME</NAME></IMAGE>"
+                                                   << "";
+    QTest::newRow("malformed number left out")
+        << "<IMAGE><DIRCOUNT>many</DIRCOUNT><TOTALBYTES>0x10</TOTALBYTES></IMAGE>"
+        << "总大小 0KB";  // as the image list shows sizes
+    QTest::newRow("not xml") << "<IMAGE><DIRCOUNT>2"
+                             << "";
+}
+
+void TestImageEntries::imageDetails()
+{
+    QFETCH(QString, xml);
+    QFETCH(QString, text);
+    QCOMPARE(ImageDetailsText(ReadImageDetails(xml), QTimeZone::utc()), text);
+}

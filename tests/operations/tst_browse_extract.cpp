@@ -4,23 +4,30 @@
 #include "archive/cbrowse_image_dlg.h"
 #include "archive/image_folder_model.h"
 #include "archive/image_folder_tree.h"
+#include "archive/image_path.h"
+#include "archive/image_search_results.h"
 #include "fake_clock.h"
 #include "held_operation.h"
 #include "ops_fixture.h"
 #include "recording_prompts.h"
 #include "resources/resource_ids.h"
+#include "support/desktop_open.h"
 #include "test_archives.h"
 
 #include <QAbstractProxyModel>
 #include <QAction>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,6 +87,54 @@ void selectEntries(CBrowseImageDlg &browse, const QStringList &names)
                           rowRect(browse, names[i]).center());
 }
 
+// Drops `files` from a file manager at `at` of `view`; whether it was taken.
+bool dropFiles(QAbstractItemView *view, const QPoint &at, const QStringList &files)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls << QUrl::fromLocalFile(file);
+    data.setUrls(urls);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    return drop.isAccepted();
+}
+
+// The list's context menu entry with command `id`, triggered; false when it is disabled.
+bool triggerMenu(CBrowseImageDlg &browse, int id)
+{
+    std::unique_ptr<QMenu> menu(browse.CreateContextMenu());
+    for (QAction *action : menu->actions()) {
+        if (action->data().toInt() == id && action->isEnabled()) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+// One file of image 1, extracted by wimlib-imagex.
+QByteArray extractedFile(const QString &wim, const QString &imagePath, const QString &dir)
+{
+    QString why;
+    if (!wimlib({QStringLiteral("extract"), wim, QStringLiteral("1"), imagePath, QStringLiteral("--dest-dir=") + dir,
+                 QStringLiteral("--no-acls")},
+                &why))
+        return "(" + why.toUtf8() + ")";
+    QFile file(dir + QLatin1Char('/') + imagePath.mid(imagePath.lastIndexOf(QLatin1Char('/')) + 1));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QPushButton *extractButton(const CBrowseImageDlg &browse)
 {
     return browse.findChild<QPushButton *>(QStringLiteral("IDC_EXTRACT"));
@@ -122,6 +177,11 @@ private slots:
     void pathBar();
     void clashingNameFailsAndLeavesDestination();
     void extractionHeld();
+    void addByDropOntoFolder();
+    void deleteRenameNewFolder();
+    void changesRefusedAndFailed();
+    void openAndDragOut();
+    void findAcrossFolders();
 
 private:
     // Opens the browse dialog on row 0 with Ctrl+B and waits for its root.
@@ -181,6 +241,10 @@ void TestBrowseExtract::browseEnterSelectExtract()
     QCOMPARE(listedNames(*browse),
              (QStringList{QStringLiteral("Program Files"), QStringLiteral("Users"), QStringLiteral("Windows"),
                           QStringLiteral("bootmgr"), QStringLiteral("Documents and Settings")}));
+    // The image as a whole, from its metadata.
+    QVERIFY(browse->findChild<QLabel *>(QStringLiteral("IDC_IMAGE_DETAILS"))
+                ->text()
+                .startsWith(QStringLiteral("共 12 个文件夹、11 个文件，总大小 ")));
     const QAbstractItemModel *model = browse->m_List->model();
     QCOMPARE(model->index(3, 1).data().toString(), QStringLiteral("384KB"));
     QCOMPARE(model->index(4, 3).data().toString(), QStringLiteral("链接"));
@@ -282,9 +346,8 @@ void TestBrowseExtract::clashingNameFailsAndLeavesDestination()
     w.prompts.answerFolder(destination);
     // The list's own menu asks for the same extraction.
     std::unique_ptr<QMenu> menu(browse->CreateContextMenu());
-    QCOMPARE(menu->actions().size(), 1);
-    QCOMPARE(menu->actions().first()->text(), QStringLiteral("提取到…"));
-    menu->actions().first()->trigger();
+    QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("提取到…"));
+    menu->actions().at(1)->trigger();
     menu.reset();
     QVERIFY(waitForOperations());
 
@@ -328,10 +391,13 @@ void TestBrowseExtract::extractionHeld()
     w.prompts.clear();
     selectEntries(*browse, {QStringLiteral("说明.txt")});
     QTest::mouseClick(extractButton(*browse), Qt::LeftButton);
-    std::unique_ptr<QMenu>(browse->CreateContextMenu())->actions().first()->trigger();
+    QVERIFY(triggerMenu(*browse, res::ID_EXTRACT_ENTRIES));
     w.dlg->OnCommand(res::ID_BROWSE_IMAGE);
     QTest::keyClick(w.dlg->m_List, Qt::Key_B, Qt::ControlModifier);
     w.dlg->OnCommand(res::ID_APPLY_IMAGE);
+    QTest::keyClick(browse->m_List, Qt::Key_Delete);
+    QTest::keyClick(browse->m_List, Qt::Key_Return);  // would open the file
+    QCOMPARE(std::unique_ptr<QMimeData>(browse->CreateDragData())->urls(), QList<QUrl>());
     QVERIFY(w.prompts.calls().isEmpty());
     QCOMPARE(w.dlg->findChildren<CBrowseImageDlg *>().size(), 1);
 
@@ -360,6 +426,252 @@ void TestBrowseExtract::extractionHeld()
     QVERIFY(waitForOperations());
     // Nothing partial under a real name, no hidden folder left.
     QCOMPARE(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::addByDropOntoFolder()
+{
+    const QString source = m_dir->filePath(QStringLiteral("new"));
+    testarchives::writeTree(source, {{QStringLiteral("Added/a.txt"), "A"},
+                                     {QStringLiteral("Added/深/b.txt"), pattern(70000, 'a')},
+                                     {QStringLiteral("win.ini"), "replaced"}});
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    // Onto the folder "Windows", which holds a win.ini already: replaced.
+    w.prompts.answerMessage(IDYES);
+    selectEntries(*browse, {QStringLiteral("Windows")});
+    saveShot(*browse, QStringLiteral("browse-drop.png"));
+    QVERIFY(dropFiles(browse->m_List, rowRect(*browse, QStringLiteral("Windows")).center(),
+                      {source + QStringLiteral("/Added"), source + QStringLiteral("/win.ini")}));
+    QVERIFY(waitForOperations());
+    const auto messages = w.prompts.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].text,
+             QStringLiteral("映像的 /Windows 中已有名为“win.ini”的文件。\n要替换它吗？选择“否”将跳过这一项。"));
+    QCOMPARE(messages[0].caption, QStringLiteral("确认替换"));
+    QVERIFY(messages[1].text.startsWith(kDone));
+    const QStringList listed = testarchives::wimDir(m_wim, 1);
+    QVERIFY(listed.contains(QStringLiteral("/Windows/Added/深/b.txt")));
+    QVERIFY(listed.contains(QStringLiteral("/Windows/System32/notepad.exe")));
+    QCOMPARE(extractedFile(m_wim, QStringLiteral("/Windows/win.ini"), m_dir->filePath(QStringLiteral("x1"))),
+             QByteArray("replaced"));
+    QCOMPARE(extractedFile(m_wim, QStringLiteral("/Windows/Added/深/b.txt"), m_dir->filePath(QStringLiteral("x2"))),
+             pattern(70000, 'a'));
+    QVERIFY(testarchives::wimVerify(m_wim));
+    // The dialog shows the image as it now is.
+    browse->OpenPath(QStringLiteral("/Windows"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows"), 20000);
+    QCOMPARE(listedNames(*browse), (QStringList{QStringLiteral("Added"), QStringLiteral("System32"),
+                                                QStringLiteral("Temp"), QStringLiteral("win.ini")}));
+
+    // Dropped again onto the folder shown, and skipped: nothing is written.
+    const QByteArray before = fileBytes(m_wim);
+    w.prompts.clear();
+    w.prompts.answerMessage(IDNO);
+    QVERIFY(dropFiles(browse->m_List, browse->m_List->viewport()->rect().bottomRight() - QPoint(5, 5),
+                      {source + QStringLiteral("/win.ini")}));
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.messages().size(), 1);
+    QCOMPARE(fileBytes(m_wim), before);
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::deleteRenameNewFolder()
+{
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    // Delete, after the question; a quick change: no completion message.
+    selectEntries(*browse, {QStringLiteral("bootmgr")});
+    w.prompts.answerMessage(IDYES);
+    QTest::keyClick(browse->m_List, Qt::Key_Delete);
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("确定要从映像中删除“bootmgr”吗？删除后无法恢复。")});
+    QTRY_VERIFY_WITH_TIMEOUT(!listedNames(*browse).contains(QStringLiteral("bootmgr")), 20000);
+    // The image's details say one file fewer.
+    const QLabel *details = browse->findChild<QLabel *>(QStringLiteral("IDC_IMAGE_DETAILS"));
+    QVERIFY(details->text().contains(QStringLiteral("、10 个文件，")));
+    QVERIFY(!testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/bootmgr")));
+
+    // Rename with F2.
+    w.prompts.clear();
+    selectEntries(*browse, {QStringLiteral("Program Files")});
+    w.prompts.answerInput(QStringLiteral("程序文件"));
+    QTest::keyClick(browse->m_List, Qt::Key_F2);
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.calls().first().input, QStringLiteral("Program Files"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->SelectedPaths(), QStringList{QStringLiteral("/程序文件")}, 20000);
+    QVERIFY(testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/程序文件/Pellwick/readme.txt")));
+
+    // A new folder, offered under the usual name.
+    w.prompts.clear();
+    w.prompts.answerInput(QStringLiteral("工具"));
+    QVERIFY(triggerMenu(*browse, res::ID_NEW_IMAGE_FOLDER));
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.calls().first().input, QStringLiteral("新建文件夹"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->SelectedPaths(), QStringList{QStringLiteral("/工具")}, 20000);
+    QVERIFY(testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/工具")));
+
+    // A name another entry has is refused before anything is written.
+    const QByteArray before = fileBytes(m_wim);
+    w.prompts.clear();
+    w.prompts.answerInput(QStringLiteral("users"));
+    QVERIFY(triggerMenu(*browse, res::ID_RENAME_ENTRY));
+    QVERIFY(waitForOperations());
+    QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("当前文件夹中已有名为“Users”的项目！")});
+    QCOMPARE(fileBytes(m_wim), before);
+    QVERIFY(testarchives::wimVerify(m_wim));
+    // The window's watch sees its own changes as its own: the dialog stays.
+    w.dlg->ReadListAgainWhenIdle();
+    QCOMPARE(w.dlg->findChildren<CBrowseImageDlg *>().size(), 1);
+    QVERIFY(browse->isVisible());
+    QCOMPARE(w.dlg->m_List->rowCount(), 1);
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::changesRefusedAndFailed()
+{
+    const QByteArray before = fileBytes(m_wim);
+    {
+        // Read only: nothing that changes the image is offered or taken.
+        WindowOnArchive w(m_wim, true);
+        CBrowseImageDlg *browse = openBrowse(w);
+        QVERIFY(browse);
+        selectEntries(*browse, {QStringLiteral("bootmgr")});
+        QVERIFY(!triggerMenu(*browse, res::ID_DELETE_ENTRIES));
+        QTest::keyClick(browse->m_List, Qt::Key_Delete);
+        QVERIFY(!dropFiles(browse->m_List, rowRect(*browse, QStringLiteral("Windows")).center(), {m_tree}));
+        QVERIFY(waitForOperations());
+        QVERIFY(w.prompts.calls().isEmpty());
+        const QString problems = w.finish();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    }
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    w.faults.failOn(FaultInjectingImaging::Call::UpdateImage);
+    selectEntries(*browse, {QStringLiteral("bootmgr"), QStringLiteral("Windows")});
+    w.prompts.answerMessage(IDYES);
+    QVERIFY(triggerMenu(*browse, res::ID_DELETE_ENTRIES));
+    QVERIFY(waitForOperations());
+    const auto messages = w.prompts.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].text, QStringLiteral("确定要从映像中删除选中的 2 个项目吗？删除后无法恢复。"));
+    QCOMPARE(messages[1].text, QStringLiteral("无法删除映像中的文件！"));
+    QCOMPARE(messages[1].caption, QStringLiteral("错误提示"));
+    QCOMPARE(fileBytes(m_wim), before);
+    QVERIFY(listedNames(*browse).contains(QStringLiteral("bootmgr")));
+    QVERIFY(w.dlg->AcceptsCommands());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::openAndDragOut()
+{
+    QStringList opened;
+    QByteArray openedBytes;
+    bool opens = true;
+    desktop::setOpener([&](const QString &path) {
+        opened << path;
+        openedBytes = fileBytes(path);
+        return opens;
+    });
+    const auto restore = qScopeGuard([] { desktop::setOpener({}); });
+    WindowOnArchive w(m_wim);
+    const QString work = m_dir->filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    w.dlg->m_strWorkDir = work;
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    QPointer<CBrowseImageDlg> watched(browse);
+    browse->OpenPath(QStringLiteral("/Windows"));
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows"), 20000);
+
+    // A double-click opens the file with the desktop's application: quick, nothing asked.
+    const QPoint ini = rowRect(*browse, QStringLiteral("win.ini")).center();
+    QTest::mouseClick(browse->m_List->viewport(), Qt::LeftButton, {}, ini);
+    QTest::mouseDClick(browse->m_List->viewport(), Qt::LeftButton, {}, ini);
+    QVERIFY(waitForOperations());
+    QCOMPARE(opened.size(), 1);
+    QVERIFY(opened[0].startsWith(work + QLatin1Char('/')));
+    QVERIFY(opened[0].endsWith(QStringLiteral("/win.ini")));
+    QCOMPARE(openedBytes, kTree[QStringLiteral("Windows/win.ini")]);
+    QVERIFY(w.prompts.calls().isEmpty());
+
+    // Dragged out: a drop target gets the entries, extracted.
+    selectEntries(*browse, {QStringLiteral("System32"), QStringLiteral("win.ini")});
+    std::unique_ptr<QMimeData> data(browse->CreateDragData());
+    QVERIFY(data);
+    const QList<QUrl> urls = data->urls();
+    QCOMPARE(urls.size(), 2);
+    QVERIFY(urls[0].toLocalFile().endsWith(QStringLiteral("/System32")));
+    QMap<QString, QByteArray> expected = testarchives::readTree(m_tree + QStringLiteral("/Windows/System32"));
+    QCOMPARE(testarchives::readTree(urls[0].toLocalFile()), expected);
+    QCOMPARE(fileBytes(urls[1].toLocalFile()), kTree[QStringLiteral("Windows/win.ini")]);
+    QVERIFY(waitForOperations());
+
+    // No application for it: said so.
+    opens = false;
+    browse->OpenEntry(QStringLiteral("/Windows/win.ini"));
+    QVERIFY(waitForOperations());
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("无法打开“win.ini”：没有找到可以打开它的程序。")});
+
+    // The temporary files go with the dialog.
+    browse->close();
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
+    QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QString problems = w.finish();
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestBrowseExtract::findAcrossFolders()
+{
+    WindowOnArchive w(m_wim);
+    CBrowseImageDlg *browse = openBrowse(w);
+    QVERIFY(browse);
+    QSignalSpy finished(browse, &CBrowseImageDlg::findFinished);
+    const auto found = [browse] {
+        QStringList paths;
+        for (int r = 0; r < browse->m_Found->rowCount(); ++r)
+            paths << browse->m_Found->index(r, 0).data(ImageSearchResults::PathRole).toString();
+        paths.sort();
+        return paths;
+    };
+    // In the whole image, not only the folder shown; as wimlib-imagex dir lists them.
+    QTest::keyClicks(browse->m_Find, QStringLiteral("*.TXT"));
+    QVERIFY(finished.wait(20000));
+    QStringList expected;
+    for (const QString &path : testarchives::wimDir(m_wim, 1)) {
+        if (path.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive))
+            expected << path;
+    }
+    expected.sort();
+    QCOMPARE(found(), expected);
+    QCOMPARE(expected.size(), 2);
+    QVERIFY(browse->m_Results->isVisible());
+    const QLabel *status = browse->findChild<QLabel *>(QStringLiteral("IDC_BROWSE_STATUS"));
+    QCOMPARE(status->text(), QStringLiteral("找到 2 个项目"));
+    QCOMPARE(browse->m_Found->index(0, ImageSearchResults::Folder).data().toString(),
+             ParentImagePath(browse->m_Found->entry(0).path));
+    saveShot(*browse, QStringLiteral("browse-find.png"));
+
+    // Plain text anywhere in a name; Enter on a result goes to it.
+    browse->m_Find->clear();
+    QTest::keyClicks(browse->m_Find, QStringLiteral("HOST"));
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(found(), QStringList{QStringLiteral("/Windows/System32/drivers/etc/hosts")});
+    browse->m_Results->setFocus();
+    browse->m_Results->setCurrentIndex(browse->m_Found->index(0, 0));
+    QTest::keyClick(browse->m_Results, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(browse->CurrentFolder(), QStringLiteral("/Windows/System32/drivers/etc"), 20000);
+    QCOMPARE(browse->SelectedPaths(), QStringList{QStringLiteral("/Windows/System32/drivers/etc/hosts")});
+    QVERIFY(browse->m_List->isVisible());
+    QVERIFY(browse->m_Find->text().isEmpty());
     const QString problems = w.finish();
     QVERIFY2(problems.isEmpty(), qPrintable(problems));
 }
