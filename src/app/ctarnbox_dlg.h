@@ -4,6 +4,7 @@
 #include "archive/image_info.h"
 #include "archive/image_table.h"
 #include "imaging/wim_types.h"
+#include "operations/lasting_operation.h"
 #include "operations/operation_host.h"
 #include "operations/operation_runner.h"
 
@@ -88,7 +89,11 @@ public:
     void OnCommand(int command, const QString &path);
     // Whether OnCommand would run a command other than the close now.
     bool AcceptsCommands() const;
+    // True, having told the user why, when something left running on the
+    // open archive (a mounted image) holds it against a command of `effect`.
+    bool RefuseForLastingOperations(ArchiveEffect effect);
     const OperationRunner &Runner() const { return m_runner; }
+    OperationRunner &Runner() { return m_runner; }
     // The folder picker: the chosen folder without one trailing separator, or "".
     static QString PickFolder(QObject *owner);
     void SetWorkDir();
@@ -152,6 +157,10 @@ public:
     // asked; what is still open (a completion message) ends with the window.
     void CloseForSessionEnd();
     void CloseWorker();
+    // The close worker, before the window goes: asks what becomes of what is
+    // left running (commit, discard, leave it); false when the user cancels.
+    // Then ends each as chosen, under the closed runner.
+    bool AskAboutLastingOperations(std::vector<std::unique_ptr<Operation>> *endings);
 
     // ---- Capture ----
     void AddImage();
