@@ -11,6 +11,7 @@
 #include "support/widget_prompts.h"
 
 #include <QSettings>
+#include <QTimer>
 #include <QTranslator>
 
 namespace {
@@ -64,6 +65,8 @@ bool CTarnboxApp::InitInstance()
         dlg.UseRecentArchivesFrom(&settings);
         if (!commandLine.archive.isEmpty())
             dlg.OpenAtStart(commandLine.archive);
+        // Once the window shows: the mounts an earlier run left.
+        QTimer::singleShot(0, &dlg, [&dlg] { dlg.OfferRecordedMounts(); });
         installTerminationHandler([] {
             if (CTarnboxDlg *main = g_pMainDlg.load())
                 main->CloseForSessionEnd();

@@ -187,6 +187,19 @@ public:
     void VerifyFile();
     void OptimizeFile();
 
+    // ---- Mounting an image as a folder (ctarnbox_dlg_mount.cpp) ----
+    // The selected image mounted at a folder the user picks (an empty one).
+    void MountImage(bool readWrite);
+    // The selected image's mount unmounted; a read-write one asks first
+    // whether its changes are committed or discarded.
+    void UnmountImage();
+    // The mounts an earlier run left (the window was killed, or left them):
+    // kept as this run's, and the user is offered to unmount them.
+    void OfferRecordedMounts();
+    void LastingOperationsChanged(const QString &folderToShow) override;
+    // Marks the rows whose image is mounted (an icon, where it is as tooltip).
+    void ShowMounts();
+
     // True, having told the user why, when the open archive is a split set:
     // the write commands are refused before they ask anything.
     bool RefuseWriteToSplitSet();

@@ -101,11 +101,10 @@ QList<MountRecord> mountRecords()
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
-        MountRecord record{json.value(QLatin1String("directory")).toString(),
-                           json.value(QLatin1String("archive")).toString(),
-                           uint32_t(json.value(QLatin1String("image")).toInteger()),
-                           json.value(QLatin1String("readWrite")).toBool(),
-                           json.value(QLatin1String("staging")).toString()};
+        MountRecord record{
+            json.value(QLatin1String("directory")).toString(), json.value(QLatin1String("archive")).toString(),
+            uint32_t(json.value(QLatin1String("image")).toInteger()), json.value(QLatin1String("readWrite")).toBool(),
+            json.value(QLatin1String("staging")).toString()};
         if (record.directory.isEmpty() || mountState(record.directory) == MountState::Gone) {
             file.remove();
             continue;

@@ -56,10 +56,11 @@ QString whyNotAMountFolder(const QString &directory, Kind *kind, int *systemErro
     if (::stat(native.constData(), &self) != 0) {
         *systemError = errno;
         *kind = errno == ENOENT ? Kind::NotFound : errno == ENOTCONN ? Kind::Busy : Kind::Other;
-        return errno == ENOTCONN ? QStringLiteral("%1 is a dead mount (Transport endpoint is not connected): "
-                                                  "fusermount -u it first")
-                                       .arg(directory)
-                                 : QStringLiteral("%1: %2").arg(directory, QString::fromLocal8Bit(std::strerror(errno)));
+        return errno == ENOTCONN
+                   ? QStringLiteral("%1 is a dead mount (Transport endpoint is not connected): "
+                                    "fusermount -u it first")
+                         .arg(directory)
+                   : QStringLiteral("%1: %2").arg(directory, QString::fromLocal8Bit(std::strerror(errno)));
     }
     if (!S_ISDIR(self.st_mode)) {
         *kind = Kind::Other;
@@ -82,8 +83,7 @@ QString whyNotAMountFolder(const QString &directory, Kind *kind, int *systemErro
 
 }  // namespace
 
-bool WimlibBackend::WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags,
-                                  const QString &stagingPath)
+bool WimlibBackend::WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags, const QString &stagingPath)
 {
     static const char call[] = "WIMMountImage";
     const auto handle = imageOf(image, call);
@@ -150,9 +150,9 @@ bool WimlibBackend::WIMUnmountImage(const QString &directory, uint32_t unmountFl
         kind = Kind::NotFound;
     else if (code == WIMLIB_ERR_NOT_PERMITTED_TO_UNMOUNT)
         kind = Kind::AccessDenied;
-    const QString what = code == WIMLIB_ERR_MOUNTED_IMAGE_IS_BUSY
-                             ? QStringLiteral("files in %1 are still open; it stays mounted").arg(target)
-                             : QStringLiteral("%1: %2").arg(
-                                   target, QString::fromUtf8(wimlib_get_error_string(wimlib_error_code(code))));
+    const QString what =
+        code == WIMLIB_ERR_MOUNTED_IMAGE_IS_BUSY
+            ? QStringLiteral("files in %1 are still open; it stays mounted").arg(target)
+            : QStringLiteral("%1: %2").arg(target, QString::fromUtf8(wimlib_get_error_string(wimlib_error_code(code))));
     return failWith(kind, wimlibSystemError(code, error), callText(call, what));
 }

@@ -1,7 +1,7 @@
 // pellwick-wim mount and unmount on archives made by wimlib-imagex, against
 // the peer's own mount, mountrw and unmount.
-#include "imaging_test_support.h"
 #include "imaging/mount_records.h"
+#include "imaging_test_support.h"
 #include "test_archives.h"
 
 #include <QCryptographicHash>
@@ -30,8 +30,10 @@ QString wimlibImagex()
 // need not share: times, where the data lies, link group numbers.
 QStringList detailed(const QString &wim)
 {
-    const auto r = runTool(wimlibImagex(), {QStringLiteral("dir"), wim, QStringLiteral("1"), QStringLiteral("--detailed")});
-    static const QRegularExpression differs(QStringLiteral("Time|Offset in WIM|Compressed size|Link Group ID|Part Number"));
+    const auto r =
+        runTool(wimlibImagex(), {QStringLiteral("dir"), wim, QStringLiteral("1"), QStringLiteral("--detailed")});
+    static const QRegularExpression differs(
+        QStringLiteral("Time|Offset in WIM|Compressed size|Link Group ID|Part Number"));
     QStringList lines;
     for (const QString &line : r.output.split(QLatin1Char('\n'))) {
         if (!line.contains(differs))
@@ -43,7 +45,8 @@ QStringList detailed(const QString &wim)
 QByteArray digest(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : QByteArray();
 }
 
 // The same change in a mounted image: a file added, one changed, one deleted.
@@ -93,8 +96,8 @@ void TestMount::init()
     qputenv("PELLWICK_MOUNT_RECORDS", QFile::encodeName(m_dir->filePath(QStringLiteral("records"))));
     const QString source = m_dir->filePath(QStringLiteral("source"));
     QVERIFY(makeSampleTree(source));
-    testarchives::writeTree(source, {{QStringLiteral("changed.bin"), noise(50000, 7)},
-                                     {QStringLiteral("gone.txt"), QByteArray("weg\n")}});
+    testarchives::writeTree(
+        source, {{QStringLiteral("changed.bin"), noise(50000, 7)}, {QStringLiteral("gone.txt"), QByteArray("weg\n")}});
     m_wim = m_dir->filePath(QStringLiteral("a.wim"));
     const auto r = runTool(wimlibImagex(), {QStringLiteral("capture"), source, m_wim, QStringLiteral("映像")});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
