@@ -148,6 +148,8 @@ void CTarnboxDlg::RefreshWindow()
                        ? QStringLiteral("%1 - Pellwick").arg(QFileInfo(m_strFilePath).fileName())
                        : QStringLiteral("Pellwick"));
     showEmptyHint();
+    if (m_lblEmptyHint)
+        ShowMounts();
 }
 
 void CTarnboxDlg::showEmptyHint()
@@ -327,6 +329,7 @@ bool CTarnboxDlg::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Resize && m_lblEmptyHint) {
         m_lblEmptyHint->setGeometry(m_List->viewport()->rect());
         shareColumnWidths();
+        ShowMounts();
     }
     if (event->type() == QEvent::MouseButtonDblClick) {
         // The list's double-click, wherever it lands, edits the selected row.

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QProcess>
 #include <QStyle>
 #include <QTableWidget>
@@ -74,13 +75,14 @@ void CTarnboxDlg::UnmountImage()
     if (mount->hasChanges()) {
         const int answer = uiThread::choose(
             this, QStringLiteral("卸载映像前，是否将 %1 中的更改写入映像文件？").arg(mount->record().directory),
-            QStringLiteral("卸载映像"), {QStringLiteral("提交更改"), QStringLiteral("放弃更改"), QStringLiteral("取消")});
+            QStringLiteral("卸载映像"),
+            {QStringLiteral("提交更改"), QStringLiteral("放弃更改"), QStringLiteral("取消")});
         if (answer < 0 || answer == 2)
             return;
         commit = answer == 0;
     }
-    m_runner.start(std::move(claim), mount->ending(commit ? LastingOperation::Ending::Commit
-                                                          : LastingOperation::Ending::Discard));
+    m_runner.start(std::move(claim),
+                   mount->ending(commit ? LastingOperation::Ending::Commit : LastingOperation::Ending::Discard));
 }
 
 void CTarnboxDlg::OfferRecordedMounts()
@@ -90,7 +92,8 @@ void CTarnboxDlg::OfferRecordedMounts()
         if (mountState(record.directory) == MountState::Dead) {
             // Its serving process is gone: the folder only answers "Transport
             // endpoint is not connected" until it is unmounted.
-            QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), record.directory});
+            QProcess::execute(QStringLiteral("fusermount"),
+                              {QStringLiteral("-u"), QStringLiteral("-z"), record.directory});
             removeMountRecord(record.directory);
             dead << record.directory;
             continue;
@@ -112,12 +115,13 @@ void CTarnboxDlg::OfferRecordedMounts()
         lines << one->description();
         changes = changes || one->hasChanges();
     }
-    const QStringList buttons = changes ? QStringList{QStringLiteral("提交更改"), QStringLiteral("放弃更改"),
-                                                      QStringLiteral("保持挂载")}
-                                        : QStringList{QStringLiteral("卸载映像"), QStringLiteral("保持挂载")};
-    const int answer = uiThread::choose(
-        this, QStringLiteral("上次运行时挂载的以下映像仍处于挂载状态：\n%1\n是否现在卸载？").arg(lines.join(QLatin1Char('\n'))),
-        QStringLiteral("温馨提示"), buttons);
+    const QStringList buttons =
+        changes ? QStringList{QStringLiteral("提交更改"), QStringLiteral("放弃更改"), QStringLiteral("保持挂载")}
+                : QStringList{QStringLiteral("卸载映像"), QStringLiteral("保持挂载")};
+    const int answer = uiThread::choose(this,
+                                        QStringLiteral("上次运行时挂载的以下映像仍处于挂载状态：\n%1\n是否现在卸载？")
+                                            .arg(lines.join(QLatin1Char('\n'))),
+                                        QStringLiteral("温馨提示"), buttons);
     if (answer < 0 || answer == buttons.size() - 1) {
         ShowMounts();
         return;
@@ -142,18 +146,35 @@ void CTarnboxDlg::LastingOperationsChanged(const QString &folderToShow)
 
 void CTarnboxDlg::ShowMounts()
 {
+    // Where each mounted image of the archive is, at the foot of the list.
+    QLabel *where = m_List->viewport()->findChild<QLabel *>(QStringLiteral("mountsShown"));
+    if (!where) {
+        where = new QLabel(m_List->viewport());
+        where->setObjectName(QStringLiteral("mountsShown"));
+        where->setTextFormat(Qt::PlainText);
+        where->setAttribute(Qt::WA_TransparentForMouseEvents);
+        where->setForegroundRole(QPalette::PlaceholderText);
+    }
+    QStringList lines;
     for (int row = 0; row < m_List->rowCount(); ++row) {
         const auto mount = m_hWim ? mountOf(m_runner, m_strArchiveOnDisk, uint32_t(row + 1)) : nullptr;
-        const QString where = mount ? QStringLiteral("已挂载于 %1%2").arg(
-                                          mount->record().directory,
-                                          mount->record().readWrite ? QStringLiteral("（可修改）") : QString())
+        const QString place = mount ? QStringLiteral("已挂载于 %1%2")
+                                          .arg(mount->record().directory,
+                                               mount->record().readWrite ? QStringLiteral("（可修改）") : QString())
                                     : QString();
         for (int column = 0; column < m_List->columnCount(); ++column) {
             if (QTableWidgetItem *item = m_List->item(row, column)) {
-                item->setToolTip(where);
+                item->setToolTip(place);
                 if (column == 0)
                     item->setIcon(mount ? style()->standardIcon(QStyle::SP_DriveHDIcon) : QIcon());
             }
         }
+        if (mount)
+            lines << QStringLiteral("映像 %1 ").arg(row + 1) + place;
     }
+    where->setText(lines.join(QLatin1Char('\n')));
+    const int height = where->sizeHint().height();
+    const QRect area = m_List->viewport()->rect();
+    where->setGeometry(area.left() + 6, area.bottom() - height - 4, area.width() - 12, height);
+    where->setVisible(!lines.isEmpty());
 }

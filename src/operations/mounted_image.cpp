@@ -94,8 +94,7 @@ void MountOperation::run(OperationContext &ctx)
 
 UnmountOperation::UnmountOperation(const MountedImage &mount, bool commit)
     : LongOperation(kUnmountProfile), m_mount(mount), m_commit(commit)
-{
-}
+{}
 
 void UnmountOperation::registrationFailed(OperationContext &ctx)
 {

@@ -6,14 +6,18 @@
 #include "operations/mounted_image.h"
 #include "ops_fixture.h"
 #include "resources/resource_ids.h"
+#include "support/widget_prompts.h"
 #include "test_archives.h"
 
+#include <QApplication>
 #include <QCryptographicHash>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -24,7 +28,27 @@ namespace {
 QByteArray digest(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : QByteArray();
+}
+
+// The list with the mounted image, and the unmount question as the program shows it.
+void saveScreenshots(CTarnboxDlg &dlg, const QString &folder, const QString &mount)
+{
+    dlg.resize(900, 420);
+    dlg.SelectAndFocusRow(0);
+    QTest::qWait(50);
+    dlg.grab().save(folder + QStringLiteral("/mounted-image.png"));
+    WidgetPrompts widgets;
+    QTimer::singleShot(300, [folder] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            box->grab().save(folder + QStringLiteral("/unmount-question.png"));
+            qobject_cast<QDialog *>(box)->reject();
+        }
+    });
+    widgets.choose(&dlg, QStringLiteral("卸载映像前，是否将 %1 中的更改写入映像文件？").arg(mount),
+                   QStringLiteral("卸载映像"),
+                   {QStringLiteral("提交更改"), QStringLiteral("放弃更改"), QStringLiteral("取消")});
 }
 
 bool mountedNow(const CTarnboxDlg &dlg)
@@ -66,8 +90,8 @@ void TestMountWindow::init()
     qputenv("PELLWICK_MOUNT_RECORDS", QFile::encodeName(m_dir->filePath(QStringLiteral("records"))));
     qputenv("PELLWICK_WIM_TOOL", PELLWICK_WIM_TOOL);
     const QString source = m_dir->filePath(QStringLiteral("source"));
-    testarchives::writeTree(source, {{QStringLiteral("a.txt"), QByteArray("alt\n")},
-                                     {QStringLiteral("d/b.bin"), QByteArray(40000, 'b')}});
+    testarchives::writeTree(
+        source, {{QStringLiteral("a.txt"), QByteArray("alt\n")}, {QStringLiteral("d/b.bin"), QByteArray(40000, 'b')}});
     m_wim = m_dir->filePath(QStringLiteral("a.wim"));
     QString why;
     QVERIFY2(makeArchive(m_wim, {source}, {QStringLiteral("映像")}, &why), qPrintable(why));
@@ -110,6 +134,8 @@ void TestMountWindow::mountChangeCommit()
     QCOMPARE(w.prompts.messageTexts(), QStringList{QStringLiteral("映像文件正被使用，请先卸载映像。")});
 
     testarchives::writeTree(mount, {{QStringLiteral("a.txt"), QByteArray("neu\n")}});
+    if (const QString shots = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR"); !shots.isEmpty())
+        saveScreenshots(*w.dlg, shots, mount);
     w.prompts.clear();
     w.prompts.answerMessage(0);  // 提交更改
     w.dlg->OnCommand(res::ID_UNMOUNT_IMAGE);
