@@ -486,7 +486,9 @@ public:
     // commit cannot be aborted), through the append path: a kill or a full
     // disk leaves the archive as it was or with the changes. Open files in
     // the mount fail the call with kind Busy and leave it mounted, changes
-    // and all; no mount there: NotFound. The default fails (Unsupported).
+    // and all; no mount there: NotFound. The serving process removes the
+    // staging folder (and ends) just after this call has returned. The
+    // default fails (Unsupported).
     virtual bool WIMUnmountImage(const QString &directory, uint32_t unmountFlags)
     {
         Q_UNUSED(directory);
