@@ -9,6 +9,7 @@ packages=(
     libwim-dev wimtools
     libhivex-dev
     ntfs-3g
+    fuse3
     qt6-translations-l10n
     fonts-wqy-microhei fonts-noto-cjk locales
     desktop-file-utils appstream

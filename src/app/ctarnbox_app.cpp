@@ -69,6 +69,8 @@ bool CTarnboxApp::InitInstance()
         dlg.UseRecentArchivesFrom(&settings);
         if (!commandLine.archive.isEmpty())
             dlg.OpenAtStart(commandLine.archive);
+        // Once the window shows: the mounts an earlier run left.
+        QTimer::singleShot(0, &dlg, [&dlg] { dlg.OfferRecordedMounts(); });
         if (!scriptedApply.isEmpty())
             QTimer::singleShot(0, &dlg, [&dlg] { dlg.OnCommand(res::ID_APPLY_IMAGE); });  // after the open
         installTerminationHandler([] {

@@ -1,5 +1,7 @@
 #include "app/ctarnbox_dlg.h"
 
+#include "app/main_window_commands.h"
+
 #include "archive/archive_files.h"
 #include "archive/archive_log.h"
 #include "imaging/imaging_library.h"
@@ -144,6 +146,8 @@ void CTarnboxDlg::RefreshWindow()
                        ? QStringLiteral("%1 - Pellwick").arg(QFileInfo(m_strFilePath).fileName())
                        : QStringLiteral("Pellwick"));
     showEmptyHint();
+    if (m_lblEmptyHint)
+        ShowMounts();
 }
 
 void CTarnboxDlg::showEmptyHint()
@@ -185,7 +189,7 @@ QMenu *CTarnboxDlg::CreateContextMenu()
     const int index = ContextMenuIndex();
     if (index < 0)
         return nullptr;
-    res::MenuPopup popup = res::mainListMenu().at(index);
+    res::MenuPopup popup = mainListMenu().at(index);
     if (index == 1)
         popup = res::withRecentArchives(std::move(popup), m_recent.paths(),
                                         [](const QString &path) { return QFileInfo(path).isFile(); });
@@ -212,6 +216,20 @@ bool CTarnboxDlg::AcceptsCommands() const
     return m_runner.acceptsCommands() && !IsBusy();
 }
 
+bool CTarnboxDlg::RefuseForLastingOperations(ArchiveEffect effect)
+{
+    if (effect == ArchiveEffect::None || !m_hWim)
+        return false;
+    for (const auto &lasting : m_runner.lasting()) {
+        if (lasting->archive() == m_strArchiveOnDisk && lasting->holdsAgainst(effect)) {
+            uiThread::messageBox(this, QStringLiteral("映像文件正被使用，请先卸载映像。"), QStringLiteral("错误提示"),
+                                 MB_OK | MB_ICONEXCLAMATION, lasting->description());
+            return true;
+        }
+    }
+    return false;
+}
+
 void CTarnboxDlg::OnCommand(int command)
 {
     OnCommand(command, QString());
@@ -219,32 +237,12 @@ void CTarnboxDlg::OnCommand(int command)
 
 void CTarnboxDlg::OnCommand(int command, const QString &path)
 {
-    if (command != res::kIdCancel && !AcceptsCommands())
+    const MainWindowCommand *entry = findMainWindowCommand(command);
+    if (!entry || (entry->refusedWhileBusy && !AcceptsCommands()))
         return;
-    switch (command) {
-    case res::kIdOk:
-    case res::ID_OPEN_FILE: path.isEmpty() ? OpenArchive() : OpenArchive(path); break;
-    case res::ID_NEW_FILE: NewArchive(); break;
-    case res::ID_ADD_IMAGE: AddImage(); break;
-    case res::ID_APPLY_IMAGE: ApplyImage(); break;
-    case res::ID_EXPORT_IMAGE: ExportImage(); break;
-    case res::ID_DELETE_IMAGE: DeleteImage(); break;
-    case res::ID_SET_BOOT_IMAGE: SetBootImage(); break;
-    case res::ID_EDIT_IMAGE: EditImage(); break;
-    case res::ID_BROWSE_IMAGE: BrowseImage(); break;
-    case res::ID_SET_EXCLUSIONS: SetExclusions(); break;
-    case res::ID_SET_WORK_DIR:
-    case res::IDC_WORK_DIR_BUTTON: SetWorkDir(); break;
-    case res::ID_SPLIT_FILE: SplitFile(); break;
-    case res::ID_VERIFY_FILE: VerifyFile(); break;
-    case res::ID_OPTIMIZE_FILE: OptimizeFile(); break;
-    case res::kIdCancel: CloseApp(); break;
-    case res::ID_REOPEN_LAST: OpenRecentArchive(0); break;
-    default:
-        if (command >= res::ID_RECENT_ARCHIVE && command < res::ID_RECENT_ARCHIVE + res::kRecentArchiveCount)
-            OpenRecentArchive(command - res::ID_RECENT_ARCHIVE);
-        break;
-    }
+    if (RefuseForLastingOperations(entry->effect))
+        return;
+    entry->handler(*this, command, path);
 }
 
 QString CTarnboxDlg::PickFolder(QObject *owner)
@@ -329,6 +327,7 @@ bool CTarnboxDlg::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Resize && m_lblEmptyHint) {
         m_lblEmptyHint->setGeometry(m_List->viewport()->rect());
         shareColumnWidths();
+        ShowMounts();
     }
     if (event->type() == QEvent::MouseButtonDblClick) {
         // The list's double-click, wherever it lands, edits the selected row.

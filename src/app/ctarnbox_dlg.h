@@ -5,6 +5,7 @@
 #include "archive/image_table.h"
 #include "imaging/wim_handle.h"
 #include "imaging/wim_types.h"
+#include "operations/lasting_operation.h"
 #include "operations/operation_host.h"
 #include "operations/operation_runner.h"
 
@@ -91,7 +92,11 @@ public:
     void OnCommand(int command, const QString &path);
     // Whether OnCommand would run a command other than the close now.
     bool AcceptsCommands() const;
+    // True, having told the user why, when something left running on the
+    // open archive (a mounted image) holds it against a command of `effect`.
+    bool RefuseForLastingOperations(ArchiveEffect effect);
     const OperationRunner &Runner() const { return m_runner; }
+    OperationRunner &Runner() { return m_runner; }
     // The folder picker: the chosen folder without one trailing separator, or "".
     static QString PickFolder(QObject *owner);
     void SetWorkDir();
@@ -155,6 +160,10 @@ public:
     // asked; what is still open (a completion message) ends with the window.
     void CloseForSessionEnd();
     void CloseWorker();
+    // The close worker, before the window goes: asks what becomes of what is
+    // left running (commit, discard, leave it); false when the user cancels.
+    // Then ends each as chosen, under the closed runner.
+    bool AskAboutLastingOperations(std::vector<std::unique_ptr<Operation>> *endings);
 
     // ---- Capture ----
     void AddImage();
@@ -185,6 +194,19 @@ public:
     void SplitFile();
     void VerifyFile();
     void OptimizeFile();
+
+    // ---- Mounting an image as a folder (ctarnbox_dlg_mount.cpp) ----
+    // The selected image mounted at a folder the user picks (an empty one).
+    void MountImage(bool readWrite);
+    // The selected image's mount unmounted; a read-write one asks first
+    // whether its changes are committed or discarded.
+    void UnmountImage();
+    // The mounts an earlier run left (the window was killed, or left them):
+    // kept as this run's, and the user is offered to unmount them.
+    void OfferRecordedMounts();
+    void LastingOperationsChanged(const QString &folderToShow) override;
+    // Marks the rows whose image is mounted (an icon, where it is as tooltip).
+    void ShowMounts();
 
     // True, having told the user why, when the open archive is a split set:
     // the write commands are refused before they ask anything.

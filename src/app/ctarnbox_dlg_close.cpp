@@ -4,6 +4,7 @@
 
 #include "imaging/imaging_library.h"
 #include "support/background_task.h"
+#include "operations/operation.h"
 #include "support/clock.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"
@@ -30,6 +31,13 @@ void CTarnboxDlg::CloseWorker()
     // unless the session ends while no long step runs (an operation showing
     // its completion message): that has nothing left to lose.
     const bool withoutAsking = m_closeWithoutAsking.exchange(false);
+    // What is left running is asked about while nothing runs (a session's
+    // end leaves it as it is: it outlives the window).
+    std::vector<std::unique_ptr<Operation>> endings;
+    if (!withoutAsking && !IsBusy() && !m_runner.isClaimed() && !AskAboutLastingOperations(&endings)) {
+        m_closeRequested.store(false);
+        return;
+    }
     if (IsBusy() || !m_runner.closeIfIdle()) {
         const int answer = withoutAsking && !IsBusy()
                                ? IDOK
@@ -47,6 +55,9 @@ void CTarnboxDlg::CloseWorker()
         while (IsBusy() || m_runner.isClaimed())
             appClock().sleepMs(100);
     }
+    // The runner is closed: nothing else can start while these run.
+    for (const auto &ending : endings)
+        m_runner.run(*ending);
     uiThread::run([this] {
         m_hWim.close();
         // From here on a worker that is still finishing gets default answers
@@ -55,6 +66,34 @@ void CTarnboxDlg::CloseWorker()
         rejectOpenDialogs();
         QDialog::done(QDialog::Rejected);
     });
+}
+
+bool CTarnboxDlg::AskAboutLastingOperations(std::vector<std::unique_ptr<Operation>> *endings)
+{
+    const auto lasting = m_runner.lasting();
+    if (lasting.isEmpty())
+        return true;
+    QStringList lines;
+    bool changes = false;
+    for (const auto &one : lasting) {
+        lines << one->description();
+        changes = changes || one->hasChanges();
+    }
+    const QStringList buttons =
+        changes ? QStringList{QStringLiteral("提交更改"), QStringLiteral("放弃更改"), QStringLiteral("保持挂载"),
+                              QStringLiteral("取消")}
+                : QStringList{QStringLiteral("卸载映像"), QStringLiteral("保持挂载"), QStringLiteral("取消")};
+    const int answer = uiThread::choose(
+        this, QStringLiteral("以下映像仍处于挂载状态：\n%1\n关闭程序前如何处理？").arg(lines.join(QLatin1Char('\n'))),
+        QStringLiteral("温馨提示"), buttons);
+    if (answer < 0 || answer == buttons.size() - 1)
+        return false;
+    if (answer == buttons.size() - 2)
+        return true;  // left mounted: the serving process outlives the window
+    const auto how = answer == 0 && changes ? LastingOperation::Ending::Commit : LastingOperation::Ending::Discard;
+    for (const auto &one : lasting)
+        endings->push_back(one->ending(how));
+    return true;
 }
 
 void CTarnboxDlg::rejectOpenDialogs()

@@ -58,6 +58,7 @@ bool CTarnboxDlg::LoadImageList(QString *cause)
     if (m_Images.count != 0)
         SelectAndFocusRow(0);
     m_strCompression = CompressionLabel(m_Images.compression);
+    ShowMounts();
     RefreshWindow();
     return true;
 }

@@ -90,6 +90,14 @@ public:
     {
         return m_inner.WIMUpdateImage(image, updates);
     }
+    bool WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags, const QString &stagingPath) override
+    {
+        return m_inner.WIMMountImage(image, directory, mountFlags, stagingPath);
+    }
+    bool WIMUnmountImage(const QString &directory, uint32_t unmountFlags) override
+    {
+        return m_inner.WIMUnmountImage(directory, unmountFlags);
+    }
 
 protected:
     ImagingLibrary &inner() const { return m_inner; }

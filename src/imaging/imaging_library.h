@@ -429,6 +429,50 @@ public:
         return false;
     }
 
+    // Mounting an image as a folder through FUSE (Linux).
+    //
+    // Checks, before anything is touched, that this process may mount (a
+    // /dev/fuse it may open, and root or fusermount: else AccessDenied or
+    // Unsupported with the cause) and that `directory` is an empty folder
+    // that is no mount point; then mounts the image there, read-only, or
+    // read-write with WIM_MOUNT_FLAG_READWRITE, its changed and new files
+    // kept in a folder the library makes inside `stagingPath` (read-write
+    // only; "" is the archive's folder) and removes at the unmount.
+    // A read-write mount takes the archive's exclusive file lock (with the
+    // stale check of every change) and holds it until the unmount, so no
+    // other change reaches the archive meanwhile; a read-only one checks the
+    // file and holds nothing (appends leave what it reads in place).
+    // The mount is served by a process of its own: this call makes the
+    // calling process a daemon (it forks; the process that called it ends,
+    // exit status 0, once the mount is up) and returns in the serving
+    // process only, after the unmount, true when it served. Only a process
+    // made for it (pellwick-wim mount) calls it; early failures return in
+    // the caller as usual. The default fails with kind Unsupported.
+    virtual bool WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags, const QString &stagingPath)
+    {
+        Q_UNUSED(image);
+        Q_UNUSED(directory);
+        Q_UNUSED(mountFlags);
+        Q_UNUSED(stagingPath);
+        return unsupported("WIMMountImage");
+    }
+
+    // Unmounts the image mounted at `directory` (by any process of this
+    // user). With WIM_UNMOUNT_FLAG_COMMIT a read-write mount's changes are
+    // written into the archive first, with WIM_MSG_PROGRESS percentages (the
+    // commit cannot be aborted), through the append path: a kill or a full
+    // disk leaves the archive as it was or with the changes. Open files in
+    // the mount fail the call with kind Busy and leave it mounted, changes
+    // and all; no mount there: NotFound. The serving process removes the
+    // staging folder (and ends) just after this call has returned. The
+    // default fails (Unsupported).
+    virtual bool WIMUnmountImage(const QString &directory, uint32_t unmountFlags)
+    {
+        Q_UNUSED(directory);
+        Q_UNUSED(unmountFlags);
+        return unsupported("WIMUnmountImage");
+    }
+
 protected:
     // What a default body of an extension returns: false, with kind
     // Unsupported recorded for the calling thread (see LastError()).

@@ -54,6 +54,10 @@ constexpr uint32_t WIM_FLAG_NTFS_VOLUME = 0x40000000u;
 // (see WIMCaptureImage). A backend that always reads every file may ignore
 // it; a wimgapi backend takes it off before forwarding.
 constexpr uint32_t WIM_FLAG_FULL_READ = 0x10000000u;
+// WIMMountImage and WIMUnmountImage (extensions): a read-write mount; an
+// unmount that keeps the changes (without it they are dropped).
+constexpr uint32_t WIM_MOUNT_FLAG_READWRITE = 0x00000001u;
+constexpr uint32_t WIM_UNMOUNT_FLAG_COMMIT = 0x00000001u;
 
 // Flags of WIMExportImage.
 constexpr uint32_t WIM_EXPORT_ALLOW_DUPLICATES = 0x00000001;

@@ -129,6 +129,9 @@ public:
     // source holds the archive's own file is refused before anything is read.
     bool WIMUpdateImage(HWIM image, const QList<ImagingUpdate> &updates) override;
     bool WIMSplitOversizedFiles(HWIM wim, uint64_t partSize, QList<ImagingOversizedFile> *files) override;
+    // Extensions (wimlib_mount.cpp).
+    bool WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags, const QString &stagingPath) override;
+    bool WIMUnmountImage(const QString &directory, uint32_t unmountFlags) override;
 
 private:
     // Records the calling thread's last failure; always false.

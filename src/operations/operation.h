@@ -19,6 +19,8 @@ public:
     OperationContext &operator=(const OperationContext &) = delete;
 
     OperationHost &host() const;
+    // The runner that runs it (lasting operations are kept there).
+    OperationRunner &runner() const { return m_runner; }
     // A message box owned by the window, asked on the UI thread; its answer.
     // An empty caption is the application's name; `detail`, when not empty, is
     // shown beneath the text (the cause of a failure).

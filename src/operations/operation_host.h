@@ -70,4 +70,7 @@ public:
     // Reads the open archive's images into the list again (after a rebuild);
     // false when that failed, after its message.
     virtual bool LoadImageList() = 0;
+    // What the runner keeps running (mounted images) changed: the list shows
+    // it again; `folderToShow`, when given, opens in the desktop's file manager.
+    virtual void LastingOperationsChanged(const QString &folderToShow) { Q_UNUSED(folderToShow); }
 };

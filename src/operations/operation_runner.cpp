@@ -1,6 +1,7 @@
 #include "operations/operation_runner.h"
 
 #include "imaging/wim_types.h"
+#include "operations/lasting_operation.h"
 #include "operations/message_callback.h"
 #include "operations/operation.h"
 #include "support/background_task.h"
@@ -145,6 +146,24 @@ void OperationRunner::process(const char16_t *path, int32_t *keep)
 {
     if (Operation *operation = m_running.load(std::memory_order_acquire))
         operation->process(path, keep);
+}
+
+void OperationRunner::keep(std::shared_ptr<LastingOperation> lasting)
+{
+    std::lock_guard lock(m_mutex);
+    m_lasting.append(std::move(lasting));
+}
+
+void OperationRunner::forget(const LastingOperation *lasting)
+{
+    std::lock_guard lock(m_mutex);
+    m_lasting.removeIf([lasting](const std::shared_ptr<LastingOperation> &kept) { return kept.get() == lasting; });
+}
+
+QList<std::shared_ptr<LastingOperation>> OperationRunner::lasting() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lasting;
 }
 
 OperationHost *OperationRunner::messageHost()

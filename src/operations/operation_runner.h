@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+class LastingOperation;
 class Operation;
 class OperationContext;
 class OperationHost;
@@ -37,6 +39,10 @@ class OperationHost;
 // and the window waits for the release without blocking the UI thread. An
 // operation checks OperationContext::aborted() between its long steps; a
 // format chain is never cut, the operation stops after it.
+//
+// Lasting operations: what an operation leaves running after its end (a
+// mounted image) is kept here until the operation that ends it forgets it;
+// the window refuses commands it holds against and its close asks about each.
 //
 // Threads: claim(), start() and dropping a claim on the UI thread; run() on the
 // worker inside a started body; the queries and abort() on any thread.
@@ -92,6 +98,11 @@ public:
     // flowing, so that the operation's hand-overs are served.
     void waitForRelease() const;
 
+    // Any thread. Keeps what an operation left running; forgets it once ended.
+    void keep(std::shared_ptr<LastingOperation> lasting);
+    void forget(const LastingOperation *lasting);
+    QList<std::shared_ptr<LastingOperation>> lasting() const;
+
     OperationHost &host() const { return m_host; }
     // The library's thread: hands a WIM_MSG_PROCESS to the running operation.
     void process(const char16_t *path, int32_t *keep);
@@ -112,4 +123,5 @@ private:
     std::atomic<State> m_publicState{State::Idle};
     std::atomic<bool> m_abort{false};
     std::atomic<Operation *> m_running{nullptr};
+    QList<std::shared_ptr<LastingOperation>> m_lasting;  // under m_mutex
 };

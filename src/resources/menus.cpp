@@ -4,41 +4,6 @@
 
 namespace res {
 
-const QVector<MenuPopup> &mainListMenu()
-{
-    static const QVector<MenuPopup> m{
-        {QStringLiteral("有文件时"),
-         {{QStringLiteral("添加映像"), ID_ADD_IMAGE},
-          {QStringLiteral("释放映像"), ID_APPLY_IMAGE},
-          {QStringLiteral("编辑映像"), ID_EDIT_IMAGE},
-          {QStringLiteral("删除映像"), ID_DELETE_IMAGE},
-          {QStringLiteral("导出映像"), ID_EXPORT_IMAGE},
-          {QStringLiteral("设置为启动映像"), ID_SET_BOOT_IMAGE},
-          {QString(), kSeparator},
-          {QStringLiteral("浏览映像文件"), ID_BROWSE_IMAGE, "Ctrl+B"},
-          {QString(), kSeparator},
-          {QStringLiteral("拆分映像文件"), ID_SPLIT_FILE},
-          {QStringLiteral("校验映像文件"), ID_VERIFY_FILE},
-          {QStringLiteral("优化映像文件"), ID_OPTIMIZE_FILE}}},
-        {QStringLiteral("有文件2"),
-         {{QStringLiteral("添加映像"), ID_ADD_IMAGE},
-          {QStringLiteral("新建文件"), ID_NEW_FILE},
-          {QStringLiteral("打开文件"), ID_OPEN_FILE},
-          {QStringLiteral("设置工作目录"), ID_SET_WORK_DIR},
-          {QStringLiteral("设置排除名单"), ID_SET_EXCLUSIONS},
-          {QString(), kSeparator},
-          {QStringLiteral("拆分映像文件"), ID_SPLIT_FILE},
-          {QStringLiteral("校验映像文件"), ID_VERIFY_FILE},
-          {QStringLiteral("优化映像文件"), ID_OPTIMIZE_FILE}}},
-        {QStringLiteral("无文件时"),
-         {{QStringLiteral("新建文件"), ID_NEW_FILE},
-          {QStringLiteral("打开文件"), ID_OPEN_FILE},
-          {QStringLiteral("设置工作目录"), ID_SET_WORK_DIR},
-          {QStringLiteral("设置排除名单"), ID_SET_EXCLUSIONS}}},
-    };
-    return m;
-}
-
 const QVector<MenuPopup> &exclusionMenu()
 {
     static const QVector<MenuPopup> m{

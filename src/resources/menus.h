@@ -24,9 +24,8 @@ struct MenuPopup {
     QVector<MenuItem> items;
 };
 
-// Menu 129, the image list: 0 archive open with a row, 1 archive open without a
-// row (or a leftover row), 2 no archive.
-const QVector<MenuPopup> &mainListMenu();
+// Menu 129, the image list, is built from the main window's command table
+// (app/main_window_commands.h).
 // Menu 132, the exclusion list: 0 with a selected entry, 1 without.
 const QVector<MenuPopup> &exclusionMenu();
 

@@ -62,6 +62,10 @@ constexpr int ID_SET_EXCLUSIONS = 32785;
 constexpr int ID_SPLIT_FILE = 32793;
 constexpr int ID_VERIFY_FILE = 32794;
 constexpr int ID_OPTIMIZE_FILE = 32795;
+// Pop-up 0: the selected image mounted as a folder, read-only or read-write, and unmounted.
+constexpr int ID_MOUNT_IMAGE = 32796;
+constexpr int ID_MOUNT_IMAGE_RW = 32797;
+constexpr int ID_UNMOUNT_IMAGE = 32798;
 // The recent archives in pop-up 1 (ID_RECENT_ARCHIVE + 0 the most recent),
 // and the key that opens the most recent again.
 constexpr int ID_RECENT_ARCHIVE = 32840;

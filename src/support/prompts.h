@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 class QObject;
@@ -58,6 +59,17 @@ public:
     virtual QString saveFile(QObject *owner, const FileChooser &chooser) = 0;
     // Runs a modal dialog and returns its result (QDialog::Accepted / Rejected).
     virtual int execDialog(QDialog &dialog) = 0;
+    // A question whose answers are `buttons` (the first is the default):
+    // the index of the one chosen, or -1 for Escape and the close box.
+    // Prompts that cannot ask return -1.
+    virtual int choose(QObject *owner, const QString &text, const QString &caption, const QStringList &buttons)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(text);
+        Q_UNUSED(caption);
+        Q_UNUSED(buttons);
+        return -1;
+    }
     // A line of text in a small dialog with OK and Cancel: `title`, `label`
     // above the box, *text shown in it at first. True on OK, with *text as
     // typed; false on cancel, *text unchanged. Prompts that cannot ask cancel.

@@ -58,4 +58,9 @@ bool inputText(QObject *owner, const QString &title, const QString &label, QStri
     return call(false, [&] { return prompts().inputText(owner, title, label, text); });
 }
 
+int choose(QObject *owner, const QString &text, const QString &caption, const QStringList &buttons)
+{
+    return call(-1, [&] { return prompts().choose(owner, text, caption, buttons); });
+}
+
 }  // namespace uiThread

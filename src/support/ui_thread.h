@@ -72,5 +72,7 @@ QString pickFolderPath(QObject *owner);
 QString openFile(QObject *owner, const FileChooser &chooser);
 QString saveFile(QObject *owner, const FileChooser &chooser);
 bool inputText(QObject *owner, const QString &title, const QString &label, QString *text);
+// Prompts::choose; -1 when nobody can be asked.
+int choose(QObject *owner, const QString &text, const QString &caption, const QStringList &buttons);
 
 }  // namespace uiThread

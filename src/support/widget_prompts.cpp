@@ -127,3 +127,20 @@ bool WidgetPrompts::inputText(QObject *owner, const QString &title, const QStrin
     *text = dialog.textValue();
     return true;
 }
+
+int WidgetPrompts::choose(QObject *owner, const QString &text, const QString &caption, const QStringList &buttons)
+{
+    QMessageBox box(ownerWidget(owner));
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Question);
+    QList<QAbstractButton *> added;
+    for (const QString &label : buttons)
+        added.append(box.addButton(label, added.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole));
+    if (!added.isEmpty())
+        box.setDefaultButton(static_cast<QPushButton *>(added.first()));
+    // Escape and the close box answer -1: no button of ours has the reject role.
+    box.exec();
+    return int(added.indexOf(box.clickedButton()));
+}

@@ -14,4 +14,5 @@ public:
     QString saveFile(QObject *owner, const FileChooser &chooser) override;
     int execDialog(QDialog &dialog) override;
     bool inputText(QObject *owner, const QString &title, const QString &label, QString *text) override;
+    int choose(QObject *owner, const QString &text, const QString &caption, const QStringList &buttons) override;
 };

@@ -205,10 +205,12 @@ void TestMainWindow::contextMenuItems()
     commands.clear();
     for (QAction *a : menu->actions())
         commands << a->data().toInt();
-    // After a separator each (no command): browsing the image, then the
-    // archive file's commands.
+    // After a separator each (no command): browsing the image, the archive
+    // file's commands, then mounting the image.
     QCOMPARE(commands, (QList<int>{32771, 32777, 32776, 32772, 32773, 32775, 0, res::ID_BROWSE_IMAGE, 0,
-                                   res::ID_SPLIT_FILE, res::ID_VERIFY_FILE, res::ID_OPTIMIZE_FILE}));
+                                   res::ID_SPLIT_FILE, res::ID_VERIFY_FILE, res::ID_OPTIMIZE_FILE, 0,
+                                   res::ID_MOUNT_IMAGE, res::ID_MOUNT_IMAGE_RW, res::ID_UNMOUNT_IMAGE}));
+    QCOMPARE(menu->actions().at(14)->text(), QStringLiteral("挂载映像（可修改）…"));
     QVERIFY(menu->actions().at(6)->isSeparator());
     QCOMPARE(menu->actions().at(7)->text(), QStringLiteral("浏览映像文件"));
     QVERIFY(menu->actions().at(8)->isSeparator());

@@ -1,6 +1,7 @@
 // The recent archives: the list kept in the per-user configuration, its
 // entries in pop-up 1, and opening them again through the window.
 #include "app/ctarnbox_dlg.h"
+#include "app/main_window_commands.h"
 #include "app/recent_archives.h"
 #include "imaging/imaging_library.h"
 #include "imaging/wim_handle.h"
@@ -116,7 +117,7 @@ void TestRecentArchives::menuEntries()
     QFETCH(QStringList, paths);
     QFETCH(QStringList, gone);
     QFETCH(QStringList, texts);
-    const res::MenuPopup base = res::mainListMenu().at(1);
+    const res::MenuPopup base = mainListMenu().at(1);
     const res::MenuPopup popup =
         res::withRecentArchives(base, paths, [&](const QString &path) { return !gone.contains(path); });
     if (texts.isEmpty()) {

@@ -1,9 +1,12 @@
 // One operation at a time: the runner's states, and operations held at a
 // phase on real archives while the user presses keys, gives commands or closes.
+#include "app/main_window_commands.h"
 #include "capture_settings/cwim_image_info.h"
 #include "fake_clock.h"
 #include "held_operation.h"
+#include "operations/lasting_operation.h"
 #include "operations/message_callback.h"
+#include "operations/operation.h"
 #include "ops_fixture.h"
 #include "resources/resource_ids.h"
 #include "support/platform.h"
@@ -69,11 +72,20 @@ struct HeldWindow {
     ScopedImaging scoped;
 };
 
-// Every command of the menus and the buttons.
-const QList<int> kCommands{res::kIdOk,          res::ID_OPEN_FILE,    res::ID_NEW_FILE,       res::ID_ADD_IMAGE,
-                           res::ID_APPLY_IMAGE, res::ID_EXPORT_IMAGE, res::ID_DELETE_IMAGE,   res::ID_SET_BOOT_IMAGE,
-                           res::ID_EDIT_IMAGE,  res::ID_SET_WORK_DIR, res::ID_SET_EXCLUSIONS, res::IDC_WORK_DIR_BUTTON,
-                           res::ID_SPLIT_FILE,  res::ID_VERIFY_FILE,  res::ID_OPTIMIZE_FILE};
+// Left running on an archive: holds it against changes, or only against its replacement.
+struct KeptOnArchive : LastingOperation {
+    KeptOnArchive(QString path, bool againstChanges) : path(std::move(path)), againstChanges(againstChanges) {}
+    QString archive() const override { return path; }
+    bool holdsAgainst(ArchiveEffect effect) const override
+    {
+        return effect == ArchiveEffect::Replaces || (againstChanges && effect == ArchiveEffect::Changes);
+    }
+    bool hasChanges() const override { return againstChanges; }
+    QString description() const override { return QStringLiteral("挂载于 /m"); }
+    std::unique_ptr<Operation> ending(Ending) override { return nullptr; }
+    QString path;
+    bool againstChanges;
+};
 
 }  // namespace
 
@@ -94,6 +106,8 @@ private slots:
     void closeDuringEachPhase_data();
     void closeDuringEachPhase();
     void closeWhileTheCaptureDialogIsOpen();
+    void lastingOperationRefusesWhatItHoldsAgainst_data();
+    void lastingOperationRefusesWhatItHoldsAgainst();
 
 private:
     QString makeSource(const QString &name, int files);
@@ -242,8 +256,10 @@ void TestOperationRunner::heldFormatChainRefusesEveryCommand()
 
     const int asked = int(h.w.prompts.calls().size());
     const QStringList rows = windowview::rows(*h.w.dlg);
-    for (int command : kCommands)
-        h.w.dlg->OnCommand(command);
+    for (const MainWindowCommand &command : mainWindowCommands()) {
+        if (command.refusedWhileBusy)
+            h.w.dlg->OnCommand(command.id);
+    }
     QTest::keyClick(h.w.dlg.get(), Qt::Key_Return);
     QTableWidget *list = h.w.dlg->m_List;
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0, 0)).center());
@@ -331,6 +347,38 @@ void TestOperationRunner::closeWhileTheCaptureDialogIsOpen()
     QCOMPARE(w.prompts.messageTexts(), QStringList{kAskClose});
     QCOMPARE(w.library.calls(), QStringList{QStringLiteral("Close")});  // the archive, by the close
     QVERIFY(waitForOperations());
+    QVERIFY(w.finish().isEmpty());
+}
+
+void TestOperationRunner::lastingOperationRefusesWhatItHoldsAgainst_data()
+{
+    QTest::addColumn<bool>("againstChanges");
+    QTest::newRow("read-write mount") << true;
+    QTest::newRow("read-only mount") << false;
+}
+
+void TestOperationRunner::lastingOperationRefusesWhatItHoldsAgainst()
+{
+    QFETCH(bool, againstChanges);
+    WindowOnArchive w(m_wim);
+    w.dlg->Runner().keep(std::make_shared<KeptOnArchive>(w.dlg->m_strArchiveOnDisk, againstChanges));
+    for (const MainWindowCommand &command : mainWindowCommands()) {
+        if (command.effect == ArchiveEffect::None)
+            continue;
+        w.prompts.clear();
+        w.library.clear();
+        w.dlg->OnCommand(command.id);
+        const bool held = command.effect == ArchiveEffect::Replaces || againstChanges;
+        const QString refusal = QStringLiteral("映像文件正被使用，请先卸载映像。");
+        QCOMPARE(w.prompts.messageTexts().contains(refusal), held);
+        if (held) {
+            QCOMPARE(w.prompts.messageTexts(), QStringList{refusal});
+            QVERIFY(w.library.calls().isEmpty());
+        }
+        QVERIFY(waitForOperations());
+    }
+    QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 1);
+    w.dlg->Runner().forget(w.dlg->Runner().lasting().value(0).get());
     QVERIFY(w.finish().isEmpty());
 }
 

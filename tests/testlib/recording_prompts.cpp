@@ -100,6 +100,17 @@ bool RecordingPrompts::inputText(QObject *owner, const QString &title, const QSt
     return true;
 }
 
+int RecordingPrompts::choose(QObject *owner, const QString &text, const QString &caption, const QStringList &buttons)
+{
+    record(Kind::MessageBox, owner, text, caption, 0, {}, buttons.join(QLatin1Char('|')));
+    QMutexLocker lock(&m_mutex);
+    if (m_messageAnswers.empty())
+        return -1;
+    const int a = m_messageAnswers.front();
+    m_messageAnswers.pop_front();
+    return a;
+}
+
 void RecordingPrompts::answerMessage(int answer)
 {
     QMutexLocker lock(&m_mutex);

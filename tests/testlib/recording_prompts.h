@@ -42,6 +42,9 @@ public:
     int execDialog(QDialog &dialog) override;
     // Records the title as text and the label as caption.
     bool inputText(QObject *owner, const QString &title, const QString &label, QString *text) override;
+    // Recorded as a message box (its buttons, "|"-joined, as detail); the
+    // answer is the next message answer as the button's index, else -1.
+    int choose(QObject *owner, const QString &text, const QString &caption, const QStringList &buttons) override;
 
     // Scripted answers, used in order.
     void answerMessage(int answer);

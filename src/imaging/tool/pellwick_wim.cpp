@@ -5,6 +5,7 @@
 
 #include "imaging/image_update_script.h"
 #include "imaging/imaging_library.h"
+#include "imaging/mount_records.h"
 #include "imaging/wim_handle.h"
 #include "imaging/wimlib_xml.h"
 
@@ -105,37 +106,45 @@ int failWith(const QString &what)
 {
     const ImagingError why = imaging().LastError();
     std::fprintf(stderr, "pellwick-wim: %s: %s\n", qUtf8Printable(what), qUtf8Printable(why.text));
-    const bool retry = why.kind == ImagingError::Kind::InUseElsewhere || why.kind == ImagingError::Kind::ChangedOnDisk;
+    const bool retry = why.kind == ImagingError::Kind::InUseElsewhere || why.kind == ImagingError::Kind::ChangedOnDisk
+                       || why.kind == ImagingError::Kind::Busy;
     return retry ? 4 : 1;
 }
 
 int usage()
 {
-    std::fprintf(stderr, "usage: pellwick-wim [-v] info WIM\n"
-                         "       pellwick-wim [-v] capture [--full-read] DIR|DEVICE WIM [NAME]\n"
-                         "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
-                         "       pellwick-wim [-v] export WIM INDEX DEST [--compress=none|xpress|lzx|lzms] [--solid]\n"
-                         "       pellwick-wim [-v] delete WIM INDEX\n"
-                         "       pellwick-wim [-v] setboot WIM INDEX\n"
-                         "       pellwick-wim [-v] setinfo WIM INDEX NAME [DESCRIPTION]\n"
-                         "       pellwick-wim [-v] dir WIM INDEX [PATH]\n"
-                         "       pellwick-wim [-v] extract WIM INDEX DEST PATH...\n"
-                         "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
-                         "       pellwick-wim [-v] verify WIM\n"
-                         "       pellwick-wim [-v] optimize WIM\n"
-                         "       pellwick-wim [-v] update WIM INDEX < COMMANDS\n"
-                         "capture reads only the files changed since the newest image of WIM captured from the\n"
-                         "same DIR|DEVICE (same path, sizes and times: unchanged); --full-read reads every file.\n"
-                         "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
-                         "it must not be mounted (a capture also takes one mounted read-only).\n"
-                         "WIM may be the first part of a split set (NAME.swm) for info, apply, export and verify.\n"
-                         "export: a new DEST takes the compression given, else LZMS with --solid, else the source's;\n"
-                         "an existing DEST keeps its own. --solid writes an ESD. PART_MB counts MiB.\n"
-                         "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n"
-                         "update reads one command a line: add SOURCE IMAGE_PATH, delete IMAGE_PATH (a folder with\n"
-                         "everything in it), rename OLD_PATH NEW_PATH; all of them are made in one commit, or none.\n"
-                         "Exit status 4: the archive is in use by another program or was changed by one meanwhile;\n"
-                         "nothing was done, try again later.\n");
+    std::fprintf(stderr,
+                 "usage: pellwick-wim [-v] info WIM\n"
+                 "       pellwick-wim [-v] capture [--full-read] DIR|DEVICE WIM [NAME]\n"
+                 "       pellwick-wim [-v] apply WIM INDEX DIR|DEVICE\n"
+                 "       pellwick-wim [-v] export WIM INDEX DEST [--compress=none|xpress|lzx|lzms] [--solid]\n"
+                 "       pellwick-wim [-v] delete WIM INDEX\n"
+                 "       pellwick-wim [-v] setboot WIM INDEX\n"
+                 "       pellwick-wim [-v] setinfo WIM INDEX NAME [DESCRIPTION]\n"
+                 "       pellwick-wim [-v] dir WIM INDEX [PATH]\n"
+                 "       pellwick-wim [-v] extract WIM INDEX DEST PATH...\n"
+                 "       pellwick-wim [-v] split WIM FIRST_PART PART_MB\n"
+                 "       pellwick-wim [-v] verify WIM\n"
+                 "       pellwick-wim [-v] optimize WIM\n"
+                 "       pellwick-wim [-v] update WIM INDEX < COMMANDS\n"
+                 "       pellwick-wim mount WIM INDEX DIR [--rw] [--staging DIR]\n"
+                 "       pellwick-wim [-v] unmount DIR [--commit|--discard]\n"
+                 "capture reads only the files changed since the newest image of WIM captured from the\n"
+                 "same DIR|DEVICE (same path, sizes and times: unchanged); --full-read reads every file.\n"
+                 "A DEVICE (block device) is read or written as an NTFS volume in NTFS-3G mode;\n"
+                 "it must not be mounted (a capture also takes one mounted read-only).\n"
+                 "WIM may be the first part of a split set (NAME.swm) for info, apply, export and verify.\n"
+                 "export: a new DEST takes the compression given, else LZMS with --solid, else the source's;\n"
+                 "an existing DEST keeps its own. --solid writes an ESD. PART_MB counts MiB.\n"
+                 "verify exits 0 when the archive is whole, 3 when it is damaged (each damaged file listed).\n"
+                 "update reads one command a line: add SOURCE IMAGE_PATH, delete IMAGE_PATH (a folder with\n"
+                 "everything in it), rename OLD_PATH NEW_PATH; all of them are made in one commit, or none.\n"
+                 "mount returns once the image is mounted at the empty folder DIR; a process of its own serves\n"
+                 "it until unmount (--rw: changes kept in a folder inside the staging DIR until then, and no\n"
+                 "other change reaches WIM). unmount --commit writes them into WIM; --discard (the default)\n"
+                 "drops them.\n"
+                 "Exit status 4: the archive is in use by another program or was changed by one meanwhile,\n"
+                 "or files in the mount are still open; nothing was done, try again later.\n");
     return 2;
 }
 
@@ -477,6 +486,36 @@ int update(const QString &wimPath, uint32_t index)
 
 }  // namespace
 
+int mount(const QString &wimPath, uint32_t index, const QString &dir, bool readWrite, const QString &staging)
+{
+    return withArchive(wimPath, readWrite ? WIM_GENERIC_READ_WRITE : WIM_GENERIC_READ, [&](HWIM wim) {
+        Handle image(imaging().WIMLoadImage(wim, index));
+        if (!image.h)
+            return failWith(QStringLiteral("cannot load image %1").arg(index));
+        // Written before the mount: the process that asked ends once the
+        // mount is up, and only the serving process comes back here.
+        const MountRecord record{
+            QFileInfo(dir).absoluteFilePath(), QFileInfo(wimPath).canonicalFilePath(), index, readWrite,
+            readWrite ? QFileInfo(staging.isEmpty() ? QFileInfo(wimPath).path() : staging).absoluteFilePath()
+                      : QString()};
+        if (!writeMountRecord(record))
+            std::fprintf(stderr, "pellwick-wim: cannot write the mount's record into %s\n",
+                         qUtf8Printable(mountRecordFolder()));
+        const bool served = imaging().WIMMountImage(image.h, dir, readWrite ? WIM_MOUNT_FLAG_READWRITE : 0, staging);
+        removeMountRecord(record.directory);
+        return served ? 0 : failWith(QStringLiteral("cannot mount image %1 of %2 on %3").arg(index).arg(wimPath, dir));
+    });
+}
+
+int unmount(const QString &dir, bool commit)
+{
+    Callback callback;
+    if (!imaging().WIMUnmountImage(dir, commit ? WIM_UNMOUNT_FLAG_COMMIT : 0))
+        return failWith(QStringLiteral("cannot unmount %1").arg(dir));
+    removeMountRecord(QFileInfo(dir).absoluteFilePath());
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -537,6 +576,26 @@ int main(int argc, char **argv)
         if (!parseIndex(args[1], &index))
             return usage();
         return extract(args[0], index, args[2], args.mid(3));
+    }
+    if (command == QLatin1String("mount") && args.size() >= 3) {
+        bool readWrite = false;
+        QString staging;
+        for (qsizetype i = 3; i < args.size(); ++i) {
+            if (args[i] == QLatin1String("--rw"))
+                readWrite = true;
+            else if (args[i] == QLatin1String("--staging") && i + 1 < args.size())
+                staging = args[++i];
+            else
+                return usage();
+        }
+        if (!parseIndex(args[1], &index))
+            return usage();
+        return mount(args[0], index, args[2], readWrite, staging);
+    }
+    if (command == QLatin1String("unmount") && (args.size() == 1 || args.size() == 2)) {
+        if (args.size() == 2 && args[1] != QLatin1String("--commit") && args[1] != QLatin1String("--discard"))
+            return usage();
+        return unmount(args[0], args.value(1) == QLatin1String("--commit"));
     }
     if (command == QLatin1String("setinfo") && (args.size() == 3 || args.size() == 4)) {
         if (!parseIndex(args[1], &index))

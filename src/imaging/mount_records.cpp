@@ -1,0 +1,115 @@
+#include "imaging/mount_records.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString recordPath(const QString &directory)
+{
+    const QByteArray key = QCryptographicHash::hash(QFile::encodeName(directory), QCryptographicHash::Sha1).toHex();
+    return mountRecordFolder() + QStringLiteral("/") + QString::fromLatin1(key.left(16)) + QStringLiteral(".mount");
+}
+
+// /proc/self/mountinfo writes space, tab, newline and backslash as \ooo.
+QString unescaped(const QByteArray &field)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int c = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out.append(char(c));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(field[i]);
+    }
+    return QFile::decodeName(out);
+}
+
+bool mountedAt(const QString &directory)
+{
+    QFile info(QStringLiteral("/proc/self/mountinfo"));
+    if (!info.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : info.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 4 && unescaped(fields[4]) == directory)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString mountRecordFolder()
+{
+    const QString given = qEnvironmentVariable("PELLWICK_MOUNT_RECORDS");
+    if (!given.isEmpty())
+        return given;
+    if (::geteuid() == 0)
+        return QStringLiteral("/run/pellwick/mounts");
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return (runtime.isEmpty() ? QDir::tempPath() : runtime) + QStringLiteral("/pellwick/mounts");
+}
+
+bool writeMountRecord(const MountRecord &record)
+{
+    if (!QDir().mkpath(mountRecordFolder()))
+        return false;
+    QJsonObject json{{QStringLiteral("directory"), record.directory},
+                     {QStringLiteral("archive"), record.archive},
+                     {QStringLiteral("image"), qint64(record.image)},
+                     {QStringLiteral("readWrite"), record.readWrite},
+                     {QStringLiteral("staging"), record.staging}};
+    QSaveFile file(recordPath(record.directory));
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(json).toJson()) >= 0 && file.commit();
+}
+
+void removeMountRecord(const QString &directory)
+{
+    QFile::remove(recordPath(directory));
+}
+
+MountState mountState(const QString &directory)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(directory).constData(), &st) != 0 && errno == ENOTCONN)
+        return MountState::Dead;
+    return mountedAt(directory) ? MountState::Served : MountState::Gone;
+}
+
+QList<MountRecord> mountRecords()
+{
+    QList<MountRecord> records;
+    const QDir folder(mountRecordFolder());
+    for (const QString &name : folder.entryList({QStringLiteral("*.mount")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+        MountRecord record{
+            json.value(QLatin1String("directory")).toString(), json.value(QLatin1String("archive")).toString(),
+            uint32_t(json.value(QLatin1String("image")).toInteger()), json.value(QLatin1String("readWrite")).toBool(),
+            json.value(QLatin1String("staging")).toString()};
+        if (record.directory.isEmpty() || mountState(record.directory) == MountState::Gone) {
+            file.remove();
+            continue;
+        }
+        records.append(record);
+    }
+    return records;
+}

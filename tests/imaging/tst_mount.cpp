@@ -1,0 +1,243 @@
+// pellwick-wim mount and unmount on archives made by wimlib-imagex, against
+// the peer's own mount, mountrw and unmount.
+#include "imaging/mount_records.h"
+#include "imaging_test_support.h"
+#include "test_archives.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using testarchives::runTool;
+using namespace imagingtest;
+
+namespace {
+
+const QString kTool = QStringLiteral(PELLWICK_WIM_TOOL);
+
+QString wimlibImagex()
+{
+    return QStringLiteral("wimlib-imagex");
+}
+
+// `wimlib-imagex dir --detailed` without what two writers of the same change
+// need not share: times, where the data lies, link group numbers.
+QStringList detailed(const QString &wim)
+{
+    const auto r =
+        runTool(wimlibImagex(), {QStringLiteral("dir"), wim, QStringLiteral("1"), QStringLiteral("--detailed")});
+    static const QRegularExpression differs(
+        QStringLiteral("Time|Offset in WIM|Compressed size|Link Group ID|Part Number"));
+    QStringList lines;
+    for (const QString &line : r.output.split(QLatin1Char('\n'))) {
+        if (!line.contains(differs))
+            lines << line;
+    }
+    return lines;
+}
+
+QByteArray digest(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : QByteArray();
+}
+
+// The same change in a mounted image: a file added, one changed, one deleted.
+void change(const QString &mount)
+{
+    testarchives::writeTree(mount, {{QStringLiteral("added/new.txt"), QByteArray("neu\n")}});
+    QFile changed(mount + QStringLiteral("/changed.bin"));
+    if (changed.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        changed.write(QByteArray(70000, 'z'));
+    changed.close();
+    QFile::remove(mount + QStringLiteral("/gone.txt"));
+}
+
+}  // namespace
+
+class TestMount : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void readOnlyShowsWhatThePeerLists();
+    void commitGivesWhatThePeersCommitGives();
+    void discardLeavesTheArchiveByteForByte();
+    void openFilesKeepItMountedUntilClosed();
+    void refusedBeforeAnythingIsTouched_data();
+    void refusedBeforeAnythingIsTouched();
+
+private:
+    QString mountPoint(const QString &name);
+    int pellwick(const QStringList &arguments, QString *output = nullptr);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_wim;
+    QStringList m_mounted;
+};
+
+void TestMount::init()
+{
+    if (::geteuid() != 0)
+        QSKIP("mounting images needs root here (CI runs as root)");
+    if (::access("/dev/fuse", R_OK | W_OK) != 0)
+        QSKIP("/dev/fuse is missing or cannot be opened: no FUSE mounts on this machine");
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    qputenv("PELLWICK_MOUNT_RECORDS", QFile::encodeName(m_dir->filePath(QStringLiteral("records"))));
+    const QString source = m_dir->filePath(QStringLiteral("source"));
+    QVERIFY(makeSampleTree(source));
+    testarchives::writeTree(
+        source, {{QStringLiteral("changed.bin"), noise(50000, 7)}, {QStringLiteral("gone.txt"), QByteArray("weg\n")}});
+    m_wim = m_dir->filePath(QStringLiteral("a.wim"));
+    const auto r = runTool(wimlibImagex(), {QStringLiteral("capture"), source, m_wim, QStringLiteral("映像")});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+}
+
+void TestMount::cleanup()
+{
+    for (const QString &dir : std::as_const(m_mounted))
+        runTool(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), dir}, 10000);
+    m_mounted.clear();
+    m_dir.reset();
+    qunsetenv("PELLWICK_MOUNT_RECORDS");
+}
+
+QString TestMount::mountPoint(const QString &name)
+{
+    const QString dir = m_dir->filePath(name);
+    QDir().mkpath(dir);
+    m_mounted << dir;
+    return dir;
+}
+
+int TestMount::pellwick(const QStringList &arguments, QString *output)
+{
+    const auto r = runTool(kTool, arguments, 120000);
+    if (output)
+        *output = r.output;
+    return r.exitCode;
+}
+
+void TestMount::readOnlyShowsWhatThePeerLists()
+{
+    const QString mount = mountPoint(QStringLiteral("ro"));
+    QString out;
+    QCOMPARE(pellwick({QStringLiteral("mount"), m_wim, QStringLiteral("1"), mount}, &out), 0);
+    QCOMPARE(mountRecords().size(), 1);
+    QCOMPARE(mountRecords().first().readWrite, false);
+    // Every path the peer lists, and every byte it extracts.
+    QStringList listed{QStringLiteral("/")};
+    for (const QString &path : testarchives::readTree(mount).keys())
+        listed << QLatin1Char('/') + (path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path);
+    listed.sort();
+    QStringList peer = testarchives::wimDir(m_wim, 1);
+    peer.sort();
+    QCOMPARE(listed, peer);
+    const QString extracted = m_dir->filePath(QStringLiteral("extracted"));
+    QCOMPARE(runTool(wimlibImagex(), {QStringLiteral("apply"), m_wim, QStringLiteral("1"), extracted}).exitCode, 0);
+    QCOMPARE(treeOf(mount), treeOf(extracted));
+    QVERIFY(QFile(mount + QStringLiteral("/x")).open(QIODevice::WriteOnly) == false);
+
+    QCOMPARE(pellwick({QStringLiteral("unmount"), mount}, &out), 0);
+    QVERIFY(mountRecords().isEmpty());
+    QVERIFY(QDir(mount).isEmpty());
+}
+
+void TestMount::commitGivesWhatThePeersCommitGives()
+{
+    const QString copy = m_dir->filePath(QStringLiteral("peer.wim"));
+    QVERIFY(QFile::copy(m_wim, copy));
+    const QString work = m_dir->filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    const QString ours = mountPoint(QStringLiteral("ours"));
+    const QString theirs = mountPoint(QStringLiteral("theirs"));
+    QString out;
+    QCOMPARE(pellwick({QStringLiteral("mount"), m_wim, QStringLiteral("1"), ours, QStringLiteral("--rw"),
+                       QStringLiteral("--staging"), work},
+                      &out),
+             0);
+    QCOMPARE(runTool(wimlibImagex(), {QStringLiteral("mountrw"), copy, QStringLiteral("1"), theirs}).exitCode, 0);
+    change(ours);
+    change(theirs);
+    // The staging files are in the working directory while mounted.
+    QCOMPARE(QDir(work).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    // No other change reaches the archive meanwhile.
+    QCOMPARE(pellwick({QStringLiteral("setinfo"), m_wim, QStringLiteral("1"), QStringLiteral("别的")}, &out), 4);
+
+    QVERIFY2(pellwick({QStringLiteral("unmount"), ours, QStringLiteral("--commit")}, &out) == 0, qPrintable(out));
+    QCOMPARE(runTool(wimlibImagex(), {QStringLiteral("unmount"), theirs, QStringLiteral("--commit")}).exitCode, 0);
+    QCOMPARE(detailed(m_wim), detailed(copy));
+    QVERIFY(testarchives::wimVerify(m_wim));
+    // The serving process removes its staging folder just after it answered the unmount.
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(work).isEmpty(), 10000);
+    QVERIFY(mountRecords().isEmpty());
+}
+
+void TestMount::discardLeavesTheArchiveByteForByte()
+{
+    const QByteArray before = digest(m_wim);
+    const QString work = m_dir->filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    const QString mount = mountPoint(QStringLiteral("rw"));
+    QCOMPARE(pellwick({QStringLiteral("mount"), m_wim, QStringLiteral("1"), mount, QStringLiteral("--rw"),
+                       QStringLiteral("--staging"), work}),
+             0);
+    change(mount);
+    QCOMPARE(pellwick({QStringLiteral("unmount"), mount, QStringLiteral("--discard")}), 0);
+    QCOMPARE(digest(m_wim), before);
+    // The serving process removes its staging folder just after it answered the unmount.
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(work).isEmpty(), 10000);
+}
+
+void TestMount::openFilesKeepItMountedUntilClosed()
+{
+    const QString mount = mountPoint(QStringLiteral("busy"));
+    QCOMPARE(pellwick({QStringLiteral("mount"), m_wim, QStringLiteral("1"), mount, QStringLiteral("--rw")}), 0);
+    change(mount);
+    const int fd = ::open(QFile::encodeName(mount + QStringLiteral("/changed.bin")).constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    QString out;
+    QCOMPARE(pellwick({QStringLiteral("unmount"), mount, QStringLiteral("--commit")}, &out), 4);
+    QVERIFY2(out.contains(QStringLiteral("still open")), qPrintable(out));
+    QCOMPARE(mountState(mount), MountState::Served);
+    ::close(fd);
+    QCOMPARE(pellwick({QStringLiteral("unmount"), mount, QStringLiteral("--commit")}, &out), 0);
+    QCOMPARE(testarchives::wimDir(m_wim, 1).contains(QStringLiteral("/added/new.txt")), true);
+}
+
+void TestMount::refusedBeforeAnythingIsTouched_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("not empty") << QStringLiteral("full") << QStringLiteral("is not empty");
+    QTest::newRow("missing") << QStringLiteral("missing") << QStringLiteral("No such file");
+}
+
+void TestMount::refusedBeforeAnythingIsTouched()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, said);
+    const QString dir = m_dir->filePath(folder);
+    if (folder == QLatin1String("full"))
+        testarchives::writeTree(dir, {{QStringLiteral("x"), QByteArray("x")}});
+    const QByteArray before = digest(m_wim);
+    QString out;
+    QCOMPARE(pellwick({QStringLiteral("mount"), m_wim, QStringLiteral("1"), dir, QStringLiteral("--rw")}, &out), 1);
+    QVERIFY2(out.contains(said), qPrintable(out));
+    QCOMPARE(digest(m_wim), before);
+    QVERIFY(mountRecords().isEmpty());
+    QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("*.staging*")}, QDir::AllEntries), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestMount)
+#include "tst_mount.moc"
