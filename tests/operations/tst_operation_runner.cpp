@@ -5,6 +5,7 @@
 #include "held_operation.h"
 #include "operations/message_callback.h"
 #include "ops_fixture.h"
+#include "recording_host.h"
 #include "resources/resource_ids.h"
 #include "support/platform.h"
 #include "test_archives.h"
@@ -178,7 +179,7 @@ void TestOperationRunner::runnerStates()
     QFETCH(bool, closedWhenIdle);
     QFETCH(bool, accepts);
     QFETCH(bool, claimable);
-    CTarnboxDlg host;
+    RecordingHost host;
     OperationRunner runner(host);
     OperationRunner::Claim kept;
     bool closed = false;
