@@ -66,17 +66,17 @@ void TestLongOperation::run_data()
     QTest::addColumn<bool>("showsLog");
     QTest::addColumn<int>("unregisterFailure");
     QTest::addColumn<int>("end");
-    QTest::addColumn<QString>("steps");       // the host's record, joined by " "
-    QTest::addColumn<QString>("message");     // the one message shown, if any
-    QTest::addColumn<int>("unregistrations"); // the library's unregistrations
+    QTest::addColumn<QString>("steps");        // the host's record, joined by " "
+    QTest::addColumn<QString>("message");      // the one message shown, if any
+    QTest::addColumn<int>("unregistrations");  // the library's unregistrations
 
     const QString none;
     const QString revoke = QStringLiteral("吊销出错！");
     auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
     row("refused in prepare") << true << true << false << true << int(Failure::Reported) << int(End::Refused)
                               << "prepare" << none << 0;
-    row("a confirmed close before the start") << true << true << false << true << int(Failure::Reported)
-                                              << int(End::Aborted) << "prepare" << none << 0;
+    row("a confirmed close before the start")
+        << true << true << false << true << int(Failure::Reported) << int(End::Aborted) << "prepare" << none << 0;
     row("registration refused, busy first")
         << true << true << false << true << int(Failure::Reported) << int(End::RegistrationRefused)
         << "prepare BeginBusy busyStarted ClearLog beforeRegistering EndBusy registrationFailed" << none << 0;
@@ -149,7 +149,8 @@ void TestLongOperation::run()
     QCOMPARE(stub.registered, registered ? 1 : 0);
     // Every registration that succeeded is given back, refused or not.
     QCOMPARE(faults.uses(Fault::UnregisterMessageCallback), unregistrations);
-    const bool ranToTheEnd = steps.endsWith(QLatin1String("ReportFinished")) || steps.endsWith(QLatin1String("ShowLog"));
+    const bool ranToTheEnd =
+        steps.endsWith(QLatin1String("ReportFinished")) || steps.endsWith(QLatin1String("ShowLog"));
     QCOMPARE(clock.totalSleptMs(), pauses && ranToTheEnd ? 500 : 0);
     // An early end of work hides the progress area itself; the run leaves it be.
     QCOMPARE(host.IsBusy(), End(end) == End::WorkFails);
