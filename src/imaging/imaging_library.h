@@ -240,9 +240,9 @@ public:
     // ---- Extensions beyond the platform library's calls ----
     // What the Windows imaging library does not offer (browsing and extracting,
     // split sets, verify, optimize, ...); a wimgapi backend would serve them
-    // another way. Each is a virtual with a default body here that fails, so
-    // that test doubles need not implement it; WimlibBackend serves it and
-    // ForwardingImaging forwards it.
+    // another way. Each is a virtual with a default body here that fails with
+    // LastError() kind Unsupported, so that a library without it says so;
+    // WimlibBackend serves it.
 
     // Browsing. Image paths are "/" separated and begin with "/" ("" is the
     // root too); names compare case-sensitively, and a path is taken
@@ -279,7 +279,7 @@ public:
         Q_UNUSED(path);
         Q_UNUSED(self);
         Q_UNUSED(children);
-        return false;
+        return unsupported("WIMListImageFolder");
     }
 
     // Calls `visit` for the entry at `path` of the image and for every entry
@@ -295,7 +295,7 @@ public:
         Q_UNUSED(image);
         Q_UNUSED(path);
         Q_UNUSED(visit);
-        return false;
+        return unsupported("WIMVisitImageTree");
     }
 
     // Extracts the entries at `paths` of the image into the existing folder
@@ -328,7 +328,7 @@ public:
         Q_UNUSED(image);
         Q_UNUSED(paths);
         Q_UNUSED(destination);
-        return false;
+        return unsupported("WIMExtractImagePaths");
     }
 
     // Changes the files of the image in one commit, through the append path
@@ -385,7 +385,7 @@ public:
         Q_UNUSED(firstPart);
         Q_UNUSED(partSize);
         Q_UNUSED(flags);
-        return false;
+        return unsupported("WIMSplitFile");
     }
 
     // What WIMSplitFile with this partSize would put into parts larger than
@@ -398,7 +398,7 @@ public:
         Q_UNUSED(wim);
         Q_UNUSED(partSize);
         Q_UNUSED(files);
-        return false;
+        return unsupported("WIMSplitOversizedFiles");
     }
 
     // Checks every resource of the archive (and its integrity table, where it
@@ -413,7 +413,7 @@ public:
     {
         Q_UNUSED(wim);
         Q_UNUSED(result);
-        return false;
+        return unsupported("WIMVerifyFile");
     }
 
     // Rebuilds the archive into a temporary file beside it and renames that
@@ -426,7 +426,7 @@ public:
     virtual bool WIMOptimizeFile(HWIM wim)
     {
         Q_UNUSED(wim);
-        return false;
+        return unsupported("WIMOptimizeFile");
     }
 
     // Mounting an image as a folder through FUSE (Linux).

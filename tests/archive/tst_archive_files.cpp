@@ -2,7 +2,7 @@
 // made by wimlib-imagex (which our code did not write) in a temporary folder,
 // and archives our code creates, checked with wimlib-imagex.
 #include "app/ctarnbox_dlg.h"
-#include "imaging/fault_injecting_imaging.h"
+#include "fault_injecting_imaging.h"
 #include "imaging/imaging_library.h"
 #include "imaging/wimlib_backend.h"
 #include "recording_prompts.h"

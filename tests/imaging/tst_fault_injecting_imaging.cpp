@@ -1,11 +1,13 @@
 // The fault-injecting decorator over the real backend.
-#include "imaging/fault_injecting_imaging.h"
+#include "fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging_test_support.h"
+#include "stub_imaging.h"
 #include "test_archives.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 using namespace imagingtest;
 using Call = FaultInjectingImaging::Call;
@@ -29,6 +31,7 @@ private slots:
     void failedChangesLeaveTheArchiveAlone();
     void failedCloseStillReleasesTheHandle();
     void failuresReachThePrograms();
+    void extensionDefaultsSayUnsupported();
 
 private:
     QTemporaryDir m_dir;
@@ -149,6 +152,32 @@ void TestFaultInjectingImaging::failuresReachThePrograms()
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("global.wim"))));
     WimHandle wim(imaging(), createWim(imaging(), m_dir.filePath(QStringLiteral("global.wim"))));
     QVERIFY(wim);
+}
+
+// A double that lacks an extension fails it with a reason, never silently.
+void TestFaultInjectingImaging::extensionDefaultsSayUnsupported()
+{
+    StubImaging stub;
+    const HWIM h = StubImaging::fakeHandle();
+    ImagingVerifyResult verified;
+    QList<ImagingOversizedFile> oversized;
+    const QList<std::pair<const char *, std::function<bool()>>> calls = {
+        {"WIMListImageFolder", [&] { return stub.WIMListImageFolder(h, {}, nullptr, nullptr); }},
+        {"WIMVisitImageTree",
+         [&] { return stub.WIMVisitImageTree(h, {}, [](const WimDirEntryView &) { return true; }); }},
+        {"WIMExtractImagePaths", [&] { return stub.WIMExtractImagePaths(h, {}, {}); }},
+        {"WIMUpdateImage", [&] { return stub.WIMUpdateImage(h, {}); }},
+        {"WIMSplitFile", [&] { return stub.WIMSplitFile(h, {}, 1, 0); }},
+        {"WIMSplitOversizedFiles", [&] { return stub.WIMSplitOversizedFiles(h, 1, &oversized); }},
+        {"WIMVerifyFile", [&] { return stub.WIMVerifyFile(h, &verified); }},
+        {"WIMOptimizeFile", [&] { return stub.WIMOptimizeFile(h); }},
+    };
+    for (const auto &[name, call] : calls) {
+        QVERIFY2(!call(), name);
+        const ImagingError why = stub.LastError();
+        QCOMPARE(int(why.kind), int(ImagingError::Kind::Unsupported));
+        QVERIFY2(why.text.contains(QLatin1String(name)), qPrintable(why.text));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFaultInjectingImaging)

@@ -2,7 +2,7 @@
 // applied into folders and onto file-backed drives on loop devices.
 #include "app/ctarnbox_dlg.h"
 #include "fake_clock.h"
-#include "imaging/fault_injecting_imaging.h"
+#include "fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "operations/drive_format.h"
 #include "ops_fixture.h"

@@ -3,7 +3,7 @@
 #include "capture_settings/cwim_image_info.h"
 #include "capture_settings/exclusion_list.h"
 #include "fake_clock.h"
-#include "imaging/fault_injecting_imaging.h"
+#include "fault_injecting_imaging.h"
 #include "imaging/wim_handle.h"
 #include "imaging/wimlib_backend.h"
 #include "operations/message_callback.h"

@@ -2,7 +2,7 @@
 // checked with wimlib-imagex, and every way the export can fail.
 #include "app/ctarnbox_dlg.h"
 #include "fake_clock.h"
-#include "imaging/fault_injecting_imaging.h"
+#include "fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "ops_fixture.h"
 #include "recording_prompts.h"

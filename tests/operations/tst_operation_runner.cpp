@@ -8,6 +8,7 @@
 #include "operations/message_callback.h"
 #include "operations/operation.h"
 #include "ops_fixture.h"
+#include "recording_host.h"
 #include "resources/resource_ids.h"
 #include "support/platform.h"
 #include "test_archives.h"
@@ -192,7 +193,7 @@ void TestOperationRunner::runnerStates()
     QFETCH(bool, closedWhenIdle);
     QFETCH(bool, accepts);
     QFETCH(bool, claimable);
-    CTarnboxDlg host;
+    RecordingHost host;
     OperationRunner runner(host);
     OperationRunner::Claim kept;
     bool closed = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/forwarding_imaging.h"
+#include "forwarding_imaging.h"
 #include "operations/drive_format.h"
 
 #include <QStringList>

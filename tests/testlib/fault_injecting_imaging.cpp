@@ -1,4 +1,4 @@
-#include "imaging/fault_injecting_imaging.h"
+#include "fault_injecting_imaging.h"
 
 namespace {
 // Set on a thread whose last call through the decorator was failed on purpose.

@@ -7,8 +7,8 @@
 // and file-backed drives on loop devices.
 
 #include "app/ctarnbox_dlg.h"
-#include "imaging/fault_injecting_imaging.h"
-#include "imaging/forwarding_imaging.h"
+#include "fault_injecting_imaging.h"
+#include "forwarding_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "recording_prompts.h"
 
