@@ -3,8 +3,8 @@
 #include "app/ctarnbox_dlg.h"
 
 #include "imaging/imaging_library.h"
-#include "support/background_task.h"
 #include "operations/operation.h"
+#include "support/background_task.h"
 #include "support/clock.h"
 #include "support/prompts.h"
 #include "support/ui_thread.h"

@@ -2,8 +2,8 @@
 
 #include "archive/image_changes.h"
 #include "imaging/imaging_library.h"
-#include "imaging/wim_types.h"
 #include "imaging/wim_handle.h"
+#include "imaging/wim_types.h"
 #include "operations/operation.h"
 
 #include <QList>
@@ -39,7 +39,6 @@ protected:
     bool work(OperationContext &ctx) override;
 
 private:
-
     const uint32_t m_index;
     const ImageChange m_change;
     const std::function<void(const ImagingError &)> m_finished;
