@@ -70,14 +70,15 @@ bool ImageBrowser::find(const NameFilter &filter, const std::atomic<bool> &stop,
         sinceHanded.restart();
         return found(std::exchange(batch, {}));
     };
-    const bool walked = imaging().WIMVisitImageTree(m_image, QStringLiteral("/"), [&](const WimDirEntryView &view) {
-        if (stop.load(std::memory_order_relaxed))
-            return false;
-        if (view.name.isEmpty() || !filter.matches(view.name))
-            return true;
-        batch.append(view.toEntry());
-        return (batch.size() < 1000 && sinceHanded.elapsed() < 100) || hand();
-    });
+    const bool walked =
+        imaging().WIMVisitImageTree(m_image.get(), QStringLiteral("/"), [&](const WimDirEntryView &view) {
+            if (stop.load(std::memory_order_relaxed))
+                return false;
+            if (view.name.isEmpty() || !filter.matches(view.name))
+                return true;
+            batch.append(view.toEntry());
+            return (batch.size() < 1000 && sinceHanded.elapsed() < 100) || hand();
+        });
     if (!walked) {
         *error = imaging().LastError();
         return false;

@@ -69,46 +69,51 @@ void TestLongOperation::run_data()
     QTest::addColumn<QString>("steps");        // the host's record, joined by " "
     QTest::addColumn<QString>("message");      // the one message shown, if any
     QTest::addColumn<int>("unregistrations");  // the library's unregistrations
+    QTest::addColumn<bool>("reportsFinished");
 
     const QString none;
     const QString revoke = QStringLiteral("吊销出错！");
     auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
     row("refused in prepare") << true << true << false << true << int(Failure::Reported) << int(End::Refused)
-                              << "prepare" << none << 0;
-    row("a confirmed close before the start")
-        << true << true << false << true << int(Failure::Reported) << int(End::Aborted) << "prepare" << none << 0;
+                              << "prepare" << none << 0 << true;
+    row("a confirmed close before the start") << true << true << false << true << int(Failure::Reported)
+                                              << int(End::Aborted) << "prepare" << none << 0 << true;
     row("registration refused, busy first")
         << true << true << false << true << int(Failure::Reported) << int(End::RegistrationRefused)
-        << "prepare BeginBusy busyStarted ClearLog beforeRegistering EndBusy registrationFailed" << none << 0;
+        << "prepare BeginBusy busyStarted ClearLog beforeRegistering EndBusy registrationFailed" << none << 0 << true;
     row("registration refused, busy after")
         << false << true << true << true << int(Failure::Reported) << int(End::RegistrationRefused)
-        << "prepare ClearLog beforeRegistering registrationFailed" << none << 0;
+        << "prepare ClearLog beforeRegistering registrationFailed" << none << 0 << true;
     row("work ends early") << true << false << false << true << int(Failure::Reported) << int(End::WorkFails)
-                           << "prepare BeginBusy busyStarted beforeRegistering work" << none << 1;
+                           << "prepare BeginBusy busyStarted beforeRegistering work" << none << 1 << true;
     row("success, archive file profile")
         << true << true << false << true << int(Failure::Reported) << int(End::Success)
         << "prepare BeginBusy busyStarted ClearLog beforeRegistering work EndBusy finishing ReportFinished ShowLog"
-        << none << 1;
+        << none << 1 << true;
     row("success, apply profile")
         << false << true << true << true << int(Failure::Reported) << int(End::Success)
         << "prepare ClearLog beforeRegistering BeginBusy busyStarted work EndBusy finishing ReportFinished ShowLog"
-        << none << 1;
+        << none << 1 << true;
     row("success without the log") << true << false << false << false << int(Failure::Ignored) << int(End::Success)
                                    << "prepare BeginBusy busyStarted beforeRegistering work EndBusy finishing "
                                       "ReportFinished"
-                                   << none << 1;
+                                   << none << 1 << true;
     row("unregistration refused ends the run")
         << true << true << true << true << int(Failure::EndsRun) << int(End::UnregisterRefused)
-        << "prepare BeginBusy busyStarted ClearLog beforeRegistering work HideBusyNow" << revoke << 1;
+        << "prepare BeginBusy busyStarted ClearLog beforeRegistering work HideBusyNow" << revoke << 1 << true;
     row("unregistration refused is reported")
         << false << true << true << true << int(Failure::Reported) << int(End::UnregisterRefused)
         << "prepare ClearLog beforeRegistering BeginBusy busyStarted work EndBusy EndBusy finishing ReportFinished "
            "ShowLog"
-        << revoke << 1;
+        << revoke << 1 << true;
     row("unregistration refused is ignored")
         << true << true << false << true << int(Failure::Ignored) << int(End::UnregisterRefused)
         << "prepare BeginBusy busyStarted ClearLog beforeRegistering work EndBusy finishing ReportFinished ShowLog"
-        << none << 1;
+        << none << 1 << true;
+    row("success of a quick change") << true << false << false << false << int(Failure::Ignored) << int(End::Success)
+                                     << "prepare BeginBusy busyStarted beforeRegistering work "
+                                        "EndBusy finishing"
+                                     << none << 1 << false;
 }
 
 void TestLongOperation::run()
@@ -122,6 +127,7 @@ void TestLongOperation::run()
     QFETCH(QString, steps);
     QFETCH(QString, message);
     QFETCH(int, unregistrations);
+    QFETCH(bool, reportsFinished);
 
     StubImaging stub;
     FaultInjectingImaging faults(stub);
@@ -135,7 +141,8 @@ void TestLongOperation::run()
         faults.failOn(Fault::RegisterMessageCallback);
     if (End(end) == End::UnregisterRefused)
         faults.failOn(Fault::UnregisterMessageCallback);
-    const LongOperation::Profile profile{busyFirst, clearsLog, pauses, showsLog, Failure(unregisterFailure)};
+    const LongOperation::Profile profile{busyFirst, clearsLog,       pauses,
+                                         showsLog,  reportsFinished, Failure(unregisterFailure)};
     OperationRunner::Claim claim = runner.claim();
     QVERIFY(claim);
     if (End(end) == End::Aborted)

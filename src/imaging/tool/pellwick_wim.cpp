@@ -489,8 +489,8 @@ int update(const QString &wimPath, uint32_t index)
 int mount(const QString &wimPath, uint32_t index, const QString &dir, bool readWrite, const QString &staging)
 {
     return withArchive(wimPath, readWrite ? WIM_GENERIC_READ_WRITE : WIM_GENERIC_READ, [&](HWIM wim) {
-        Handle image(imaging().WIMLoadImage(wim, index));
-        if (!image.h)
+        WimHandle image(imaging(), imaging().WIMLoadImage(wim, index));
+        if (!image.get())
             return failWith(QStringLiteral("cannot load image %1").arg(index));
         // Written before the mount: the process that asked ends once the
         // mount is up, and only the serving process comes back here.
@@ -501,7 +501,8 @@ int mount(const QString &wimPath, uint32_t index, const QString &dir, bool readW
         if (!writeMountRecord(record))
             std::fprintf(stderr, "pellwick-wim: cannot write the mount's record into %s\n",
                          qUtf8Printable(mountRecordFolder()));
-        const bool served = imaging().WIMMountImage(image.h, dir, readWrite ? WIM_MOUNT_FLAG_READWRITE : 0, staging);
+        const bool served =
+            imaging().WIMMountImage(image.get(), dir, readWrite ? WIM_MOUNT_FLAG_READWRITE : 0, staging);
         removeMountRecord(record.directory);
         return served ? 0 : failWith(QStringLiteral("cannot mount image %1 of %2 on %3").arg(index).arg(wimPath, dir));
     });
