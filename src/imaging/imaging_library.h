@@ -313,6 +313,9 @@ public:
     // WouldOverwriteArchive).
     // Sends WIM_MSG_PROGRESS percentages and, after each, WIM_MSG_PROCESS
     // with `destination`, whose answer WIM_MSG_ABORT_IMAGE stops the call.
+    // A path is the names from the root joined by "/", as listed; an entry
+    // whose name holds "/" or "\\" is named so too, unless that path could
+    // name another entry as well.
     // All or nothing: every path is looked up first (a missing one fails with
     // kind NotFound, naming it) and the entries are written into a hidden
     // folder ".pellwick-extract-XXXXXX" inside `destination`, moved into

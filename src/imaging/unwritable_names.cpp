@@ -146,9 +146,20 @@ QString Plan::renamedPath(const QString &path) const
     return written.isEmpty() ? QStringLiteral("/") : written;
 }
 
-bool Plan::prepare(WimlibArchive &archive, uint32_t image, const QStringList &roots, NameLimit limit,
-                   ImagingError *error)
+QString Plan::placeOf(const QString &path, const QString &destination) const
 {
+    // wimlib names an entry by its names joined with "/", whatever they hold.
+    for (const Globbed &g : m_globbed) {
+        if (path == g.path || path.startsWith(g.path + QLatin1Char('/')))
+            return destination + QLatin1Char('/') + g.name + path.mid(g.path.size());
+    }
+    return unwritablenames::placeOf(path, m_roots, destination);
+}
+
+bool Plan::prepare(WimlibArchive &archive, uint32_t image, const QStringList &roots, NameLimit limit,
+                   ImagingError *error, const QList<Globbed> &globbed)
+{
+    m_globbed = globbed;
     m_roots.clear();
     for (const QString &root : roots)
         m_roots << normalized(root);
@@ -226,7 +237,7 @@ bool Plan::prepare(WimlibArchive &archive, uint32_t image, const QStringList &ro
 void Plan::finish(WimlibArchive &archive, WimlibProgress &progress, const QString &destination)
 {
     const auto warn = [&](const QString &path, const QString &more, int code) {
-        if (const QString place = placeOf(path, m_roots, destination); !place.isEmpty())
+        if (const QString place = placeOf(path, destination); !place.isEmpty())
             progress.warn(place + more, code);
     };
     for (const QString &folder : std::as_const(m_dotFolders))

@@ -42,12 +42,19 @@ QString placeOf(const QString &imagePath, const QStringList &roots, const QStrin
 class Plan
 {
 public:
+    // An entry written through a glob pattern, as no path names it (a name
+    // on the way holds "/" or "\\"): the path it was asked by, its own name.
+    struct Globbed {
+        QString path;
+        QString name;
+    };
+
     // Before the call, with the archive's work lock held and the archive
     // ready: may read the archive again (take wim() afresh afterwards).
-    // `roots`: the image paths the call writes. False and *error when the
-    // image cannot be read.
-    bool prepare(WimlibArchive &archive, uint32_t image, const QStringList &roots, NameLimit limit,
-                 ImagingError *error);
+    // `roots`: the image paths the call writes, `globbed` the entries it
+    // writes besides. False and *error when the image cannot be read.
+    bool prepare(WimlibArchive &archive, uint32_t image, const QStringList &roots, NameLimit limit, ImagingError *error,
+                 const QList<Globbed> &globbed = {});
     // `roots` as they are named after the renames.
     const QStringList &roots() const { return m_roots; }
     // After the call, with the work lock still held: a warning for every entry
@@ -60,8 +67,10 @@ private:
         QString name;  // as written
     };
     QString renamedPath(const QString &path) const;
+    QString placeOf(const QString &path, const QString &destination) const;
 
     QStringList m_roots;
+    QList<Globbed> m_globbed;
     QStringList m_dotFolders;  // as stored, one per entry left out
     QList<Renamed> m_renamed;
 };

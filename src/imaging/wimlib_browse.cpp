@@ -56,35 +56,71 @@ bool failBrowsing(const char *call, ImagingError error)
     return wimlibFail(std::move(error));
 }
 
-// wimlib reads "\" in a path as a separator, so a path through names that
-// hold one names nothing there. When the image holds `path`, the pattern
-// with "?" for each "\" names it too, and only it when no sibling on the way
-// matches as well: that pattern, else "". A path with wildcards of its own
-// gets none.
-QByteArray backslashPattern(WimlibImageView &view, const QString &path, const QString &temporaryPath)
+// The ways a path split at "/" leads from a folder to an entry when names on
+// the way may hold "/" or "\\" (one name then joins several parts): how many
+// (2 for more), and the first as the glob pattern that names it to wimlib,
+// "?" for each separator inside a name, with its names as stored.
+struct Resolution {
+    int ways = 0;
+    QStringList globs;
+    QStringList names;
+};
+
+void resolve(WimlibImageView &view, const QString &temporaryPath, const QString &folder, const QStringList &rest,
+             Resolution &way, Resolution &found)
 {
-    if (!path.contains(QLatin1Char('\\')) || path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?'))
-        || path.contains(QLatin1Char('[')))
-        return {};
-    ImagingError error;
-    if (!view.list(path, temporaryPath, nullptr, nullptr, &error))
-        return {};
-    QString folder = QStringLiteral("/");
-    for (const QString &name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (name.contains(QLatin1Char('\\'))) {
-            QList<WimDirEntry> siblings;
-            if (!view.list(folder, temporaryPath, nullptr, &siblings, &error))
-                return {};
-            const QByteArray pattern = QString(name).replace(QLatin1Char('\\'), QLatin1Char('?')).toUtf8();
-            const auto matches = std::count_if(siblings.cbegin(), siblings.cend(), [&pattern](const WimDirEntry &e) {
-                return ::fnmatch(pattern.constData(), e.name.toUtf8().constData(), 0) == 0;
-            });
-            if (matches != 1)
-                return {};
-        }
-        folder += (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + name;
+    if (rest.isEmpty()) {
+        if (++found.ways == 1)
+            found = {1, way.globs, way.names};
+        return;
     }
-    return QString(path).replace(QLatin1Char('\\'), QLatin1Char('?')).toUtf8();
+    QList<WimDirEntry> children;
+    ImagingError error;
+    if (!view.list(folder, temporaryPath, nullptr, &children, &error))
+        return;  // not a folder, or one wimlib cannot name either
+    for (qsizetype k = 1; k <= rest.size() && found.ways < 2; ++k) {
+        const QString name = rest.mid(0, k).join(QLatin1Char('/'));
+        if (std::none_of(children.cbegin(), children.cend(), [&name](const WimDirEntry &e) { return e.name == name; }))
+            continue;
+        const QString glob =
+            QString(name).replace(QLatin1Char('/'), QLatin1Char('?')).replace(QLatin1Char('\\'), QLatin1Char('?'));
+        const QByteArray pattern = glob.toUtf8();
+        if (std::count_if(children.cbegin(), children.cend(),
+                          [&pattern](const WimDirEntry &e) {
+                              return ::fnmatch(pattern.constData(), e.name.toUtf8().constData(), 0) == 0;
+                          })
+            != 1) {
+            found.ways = 2;  // the pattern would name a sibling too
+            return;
+        }
+        way.globs << glob;
+        way.names << name;
+        resolve(view, temporaryPath,
+                folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name, rest.mid(k), way,
+                found);
+        way.globs.removeLast();
+        way.names.removeLast();
+    }
+}
+
+// wimlib splits a path at "/" and at "\\", so no path names an entry whose
+// name holds either. When `path`, read with such names whole, leads to one
+// entry of the image, and a pattern with "?" for those separators names only
+// it: that pattern and the entry's own name. A path with wildcards of its own
+// gets none.
+struct SeparatorPattern {
+    QByteArray pattern;  // "" when there is none
+    QString name;
+};
+SeparatorPattern separatorPattern(WimlibImageView &view, const QString &path, const QString &temporaryPath)
+{
+    if (path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?')) || path.contains(QLatin1Char('[')))
+        return {};
+    Resolution way, found;
+    resolve(view, temporaryPath, QStringLiteral("/"), path.split(QLatin1Char('/'), Qt::SkipEmptyParts), way, found);
+    if (found.ways != 1 || found.names.isEmpty())
+        return {};
+    return {(QLatin1Char('/') + found.globs.join(QLatin1Char('/'))).toUtf8(), found.names.last()};
 }
 
 }  // namespace
@@ -139,15 +175,17 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     // Every path first: a missing one fails the call before anything is written.
     QStringList literalPaths;
     std::vector<QByteArray> patterns;
+    QList<unwritablenames::Plan::Globbed> globbed;
     for (const QString &path : paths) {
         const QString text = path.isEmpty() ? QStringLiteral("/") : path;
         const int code = wimlib_iterate_dir_tree(wim, index, text.toUtf8().constData(), 0, ignoreEntry, nullptr);
         if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST) {
-            QByteArray pattern = backslashPattern(*handle->view, path, archive.temporaryPath());
-            if (pattern.isEmpty())
+            SeparatorPattern found = separatorPattern(*handle->view, path, archive.temporaryPath());
+            if (found.pattern.isEmpty())
                 return fail(call, ImagingError::Kind::NotFound,
                             QStringLiteral("%1 is not in image %2").arg(path).arg(index));
-            patterns.push_back(std::move(pattern));
+            patterns.push_back(std::move(found.pattern));
+            globbed.append({path, found.name});
             continue;
         }
         if (code != 0)
@@ -156,13 +194,8 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     }
     unwritablenames::Plan names;
     ImagingError namesError;
-    // The paths holding "\" last: the plan gives the others back in order, renamed.
-    QStringList roots = literalPaths;
-    for (const QString &path : paths) {
-        if (!literalPaths.contains(path.isEmpty() ? QStringLiteral("/") : path))
-            roots << path;
-    }
-    if (!names.prepare(archive, handle->image, roots, unwritablenames::limitOf(destination), &namesError))
+    if (!names.prepare(archive, handle->image, literalPaths, unwritablenames::limitOf(destination), &namesError,
+                       globbed))
         return failBrowsing(call, std::move(namesError));
     wim = archive.wim();
     std::vector<QByteArray> literal;

@@ -112,6 +112,8 @@ bool renameInMetadata(const QString &wim, const QList<QPair<QString, QString>> &
 
 }  // namespace
 
+using namespace Qt::StringLiterals;
+
 class TestWimlibBrowse : public QObject
 {
     Q_OBJECT
@@ -136,7 +138,8 @@ private slots:
     void listingFollowsTheArchiveWhenItChanges();
     void namesThatCannotBeWrittenAreLogged_data();
     void namesThatCannotBeWrittenAreLogged();
-    void aNameWithABackslashIsExtracted();
+    void aNameWithASeparatorIsExtracted_data();
+    void aNameWithASeparatorIsExtracted();
     void aLongNameIsExtractedUnderAShorterOne();
     void shortenedNamesFit_data();
     void shortenedNamesFit();
@@ -500,9 +503,16 @@ void TestWimlibBrowse::hostileNamesAndLinksStayInside()
     QCOMPARE(entriesOf(outside), QStringList());
     QCOMPARE(entriesOf(sandbox), (QStringList{QStringLiteral("out"), QStringLiteral("outside")}));
     QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("outside"))));
-    // A name with "/" inside cannot be asked for by path.
-    QVERIFY(!m_lib.WIMExtractImagePaths(image, {QStringLiteral("/top/sub/a/..")}, out));
-    QCOMPARE(m_lib.LastError().kind, ImagingError::Kind::NotFound);
+    // A name with "/" inside, asked for by its path as listed, lands inside under a safe name.
+    const QString alone = sandbox + QStringLiteral("/alone");
+    QVERIFY(QDir().mkpath(alone));
+    QVERIFY2(m_lib.WIMExtractImagePaths(image, {QStringLiteral("/top/sub/a/..")}, alone),
+             qPrintable(m_lib.LastErrorText()));
+    QCOMPARE(entriesOf(alone), QStringList{QStringLiteral("a?.. (invalid filename #1)")});
+    QCOMPARE(fileBytes(alone + QStringLiteral("/a?.. (invalid filename #1)")), QByteArray("slash inside"));
+    QCOMPARE(entriesOf(outside), QStringList());
+    QCOMPARE(entriesOf(sandbox),
+             (QStringList{QStringLiteral("alone"), QStringLiteral("out"), QStringLiteral("outside")}));
 }
 
 void TestWimlibBrowse::moveIntoPlace_data()
@@ -766,29 +776,53 @@ void TestWimlibBrowse::shortenedNamesFit()
             != unwritablenames::shortenedName(name + QLatin1Char('2'), limit, {}));
 }
 
-// wimlib reads "\\" in a path as a separator; the entry the browse lists is
-// still the one extracted, and only it.
-void TestWimlibBrowse::aNameWithABackslashIsExtracted()
+void TestWimlibBrowse::aNameWithASeparatorIsExtracted_data()
 {
+    QTest::addColumn<QString>("path");     // as the browse dialog joins it
+    QTest::addColumn<QString>("written");  // "" when it is not in the image
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("logged");  // as a name that could not be written
+    QTest::newRow("a backslash") << u"/d/back\\slash"_s << u"back\\slash"_s << QByteArray("backslash") << false;
+    QTest::newRow("a slash") << u"/d/a/b"_s << u"a?b (invalid filename #1)"_s << QByteArray("slash") << true;
+    QTest::newRow("a backslash, not there") << u"/d/back\\slashes"_s << QString() << QByteArray() << false;
+    QTest::newRow("a slash, not there") << u"/d/a/c"_s << QString() << QByteArray() << false;
+}
+
+// wimlib reads "\\" and "/" in a path as separators; the entry the browse
+// lists is still the one extracted, and only it.
+void TestWimlibBrowse::aNameWithASeparatorIsExtracted()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, written);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, logged);
     QTemporaryDir dir;
     const QString wim = namesArchive(dir);
     QVERIFY(!wim.isEmpty());
     const HWIM image = loadImage(wim);
     QVERIFY(image);
     QList<WimDirEntry> children;
-    QVERIFY(m_lib.WIMListImageFolder(image, QStringLiteral("/d"), nullptr, &children));
-    QVERIFY(std::any_of(children.cbegin(), children.cend(),
-                        [](const WimDirEntry &e) { return e.name == QStringLiteral("back\\slash"); }));
-    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(m_lib.WIMListImageFolder(image, u"/d"_s, nullptr, &children));
+    const QString name = path.mid(3);
+    QCOMPARE(std::any_of(children.cbegin(), children.cend(), [&name](const WimDirEntry &e) { return e.name == name; }),
+             !written.isEmpty());
+    const QString out = dir.filePath(u"out"_s);
     QVERIFY(QDir().mkpath(out));
-    QVERIFY2(m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slash")}, out),
-             qPrintable(m_lib.LastErrorText()));
-    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList{QStringLiteral("back\\slash")});
-    QCOMPARE(fileBytes(out + QStringLiteral("/back\\slash")), QByteArray("backslash"));
-    // What the image does not hold stays not found.
-    QVERIFY(!m_lib.WIMExtractImagePaths(image, {QStringLiteral("/d/back\\slashes")}, out));
-    QCOMPARE(int(m_lib.LastError().kind), int(ImagingError::Kind::NotFound));
+    ScopedRecording recording(m_lib);
+    if (written.isEmpty()) {
+        QVERIFY(!m_lib.WIMExtractImagePaths(image, {path}, out));
+        QCOMPARE(int(m_lib.LastError().kind), int(ImagingError::Kind::NotFound));
+        return;
+    }
+    QVERIFY2(m_lib.WIMExtractImagePaths(image, {path}, out), qPrintable(m_lib.LastErrorText()));
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{written});
+    QCOMPARE(fileBytes(out + u'/' + written), bytes);
+    QStringList warned;
+    for (const auto &m : recording.recorder.messages()) {
+        if (m.id == WIM_MSG_WARNING)
+            warned << m.path;
+    }
+    QCOMPARE(warned, logged ? QStringList{out + u'/' + name} : QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestWimlibBrowse)
