@@ -5,7 +5,6 @@
 #include "app/scripted_prompts.h"
 #include "app/termination_signals.h"
 #include "operations/drive_guardian.h"
-#include "resources/resource_ids.h"
 #include "support/background_task.h"
 #include "support/prompts.h"
 #include "support/qt_translation.h"
@@ -57,9 +56,9 @@ bool CTarnboxApp::InitInstance()
     installQtTranslation(qtTranslator);
 
     WidgetPrompts widgetPrompts;
-    const QString scriptedApply = ScriptedPrompts::applyTarget();
-    ScriptedPrompts scripted(scriptedApply);
-    setPrompts(scriptedApply.isEmpty() ? static_cast<Prompts *>(&widgetPrompts) : &scripted);
+    const ScriptedPrompts::Script script = ScriptedPrompts::fromEnvironment();
+    ScriptedPrompts scripted(script.folder);
+    setPrompts(script.command == 0 ? static_cast<Prompts *>(&widgetPrompts) : &scripted);
     reportRestoredDrives();
 
     {
@@ -71,8 +70,8 @@ bool CTarnboxApp::InitInstance()
             dlg.OpenAtStart(commandLine.archive);
         // Once the window shows: the mounts an earlier run left.
         QTimer::singleShot(0, &dlg, [&dlg] { dlg.OfferRecordedMounts(); });
-        if (!scriptedApply.isEmpty())
-            QTimer::singleShot(0, &dlg, [&dlg] { dlg.OnCommand(res::ID_APPLY_IMAGE); });  // after the open
+        if (script.command != 0)
+            QTimer::singleShot(0, &dlg, [&dlg, &script] { dlg.OnCommand(script.command); });  // after the open
         installTerminationHandler([] {
             if (CTarnboxDlg *main = g_pMainDlg.load())
                 main->CloseForSessionEnd();

@@ -1,12 +1,19 @@
 #include "app/scripted_prompts.h"
 
+#include "capture_settings/cwim_image_info.h"
+#include "resources/resource_ids.h"
+
 #include <QDialog>
 
 #include <cstdio>
 
-QString ScriptedPrompts::applyTarget()
+ScriptedPrompts::Script ScriptedPrompts::fromEnvironment()
 {
-    return qEnvironmentVariable("PELLWICK_TEST_APPLY_TO");
+    if (const QString folder = qEnvironmentVariable("PELLWICK_TEST_APPLY_TO"); !folder.isEmpty())
+        return {res::ID_APPLY_IMAGE, folder};
+    if (const QString folder = qEnvironmentVariable("PELLWICK_TEST_CAPTURE_FROM"); !folder.isEmpty())
+        return {res::ID_ADD_IMAGE, folder};
+    return {};
 }
 
 int ScriptedPrompts::messageBox(QObject *, const QString &text, const QString &caption, uint32_t type)
@@ -24,5 +31,10 @@ QString ScriptedPrompts::pickFolder(QObject *, const QString &title)
 int ScriptedPrompts::execDialog(QDialog &dialog)
 {
     std::fprintf(stderr, "prompt: %s\n", qPrintable(dialog.windowTitle()));
+    if (auto *info = qobject_cast<CWIM_Image_Info *>(&dialog)) {
+        info->m_capturePath = m_folder;
+        info->m_imageName = QStringLiteral("scripted");
+        return QDialog::Accepted;
+    }
     return QDialog::Rejected;
 }

@@ -4,14 +4,20 @@
 
 // The whole program run by a test, without a person: when
 // PELLWICK_TEST_APPLY_TO names a folder, the window applies the first image
-// of the archive on the command line to it once that is open; every question
-// takes its default answer (Cancel where there is one, so a drive root is not
-// formatted) and the folder chooser that folder. Each prompt goes to stderr.
+// of the archive on the command line to it once that is open; when
+// PELLWICK_TEST_CAPTURE_FROM does, it captures that folder into the archive
+// as a new image. Every question takes its default answer (Cancel where there
+// is one, so a drive root is not formatted), the folder chooser that folder,
+// and the image information dialog that folder with a name. Each prompt goes
+// to stderr.
 class ScriptedPrompts final : public Prompts
 {
 public:
-    // The folder, "" when the program runs for a person.
-    static QString applyTarget();
+    struct Script {
+        int command = 0;  // 0 when the program runs for a person
+        QString folder;
+    };
+    static Script fromEnvironment();
 
     explicit ScriptedPrompts(QString folder) : m_folder(std::move(folder)) {}
 

@@ -31,7 +31,8 @@ private slots:
     void init();
     void killedWhileTheDriveIsTaken_data();
     void killedWhileTheDriveIsTaken();
-    void theWindowKilledDuringAnApply();
+    void theWindowKilledWhileTheDriveIsTaken_data();
+    void theWindowKilledWhileTheDriveIsTaken();
     void aRestoreThatFailsIsReportedWithItsCommand();
     void aNormalEndLeavesNothingToReport();
 
@@ -136,10 +137,19 @@ void TestDriveGuardian::killedWhileTheDriveIsTaken()
     QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
 }
 
-// The program itself, its window offscreen, applying onto a drive root, is
-// killed while the drive is unmounted.
-void TestDriveGuardian::theWindowKilledDuringAnApply()
+void TestDriveGuardian::theWindowKilledWhileTheDriveIsTaken_data()
 {
+    QTest::addColumn<QString>("script");  // the test-only hook's variable
+    QTest::newRow("an apply onto the drive root") << u"PELLWICK_TEST_APPLY_TO"_s;
+    QTest::newRow("a capture of the drive root") << u"PELLWICK_TEST_CAPTURE_FROM"_s;
+}
+
+// The program itself, its window offscreen, applying onto a drive root or
+// capturing one, is killed while the drive is unmounted or read-only.
+void TestDriveGuardian::theWindowKilledWhileTheDriveIsTaken()
+{
+    QFETCH(QString, script);
+    const bool apply = script == u"PELLWICK_TEST_APPLY_TO"_s;
     if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())
         QSKIP(qPrintable(unavailable));
     if (!testarchives::haveTool(u"wimlib-imagex"_s))
@@ -149,36 +159,46 @@ void TestDriveGuardian::theWindowKilledDuringAnApply()
     const QString mp = loop.mountPoint();
     const auto before = platform::mountAt(mp);
     QVERIFY(before && !before->readOnly);
-    // Enough small files that the apply lasts a while.
+    // Enough small files that the apply, or the capture of the drive, lasts a while.
     QMap<QString, QByteArray> files;
     for (int i = 0; i < 3000; ++i)
         files.insert(u"d%1/f%2.txt"_s.arg(i % 10).arg(i), QByteArray::number(i).repeated(500));
-    const QString tree = m_dir.filePath(u"window tree"_s);
+    const QString tree = apply ? m_dir.filePath(u"window tree"_s) : mp;
     testarchives::writeTree(tree, files);
+    // A capture adds to an archive with one image already.
+    const QString seed = m_dir.filePath(u"window seed"_s);
+    testarchives::writeTree(seed, {{u"seed.txt"_s, "seed"}});
     const QString wim = m_dir.filePath(u"window.wim"_s);
-    QCOMPARE(testarchives::runTool(u"wimlib-imagex"_s, {u"capture"_s, tree, wim, u"--compress=none"_s}).exitCode, 0);
+    QFile::remove(wim);
+    const auto made =
+        testarchives::runTool(u"wimlib-imagex"_s, {u"capture"_s, apply ? tree : seed, wim, u"--compress=none"_s});
+    QCOMPARE(made.exitCode, 0);
+    const auto taken = [&] {
+        const auto now = platform::mountAt(mp);
+        return apply ? !now : now && now->readOnly;
+    };
 
     QProcess window;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     env.insert(u"XDG_CONFIG_HOME"_s, m_dir.filePath(u"config"_s));
-    env.insert(u"PELLWICK_TEST_APPLY_TO"_s, mp);
+    env.insert(script, mp);
     window.setProcessEnvironment(env);
     window.setProcessChannelMode(QProcess::MergedChannels);
     window.start(kWindow, {wim});
     QVERIFY(window.waitForStarted(10000));
     QElapsedTimer timer;
     timer.start();
-    while (platform::mountAt(mp) && window.state() == QProcess::Running && timer.elapsed() < 30000)
+    while (!taken() && window.state() == QProcess::Running && timer.elapsed() < 30000)
         QThread::msleep(2);
-    // Into the apply's writing (the drive is taken for about 150 ms), stopped
+    // Into the library's work (the drive is taken for about 150 ms), stopped
     // there to see that it still is, then killed.
     QThread::msleep(40);
     ::kill(pid_t(window.processId()), SIGSTOP);
-    const bool unmounted = !platform::mountAt(mp);
+    const bool stillTaken = taken();
     window.kill();  // SIGKILL
     QVERIFY(window.waitForFinished(10000));
-    QVERIFY2(unmounted, window.readAll().constData());
+    QVERIFY2(stillTaken, window.readAll().constData());
 
     QVERIFY2(within(10000,
                     [&] {
@@ -189,10 +209,24 @@ void TestDriveGuardian::theWindowKilledDuringAnApply()
              qPrintable(QString::fromUtf8(window.readAll()) + QDir(m_records).entryList().join(u' ')));
     QFile probe(mp + u"/written after the kill"_s);
     QVERIFY(probe.open(QIODevice::WriteOnly) && probe.write("x") == 1);
-    // Once its guardian has written down what it did.
-    QString report;
-    QVERIFY(within(5000, [&] { return !(report = DriveRestoreReport()).isEmpty(); }));
-    QVERIFY2(report.contains(loop.device()) && report.contains(u"已自动"_s), qPrintable(report));
+    // The next start says so, once the guardian has written down what it did.
+    QVERIFY(within(5000, [&] { return !QDir(m_records).entryList({u"*.result"_s}, QDir::Files).isEmpty(); }));
+    QProcess next;
+    env.insert(script, m_dir.filePath(u"nowhere"_s));
+    next.setProcessEnvironment(env);
+    next.setProcessChannelMode(QProcess::MergedChannels);
+    next.start(kWindow, {});
+    QVERIFY(next.waitForStarted(10000));
+    QString said;
+    QVERIFY(within(10000, [&] {
+        next.waitForReadyRead(100);
+        said = QString::fromUtf8(next.peek(1 << 16));
+        return said.contains(u"prompt: 温馨提示: "_s) || next.state() == QProcess::NotRunning;
+    }));
+    next.kill();
+    QVERIFY(next.waitForFinished(10000));
+    QVERIFY2(said.contains(apply ? loop.device() : mp) && said.contains(u"已自动"_s), qPrintable(said));
+    QCOMPARE(DriveRestoreReport(), QString());  // said once
 }
 
 void TestDriveGuardian::aRestoreThatFailsIsReportedWithItsCommand()
