@@ -49,9 +49,9 @@ QString probeOf(const QStringList &states)
     return states.last().section(QLatin1Char('+'), 1);
 }
 
-// Which of `count` writes to kill at: every one, or for a long write (an
-// add of many files) the first and last few and an even sample between,
-// which keeps it to seconds.
+// Which of `count` calls to kill at: every one, or for many (an add of many
+// files, a split's writes) the first and last few and an even sample
+// between, which keeps it to seconds.
 QList<int> killPoints(int count, bool sample)
 {
     QList<int> points;
@@ -137,18 +137,6 @@ Run killedAt(const QStringList &command, const QString &call, int n, const QStri
                            QStringLiteral("-e"), QStringLiteral("inject=%1:signal=SIGKILL:when=%2").arg(call).arg(n)}
                    + command,
                input);
-}
-
-// At most `most` of 1..count, spread evenly, the first and the last among them.
-QList<int> spread(int count, int most)
-{
-    QList<int> points;
-    for (int i = 0; i < std::min(count, most); ++i) {
-        const int n = most >= count ? i + 1 : 1 + int(qint64(i) * (count - 1) / (most - 1));
-        if (points.isEmpty() || points.last() != n)
-            points.append(n);
-    }
-    return points;
 }
 
 // What the split set whose first part is `first` holds, through our own
@@ -488,9 +476,9 @@ void TestCommitSafety::splitKilled_data()
     QTest::newRow("over an older set with more parts") << true;
 }
 
-// Killed at its writes, renames, removals and syncs (a few of each kind when
-// there are many): the first part's name leads to the older set, to the new
-// one or to nothing, never to a mixed set, and the next split leaves the new
+// Killed at each of its writes, renames, removals and syncs (a sample of the
+// writes when there are many): the first part's name leads to the older set,
+// to the new one or to nothing, never to a mixed set, and the next split leaves the new
 // set and nothing of ours.
 void TestCommitSafety::splitKilled()
 {
@@ -524,7 +512,7 @@ void TestCommitSafety::splitKilled()
                                    ? QStringList{QStringLiteral("-"), QStringLiteral("bigger"), QStringLiteral("big")}
                                    : QStringList{QStringLiteral("-"), QStringLiteral("big")};
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
-        for (const int n : spread(it.value(), 4)) {
+        for (const int n : killPoints(it.value(), true)) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
             QVERIFY(setUpFolder());
             const Run killed = killedAt(command, it.key(), n);
@@ -569,7 +557,7 @@ void TestCommitSafety::extractKilled_data()
     QTest::newRow("every entry of the root") << QStringLiteral("/") << false;
 }
 
-// Killed at its writes, folders and renames: each entry of the destination is
+// Killed at each of its writes, folders, links and renames: each entry of the destination is
 // as it was or complete, never partly new; the next extraction into that
 // folder gives the whole result and leaves no hidden folder of ours.
 void TestCommitSafety::extractKilled()
@@ -593,7 +581,8 @@ void TestCommitSafety::extractKilled()
     };
     QVERIFY(start());
     const auto before = byEntry(treeOf(out));
-    const QString calls = QStringLiteral("write,mkdir,rename,renameat,renameat2,symlink,link,linkat");
+    const QString calls =
+        QStringLiteral("write,pwrite64,fallocate,mkdir,rename,renameat,renameat2,symlink,link,linkat,unlink,unlinkat");
     Run clean;
     const QMap<QString, int> count = countCalls(command, calls, dir.filePath(QStringLiteral("calls.log")), &clean);
     QVERIFY2(clean.exitCode == 0, qPrintable(clean.output));
@@ -608,7 +597,7 @@ void TestCommitSafety::extractKilled()
     }
 
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
-        for (const int n : spread(it.value(), 3)) {
+        for (const int n : killPoints(it.value(), true)) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
             QVERIFY(start());
             const Run killed = killedAt(command, it.key(), n);
