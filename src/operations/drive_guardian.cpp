@@ -27,8 +27,10 @@ constexpr char kGuardianName[] = "pellwick-drive-guardian";
 // $1 the record, $2 "unmounted" or "readonly", $3 the mount point, $4 the
 // command that gives the drive back. The program writes "done" when it gave
 // the drive back itself; end of file without it means the program is gone.
-// The device may take a moment to be free of the dead program: try for a few
-// seconds. A drive already as it was needs nothing, and nothing is reported.
+// The device may take a moment to be free of the dead program, whose own
+// mount command may still be at work and give the drive back first: try for
+// a few seconds, looking each time. A drive already as it was needs nothing,
+// and nothing is reported.
 constexpr char kScript[] = R"(read -r word
 [ "$word" = done ] && exit 0
 back() {
@@ -40,7 +42,7 @@ tries=0
 while [ $tries -lt 10 ]; do
     [ $tries -gt 0 ] && sleep 0.5
     tries=$((tries + 1))
-    if out=$(sh -c "$4" 2>&1) && back "$@"; then
+    if back "$@" || { out=$(sh -c "$4" 2>&1) && back "$@"; }; then
         echo restored > "$1.new" && mv -f "$1.new" "$1.result"
         exit 0
     fi

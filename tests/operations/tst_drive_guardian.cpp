@@ -39,6 +39,8 @@ private slots:
 private:
     // Starts the child with `args`; true once it has taken the drive.
     bool startChild(QProcess &child, const QStringList &args);
+    // The guardians' records and results, and what is mounted at `mp`: why a drive did not come back.
+    QString recordsAndMount(const QString &mp) const;
     // Waits up to `ms` for `done`.
     template <typename Done>
     bool within(int ms, Done done);
@@ -70,6 +72,20 @@ bool TestDriveGuardian::startChild(QProcess &child, const QStringList &args)
                          return child.peek(4096).contains("released") || child.state() == QProcess::NotRunning;
                      })
            && child.state() == QProcess::Running;
+}
+
+QString TestDriveGuardian::recordsAndMount(const QString &mp) const
+{
+    QString text;
+    for (const QString &name : QDir(m_records).entryList(QDir::Files)) {
+        QFile f(QDir(m_records).filePath(name));
+        text += u"\n"_s + name + u": "_s + (f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString());
+    }
+    const auto now = platform::mountAt(mp);
+    return text + u"\nmounted: "_s
+           + (now ? u"%1 %2 %3 %4"_s.arg(now->source, now->type, now->readOnly ? u"ro"_s : u"rw"_s,
+                                         now->flags.join(u','))
+                  : u"nothing"_s);
 }
 
 template <typename Done>
@@ -206,7 +222,7 @@ void TestDriveGuardian::theWindowKilledWhileTheDriveIsTaken()
                         return now && now->source == before->source && now->type == before->type
                                && now->readOnly == before->readOnly && now->flags == before->flags;
                     }),
-             qPrintable(QString::fromUtf8(window.readAll()) + QDir(m_records).entryList().join(u' ')));
+             qPrintable(QString::fromUtf8(window.readAll()) + recordsAndMount(mp)));
     QFile probe(mp + u"/written after the kill"_s);
     QVERIFY(probe.open(QIODevice::WriteOnly) && probe.write("x") == 1);
     // The next start says so, once the guardian has written down what it did.
