@@ -36,6 +36,7 @@ QByteArray digest(const QString &path)
 void saveScreenshots(CTarnboxDlg &dlg, const QString &folder, const QString &mount)
 {
     dlg.resize(900, 420);
+    dlg.RefreshWindow();  // the working directory the test set, which holds the staging files
     dlg.SelectAndFocusRow(0);
     QTest::qWait(50);
     dlg.grab().save(folder + QStringLiteral("/mounted-image.png"));
