@@ -58,8 +58,9 @@ bool CTarnboxApp::InitInstance()
 
     WidgetPrompts widgetPrompts;
     const QString scriptedApply = ScriptedPrompts::applyTarget();
-    ScriptedPrompts scripted(scriptedApply);
-    setPrompts(scriptedApply.isEmpty() ? static_cast<Prompts *>(&widgetPrompts) : &scripted);
+    const QString scriptedMount = ScriptedPrompts::mountTarget();
+    ScriptedPrompts scripted(scriptedApply.isEmpty() ? scriptedMount : scriptedApply);
+    setPrompts(scriptedApply.isEmpty() && scriptedMount.isEmpty() ? static_cast<Prompts *>(&widgetPrompts) : &scripted);
     reportRestoredDrives();
 
     {
@@ -73,6 +74,8 @@ bool CTarnboxApp::InitInstance()
         QTimer::singleShot(0, &dlg, [&dlg] { dlg.OfferRecordedMounts(); });
         if (!scriptedApply.isEmpty())
             QTimer::singleShot(0, &dlg, [&dlg] { dlg.OnCommand(res::ID_APPLY_IMAGE); });  // after the open
+        else if (!scriptedMount.isEmpty())
+            QTimer::singleShot(0, &dlg, [&dlg] { dlg.OnCommand(res::ID_MOUNT_IMAGE_RW); });
         installTerminationHandler([] {
             if (CTarnboxDlg *main = g_pMainDlg.load())
                 main->CloseForSessionEnd();

@@ -9,6 +9,11 @@ QString ScriptedPrompts::applyTarget()
     return qEnvironmentVariable("PELLWICK_TEST_APPLY_TO");
 }
 
+QString ScriptedPrompts::mountTarget()
+{
+    return qEnvironmentVariable("PELLWICK_TEST_MOUNT_RW_TO");
+}
+
 int ScriptedPrompts::messageBox(QObject *, const QString &text, const QString &caption, uint32_t type)
 {
     std::fprintf(stderr, "prompt: %s: %s\n", qPrintable(caption), qPrintable(text));

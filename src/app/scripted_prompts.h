@@ -4,7 +4,8 @@
 
 // The whole program run by a test, without a person: when
 // PELLWICK_TEST_APPLY_TO names a folder, the window applies the first image
-// of the archive on the command line to it once that is open; every question
+// of the archive on the command line to it once that is open (mounts it
+// there read-write when PELLWICK_TEST_MOUNT_RW_TO names it); every question
 // takes its default answer (Cancel where there is one, so a drive root is not
 // formatted) and the folder chooser that folder. Each prompt goes to stderr.
 class ScriptedPrompts final : public Prompts
@@ -12,6 +13,7 @@ class ScriptedPrompts final : public Prompts
 public:
     // The folder, "" when the program runs for a person.
     static QString applyTarget();
+    static QString mountTarget();
 
     explicit ScriptedPrompts(QString folder) : m_folder(std::move(folder)) {}
 
