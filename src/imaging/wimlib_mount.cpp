@@ -151,10 +151,30 @@ bool WimlibBackend::WIMUnmountImage(const QString &directory, uint32_t unmountFl
     const QString target = QFileInfo(directory).absoluteFilePath();
     WimlibProgress progress(m_callbacks.current(), target);
     const int flags = (unmountFlags & WIM_UNMOUNT_FLAG_COMMIT) ? WIMLIB_UNMOUNT_FLAG_COMMIT : 0;
+    // The serving process commits without syncing and removes the record as it ends: the archive is named first.
+    QString archive;
+    if (flags & WIMLIB_UNMOUNT_FLAG_COMMIT) {
+        for (const MountRecord &record : mountRecords()) {
+            if (record.directory == target)
+                archive = record.archive;
+        }
+    }
     const int code = wimlib_unmount_image_with_progress(QFile::encodeName(target).constData(), flags,
                                                         &WimlibProgress::forward, &progress);
     const int error = errno;
     if (code == 0) {
+        // Synced before it is reported done, as every other commit.
+        if (!archive.isEmpty()) {
+            const int fd = ::open(QFile::encodeName(archive).constData(), O_RDONLY | O_CLOEXEC);
+            const bool synced = fd >= 0 && ::fsync(fd) == 0;
+            const int syncError = errno;
+            if (fd >= 0)
+                ::close(fd);
+            if (!synced)
+                return failWith(wimlibErrorKind(WIMLIB_ERR_WRITE, syncError), syncError,
+                                callText(call, QStringLiteral("the commit into %1 could not be synced to disk: %2")
+                                                   .arg(archive, QString::fromLocal8Bit(std::strerror(syncError)))));
+        }
         progress.finish();
         return true;
     }
