@@ -114,6 +114,7 @@ private slots:
     void discardLeavesTheArchiveByteForByte();
     void openFilesKeepItMountedUntilClosed();
     void commitKilledAtEveryWrite();
+    void commitOnAFullDiskKeepsItMounted();
     void refusedBeforeAnythingIsTouched_data();
     void refusedBeforeAnythingIsTouched();
 
@@ -336,6 +337,37 @@ void TestMount::commitKilledAtEveryWrite()
     }
     QVERIFY(leftOld > 0);
     QVERIFY(mountRecords().isEmpty());
+}
+
+// A commit that does not fit: the archive as it was, the image still mounted
+// with its changes staged for a retry; a discard then ends it.
+void TestMount::commitOnAFullDiskKeepsItMounted()
+{
+    const auto disk = ScopedMount::tmpfs(m_dir->filePath(QStringLiteral("disk")), "size=256k");
+    if (!disk.mounted())
+        QSKIP("cannot mount a tmpfs here (no CAP_SYS_ADMIN in this container?)");
+    const QString wim = m_dir->filePath(QStringLiteral("disk/a.wim"));
+    QVERIFY(QFile::copy(m_wim, wim));
+    const QByteArray before = digest(wim);
+    const QString work = m_dir->filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(work));
+    const QString mount = mountPoint(QStringLiteral("full disk"));
+    QCOMPARE(pellwick({QStringLiteral("mount"), wim, QStringLiteral("1"), mount, QStringLiteral("--rw"),
+                       QStringLiteral("--staging"), work}),
+             0);
+    const QByteArray big = noise(int(disk.freeBytes()) + 200000, 3);
+    testarchives::writeTree(mount, {{QStringLiteral("big.bin"), big}});
+    QString out;
+    QVERIFY2(pellwick({QStringLiteral("unmount"), mount, QStringLiteral("--commit")}, &out) != 0, qPrintable(out));
+    QCOMPARE(digest(wim), before);
+    QVERIFY(testarchives::wimVerify(wim));
+    QCOMPARE(mountState(mount), MountState::Served);
+    QCOMPARE(QFileInfo(mount + QStringLiteral("/big.bin")).size(), big.size());
+    QCOMPARE(QDir(work).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    QCOMPARE(pellwick({QStringLiteral("unmount"), mount, QStringLiteral("--discard")}, &out), 0);
+    QCOMPARE(mountState(mount), MountState::Gone);
+    QCOMPARE(digest(wim), before);
+    QTRY_VERIFY_WITH_TIMEOUT(QDir(work).isEmpty(), 10000);
 }
 
 void TestMount::refusedBeforeAnythingIsTouched_data()
