@@ -11,7 +11,7 @@ mkdir -p "$out"
 export QT_QPA_PLATFORM=offscreen PELLWICK_SCREENSHOT_DIR="$out"
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 LANGUAGE=zh_CN
 for t in archive/tst_archive_window capture_settings/tst_image_info_dialog capture_settings/tst_exclusion_dialog \
-    operations/tst_browse_extract app/tst_desktop_open operations/tst_failure_causes; do
+    operations/tst_browse_extract app/tst_desktop_open operations/tst_failure_causes operations/tst_mount_window; do
     "$dir/tests/$t" >/dev/null
 done
 ls "$out"

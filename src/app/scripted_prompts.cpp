@@ -13,6 +13,8 @@ ScriptedPrompts::Script ScriptedPrompts::fromEnvironment()
         return {res::ID_APPLY_IMAGE, folder};
     if (const QString folder = qEnvironmentVariable("PELLWICK_TEST_CAPTURE_FROM"); !folder.isEmpty())
         return {res::ID_ADD_IMAGE, folder};
+    if (const QString folder = qEnvironmentVariable("PELLWICK_TEST_MOUNT_RW_TO"); !folder.isEmpty())
+        return {res::ID_MOUNT_IMAGE_RW, folder};
     return {};
 }
 

@@ -6,7 +6,8 @@
 // PELLWICK_TEST_APPLY_TO names a folder, the window applies the first image
 // of the archive on the command line to it once that is open; when
 // PELLWICK_TEST_CAPTURE_FROM does, it captures that folder into the archive
-// as a new image. Every question takes its default answer (Cancel where there
+// as a new image; when PELLWICK_TEST_MOUNT_RW_TO does, it mounts that
+// image there read-write. Every question takes its default answer (Cancel where there
 // is one, so a drive root is not formatted), the folder chooser that folder,
 // and the image information dialog that folder with a name. Each prompt goes
 // to stderr.

@@ -1,5 +1,7 @@
 #include "imaging/mount_records.h"
 
+#include "support/platform.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -19,38 +21,6 @@ QString recordPath(const QString &directory)
 {
     const QByteArray key = QCryptographicHash::hash(QFile::encodeName(directory), QCryptographicHash::Sha1).toHex();
     return mountRecordFolder() + QStringLiteral("/") + QString::fromLatin1(key.left(16)) + QStringLiteral(".mount");
-}
-
-// /proc/self/mountinfo writes space, tab, newline and backslash as \ooo.
-QString unescaped(const QByteArray &field)
-{
-    QByteArray out;
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int c = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok) {
-                out.append(char(c));
-                i += 3;
-                continue;
-            }
-        }
-        out.append(field[i]);
-    }
-    return QFile::decodeName(out);
-}
-
-bool mountedAt(const QString &directory)
-{
-    QFile info(QStringLiteral("/proc/self/mountinfo"));
-    if (!info.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray &line : info.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4 && unescaped(fields[4]) == directory)
-            return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -89,7 +59,7 @@ MountState mountState(const QString &directory)
     struct stat st;
     if (::stat(QFile::encodeName(directory).constData(), &st) != 0 && errno == ENOTCONN)
         return MountState::Dead;
-    return mountedAt(directory) ? MountState::Served : MountState::Gone;
+    return platform::mountAt(directory) ? MountState::Served : MountState::Gone;
 }
 
 QList<MountRecord> mountRecords()

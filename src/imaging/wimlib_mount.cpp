@@ -1,4 +1,5 @@
 // The backend's mounts: an image served as a folder through wimlib's FUSE file system.
+#include "imaging/mount_records.h"
 #include "imaging/wimlib_archive.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging/wimlib_errors.h"
@@ -8,12 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +84,16 @@ QString whyNotAMountFolder(const QString &directory, Kind *kind, int *systemErro
     return {};
 }
 
+// Unmounts a mount whose serving process is gone, which otherwise stays a
+// folder answering only "Transport endpoint is not connected".
+bool clearDeadMount(const QString &directory)
+{
+    if (::geteuid() == 0 && ::umount2(QFile::encodeName(directory).constData(), MNT_DETACH) == 0)
+        return true;
+    return QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), directory})
+           == 0;
+}
+
 }  // namespace
 
 bool WimlibBackend::WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags, const QString &stagingPath)
@@ -138,12 +151,44 @@ bool WimlibBackend::WIMUnmountImage(const QString &directory, uint32_t unmountFl
     const QString target = QFileInfo(directory).absoluteFilePath();
     WimlibProgress progress(m_callbacks.current(), target);
     const int flags = (unmountFlags & WIM_UNMOUNT_FLAG_COMMIT) ? WIMLIB_UNMOUNT_FLAG_COMMIT : 0;
+    // The serving process commits without syncing and removes the record as it ends: the archive is named first.
+    QString archive;
+    if (flags & WIMLIB_UNMOUNT_FLAG_COMMIT) {
+        for (const MountRecord &record : mountRecords()) {
+            if (record.directory == target)
+                archive = record.archive;
+        }
+    }
     const int code = wimlib_unmount_image_with_progress(QFile::encodeName(target).constData(), flags,
                                                         &WimlibProgress::forward, &progress);
     const int error = errno;
     if (code == 0) {
+        // Synced before it is reported done, as every other commit.
+        if (!archive.isEmpty()) {
+            const int fd = ::open(QFile::encodeName(archive).constData(), O_RDONLY | O_CLOEXEC);
+            const bool synced = fd >= 0 && ::fsync(fd) == 0;
+            const int syncError = errno;
+            if (fd >= 0)
+                ::close(fd);
+            if (!synced)
+                return failWith(wimlibErrorKind(WIMLIB_ERR_WRITE, syncError), syncError,
+                                callText(call, QStringLiteral("the commit into %1 could not be synced to disk: %2")
+                                                   .arg(archive, QString::fromLocal8Bit(std::strerror(syncError)))));
+        }
         progress.finish();
         return true;
+    }
+    if (mountState(target) == MountState::Dead) {
+        // Killed meanwhile, at the latest during the commit, which writes the
+        // archive's new header last.
+        const bool cleared = clearDeadMount(target);
+        return failWith(Kind::Other, wimlibSystemError(code, error),
+                        callText(call, QStringLiteral("the process serving %1 ended before the unmount was done; %2; "
+                                                      "the archive holds the image as it was before the mount, or "
+                                                      "as committed if the commit had ended")
+                                           .arg(target, cleared ? QStringLiteral("its dead mount was cleared")
+                                                                : QStringLiteral("its dead mount could not be "
+                                                                                 "cleared (fusermount -u it)"))));
     }
     Kind kind = wimlibErrorKind(code, error);
     if (code == WIMLIB_ERR_NOT_A_MOUNTPOINT)

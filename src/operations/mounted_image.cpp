@@ -120,14 +120,25 @@ bool UnmountOperation::work(OperationContext &ctx)
         if (why.kind == ImagingError::Kind::NotFound)
             break;  // unmounted meanwhile by someone else: nothing is left to end
         ctx.host().HideBusyNow();
+        // A serving process that ended meanwhile leaves no mount to retry.
+        const bool over = mountState(record.directory) == MountState::Gone;
         ctx.failure(QStringLiteral("映像卸载失败！"), QStringLiteral("错误提示"), why,
-                    record.readWrite ? QStringLiteral("映像仍处于挂载状态，更改保留在暂存文件夹中，可以稍后重试。")
-                                     : QStringLiteral("映像仍处于挂载状态。"));
+                    over ? (m_commit ? QStringLiteral("挂载已结束。映像文件是挂载前的映像，或已包含提交的更改。")
+                                     : QStringLiteral("挂载已结束，映像文件没有改变。"))
+                    : record.readWrite ? QStringLiteral("映像仍处于挂载状态，更改保留在暂存文件夹中，可以稍后重试。")
+                                       : QStringLiteral("映像仍处于挂载状态。"));
+        if (over)
+            forgetMount(ctx);
         return false;
     }
-    removeMountRecord(record.directory);
+    forgetMount(ctx);
+    return true;
+}
+
+void UnmountOperation::forgetMount(OperationContext &ctx)
+{
+    removeMountRecord(m_mount.record().directory);
     OperationHost &host = ctx.host();
     ctx.runner().forget(&m_mount);  // m_mount is gone from here on
     uiThread::run([&host] { host.LastingOperationsChanged(QString()); });
-    return true;
 }

@@ -58,6 +58,8 @@ protected:
     bool work(OperationContext &ctx) override;
 
 private:
+    void forgetMount(OperationContext &ctx);
+
     const MountedImage &m_mount;  // kept alive by the runner until forgotten here
     const bool m_commit;
 };

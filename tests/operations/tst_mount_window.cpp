@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +37,7 @@ QByteArray digest(const QString &path)
 void saveScreenshots(CTarnboxDlg &dlg, const QString &folder, const QString &mount)
 {
     dlg.resize(900, 420);
+    dlg.RefreshWindow();  // the working directory the test set, which holds the staging files
     dlg.SelectAndFocusRow(0);
     QTest::qWait(50);
     dlg.grab().save(folder + QStringLiteral("/mounted-image.png"));
@@ -188,25 +190,49 @@ void TestMountWindow::closeWithAMountDiscards()
 
 void TestMountWindow::nextStartOffersWhatAKilledWindowLeft()
 {
-    // What a killed window leaves: the serving process and its record.
+    // The program mounts the image read-write, a file is changed in the mount,
+    // and the window is killed: the mount goes on being served.
     const QString mount = m_dir->filePath(QStringLiteral("left"));
     QDir().mkpath(mount);
     m_folders << mount;
-    const MountRecord record{mount, QFileInfo(m_wim).canonicalFilePath(), 1, true, m_dir->path()};
-    QCOMPARE(testarchives::runTool(QStringLiteral(PELLWICK_WIM_TOOL), mountToolArguments(record)).exitCode, 0);
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("PELLWICK_TEST_MOUNT_RW_TO"), mount);
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::MergedChannels);
+    window.start(QStringLiteral(PELLWICK_EXECUTABLE), {m_wim});
+    QVERIFY(window.waitForStarted(10000));
+    QVERIFY2(
+        QTest::qWaitFor([&] { return mountRecords().size() == 1 && mountState(mount) == MountState::Served; }, 30000),
+        window.readAll().constData());
+    testarchives::writeTree(mount, {{QStringLiteral("a.txt"), QByteArray("changed before the kill\n")}});
+    window.kill();  // SIGKILL
+    QVERIFY(window.waitForFinished(10000));
+    QCOMPARE(mountState(mount), MountState::Served);
+    QCOMPARE(testarchives::readTree(mount).value(QStringLiteral("a.txt")), QByteArray("changed before the kill\n"));
 
+    // The next start offers it; kept, it is shown; then committed.
     WindowOnArchive w(m_wim);
     w.prompts.answerMessage(2);  // 保持挂载
     w.dlg->OfferRecordedMounts();
     QCOMPARE(w.prompts.messageTexts().size(), 1);
     QVERIFY(w.prompts.messageTexts().first().contains(mount));
+    QCOMPARE(w.prompts.messages().first().detail, QStringLiteral("提交更改|放弃更改|保持挂载"));
     QCOMPARE(w.dlg->m_List->item(0, 0)->toolTip(), QStringLiteral("已挂载于 %1（可修改）").arg(mount));
-    // This run ends it as its own.
-    w.prompts.answerMessage(1);
+    w.prompts.answerMessage(0);  // 提交更改
     w.dlg->OnCommand(res::ID_UNMOUNT_IMAGE);
     QVERIFY(waitForOperations());
     QCOMPARE(mountState(mount), MountState::Gone);
     QVERIFY(mountRecords().isEmpty());
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QString why;
+    QVERIFY2(wimlib({QStringLiteral("extract"), m_wim, QStringLiteral("1"), QStringLiteral("/a.txt"),
+                     QStringLiteral("--dest-dir=") + out},
+                    &why),
+             qPrintable(why));
+    QCOMPARE(testarchives::readTree(out).value(QStringLiteral("a.txt")), QByteArray("changed before the kill\n"));
     QVERIFY(w.finish().isEmpty());
 }
 
