@@ -245,9 +245,9 @@ void CTarnboxDlg::OnCommand(int command, const QString &path)
     entry->handler(*this, command, path);
 }
 
-QString CTarnboxDlg::PickFolder(QObject *owner)
+QString CTarnboxDlg::PickFolder(QObject *owner, const QString &start)
 {
-    return uiThread::pickFolderPath(owner);
+    return uiThread::pickFolderPath(owner, start);
 }
 
 ArchiveState CTarnboxDlg::OpenArchiveState() const

@@ -98,7 +98,7 @@ public:
     const OperationRunner &Runner() const { return m_runner; }
     OperationRunner &Runner() { return m_runner; }
     // The folder picker: the chosen folder without one trailing separator, or "".
-    static QString PickFolder(QObject *owner);
+    static QString PickFolder(QObject *owner, const QString &start = {});
     void SetWorkDir();
 
     // ---- Opening and creating archives ----

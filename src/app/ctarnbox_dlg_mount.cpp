@@ -45,7 +45,8 @@ void CTarnboxDlg::MountImage(bool readWrite)
         uiThread::messageBox(this, QStringLiteral("该映像已经挂载，请先卸载映像。"), QStringLiteral("错误提示"));
         return;
     }
-    const QString folder = PickFolder(this);
+    // Opens in the working directory, where a new folder is one click away.
+    const QString folder = PickFolder(this, m_strWorkDir);
     if (folder.isEmpty())
         return;
     if (!QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
@@ -92,9 +93,7 @@ void CTarnboxDlg::OfferRecordedMounts()
         if (mountState(record.directory) == MountState::Dead) {
             // Its serving process is gone: the folder only answers "Transport
             // endpoint is not connected" until it is unmounted.
-            QProcess::execute(QStringLiteral("fusermount"),
-                              {QStringLiteral("-u"), QStringLiteral("-z"), record.directory});
-            removeMountRecord(record.directory);
+            clearDeadMount(record.directory);
             dead << record.directory;
             continue;
         }

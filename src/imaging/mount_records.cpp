@@ -5,13 +5,18 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
 
+#include <cstdlib>
+
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +27,8 @@ QString recordPath(const QString &directory)
     const QByteArray key = QCryptographicHash::hash(QFile::encodeName(directory), QCryptographicHash::Sha1).toHex();
     return mountRecordFolder() + QStringLiteral("/") + QString::fromLatin1(key.left(16)) + QStringLiteral(".mount");
 }
+
+const QLatin1String kStagingPrefix("pellwick-staging-");
 
 }  // namespace
 
@@ -82,4 +89,38 @@ QList<MountRecord> mountRecords()
         records.append(record);
     }
     return records;
+}
+
+QString makeStagingFolder(const QString &parent)
+{
+    QByteArray pattern = QFile::encodeName(QDir(parent).absoluteFilePath(kStagingPrefix + QStringLiteral("XXXXXX")));
+    if (!::mkdtemp(pattern.data()))
+        return {};
+    return QFile::decodeName(pattern);
+}
+
+void removeStagingFolder(const QString &staging)
+{
+    const QFileInfo info(staging);
+    if (!staging.isEmpty() && info.fileName().startsWith(kStagingPrefix) && info.isDir() && !info.isSymLink())
+        QDir(staging).removeRecursively();
+}
+
+bool clearDeadMount(const QString &directory)
+{
+    QString staging;
+    for (const MountRecord &record : mountRecords()) {
+        if (record.directory == directory)
+            staging = record.staging;  // read while it is still mounted: a record of a mount gone is dropped
+    }
+    const QByteArray native = QFile::encodeName(directory);
+    const bool unmounted =
+        (::geteuid() == 0 && ::umount2(native.constData(), MNT_DETACH) == 0)
+        || QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), directory})
+               == 0;
+    if (!unmounted)
+        return false;
+    removeStagingFolder(staging);
+    removeMountRecord(directory);
+    return true;
 }

@@ -12,7 +12,7 @@ struct MountRecord {
     QString archive;    // canonical
     uint32_t image = 0;
     bool readWrite = false;
-    QString staging;  // the folder its staging files go into ("" read-only)
+    QString staging;  // the folder its staging files go into ("" read-only; see makeStagingFolder)
     friend bool operator==(const MountRecord &, const MountRecord &) = default;
 };
 
@@ -35,3 +35,16 @@ MountState mountState(const QString &directory);
 // Every record whose mount is still there, Served or Dead; records of mounts
 // that are gone are removed.
 QList<MountRecord> mountRecords();
+
+// A private folder under `parent` (the working directory) for the staging
+// files of one read-write mount, so that what a killed serving process leaves
+// can be removed as a whole; "" with errno set when it cannot be made.
+QString makeStagingFolder(const QString &parent);
+
+// Removes a folder made by makeStagingFolder with whatever it holds; any
+// other folder is left alone (older records named the working directory).
+void removeStagingFolder(const QString &staging);
+
+// A Dead mount ended: unmounted (detached), its staged changes, which nothing
+// can commit any more, removed with its record. False when it stays mounted.
+bool clearDeadMount(const QString &directory);

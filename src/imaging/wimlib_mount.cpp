@@ -86,14 +86,6 @@ QString whyNotAMountFolder(const QString &directory, Kind *kind, int *systemErro
 
 // Unmounts a mount whose serving process is gone, which otherwise stays a
 // folder answering only "Transport endpoint is not connected".
-bool clearDeadMount(const QString &directory)
-{
-    if (::geteuid() == 0 && ::umount2(QFile::encodeName(directory).constData(), MNT_DETACH) == 0)
-        return true;
-    return QProcess::execute(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), directory})
-           == 0;
-}
-
 }  // namespace
 
 bool WimlibBackend::WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags, const QString &stagingPath)
@@ -151,18 +143,20 @@ bool WimlibBackend::WIMUnmountImage(const QString &directory, uint32_t unmountFl
     const QString target = QFileInfo(directory).absoluteFilePath();
     WimlibProgress progress(m_callbacks.current(), target);
     const int flags = (unmountFlags & WIM_UNMOUNT_FLAG_COMMIT) ? WIMLIB_UNMOUNT_FLAG_COMMIT : 0;
-    // The serving process commits without syncing and removes the record as it ends: the archive is named first.
-    QString archive;
-    if (flags & WIMLIB_UNMOUNT_FLAG_COMMIT) {
-        for (const MountRecord &record : mountRecords()) {
-            if (record.directory == target)
-                archive = record.archive;
-        }
+    // The serving process commits without syncing and removes the record as it ends: it is read first.
+    MountRecord mounted;
+    for (const MountRecord &record : mountRecords()) {
+        if (record.directory == target)
+            mounted = record;
     }
+    const QString archive = (flags & WIMLIB_UNMOUNT_FLAG_COMMIT) ? mounted.archive : QString();
     const int code = wimlib_unmount_image_with_progress(QFile::encodeName(target).constData(), flags,
                                                         &WimlibProgress::forward, &progress);
     const int error = errno;
     if (code == 0) {
+        // Nothing in it can be committed any more; the serving process
+        // removes it too, unless it is killed before it gets there.
+        removeStagingFolder(mounted.staging);
         // Synced before it is reported done, as every other commit.
         if (!archive.isEmpty()) {
             const int fd = ::open(QFile::encodeName(archive).constData(), O_RDONLY | O_CLOEXEC);
@@ -190,6 +184,8 @@ bool WimlibBackend::WIMUnmountImage(const QString &directory, uint32_t unmountFl
                                                                 : QStringLiteral("its dead mount could not be "
                                                                                  "cleared (fusermount -u it)"))));
     }
+    if (!mounted.staging.isEmpty() && mountState(target) == MountState::Gone)
+        removeStagingFolder(mounted.staging);  // ended anyway: nothing left to retry with
     Kind kind = wimlibErrorKind(code, error);
     if (code == WIMLIB_ERR_NOT_A_MOUNTPOINT)
         kind = Kind::NotFound;

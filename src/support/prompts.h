@@ -54,6 +54,11 @@ public:
     }
     // The chosen folder's file-system path as the chooser gives it; empty on cancel.
     virtual QString pickFolder(QObject *owner, const QString &title) = 0;
+    // The same, the chooser opening in `start` where it can.
+    virtual QString pickFolderFrom(QObject *owner, const QString &title, const QString & /*start*/)
+    {
+        return pickFolder(owner, title);
+    }
     // The chosen file's full path; empty on cancel.
     virtual QString openFile(QObject *owner, const FileChooser &chooser) = 0;
     virtual QString saveFile(QObject *owner, const FileChooser &chooser) = 0;

@@ -35,9 +35,12 @@ QString pickFolder(QObject *owner, const QString &title)
     return call(QString(), [&] { return prompts().pickFolder(owner, title); });
 }
 
-QString pickFolderPath(QObject *owner)
+QString pickFolderPath(QObject *owner, const QString &start)
 {
-    const QString chosen = pickFolder(owner, QStringLiteral("选择目录"));
+    const QString title = QStringLiteral("选择目录");
+    const QString chosen = call(QString(), [&] {
+        return start.isEmpty() ? prompts().pickFolder(owner, title) : prompts().pickFolderFrom(owner, title, start);
+    });
     if (chosen.isEmpty())
         return {};
     return platform::withoutTrailingSeparator(chosen);

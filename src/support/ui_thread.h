@@ -68,7 +68,7 @@ int messageBox(QObject *owner, const QString &text, const QString &caption = {},
 QString pickFolder(QObject *owner, const QString &title);
 // The program's folder picker, titled "选择目录": the chosen folder without one
 // trailing separator (a drive root stays whole), or "" when cancelled.
-QString pickFolderPath(QObject *owner);
+QString pickFolderPath(QObject *owner, const QString &start = {});
 QString openFile(QObject *owner, const FileChooser &chooser);
 QString saveFile(QObject *owner, const FileChooser &chooser);
 bool inputText(QObject *owner, const QString &title, const QString &label, QString *text);

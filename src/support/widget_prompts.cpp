@@ -98,6 +98,11 @@ QString WidgetPrompts::pickFolder(QObject *owner, const QString &title)
     return QFileDialog::getExistingDirectory(ownerWidget(owner), title, QString(), QFileDialog::ShowDirsOnly);
 }
 
+QString WidgetPrompts::pickFolderFrom(QObject *owner, const QString &title, const QString &start)
+{
+    return QFileDialog::getExistingDirectory(ownerWidget(owner), title, start, QFileDialog::ShowDirsOnly);
+}
+
 QString WidgetPrompts::openFile(QObject *owner, const FileChooser &chooser)
 {
     return runFileDialog(owner, chooser, QFileDialog::AcceptOpen);

@@ -10,6 +10,7 @@ public:
     int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type,
                    const QString &detail) override;
     QString pickFolder(QObject *owner, const QString &title) override;
+    QString pickFolderFrom(QObject *owner, const QString &title, const QString &start) override;
     QString openFile(QObject *owner, const FileChooser &chooser) override;
     QString saveFile(QObject *owner, const FileChooser &chooser) override;
     int execDialog(QDialog &dialog) override;

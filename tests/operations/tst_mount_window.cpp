@@ -128,6 +128,8 @@ void TestMountWindow::mountChangeCommit()
     w.dlg->m_strWorkDir = work;
     const QString mount = mountThroughWindow(w, true);
     QVERIFY2(!mount.isEmpty(), qPrintable(w.prompts.messageTexts().join(QLatin1Char('\n'))));
+    QCOMPARE(w.prompts.calls().first().kind, RecordingPrompts::Kind::PickFolder);
+    QCOMPARE(w.prompts.calls().first().input, work);  // the chooser opens in the working directory
     QCOMPARE(w.dlg->m_List->item(0, 0)->toolTip(), QStringLiteral("已挂载于 %1（可修改）").arg(mount));
     QCOMPARE(QDir(work).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
     // While mounted read-write, the archive takes no other change.

@@ -52,6 +52,14 @@ QString RecordingPrompts::pickFolder(QObject *owner, const QString &title)
     return a;
 }
 
+QString RecordingPrompts::pickFolderFrom(QObject *owner, const QString &title, const QString &start)
+{
+    const QString chosen = pickFolder(owner, title);
+    QMutexLocker lock(&m_mutex);
+    m_calls.back().input = start;
+    return chosen;
+}
+
 QString RecordingPrompts::openFile(QObject *owner, const FileChooser &chooser)
 {
     record(Kind::OpenFile, owner, {}, {}, 0, chooser);

@@ -27,7 +27,7 @@ public:
         bool onUiThread = false;
         QObject *owner = nullptr;
         QString detail;  // a message box's text beneath its main text
-        QString input;   // the text an input dialog showed at first
+        QString input;   // the text an input dialog showed at first, or the folder a chooser opened in
     };
 
     RecordingPrompts();            // installs itself
@@ -37,6 +37,7 @@ public:
     int messageBox(QObject *owner, const QString &text, const QString &caption, uint32_t type,
                    const QString &detail) override;
     QString pickFolder(QObject *owner, const QString &title) override;
+    QString pickFolderFrom(QObject *owner, const QString &title, const QString &start) override;
     QString openFile(QObject *owner, const FileChooser &chooser) override;
     QString saveFile(QObject *owner, const FileChooser &chooser) override;
     int execDialog(QDialog &dialog) override;

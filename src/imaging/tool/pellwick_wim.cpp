@@ -494,15 +494,22 @@ int mount(const QString &wimPath, uint32_t index, const QString &dir, bool readW
             return failWith(QStringLiteral("cannot load image %1").arg(index));
         // Written before the mount: the process that asked ends once the
         // mount is up, and only the serving process comes back here.
-        const MountRecord record{
-            QFileInfo(dir).absoluteFilePath(), QFileInfo(wimPath).canonicalFilePath(), index, readWrite,
-            readWrite ? QFileInfo(staging.isEmpty() ? QFileInfo(wimPath).path() : staging).absoluteFilePath()
-                      : QString()};
+        QString ownStaging;
+        if (readWrite) {
+            const QString parent = staging.isEmpty() ? QFileInfo(wimPath).path() : staging;
+            ownStaging = makeStagingFolder(parent);
+            if (ownStaging.isEmpty())
+                return failWith(QStringLiteral("cannot make a staging folder in %1: %2")
+                                    .arg(parent, QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        const MountRecord record{QFileInfo(dir).absoluteFilePath(), QFileInfo(wimPath).canonicalFilePath(), index,
+                                 readWrite, ownStaging};
         if (!writeMountRecord(record))
             std::fprintf(stderr, "pellwick-wim: cannot write the mount's record into %s\n",
                          qUtf8Printable(mountRecordFolder()));
         const bool served =
-            imaging().WIMMountImage(image.get(), dir, readWrite ? WIM_MOUNT_FLAG_READWRITE : 0, staging);
+            imaging().WIMMountImage(image.get(), dir, readWrite ? WIM_MOUNT_FLAG_READWRITE : 0, ownStaging);
+        removeStagingFolder(ownStaging);
         removeMountRecord(record.directory);
         return served ? 0 : failWith(QStringLiteral("cannot mount image %1 of %2 on %3").arg(index).arg(wimPath, dir));
     });
