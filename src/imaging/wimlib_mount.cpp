@@ -7,6 +7,7 @@
 #include "imaging/wimlib_work_lock.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using Kind = ImagingError::Kind;
@@ -86,6 +88,26 @@ QString whyNotAMountFolder(const QString &directory, Kind *kind, int *systemErro
 
 // Unmounts a mount whose serving process is gone, which otherwise stays a
 // folder answering only "Transport endpoint is not connected".
+qint64 stagedBytes(const QString &staging)
+{
+    qint64 total = 0;
+    for (QDirIterator it(staging, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
+// -1 when unknown.
+qint64 freeBytes(const QString &folder)
+{
+    struct statvfs fs;
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return -1;
+    return qint64(fs.f_bavail) * qint64(fs.f_frsize);
+}
+
 }  // namespace
 
 bool WimlibBackend::WIMMountImage(HWIM image, const QString &directory, uint32_t mountFlags, const QString &stagingPath)
@@ -187,13 +209,28 @@ bool WimlibBackend::WIMUnmountImage(const QString &directory, uint32_t unmountFl
     if (!mounted.staging.isEmpty() && mountState(target) == MountState::Gone)
         removeStagingFolder(mounted.staging);  // ended anyway: nothing left to retry with
     Kind kind = wimlibErrorKind(code, error);
+    int systemError = wimlibSystemError(code, error);
     if (code == WIMLIB_ERR_NOT_A_MOUNTPOINT)
         kind = Kind::NotFound;
     else if (code == WIMLIB_ERR_NOT_PERMITTED_TO_UNMOUNT)
         kind = Kind::AccessDenied;
-    const QString what =
+    QString what =
         code == WIMLIB_ERR_MOUNTED_IMAGE_IS_BUSY
             ? QStringLiteral("files in %1 are still open; it stays mounted").arg(target)
             : QStringLiteral("%1: %2").arg(target, QString::fromUtf8(wimlib_get_error_string(wimlib_error_code(code))));
-    return failWith(kind, wimlibSystemError(code, error), callText(call, what));
+    // The serving process's errno does not come back with its answer: a
+    // write that failed where the changes cannot fit is taken for a full disk.
+    if (code == WIMLIB_ERR_WRITE && !archive.isEmpty() && !mounted.staging.isEmpty()) {
+        const qint64 staged = stagedBytes(mounted.staging);
+        const qint64 free = freeBytes(QFileInfo(archive).path());
+        if (free >= 0 && staged > free) {
+            kind = Kind::NoSpace;
+            systemError = ENOSPC;
+            what += QStringLiteral(" (%1: %2 bytes of changes, %3 bytes free)")
+                        .arg(QString::fromLocal8Bit(std::strerror(ENOSPC)))
+                        .arg(staged)
+                        .arg(free);
+        }
+    }
+    return failWith(kind, systemError, callText(call, what));
 }

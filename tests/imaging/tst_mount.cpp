@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -361,6 +362,7 @@ void TestMount::commitOnAFullDiskKeepsItMounted()
     testarchives::writeTree(mount, {{QStringLiteral("big.bin"), big}});
     QString out;
     QVERIFY2(pellwick({QStringLiteral("unmount"), mount, QStringLiteral("--commit")}, &out) != 0, qPrintable(out));
+    QVERIFY2(out.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(out));
     QCOMPARE(digest(wim), before);
     QVERIFY(testarchives::wimVerify(wim));
     QCOMPARE(mountState(mount), MountState::Served);
