@@ -156,6 +156,13 @@ QString Plan::placeOf(const QString &path, const QString &destination) const
     return unwritablenames::placeOf(path, m_roots, destination);
 }
 
+void Plan::watchFirstRead(const WimlibArchive &archive)
+{
+    m_firstReadWatched = archive.treesUnread();
+    if (m_firstReadWatched)
+        wimlibmessages::clear();
+}
+
 bool Plan::prepare(WimlibArchive &archive, uint32_t image, const QStringList &roots, NameLimit limit,
                    ImagingError *error, const QList<Globbed> &globbed)
 {
@@ -171,12 +178,14 @@ bool Plan::prepare(WimlibArchive &archive, uint32_t image, const QStringList &ro
 
     // wimlib warns of "." and ".." entries only while it reads the image's
     // tree, which an earlier call may have done: once per state of the file,
-    // it is read here once more.
+    // it is read here once more, unless this call's own first read is watched.
     if (!archive.droppedDotEntries(image, &m_dotFolders)) {
-        archive.discard();
-        if (!archive.refresh(error))
-            return false;
-        wimlibmessages::clear();
+        if (!m_firstReadWatched) {
+            archive.discard();
+            if (!archive.refresh(error))
+                return false;
+            wimlibmessages::clear();
+        }
         if (const int code = wimlib_iterate_dir_tree(archive.wim(), int(image), "/", 0, ignoreEntry, nullptr))
             return failed(QStringLiteral("cannot read image %1").arg(image), code);
         m_dotFolders.clear();

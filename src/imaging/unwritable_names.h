@@ -49,6 +49,11 @@ public:
         QString name;
     };
 
+    // Right after the archive is ready, before anything takes its wim():
+    // when no image's tree is loaded yet, the call's own first read of it
+    // tells the dropped dot entries, and prepare() need not read it again.
+    void watchFirstRead(const WimlibArchive &archive);
+
     // Before the call, with the archive's work lock held and the archive
     // ready: may read the archive again (take wim() afresh afterwards).
     // `roots`: the image paths the call writes, `globbed` the entries it
@@ -72,6 +77,7 @@ private:
     QStringList m_roots;
     QList<Globbed> m_globbed;
     QStringList m_dotFolders;  // as stored, one per entry left out
+    bool m_firstReadWatched = false;
     QList<Renamed> m_renamed;
 };
 

@@ -267,6 +267,7 @@ int WimlibArchive::load()
     if (expected && (!m_haveStamp || !sameFile(before, m_stamp)))
         m_changedForCalls = m_changedForRefresh = true;
     m_wim.reset(wim);
+    m_handedOut = false;
     m_loadedOn = std::this_thread::get_id();
     m_loadedImageCount = imageCountOf(wim);
     takeSnapshot();

@@ -88,7 +88,14 @@ public:
     // Everything below requires work() to be locked.
     std::mutex &work() { return m_work; }
     // Null after a failed reopen: the archive is then unusable.
-    WIMStruct *wim() const { return m_wim.get(); }
+    WIMStruct *wim() const
+    {
+        m_handedOut = true;
+        return m_wim.get();
+    }
+    // True while nothing took wim() since the archive was last read, so no
+    // image's tree is loaded in it yet.
+    bool treesUnread() const { return m_wim && !m_handedOut; }
 
     // Reads the archive when a change of ours made it stale, and checks that
     // its file is still what the handle last read or wrote (device, inode,
@@ -176,6 +183,7 @@ private:
 
     std::mutex m_work;
     WimlibPtr m_wim;
+    mutable bool m_handedOut = false;  // see treesUnread()
     bool m_inMemoryOnly = false;
     std::atomic<bool> m_stale{false};  // wim() dropped after a change; snapshot outdated
     int m_compression = WIMLIB_COMPRESSION_TYPE_LZX;

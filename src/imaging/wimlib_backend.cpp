@@ -606,9 +606,10 @@ bool WimlibBackend::WIMApplyImage(HWIM image, const QString &path, uint32_t appl
     WorkLock lock(archive);
     if (!ready(archive, lock, call, ArchiveUse::Read))
         return false;
+    unwritablenames::Plan names;
+    names.watchFirstRead(archive);
     if (!holdsImage(archive.wim(), handle->image, call))
         return false;
-    unwritablenames::Plan names;
     ImagingError namesError;
     if (!names.prepare(archive, handle->image, {QStringLiteral("/")},
                        ntfs ? unwritablenames::NameLimit{255, true} : unwritablenames::limitOf(path), &namesError)) {

@@ -169,6 +169,8 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
     WorkLock lock(archive);
     if (!readyForCall(archive, lock, call, ArchiveUse::Read))
         return false;
+    unwritablenames::Plan names;
+    names.watchFirstRead(archive);
     WIMStruct *wim = archive.wim();
     const int index = int(handle->image);
 
@@ -192,7 +194,6 @@ bool WimlibBackend::WIMExtractImagePaths(HWIM image, const QStringList &paths, c
             return failWimlib(call, QStringLiteral("cannot read %1 in image %2").arg(path).arg(index), code);
         literalPaths << text;
     }
-    unwritablenames::Plan names;
     ImagingError namesError;
     if (!names.prepare(archive, handle->image, literalPaths, unwritablenames::limitOf(destination), &namesError,
                        globbed))
