@@ -3,9 +3,9 @@
 #include "capture_settings/cwim_image_info.h"
 #include "fake_clock.h"
 #include "imaging/imaging_library.h"
+#include "memory_imaging.h"
 #include "recording_prompts.h"
 #include "resources/resource_ids.h"
-#include "stub_imaging.h"
 #include "support/platform.h"
 
 #include <QApplication>
@@ -20,24 +20,12 @@
 
 namespace {
 
-// Records WIMSetTemporaryPath and answers as scripted.
-class TemporaryPathLibrary : public StubImaging
-{
-public:
-    bool accept = true;
-    QStringList paths;
-
-    bool WIMSetTemporaryPath(HWIM, const QString &path) override
-    {
-        paths << path;
-        return accept;
-    }
-};
-
 HWIM fakeHandle()
 {
-    return StubImaging::fakeHandle();
+    return MemoryImaging::fakeHandle();
 }
+
+const QString kArchive = QStringLiteral("/archives/a.wim");
 
 QString labelText(const QWidget *w, const char *name)
 {
@@ -334,7 +322,7 @@ void TestMainWindow::enterOpensArchiveChooser()
 void TestMainWindow::workDirWithoutArchive()
 {
     RecordingPrompts prompts;
-    TemporaryPathLibrary library;
+    MemoryImaging library;
     ScopedImaging scoped(&library);
     QTemporaryDir dir;
     CTarnboxDlg dlg;
@@ -342,17 +330,17 @@ void TestMainWindow::workDirWithoutArchive()
     dlg.OnCommand(res::ID_SET_WORK_DIR);
     QCOMPARE(dlg.m_strWorkDir, dir.path());
     QCOMPARE(labelText(&dlg, "IDC_1008"), dir.path());
-    QVERIFY(library.paths.isEmpty());
+    QVERIFY(library.calls.isEmpty());
     QCOMPARE(prompts.calls().at(0).text, QStringLiteral("选择目录"));
 }
 
 void TestMainWindow::workDirDriveRootReachesLibraryWithoutSeparator()
 {
     RecordingPrompts prompts;
-    TemporaryPathLibrary library;
+    MemoryImaging library;
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
-    dlg.m_hWim.reset(imaging(), fakeHandle());
+    dlg.m_hWim.reset(imaging(), library.open(kArchive));
     // The root of the system drive stays "/"; a mount point loses its trailing "/".
     prompts.answerFolder(QStringLiteral("/"));
     dlg.SetWorkDir();
@@ -360,19 +348,20 @@ void TestMainWindow::workDirDriveRootReachesLibraryWithoutSeparator()
     prompts.answerFolder(QStringLiteral("/proc/"));
     dlg.SetWorkDir();
     QCOMPARE(dlg.m_strWorkDir, QStringLiteral("/proc"));
-    QCOMPARE(library.paths, (QStringList{QStringLiteral("/"), QStringLiteral("/proc")}));
+    QCOMPARE(library.calls,
+             (QStringList{QStringLiteral("WIMSetTemporaryPath /"), QStringLiteral("WIMSetTemporaryPath /proc")}));
     dlg.m_hWim.release();
 }
 
 void TestMainWindow::workDirRefused()
 {
     RecordingPrompts prompts;
-    TemporaryPathLibrary library;
-    library.accept = false;
+    MemoryImaging library;
+    library.failAlways(MemoryImaging::Call::SetTemporaryPath);
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
     const QString before = dlg.m_strWorkDir;
-    dlg.m_hWim.reset(imaging(), fakeHandle());
+    dlg.m_hWim.reset(imaging(), library.open(kArchive));
     prompts.answerFolder(QStringLiteral("/nonexistent/place"));
     dlg.SetWorkDir();
     QCOMPARE(dlg.m_strWorkDir, before);
@@ -387,14 +376,14 @@ void TestMainWindow::workDirRefused()
 void TestMainWindow::workDirCancelled()
 {
     RecordingPrompts prompts;
-    TemporaryPathLibrary library;
+    MemoryImaging library;
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
     const QString before = dlg.m_strWorkDir;
-    dlg.m_hWim.reset(imaging(), fakeHandle());
+    dlg.m_hWim.reset(imaging(), library.open(kArchive));
     dlg.SetWorkDir();
     QCOMPARE(dlg.m_strWorkDir, before);
-    QVERIFY(library.paths.isEmpty());
+    QVERIFY(library.calls.isEmpty());
     QVERIFY(prompts.messages().isEmpty());
     dlg.m_hWim.release();
 }

@@ -348,7 +348,7 @@ void TestArchiveWindow::unclosedValueEndsTheLoad()
 
 void TestArchiveWindow::workDirRefusedOnOpen()
 {
-    m_library->failTemporaryPath = true;
+    m_library->failAlways(MemoryImaging::Call::SetTemporaryPath);
     CTarnboxDlg dlg;
     const QString before = dlg.m_strWorkDir;
     m_prompts->answerOpenFile(kA);
@@ -407,7 +407,7 @@ void TestArchiveWindow::newArchiveCreationFails()
     const HWIM open = dlg.m_hWim.get();
     const QStringList shownRows = rows(dlg);
     const QStringList shownStatus = status(dlg);
-    m_library->failCreate = true;
+    m_library->failOn(MemoryImaging::Call::CreateFile);
     m_prompts->answerSaveFile(QStringLiteral("/nowhere/new.wim"));
     dlg.NewArchive();
     const auto messages = m_prompts->messages();

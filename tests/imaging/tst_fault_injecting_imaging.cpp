@@ -2,7 +2,7 @@
 #include "fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging_test_support.h"
-#include "stub_imaging.h"
+#include "memory_imaging.h"
 #include "test_archives.h"
 
 #include <QTemporaryDir>
@@ -157,8 +157,8 @@ void TestFaultInjectingImaging::failuresReachThePrograms()
 // A double that lacks an extension fails it with a reason, never silently.
 void TestFaultInjectingImaging::extensionDefaultsSayUnsupported()
 {
-    StubImaging stub;
-    const HWIM h = StubImaging::fakeHandle();
+    MemoryImaging stub;
+    const HWIM h = MemoryImaging::fakeHandle();
     ImagingVerifyResult verified;
     QList<ImagingOversizedFile> oversized;
     const QList<std::pair<const char *, std::function<bool()>>> calls = {

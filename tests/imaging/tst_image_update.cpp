@@ -4,7 +4,7 @@
 #include "imaging/image_update_script.h"
 #include "imaging/wimlib_backend.h"
 #include "imaging_test_support.h"
-#include "stub_imaging.h"
+#include "memory_imaging.h"
 #include "test_archives.h"
 
 #include <QCryptographicHash>
@@ -249,8 +249,8 @@ void TestImageUpdate::allOrNothing()
 void TestImageUpdate::refusals()
 {
     // A library without the call says so.
-    StubImaging stub;
-    QVERIFY(!stub.WIMUpdateImage(StubImaging::fakeHandle(), {}));
+    MemoryImaging stub;
+    QVERIFY(!stub.WIMUpdateImage(MemoryImaging::fakeHandle(), {}));
     QCOMPARE(int(stub.LastError().kind), int(Kind::Unsupported));
 
     WimlibBackend lib;

@@ -2,9 +2,9 @@
 #include "app/ctarnbox_dlg.h"
 #include "fake_clock.h"
 #include "imaging/wim_types.h"
+#include "memory_imaging.h"
 #include "operations/message_callback.h"
 #include "recording_prompts.h"
-#include "stub_imaging.h"
 #include "support/background_task.h"
 #include "support/error_cause.h"
 #include "support/ui_thread.h"
@@ -223,11 +223,11 @@ void TestBusy::closeWhenIdle()
 {
     RecordingPrompts prompts;
     FakeClock clock;
-    StubImaging library;
+    MemoryImaging library;
     ScopedImaging scoped(&library);
     CTarnboxDlg dlg;
     dlg.show();
-    dlg.m_hWim.reset(library, StubImaging::fakeHandle());
+    dlg.m_hWim.reset(library, library.open(QStringLiteral("/archives/a.wim")));
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 10000);
     QCOMPARE(dlg.result(), int(QDialog::Rejected));

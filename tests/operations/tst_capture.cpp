@@ -37,40 +37,21 @@ struct Texts {
     QString displayName, displayDescription, name, description = {}, flags = {};
 };
 
-// Sends a library message of its own through the registered callback before
-// each capture: stands in for a file the library could not read.
-class ReportingImaging : public FaultInjectingImaging
-{
-public:
-    using FaultInjectingImaging::FaultInjectingImaging;
-    QString reportPath;
-    std::atomic<bool> holdCapture{false};
-    std::atomic<bool> captureEntered{false};
-
-    uint32_t WIMRegisterMessageCallback(HWIM wim, WIMMessageCallback callback, void *userData) override
-    {
-        m_callback = callback;
-        return FaultInjectingImaging::WIMRegisterMessageCallback(wim, callback, userData);
-    }
-    HWIM WIMCaptureImageWithInformation(HWIM wim, const QString &path, uint32_t flags, const QString &xml,
-                                        uint32_t byteCount) override
-    {
-        captureEntered = true;
-        while (holdCapture.load())
-            QThread::msleep(5);
-        if (!reportPath.isEmpty() && m_callback)
-            m_callback(WIM_MSG_ERROR, reinterpret_cast<uintptr_t>(reportPath.utf16()), 13, nullptr);
-        return FaultInjectingImaging::WIMCaptureImageWithInformation(wim, path, flags, xml, byteCount);
-    }
-
-private:
-    WIMMessageCallback m_callback = nullptr;
-};
-
 class CaptureFixture
 {
 public:
-    CaptureFixture() : faults(backend), use(&faults) {}
+    CaptureFixture() : faults(backend), use(&faults)
+    {
+        // Before each capture: held while asked, then a library message of its
+        // own stands in for a file the library could not read.
+        faults.onCall(Fault::CaptureImage, [this] {
+            captureEntered = true;
+            while (holdCapture.load())
+                QThread::msleep(5);
+            if (!reportPath.isEmpty())
+                faults.sendMessage(WIM_MSG_ERROR, reinterpret_cast<uintptr_t>(reportPath.utf16()), 13);
+        });
+    }
 
     ~CaptureFixture()
     {
@@ -157,8 +138,11 @@ public:
     RecordingPrompts prompts;
     FakeClock clock;
     WimlibBackend backend;
-    ReportingImaging faults;
+    FaultInjectingImaging faults;
     ScopedImaging use;
+    QString reportPath;
+    std::atomic<bool> holdCapture{false};
+    std::atomic<bool> captureEntered{false};
     QTemporaryDir work;
     QString source;
     QString archive;
@@ -258,10 +242,10 @@ void TestCapture::progressAreaBeforeFirstProgress()
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
     f.open();
-    f.faults.holdCapture = true;
+    f.holdCapture = true;
     f.answerDialog(f.source, {});
     f.dlg.AddImage();
-    QTRY_VERIFY_WITH_TIMEOUT(f.faults.captureEntered.load(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.captureEntered.load(), 20000);
     QVERIFY(f.dlg.IsBusy());
     auto text = [&](const char *name) { return f.dlg.findChild<QLabel *>(QString::fromLatin1(name))->text(); };
     QCOMPARE(text("IDC_1011"), QStringLiteral("请你等待……正在处理，需要："));
@@ -276,7 +260,7 @@ void TestCapture::progressAreaBeforeFirstProgress()
         f.dlg.show();
         QVERIFY(f.dlg.grab().save(shots + QStringLiteral("/capture-busy.png")));
     }
-    f.faults.holdCapture = false;
+    f.holdCapture = false;
     QVERIFY(f.waitForMessage(kDone));
     QTRY_VERIFY(!f.dlg.IsBusy());
     QCOMPARE(text("IDC_1022"), QStringLiteral("100%"));
@@ -289,7 +273,7 @@ void TestCapture::reportedErrorsReachTheOutputDialog()
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
     f.open();
-    f.faults.reportPath = f.source + QStringLiteral("/locked.bin");
+    f.reportPath = f.source + QStringLiteral("/locked.bin");
     QString shown;
     f.prompts.onDialog([&](QDialog &d) {
         if (auto *info = qobject_cast<CWIM_Image_Info *>(&d)) {
@@ -497,14 +481,14 @@ void TestCapture::closeDuringCaptureCancelled()
     QVERIFY(!f.makeArchive().isEmpty());
     f.dlg.show();
     f.open();
-    f.faults.holdCapture = true;
+    f.holdCapture = true;
     f.answerDialog(f.source, {QString(), QString(), QStringLiteral("继续")});
     f.dlg.AddImage();
-    QTRY_VERIFY_WITH_TIMEOUT(f.faults.captureEntered.load(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.captureEntered.load(), 20000);
     f.prompts.answerMessage(IDCANCEL);
     f.dlg.CloseApp();
     QVERIFY(f.waitForMessage(QStringLiteral("当前正在处理中")));
-    f.faults.holdCapture = false;
+    f.holdCapture = false;
     QVERIFY(f.waitForMessage(kDone));
     QVERIFY(backgroundTasks::waitForAll(60000));
     QVERIFY(f.dlg.isVisible());
@@ -521,16 +505,16 @@ void TestCapture::closeDuringCaptureConfirmed()
     QVERIFY(!f.makeArchive().isEmpty());
     f.dlg.show();
     f.open();
-    f.faults.holdCapture = true;
+    f.holdCapture = true;
     f.answerDialog(f.source, {QString(), QString(), QStringLiteral("中止")});
     f.dlg.AddImage();
-    QTRY_VERIFY_WITH_TIMEOUT(f.faults.captureEntered.load(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.captureEntered.load(), 20000);
     f.prompts.answerMessage(IDOK);
     f.dlg.CloseApp();
     QVERIFY(f.waitForMessage(QStringLiteral("当前正在处理中")));
     // The confirmation has set the abort answer before the library sees a file.
     QTRY_COMPARE_WITH_TIMEOUT(g_nAbort.load(), -1, 10000);
-    f.faults.holdCapture = false;
+    f.holdCapture = false;
     QTRY_VERIFY_WITH_TIMEOUT(!f.dlg.isVisible(), 60000);
     QVERIFY(backgroundTasks::waitForAll(60000));
     QVERIFY(!f.dlg.IsBusy());

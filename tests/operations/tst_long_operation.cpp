@@ -2,11 +2,11 @@
 // for every profile and every way a run ends.
 #include "fake_clock.h"
 #include "fault_injecting_imaging.h"
+#include "memory_imaging.h"
 #include "operations/operation.h"
 #include "operations/operation_runner.h"
 #include "recording_host.h"
 #include "recording_prompts.h"
-#include "stub_imaging.h"
 
 #include <QTest>
 
@@ -129,7 +129,7 @@ void TestLongOperation::run()
     QFETCH(int, unregistrations);
     QFETCH(bool, reportsFinished);
 
-    StubImaging stub;
+    MemoryImaging stub;
     FaultInjectingImaging faults(stub);
     ScopedImaging use(&faults);
     RecordingPrompts prompts;

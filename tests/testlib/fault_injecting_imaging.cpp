@@ -1,96 +1,17 @@
 #include "fault_injecting_imaging.h"
 
-namespace {
-// Set on a thread whose last call through the decorator was failed on purpose.
-thread_local QString t_injected;
-}  // namespace
-
 FaultInjectingImaging::FaultInjectingImaging(ImagingLibrary &inner) : ForwardingImaging(inner) {}
 
-void FaultInjectingImaging::failOn(Call call, int nth)
+uint32_t FaultInjectingImaging::sendMessage(uint32_t messageId, uintptr_t wParam, intptr_t lParam)
 {
-    std::lock_guard lock(m_mutex);
-    Rule &rule = m_rules[size_t(call)];
-    rule.countdown = qMax(nth, 1);
-    rule.always = false;
-}
-
-void FaultInjectingImaging::failAlways(Call call)
-{
-    std::lock_guard lock(m_mutex);
-    m_rules[size_t(call)].always = true;
-}
-
-void FaultInjectingImaging::reset(Call call)
-{
-    std::lock_guard lock(m_mutex);
-    Rule &rule = m_rules[size_t(call)];
-    rule.countdown = 0;
-    rule.always = false;
-}
-
-void FaultInjectingImaging::resetAll()
-{
-    for (int i = 0; i < kCallCount; ++i)
-        reset(Call(i));
-}
-
-int FaultInjectingImaging::uses(Call call) const
-{
-    std::lock_guard lock(m_mutex);
-    return m_rules[size_t(call)].uses;
-}
-
-int FaultInjectingImaging::failures(Call call) const
-{
-    std::lock_guard lock(m_mutex);
-    return m_rules[size_t(call)].failures;
-}
-
-const char *FaultInjectingImaging::callName(Call call)
-{
-    static const char *const names[kCallCount] = {
-        "WIMCreateFile",
-        "WIMCloseHandle",
-        "WIMSetTemporaryPath",
-        "WIMGetAttributes",
-        "WIMLoadImage",
-        "WIMGetImageInformation",
-        "WIMSetImageInformation",
-        "WIMCaptureImage",
-        "WIMApplyImage",
-        "WIMExportImage",
-        "WIMDeleteImage",
-        "WIMSetBootImage",
-        "WIMRegisterMessageCallback",
-        "WIMUnregisterMessageCallback",
-        "WIMSplitFile",
-        "WIMVerifyFile",
-        "WIMOptimizeFile",
-        "WIMRefreshFile",
-        "WIMUpdateImage",
-        "WIMSplitOversizedFiles",
-    };
-    return names[size_t(call)];
-}
-
-bool FaultInjectingImaging::shouldFail(Call call)
-{
-    bool failing = false;
+    WIMMessageCallback callback;
+    void *userData;
     {
-        std::lock_guard lock(m_mutex);
-        Rule &rule = m_rules[size_t(call)];
-        ++rule.uses;
-        if (rule.always) {
-            failing = true;
-        } else if (rule.countdown > 0) {
-            failing = --rule.countdown == 0;
-        }
-        if (failing)
-            ++rule.failures;
+        std::lock_guard lock(m_callbackMutex);
+        callback = m_callback;
+        userData = m_userData;
     }
-    t_injected = failing ? QStringLiteral("%1: injected failure").arg(QLatin1String(callName(call))) : QString();
-    return failing;
+    return callback ? callback(messageId, wParam, lParam, userData) : WIM_MSG_SUCCESS;
 }
 
 HWIM FaultInjectingImaging::WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
@@ -166,6 +87,11 @@ uint32_t FaultInjectingImaging::WIMRegisterMessageCallback(HWIM wim, WIMMessageC
 {
     if (shouldFail(Call::RegisterMessageCallback))
         return INVALID_CALLBACK_VALUE;
+    {
+        std::lock_guard lock(m_callbackMutex);
+        m_callback = callback;
+        m_userData = userData;
+    }
     return inner().WIMRegisterMessageCallback(wim, callback, userData);
 }
 
@@ -214,12 +140,10 @@ bool FaultInjectingImaging::WIMUpdateImage(HWIM image, const QList<ImagingUpdate
 
 QString FaultInjectingImaging::LastErrorText() const
 {
-    return t_injected.isEmpty() ? inner().LastErrorText() : t_injected;
+    return injected().isEmpty() ? inner().LastErrorText() : injected();
 }
 
 ImagingError FaultInjectingImaging::LastError() const
 {
-    if (t_injected.isEmpty())
-        return inner().LastError();
-    return {ImagingError::Kind::Other, 0, t_injected};
+    return injected().isEmpty() ? inner().LastError() : injectedError();
 }

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "failure_plan.h"
 #include "forwarding_imaging.h"
 
-#include <array>
 #include <mutex>
 
 // A decorator for tests: forwards every call to another ImagingLibrary and
-// makes chosen calls fail (calls without a Call value are only forwarded), so that every failure path of the program
-// can be driven on real archives.
+// makes the calls its FailurePlan names fail (calls without a Call value are only forwarded), so that every failure
+// path of the program can be driven on real archives.
 //
 //   WimlibBackend real;
 //   FaultInjectingImaging faults(real);
@@ -21,52 +21,14 @@
 // then names the injected failure on that thread. The one exception is
 // WIMCloseHandle: it reports failure but still closes the handle underneath,
 // so that tests of that path leak nothing (a second close of it fails).
-//
-// Thread-safe: the program calls from its worker threads.
-class FaultInjectingImaging : public ForwardingImaging
+class FaultInjectingImaging : public ForwardingImaging, public FailurePlan
 {
 public:
-    enum class Call {
-        CreateFile,
-        CloseHandle,
-        SetTemporaryPath,
-        GetAttributes,
-        LoadImage,
-        GetImageInformation,
-        SetImageInformation,
-        CaptureImage,
-        ApplyImage,
-        ExportImage,
-        DeleteImage,
-        SetBootImage,
-        RegisterMessageCallback,
-        UnregisterMessageCallback,
-        SplitFile,
-        VerifyFile,
-        OptimizeFile,
-        RefreshFile,
-        UpdateImage,
-        SplitOversizedFiles,
-    };
-    static constexpr int kCallCount = int(Call::SplitOversizedFiles) + 1;
-
     explicit FaultInjectingImaging(ImagingLibrary &inner);
 
-    // The nth use of `call` from now on fails (nth >= 1); uses before it are
-    // forwarded. A later failOn for the same call replaces the earlier one.
-    void failOn(Call call, int nth = 1);
-    // Every use of `call` fails until reset.
-    void failAlways(Call call);
-    // Forward `call` (or every call) again.
-    void reset(Call call);
-    void resetAll();
-
-    // How often `call` was made (failed or not) since construction.
-    int uses(Call call) const;
-    // How many uses of `call` were failed on purpose.
-    int failures(Call call) const;
-
-    static const char *callName(Call call);
+    // Sends a library message through the callback the program registered
+    // last, as the library would (from a hook, say); WIM_MSG_SUCCESS when none is.
+    uint32_t sendMessage(uint32_t messageId, uintptr_t wParam, intptr_t lParam);
 
     HWIM WIMCreateFile(const QString &path, uint32_t desiredAccess, uint32_t creationDisposition,
                        uint32_t flagsAndAttributes, uint32_t compressionType, uint32_t *creationResult) override;
@@ -96,16 +58,7 @@ public:
     ImagingError LastError() const override;
 
 private:
-    // Counts the use; true when this use is to fail.
-    bool shouldFail(Call call);
-
-    struct Rule {
-        int countdown = 0;  // fail when it reaches 0 from 1; 0 = no pending failure
-        bool always = false;
-        int uses = 0;
-        int failures = 0;
-    };
-
-    mutable std::mutex m_mutex;
-    std::array<Rule, kCallCount> m_rules{};
+    std::mutex m_callbackMutex;
+    WIMMessageCallback m_callback = nullptr;
+    void *m_userData = nullptr;
 };
