@@ -1,4 +1,5 @@
-// Capturing a folder into a new image, end to end on real archives, through the window.
+// Capturing a folder into a new image, end to end on real archives: the
+// operation against a recording host, and what only the window shows through it.
 #include "app/ctarnbox_dlg.h"
 #include "capture_settings/cwim_image_info.h"
 #include "capture_settings/exclusion_list.h"
@@ -6,13 +7,17 @@
 #include "fault_injecting_imaging.h"
 #include "imaging/wim_handle.h"
 #include "imaging/wimlib_backend.h"
+#include "operations/capture_operation.h"
 #include "operations/message_callback.h"
+#include "operations/operation_runner.h"
+#include "recording_host.h"
 #include "recording_prompts.h"
 #include "support/background_task.h"
 #include "support/platform.h"
 #include "test_archives.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -93,6 +98,75 @@ public:
         return r.exitCode == 0 ? archive : QString();
     }
 
+    bool waitForMessage(const QString &prefix, int timeoutMs = 120000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            for (const QString &m : prompts.messageTexts()) {
+                if (m.startsWith(prefix))
+                    return true;
+            }
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
+    RecordingPrompts prompts;
+    FakeClock clock;
+    WimlibBackend backend;
+    FaultInjectingImaging faults;
+    ScopedImaging use;
+    QString reportPath;
+    std::atomic<bool> holdCapture{false};
+    std::atomic<bool> captureEntered{false};
+    QTemporaryDir work;
+    QString source;
+    QString archive;
+    bool mounted = false;
+};
+
+// The capture operation run by a runner of its own against a recording host,
+// on the archive opened as the window opens it.
+class HostFixture : public CaptureFixture
+{
+public:
+    HostFixture() { host.filterThrough(&runner); }
+
+    // False when the archive does not open.
+    bool capture(const Texts &t, bool fullRead = false)
+    {
+        const WimHandle wim(backend, backend.WIMCreateFile(archive, WIM_GENERIC_READ_WRITE, WIM_OPEN_EXISTING,
+                                                           WIM_FLAG_SHARE_WRITE, WIM_COMPRESS_LZX, nullptr));
+        if (!wim)
+            return false;
+        auto texts = std::make_unique<ImageInfo>();
+        texts->displayName = t.displayName;
+        texts->displayDescription = t.displayDescription;
+        texts->name = t.name;
+        texts->description = t.description;
+        texts->flags = t.flags;
+        const CaptureRequest request{wim.get(), platform::normalizedFolderPath(source),
+                                     QFileInfo(archive).canonicalFilePath(), work.path(), fullRead};
+        runner.start(runner.claim(), std::make_unique<CaptureOperation>(request, std::move(texts)));
+        runner.waitForRelease();
+        return true;
+    }
+
+    // The completion message and the output dialog, as the window shows them.
+    bool finished() const
+    {
+        return host.calls().mid(host.calls().size() - 2)
+               == QStringList{QStringLiteral("ReportFinished"), QStringLiteral("ShowLog")};
+    }
+
+    RecordingHost host;
+    OperationRunner runner{host};
+};
+
+class WindowFixture : public CaptureFixture
+{
+public:
     void open()
     {
         prompts.answerOpenFile(archive);
@@ -115,38 +189,12 @@ public:
         });
     }
 
-    bool waitForMessage(const QString &prefix, int timeoutMs = 120000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            for (const QString &m : prompts.messageTexts()) {
-                if (m.startsWith(prefix))
-                    return true;
-            }
-            QTest::qWait(20);
-        }
-        return false;
-    }
-
     QString cell(int row, int column) const
     {
         const QTableWidgetItem *item = dlg.m_List->item(row, column);
         return item ? item->text() : QString();
     }
 
-    RecordingPrompts prompts;
-    FakeClock clock;
-    WimlibBackend backend;
-    FaultInjectingImaging faults;
-    ScopedImaging use;
-    QString reportPath;
-    std::atomic<bool> holdCapture{false};
-    std::atomic<bool> captureEntered{false};
-    QTemporaryDir work;
-    QString source;
-    QString archive;
-    bool mounted = false;
     CTarnboxDlg dlg;
 };
 
@@ -179,6 +227,7 @@ private slots:
     void fullReadBoxReachesTheCapture();
     void failurePaths_data();
     void failurePaths();
+    void failureLeavesTheWindowAsItWas();
     void nameInUseRefusesTheWholeCapture();
     void closeDuringCaptureCancelled();
     void closeDuringCaptureConfirmed();
@@ -186,7 +235,7 @@ private slots:
 
 void TestCapture::capturesWithoutExcludedPaths()
 {
-    CaptureFixture f;
+    WindowFixture f;
     QVERIFY(f.prepareSource(kTree));
     QVERIFY(!f.makeArchive().isEmpty());
     f.open();
@@ -238,7 +287,7 @@ void TestCapture::capturesWithoutExcludedPaths()
 
 void TestCapture::progressAreaBeforeFirstProgress()
 {
-    CaptureFixture f;
+    WindowFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
     f.open();
@@ -269,7 +318,7 @@ void TestCapture::progressAreaBeforeFirstProgress()
 
 void TestCapture::reportedErrorsReachTheOutputDialog()
 {
-    CaptureFixture f;
+    WindowFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
     f.open();
@@ -297,26 +346,27 @@ void TestCapture::reportedErrorsReachTheOutputDialog()
 
 void TestCapture::emptyTextsWriteNothing()
 {
-    CaptureFixture f;
+    HostFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
-    f.open();
-    f.answerDialog(f.source, {});
-    f.dlg.AddImage();
-    QVERIFY(f.waitForMessage(kDone));
-    QTRY_VERIFY(!f.dlg.IsBusy());
+    QVERIFY(f.capture({}));
+    QVERIFY(f.finished());
+    QVERIFY(!f.host.IsBusy());
     const auto info = wimInfo(f.archive);
     QCOMPARE(info.imageCount, 2);
     QCOMPARE(info.names.value(1), QString());
     QCOMPARE(info.flags.value(1), QString());
-    for (int c = 0; c < 5; ++c)
-        QCOMPARE(f.cell(1, c), QString());
-    QVERIFY(!f.cell(1, 5).isEmpty());  // the size the library counted
+    // The record the new row shows.
+    QCOMPARE(f.host.captured().size(), 1);
+    const ImageInfo row = f.host.captured().first();
+    for (const QString &text : {row.displayName, row.displayDescription, row.name, row.description, row.flags})
+        QCOMPARE(text, QString());
+    QVERIFY(row.expandedBytes > 0);  // the size the library counted
 }
 
 void TestCapture::archiveInsideTheFolderIsLeftOut()
 {
-    CaptureFixture f;
+    HostFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     // The archive lives in the folder being captured.
     const QString seed = f.work.path() + QStringLiteral("/seed");
@@ -325,11 +375,9 @@ void TestCapture::archiveInsideTheFolderIsLeftOut()
     QCOMPARE(
         testarchives::runTool(QStringLiteral("wimlib-imagex"), {QStringLiteral("capture"), seed, f.archive}).exitCode,
         0);
-    f.open();
-    f.answerDialog(f.source, {QString(), QString(), QStringLiteral("自身")});
-    f.dlg.AddImage();
-    QVERIFY(f.waitForMessage(kDone));
-    QTRY_VERIFY(!f.dlg.IsBusy());
+    QVERIFY(f.capture({QString(), QString(), QStringLiteral("自身")}));
+    QVERIFY(f.finished());
+    QVERIFY(!f.host.IsBusy());
     const QStringList paths = wimDir(f.archive, 2);
     QVERIFY(paths.contains(QStringLiteral("/a.txt")));
     QVERIFY(!paths.contains(QStringLiteral("/inside.wim")));
@@ -338,7 +386,7 @@ void TestCapture::archiveInsideTheFolderIsLeftOut()
 
 void TestCapture::cancelledOrEmptyDialogStartsNothing()
 {
-    CaptureFixture f;
+    WindowFixture f;
     QVERIFY(!f.makeArchive().isEmpty());
     f.open();
     f.prompts.clear();
@@ -366,7 +414,7 @@ void TestCapture::fullReadBoxReachesTheCapture()
 {
     QFETCH(bool, fullRead);
     QFETCH(QByteArray, stored);
-    CaptureFixture f;
+    HostFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("same.txt"), "before"}}));
     f.archive = f.work.path() + QStringLiteral("/a.wim");
     {
@@ -378,18 +426,8 @@ void TestCapture::fullReadBoxReachesTheCapture()
     }
     QVERIFY(testarchives::rewriteKeepingTimes(f.source + QStringLiteral("/same.txt"), "after!"));
 
-    f.open();
-    f.prompts.onDialog([&](QDialog &d) {
-        auto *info = qobject_cast<CWIM_Image_Info *>(&d);
-        if (!info)
-            return int(QDialog::Rejected);
-        info->m_capturePath = f.source;
-        info->m_fullRead = fullRead;
-        return int(QDialog::Accepted);
-    });
-    f.dlg.AddImage();
-    QVERIFY(f.waitForMessage(kDone));
-    QTRY_VERIFY(!f.dlg.IsBusy());
+    QVERIFY(f.capture({}, fullRead));
+    QVERIFY(f.finished());
     const QString out = f.work.path() + QStringLiteral("/out");
     const auto r = testarchives::runTool(QStringLiteral("wimlib-imagex"),
                                          {QStringLiteral("extract"), f.archive, QStringLiteral("2"),
@@ -426,57 +464,68 @@ void TestCapture::failurePaths()
     QFETCH(QString, caption);
     QFETCH(bool, completes);
     QFETCH(int, rows);
-    CaptureFixture f;
+    HostFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
-    f.open();
-    f.prompts.clear();
     f.faults.failOn(Fault(fault));
-    f.answerDialog(f.source, {QStringLiteral("显示"), QString(), QStringLiteral("名称")});
-    f.dlg.AddImage();
-    QVERIFY(f.waitForMessage(message));
-    if (completes)
-        QVERIFY(f.waitForMessage(kDone));
-    QVERIFY(backgroundTasks::waitForAll(60000));
-    QVERIFY(!f.dlg.IsBusy());
+    QVERIFY(f.capture({QStringLiteral("显示"), QString(), QStringLiteral("名称")}));
     // Every end, the early ones too, leaves no part of the progress area.
-    for (const char *name : {"IDC_1010", "IDC_1011", "IDC_1022", "IDC_1023"})
-        QVERIFY2(f.dlg.findChild<QWidget *>(QString::fromLatin1(name))->isHidden(), name);
+    QVERIFY(!f.host.IsBusy());
     const QStringList texts = f.prompts.messageTexts();
+    QVERIFY(!texts.isEmpty());
     QCOMPARE(texts.first(), message);
     QCOMPARE(f.prompts.messages().first().caption, caption);
-    QCOMPARE(texts.size(), completes ? 2 : 1);
-    QCOMPARE(f.dlg.m_List->rowCount(), rows);
-    QCOMPARE(f.dlg.m_nImageCount, rows);
-    QCOMPARE(f.dlg.m_Images.count, rows);
+    QCOMPARE(texts.size(), 1);
+    QCOMPARE(f.finished(), completes);
+    // The rows after it: the earlier image, and the new one when it was added.
+    QCOMPARE(1 + int(f.host.captured().size()), rows);
     // Registrations are balanced whenever registration itself worked.
     if (Fault(fault) != Fault::RegisterMessageCallback && Fault(fault) != Fault::UnregisterMessageCallback)
         QCOMPARE(f.faults.uses(Fault::UnregisterMessageCallback), 1);
     QVERIFY(testarchives::wimVerify(f.archive));
 }
 
-// The image and its texts are one commit: texts the archive refuses refuse
-// the image too, before anything is read.
-void TestCapture::nameInUseRefusesTheWholeCapture()
+// One failure through the window: the progress area and the list as before it.
+void TestCapture::failureLeavesTheWindowAsItWas()
 {
-    CaptureFixture f;
+    WindowFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
     f.open();
     f.prompts.clear();
-    f.answerDialog(f.source, {QStringLiteral("显示"), QString(), QStringLiteral("旧映像")});
+    f.faults.failOn(Fault::CaptureImage);
+    f.answerDialog(f.source, {QStringLiteral("显示"), QString(), QStringLiteral("名称")});
     f.dlg.AddImage();
     QVERIFY(f.waitForMessage(QStringLiteral("无法捕获次映像！")));
     QVERIFY(backgroundTasks::waitForAll(60000));
-    QCOMPARE(f.prompts.messages().size(), 1);
-    QCOMPARE(f.prompts.messages().first().detail, QStringLiteral("已有同名的映像"));
+    QVERIFY(!f.dlg.IsBusy());
+    for (const char *name : {"IDC_1010", "IDC_1011", "IDC_1022", "IDC_1023"})
+        QVERIFY2(f.dlg.findChild<QWidget *>(QString::fromLatin1(name))->isHidden(), name);
+    QCOMPARE(f.prompts.messageTexts(), QStringList{QStringLiteral("无法捕获次映像！")});
+    QCOMPARE(f.prompts.messages().first().caption, QStringLiteral("错误提示"));
     QCOMPARE(f.dlg.m_List->rowCount(), 1);
+    QCOMPARE(f.dlg.m_nImageCount, 1);
+    QCOMPARE(f.dlg.m_Images.count, 1);
+    QCOMPARE(wimInfo(f.archive).imageCount, 1);
+}
+
+// The image and its texts are one commit: texts the archive refuses refuse
+// the image too, before anything is read.
+void TestCapture::nameInUseRefusesTheWholeCapture()
+{
+    HostFixture f;
+    QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
+    QVERIFY(!f.makeArchive().isEmpty());
+    QVERIFY(f.capture({QStringLiteral("显示"), QString(), QStringLiteral("旧映像")}));
+    QCOMPARE(f.prompts.messageTexts(), QStringList{QStringLiteral("无法捕获次映像！")});
+    QCOMPARE(f.prompts.messages().first().detail, QStringLiteral("已有同名的映像"));
+    QVERIFY(f.host.captured().isEmpty());
     QCOMPARE(wimInfo(f.archive).imageCount, 1);
 }
 
 void TestCapture::closeDuringCaptureCancelled()
 {
-    CaptureFixture f;
+    WindowFixture f;
     QVERIFY(f.prepareSource({{QStringLiteral("a.txt"), "a"}}));
     QVERIFY(!f.makeArchive().isEmpty());
     f.dlg.show();
@@ -497,7 +546,7 @@ void TestCapture::closeDuringCaptureCancelled()
 
 void TestCapture::closeDuringCaptureConfirmed()
 {
-    CaptureFixture f;
+    WindowFixture f;
     QMap<QString, QByteArray> many;
     for (int i = 0; i < 300; ++i)
         many.insert(QStringLiteral("d%1/f%2.txt").arg(i % 10).arg(i), QByteArray::number(i));

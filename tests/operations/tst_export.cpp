@@ -1,9 +1,11 @@
-// Exporting an image from the main window into new and existing archives,
-// checked with wimlib-imagex, and every way the export can fail.
+// Exporting an image into new and existing archives, checked with
+// wimlib-imagex, and every way the export can fail: the operation against a
+// recording host, and one success and one failure through the main window.
 #include "app/ctarnbox_dlg.h"
 #include "fake_clock.h"
 #include "fault_injecting_imaging.h"
 #include "imaging/wimlib_backend.h"
+#include "operations/export_operation.h"
 #include "ops_fixture.h"
 #include "recording_prompts.h"
 #include "resources/resource_ids.h"
@@ -45,8 +47,12 @@ private slots:
     void initTestCase();
     void cleanup();
 
-    void intoNewArchive_data();
     void intoNewArchive();
+    void failureThroughTheWindow();
+    void libraryMessagesShown();
+
+    void newArchiveForm_data();
+    void newArchiveForm();
     void intoExistingArchive();
     void sameImageTwice();
     void cancelledChooserDoesNothing();
@@ -55,17 +61,25 @@ private slots:
     void notAnArchiveLeftAlone();
     void openArchiveRefused_data();
     void openArchiveRefused();
-    void libraryMessagesShown();
 
 private:
-    // A source archive of two images, opened in a new window.
+    // A source archive of two images, opened in a new window, or given to a
+    // recording host with its first image selected.
     void setUp(const QString &compression = QStringLiteral("LZX"));
+    void setUpHost(const QString &compression = QStringLiteral("LZX"), int selectedRow = 0);
+    bool makeSource(const QString &compression);
+    // The command's two halves, as the window runs them.
     void startExport(const QString &destination);
+    // The prompts' messages; on the host the completion message (the host's)
+    // counts as the last of its run.
     QStringList messageTexts() const;
+    // The progress area was shown.
+    bool started() const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeClock> m_clock;
     std::unique_ptr<WindowOnArchive> m_w;
+    std::unique_ptr<HostOnArchive> m_h;
     RecordingPrompts *m_prompts = nullptr;
     FaultInjectingImaging *m_faults = nullptr;
     RecordingImaging *m_library = nullptr;
@@ -80,20 +94,37 @@ void TestExport::initTestCase()
              "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
 }
 
-void TestExport::setUp(const QString &compression)
+bool TestExport::makeSource(const QString &compression)
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
     const QString tree1 = m_dir->filePath(QStringLiteral("tree1"));
     const QString tree2 = m_dir->filePath(QStringLiteral("tree2"));
     testarchives::writeTree(tree1, kTree1);
     testarchives::writeTree(tree2, kTree2);
     m_wim = m_dir->filePath(QStringLiteral("source.wim"));
     QString why;
-    QVERIFY2(makeArchive(m_wim, {tree1, tree2}, {QStringLiteral("first"), QStringLiteral("second")}, &why, compression),
-             qPrintable(why));
-
+    const bool made =
+        m_dir->isValid()
+        && makeArchive(m_wim, {tree1, tree2}, {QStringLiteral("first"), QStringLiteral("second")}, &why, compression);
+    if (!made)
+        qWarning() << why;
     m_clock = std::make_unique<FakeClock>();
+    return made;
+}
+
+void TestExport::setUpHost(const QString &compression, int selectedRow)
+{
+    QVERIFY(makeSource(compression));
+    m_h = std::make_unique<HostOnArchive>(m_wim, selectedRow);
+    QVERIFY(m_h->wim);
+    m_prompts = &m_h->prompts;
+    m_faults = &m_h->faults;
+    m_library = &m_h->library;
+}
+
+void TestExport::setUp(const QString &compression)
+{
+    QVERIFY(makeSource(compression));
     m_w = std::make_unique<WindowOnArchive>(m_wim);
     m_prompts = &m_w->prompts;
     m_faults = &m_w->faults;
@@ -106,13 +137,16 @@ void TestExport::setUp(const QString &compression)
 void TestExport::cleanup()
 {
     QVERIFY(waitForOperations());
-    if (!m_w)
+    if (!m_w && !m_h)
         return;
     // The open archive and its list are as they were.
-    QCOMPARE(rows(*m_dlg), m_rowsBefore);
+    if (m_w)
+        QCOMPARE(rows(*m_dlg), m_rowsBefore);
     QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 2);
-    const QString handles = m_w->finish();
+    const QString handles = m_w ? m_w->finish() : m_h->finish();
     m_w.reset();
+    m_h.reset();
+    m_dlg = nullptr;
     m_clock.reset();
     m_dir.reset();
     QVERIFY2(handles.isEmpty(), qPrintable(handles));
@@ -122,6 +156,13 @@ void TestExport::startExport(const QString &destination)
 {
     if (!destination.isEmpty())
         m_prompts->answerSaveFile(destination);
+    if (m_h) {
+        ExportHandles handles;
+        if (OpenExportHandles(m_h->host, &handles))
+            m_h->run(std::make_unique<ExportOperation>(handles));
+        QVERIFY(!m_h->host.IsBusy());
+        return;
+    }
     m_dlg->OnCommand(res::ID_EXPORT_IMAGE);
     QVERIFY(waitForOperations());
     QVERIFY(!m_dlg->IsBusy());
@@ -132,10 +173,57 @@ QStringList TestExport::messageTexts() const
     QStringList out;
     for (const QString &text : m_prompts->messageTexts())
         out << (text.startsWith(kDone) ? kDone : text);
+    if (m_h) {
+        for (const QString &call : m_h->host.calls()) {
+            if (call == QLatin1String("ReportFinished"))
+                out << kDone;
+        }
+    }
     return out;
 }
 
-void TestExport::intoNewArchive_data()
+bool TestExport::started() const
+{
+    return m_h ? m_h->host.calls().contains(QStringLiteral("BeginBusy")) : m_dlg->m_tStart != 0;
+}
+
+void TestExport::intoNewArchive()
+{
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    m_dlg->SelectAndFocusRow(1);
+    const QString destination = m_dir->filePath(QStringLiteral("new.wim"));
+    startExport(destination);
+
+    const auto calls = m_prompts->calls();
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls[0].kind, Kind::SaveFile);
+    QCOMPARE(calls[1].text, kDone + QStringLiteral("0秒"));
+    QCOMPARE(calls[1].caption, QStringLiteral("温馨提示"));
+    // The selected row is the image exported; the window's working directory is the new archive's.
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("SetTemporaryPath")),
+             QStringList{QStringLiteral("SetTemporaryPath ") + m_dlg->m_strWorkDir});
+    QCOMPARE(testarchives::wimInfo(destination).names, QStringList{QStringLiteral("second")});
+}
+
+void TestExport::failureThroughTheWindow()
+{
+    setUp();
+    if (QTest::currentTestFailed())
+        return;
+    const QString destination = m_dir->filePath(QStringLiteral("failed.wim"));
+    m_faults->failOn(Fault::ExportImage);
+    startExport(destination);
+    QCOMPARE(messageTexts(), (QStringList{QStringLiteral("文件导出失败！"), kDone}));
+    QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
+    QVERIFY(m_dlg->m_tStart != 0);
+    QVERIFY(!QFile::exists(destination));
+    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Close")).size(), 2);
+}
+
+void TestExport::newArchiveForm_data()
 {
     QTest::addColumn<QString>("compression");  // as wimlib-imagex takes and prints it
     QTest::addColumn<int>("code");
@@ -144,33 +232,31 @@ void TestExport::intoNewArchive_data()
     QTest::newRow("none") << QStringLiteral("None") << 0;
 }
 
-void TestExport::intoNewArchive()
+void TestExport::newArchiveForm()
 {
     QFETCH(QString, compression);
     QFETCH(int, code);
-    setUp(compression);
+    setUpHost(compression, 1);
     if (QTest::currentTestFailed())
         return;
-    m_dlg->SelectAndFocusRow(1);
     const QString destination = m_dir->filePath(QStringLiteral("out/new.wim"));
     QVERIFY(QDir().mkpath(QFileInfo(destination).path()));
     startExport(destination);
 
     const auto calls = m_prompts->calls();
-    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(messageTexts(), QStringList{kDone});
     QCOMPARE(calls[0].kind, Kind::SaveFile);
     QCOMPARE(calls[0].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim|ESD镜像(*.esd)|*.esd||"));
     QCOMPARE(calls[0].chooser.defaultExtension, QStringLiteral("wim"));
     QCOMPARE(calls[0].chooser.initialName, QStringLiteral("Wim镜像"));
     QVERIFY(!calls[0].chooser.overwritePrompt);
-    QCOMPARE(calls[1].text, kDone + QStringLiteral("0秒"));
-    QCOMPARE(calls[1].caption, QStringLiteral("温馨提示"));
 
     QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
     QCOMPARE(m_library->callsStartingWith(QStringLiteral("CreateFile")),
              QStringList{QStringLiteral("CreateFile %1 c0000000 4 0 %2").arg(destination).arg(code)});
     QCOMPARE(m_library->callsStartingWith(QStringLiteral("SetTemporaryPath")),
-             QStringList{QStringLiteral("SetTemporaryPath ") + m_dlg->m_strWorkDir});
+             QStringList{QStringLiteral("SetTemporaryPath ") + m_h->host.OpenArchiveState().workDir});
     QCOMPARE(m_library->callsStartingWith(QStringLiteral("Export")), QStringList{QStringLiteral("Export 1")});
 
     const auto info = testarchives::wimInfo(destination);
@@ -187,7 +273,7 @@ void TestExport::intoNewArchive()
 
 void TestExport::intoExistingArchive()
 {
-    setUp();
+    setUpHost();
     if (QTest::currentTestFailed())
         return;
     const QString other = m_dir->filePath(QStringLiteral("other"));
@@ -209,7 +295,7 @@ void TestExport::intoExistingArchive()
 
 void TestExport::sameImageTwice()
 {
-    setUp();
+    setUpHost();
     if (QTest::currentTestFailed())
         return;
     const QString destination = m_dir->filePath(QStringLiteral("twice.wim"));
@@ -226,13 +312,13 @@ void TestExport::sameImageTwice()
 
 void TestExport::cancelledChooserDoesNothing()
 {
-    setUp();
+    setUpHost();
     if (QTest::currentTestFailed())
         return;
     startExport(QString());
     QCOMPARE(m_prompts->calls().size(), 1);
     QVERIFY(m_library->calls().isEmpty());
-    QCOMPARE(m_dlg->m_tStart, qint64(0));
+    QVERIFY(!started());
 }
 
 void TestExport::failures_data()
@@ -260,7 +346,7 @@ void TestExport::failures()
     QFETCH(QStringList, messages);
     QFETCH(bool, busy);
     QFETCH(int, closes);
-    setUp();
+    setUpHost();
     if (QTest::currentTestFailed())
         return;
     const QString destination = m_dir->filePath(QStringLiteral("failed.wim"));
@@ -269,7 +355,7 @@ void TestExport::failures()
 
     QCOMPARE(messageTexts(), messages);
     QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
-    QCOMPARE(m_dlg->m_tStart != 0, busy);
+    QCOMPARE(started(), busy);
     // Nothing is left behind, and every handle opened for the export is
     // closed, each once (cleanup checks that none stays open).
     QVERIFY(!QFile::exists(destination));
@@ -278,7 +364,7 @@ void TestExport::failures()
 
 void TestExport::notAnArchiveLeftAlone()
 {
-    setUp();
+    setUpHost();
     if (QTest::currentTestFailed())
         return;
     const QString destination = m_dir->filePath(QStringLiteral("notes.wim"));
@@ -287,7 +373,7 @@ void TestExport::notAnArchiveLeftAlone()
     QCOMPARE(messageTexts(), QStringList{QStringLiteral("目标文件无法打开！")});
     QCOMPARE(testarchives::readTree(m_dir->path()).value(QStringLiteral("notes.wim")),
              QByteArray("not an archive, but precious"));
-    QCOMPARE(m_dlg->m_tStart, qint64(0));
+    QVERIFY(!started());
 }
 
 void TestExport::openArchiveRefused_data()
@@ -300,7 +386,7 @@ void TestExport::openArchiveRefused_data()
 void TestExport::openArchiveRefused()
 {
     QFETCH(bool, throughLink);
-    setUp();
+    setUpHost();
     if (QTest::currentTestFailed())
         return;
     QString destination = m_wim;
@@ -312,7 +398,7 @@ void TestExport::openArchiveRefused()
     QCOMPARE(messageTexts(), QStringList{QStringLiteral("不能导出到当前打开的文件！")});
     QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
     QVERIFY(m_library->calls().isEmpty());
-    QCOMPARE(m_dlg->m_tStart, qint64(0));
+    QVERIFY(!started());
 }
 
 void TestExport::libraryMessagesShown()

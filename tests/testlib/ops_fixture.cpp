@@ -12,6 +12,7 @@
 #include <QTableWidget>
 
 #include <unistd.h>
+#include <utility>
 
 using testarchives::runTool;
 
@@ -270,6 +271,44 @@ QString WindowOnArchive::finish()
     dlg.reset();
     // Handles that windows close off the UI thread (a browsed image's).
     backgroundTasks::waitForAll(60000);
+    QStringList problems;
+    if (library.openHandles() != 0)
+        problems << QStringLiteral("%1 handles left open").arg(library.openHandles());
+    if (library.strayCloses() != 0)
+        problems << QStringLiteral("%1 closes of handles not open").arg(library.strayCloses());
+    return problems.join(QStringLiteral("; "));
+}
+
+HostOnArchive::HostOnArchive(const QString &wimPath, int selectedRow)
+{
+    wim = library.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_EXISTING, WIM_FLAG_SHARE_WRITE,
+                                WIM_COMPRESS_LZX, nullptr);
+    WIM_INFO info{};
+    ArchiveState state;
+    if (wim && library.WIMGetAttributes(wim, &info, sizeof info))
+        state.compression = qint16(info.CompressionType);
+    state.wim = wim;
+    state.filePath = wimPath;
+    state.canonicalPath = QFileInfo(wimPath).canonicalFilePath();
+    state.workDir = QDir::tempPath();
+    state.selectedRow = selectedRow;
+    if (wim)
+        library.WIMSetTemporaryPath(wim, state.workDir);
+    host.setArchive(state);
+    library.clear();
+}
+
+void HostOnArchive::run(std::unique_ptr<Operation> operation)
+{
+    runner.start(runner.claim(), std::move(operation));
+    runner.waitForRelease();
+}
+
+QString HostOnArchive::finish()
+{
+    runner.waitForRelease();
+    if (wim)
+        library.WIMCloseHandle(std::exchange(wim, nullptr));
     QStringList problems;
     if (library.openHandles() != 0)
         problems << QStringLiteral("%1 handles left open").arg(library.openHandles());

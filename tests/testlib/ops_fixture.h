@@ -10,6 +10,9 @@
 #include "fault_injecting_imaging.h"
 #include "forwarding_imaging.h"
 #include "imaging/wimlib_backend.h"
+#include "operations/operation.h"
+#include "operations/operation_runner.h"
+#include "recording_host.h"
 #include "recording_prompts.h"
 
 #include <QMap>
@@ -113,6 +116,27 @@ struct WindowOnArchive {
     RecordingImaging library{faults};
     ScopedImaging scoped{&library};
     std::unique_ptr<CTarnboxDlg> dlg;
+};
+
+// The same world without the window: `wimPath` opened for writing as the
+// window opens it, given to a recording host as the open archive with
+// `selectedRow` selected, and a runner of its own. What the opening called is
+// forgotten.
+struct HostOnArchive {
+    HostOnArchive(const QString &wimPath, int selectedRow = 0);
+    // Runs `operation` to its end on the runner's worker, claimed as a command does.
+    void run(std::unique_ptr<Operation> operation);
+    // Closes the archive; "" when every handle came back once, as finish() above.
+    QString finish();
+
+    RecordingPrompts prompts;
+    WimlibBackend real;
+    FaultInjectingImaging faults{real};
+    RecordingImaging library{faults};
+    ScopedImaging scoped{&library};
+    RecordingHost host;
+    OperationRunner runner{host};
+    HWIM wim = nullptr;
 };
 
 // Runs wimlib-imagex; on failure `why` says what it printed.

@@ -1,6 +1,14 @@
 #include "recording_host.h"
 
+#include "operations/operation_runner.h"
+#include "support/ui_thread.h"
+
 #include <QMutexLocker>
+
+RecordingHost::RecordingHost()
+{
+    uiThread::setWindowOpen(true);
+}
 
 void RecordingHost::BeginBusy()
 {
@@ -32,6 +40,7 @@ bool RecordingHost::IsBusy() const
 void RecordingHost::SetFilterActive(bool active)
 {
     note(QStringLiteral("SetFilterActive %1").arg(active));
+    m_filterActive.store(active);
 }
 
 void RecordingHost::OnOpProgress(int percent)
@@ -44,9 +53,11 @@ void RecordingHost::AppendLogLine(unsigned message, const QString &path, qint32 
     note(QStringLiteral("AppendLogLine %1 %2 %3").arg(message).arg(path).arg(code));
 }
 
-void RecordingHost::OnOpProcess(const char16_t *path, int32_t *)
+void RecordingHost::OnOpProcess(const char16_t *path, int32_t *keep)
 {
     note(QStringLiteral("OnOpProcess %1").arg(QString::fromUtf16(path)));
+    if (m_filterRunner && m_filterActive.load())
+        m_filterRunner->process(path, keep);
 }
 
 ArchiveState RecordingHost::OpenArchiveState() const

@@ -5,12 +5,18 @@
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
+#include <atomic>
+
+class OperationRunner;
 
 // An OperationHost that records each call by name, in order, from whatever
 // thread makes it: operations run against it without building the window.
 class RecordingHost : public OperationHost
 {
 public:
+    // Opens the UI hand-over, which a window closed earlier in the program shuts.
+    RecordingHost();
+
     void BeginBusy() override;
     void EndBusy() override;
     void HideBusyNow() override;
@@ -31,6 +37,9 @@ public:
     // What OpenArchiveState returns and LoadImageList answers.
     void setArchive(const ArchiveState &state);
     void setLoadsImageList(bool loads);
+    // While the filter is on, OnOpProcess hands each path to `runner`'s running
+    // operation, as the window does (a capture's exclusions).
+    void filterThrough(OperationRunner *runner) { m_filterRunner = runner; }
 
     // Adds a line of the test's own (an operation's hook) to the record.
     void note(const QString &line);
@@ -45,5 +54,7 @@ private:
     ArchiveState m_archive;
     bool m_busy = false;
     bool m_loads = true;
+    OperationRunner *m_filterRunner = nullptr;
+    std::atomic<bool> m_filterActive{false};
     QObject m_owner;
 };
