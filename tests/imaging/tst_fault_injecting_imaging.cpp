@@ -154,11 +154,13 @@ void TestFaultInjectingImaging::failuresReachThePrograms()
     QVERIFY(wim);
 }
 
-// A double that lacks an extension fails it with a reason, never silently.
+// The fake fails every call it does not model with a reason, never silently,
+// and a refusal made earlier on the thread never stands in for it.
 void TestFaultInjectingImaging::extensionDefaultsSayUnsupported()
 {
     MemoryImaging stub;
     const HWIM h = MemoryImaging::fakeHandle();
+    QVERIFY(!stub.WIMLoadImage(h, 1));
     ImagingVerifyResult verified;
     QList<ImagingOversizedFile> oversized;
     const QList<std::pair<const char *, std::function<bool()>>> calls = {
@@ -171,13 +173,22 @@ void TestFaultInjectingImaging::extensionDefaultsSayUnsupported()
         {"WIMSplitOversizedFiles", [&] { return stub.WIMSplitOversizedFiles(h, 1, &oversized); }},
         {"WIMVerifyFile", [&] { return stub.WIMVerifyFile(h, &verified); }},
         {"WIMOptimizeFile", [&] { return stub.WIMOptimizeFile(h); }},
+        {"WIMCaptureImage", [&] { return stub.WIMCaptureImageWithInformation(h, {}, 0, {}, 0) != nullptr; }},
+        {"WIMMountImage", [&] { return stub.WIMMountImage(h, {}, 0, {}); }},
+        {"WIMUnmountImage", [&] { return stub.WIMUnmountImage({}, 0); }},
     };
     for (const auto &[name, call] : calls) {
         QVERIFY2(!call(), name);
         const ImagingError why = stub.LastError();
         QCOMPARE(int(why.kind), int(ImagingError::Kind::Unsupported));
         QVERIFY2(why.text.contains(QLatin1String(name)), qPrintable(why.text));
+        QCOMPARE(stub.LastErrorText(), why.text);
     }
+    // The plan fails them as it fails the modelled ones.
+    stub.failOn(MemoryImaging::Call::VerifyFile);
+    QVERIFY(!stub.WIMVerifyFile(h, &verified));
+    QCOMPARE(stub.failures(MemoryImaging::Call::VerifyFile), 1);
+    QCOMPARE(stub.LastErrorText(), QStringLiteral("WIMVerifyFile: injected failure"));
 }
 
 QTEST_GUILESS_MAIN(TestFaultInjectingImaging)

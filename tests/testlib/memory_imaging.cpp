@@ -4,12 +4,15 @@
 
 namespace {
 // Why the calling thread's last call failed without a planned failure.
-thread_local QString t_refused;
+thread_local ImagingError t_refused;
 
 template <typename T>
-T refuse(const char *call, T result)
+T refuse(const char *call, T result, ImagingError::Kind kind = ImagingError::Kind::Other)
 {
-    t_refused = QStringLiteral("%1: refused by the in-memory library").arg(QLatin1String(call));
+    const QString why = kind == ImagingError::Kind::Unsupported
+                            ? QStringLiteral("%1: not modelled by the in-memory library")
+                            : QStringLiteral("%1: refused by the in-memory library");
+    t_refused = {kind, 0, why.arg(QLatin1String(call))};
     return result;
 }
 }  // namespace
@@ -37,14 +40,20 @@ void MemoryImaging::note(const QString &call)
 
 bool MemoryImaging::planned(Call call)
 {
-    t_refused.clear();
+    t_refused = {};
     return shouldFail(call);
 }
 
 bool MemoryImaging::unmodelled(Call call)
 {
-    planned(call);
-    return refuse(callName(call), false);
+    if (planned(call))
+        return false;
+    return unmodelled(callName(call));
+}
+
+bool MemoryImaging::unmodelled(const char *call)
+{
+    return refuse(call, false, ImagingError::Kind::Unsupported);
 }
 
 HWIM MemoryImaging::open(const QString &path)
@@ -215,7 +224,79 @@ bool MemoryImaging::WIMUnregisterMessageCallback(HWIM, WIMMessageCallback)
 
 QString MemoryImaging::LastErrorText() const
 {
-    return injected().isEmpty() ? t_refused : injected();
+    return injected().isEmpty() ? t_refused.text : injected();
+}
+
+ImagingError MemoryImaging::LastError() const
+{
+    return injected().isEmpty() ? t_refused : injectedError();
+}
+
+bool MemoryImaging::WIMRefreshFile(HWIM wim, bool *changed)
+{
+    if (planned(Call::RefreshFile))
+        return false;
+    if (!find(wim))
+        return refuse("WIMRefreshFile", false);
+    if (changed)
+        *changed = false;
+    return true;
+}
+
+bool MemoryImaging::WIMListImageFolder(HWIM, const QString &, WimDirEntry *, QList<WimDirEntry> *)
+{
+    return unmodelled("WIMListImageFolder");
+}
+
+bool MemoryImaging::WIMVisitImageTree(HWIM, const QString &, const WimDirVisitor &)
+{
+    return unmodelled("WIMVisitImageTree");
+}
+
+bool MemoryImaging::WIMExtractImagePaths(HWIM, const QStringList &, const QString &)
+{
+    return unmodelled("WIMExtractImagePaths");
+}
+
+bool MemoryImaging::WIMSplitFile(HWIM, const QString &, uint64_t, uint32_t)
+{
+    return unmodelled(Call::SplitFile);
+}
+
+bool MemoryImaging::WIMSplitOversizedFiles(HWIM, uint64_t, QList<ImagingOversizedFile> *)
+{
+    return unmodelled(Call::SplitOversizedFiles);
+}
+
+bool MemoryImaging::WIMVerifyFile(HWIM, ImagingVerifyResult *)
+{
+    return unmodelled(Call::VerifyFile);
+}
+
+bool MemoryImaging::WIMOptimizeFile(HWIM)
+{
+    return unmodelled(Call::OptimizeFile);
+}
+
+HWIM MemoryImaging::WIMCaptureImageWithInformation(HWIM, const QString &, uint32_t, const QString &, uint32_t)
+{
+    unmodelled(Call::CaptureImage);
+    return nullptr;
+}
+
+bool MemoryImaging::WIMUpdateImage(HWIM, const QList<ImagingUpdate> &)
+{
+    return unmodelled(Call::UpdateImage);
+}
+
+bool MemoryImaging::WIMMountImage(HWIM, const QString &, uint32_t, const QString &)
+{
+    return unmodelled("WIMMountImage");
+}
+
+bool MemoryImaging::WIMUnmountImage(const QString &, uint32_t)
+{
+    return unmodelled("WIMUnmountImage");
 }
 
 QString MemoryImaging::imageXml(uint32_t index, const QString &name, const QString &displayName, quint64 totalBytes)

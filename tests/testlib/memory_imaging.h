@@ -15,7 +15,8 @@
 // The tests' one imaging library without files: archives held in memory. It
 // records every call with its arguments, hands out real handles whose lifetime
 // it checks, and fails the calls its FailurePlan names. Calls it does not model
-// (captures, applies, changes, the extensions) fail with a reason. What it cannot
+// (captures, applies, changes, the extensions) fail with LastError() kind
+// Unsupported naming the call; every refusal sets LastError(). What it cannot
 // show (real files, real XML) is covered by the tests on archives made by
 // wimlib-imagex.
 class MemoryImaging : public ImagingLibrary, public FailurePlan
@@ -69,6 +70,21 @@ public:
     uint32_t WIMRegisterMessageCallback(HWIM, WIMMessageCallback, void *) override;
     bool WIMUnregisterMessageCallback(HWIM, WIMMessageCallback) override;
     QString LastErrorText() const override;
+    ImagingError LastError() const override;
+
+    // Extensions: nothing in memory changes behind a handle; the rest is not modelled.
+    bool WIMRefreshFile(HWIM wim, bool *changed) override;
+    bool WIMListImageFolder(HWIM, const QString &, WimDirEntry *, QList<WimDirEntry> *) override;
+    bool WIMVisitImageTree(HWIM, const QString &, const WimDirVisitor &) override;
+    bool WIMExtractImagePaths(HWIM, const QStringList &, const QString &) override;
+    bool WIMSplitFile(HWIM, const QString &, uint64_t, uint32_t) override;
+    bool WIMSplitOversizedFiles(HWIM, uint64_t, QList<ImagingOversizedFile> *) override;
+    bool WIMVerifyFile(HWIM, ImagingVerifyResult *) override;
+    bool WIMOptimizeFile(HWIM) override;
+    HWIM WIMCaptureImageWithInformation(HWIM, const QString &, uint32_t, const QString &, uint32_t) override;
+    bool WIMUpdateImage(HWIM, const QList<ImagingUpdate> &) override;
+    bool WIMMountImage(HWIM, const QString &, uint32_t, const QString &) override;
+    bool WIMUnmountImage(const QString &, uint32_t) override;
 
     // The metadata text of an image with these texts (wimlib's shape, escaped).
     static QString imageXml(uint32_t index, const QString &name, const QString &displayName = {},
@@ -84,8 +100,10 @@ private:
     void note(const QString &call);
     // Forgets the thread's last refusal; true when the plan fails this use.
     bool planned(Call call);
-    // Fails a call the fake does not model, saying so.
+    // Fails a call the fake does not model, saying so (after the plan's use of
+    // `call`, for the calls the plan knows).
     bool unmodelled(Call call);
+    bool unmodelled(const char *call);
 
     mutable std::mutex m_mutex;
     std::set<Handle *> m_live;
