@@ -1,13 +1,23 @@
 // LongOperation::run against a recording host: the order of the window's steps
-// for every profile and every way a run ends.
+// for every profile and every way a run ends, and the steps each real
+// operation takes on a real archive.
 #include "fake_clock.h"
 #include "fault_injecting_imaging.h"
 #include "memory_imaging.h"
+#include "operations/apply_operation.h"
+#include "operations/capture_operation.h"
+#include "operations/export_operation.h"
 #include "operations/operation.h"
 #include "operations/operation_runner.h"
+#include "operations/optimize_operation.h"
+#include "operations/split_operation.h"
+#include "operations/verify_operation.h"
+#include "ops_fixture.h"
 #include "recording_host.h"
 #include "recording_prompts.h"
+#include "test_archives.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using Fault = FaultInjectingImaging::Call;
@@ -56,6 +66,8 @@ class TestLongOperation : public QObject
 private slots:
     void run_data();
     void run();
+    void stepsOfEachOperation_data();
+    void stepsOfEachOperation();
 };
 
 void TestLongOperation::run_data()
@@ -162,6 +174,89 @@ void TestLongOperation::run()
     // An early end of work hides the progress area itself; the run leaves it be.
     QCOMPARE(host.IsBusy(), End(end) == End::WorkFails);
     QVERIFY(runner.acceptsCommands() || End(end) == End::Aborted);
+}
+
+void TestLongOperation::stepsOfEachOperation_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("steps");    // the host's progress and log steps, joined by " "
+    QTest::addColumn<QString>("message");  // the one message shown, if any
+
+    // Whatever the library reports is shown at the end, and nothing left over.
+    const QString archiveFile = QStringLiteral("BeginBusy ClearLog EndBusy ReportFinished ShowLog");
+    QTest::newRow("export") << "export" << archiveFile << "";
+    QTest::newRow("split") << "split" << archiveFile << "";
+    QTest::newRow("verify") << "verify" << archiveFile << "校验通过，映像文件完好无损。";
+    QTest::newRow("optimize") << "optimize" << archiveFile << "";
+    // The apply's folder is asked and its image loaded before it is busy.
+    QTest::newRow("apply") << "apply"
+                           << "ClearLog BeginBusy EndBusy ReportFinished ShowLog"
+                           << "";
+    QTest::newRow("capture") << "capture" << archiveFile << "";
+}
+
+// The profile each operation sets: a changed one (the log no longer emptied,
+// say) changes this record.
+void TestLongOperation::stepsOfEachOperation()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, steps);
+    QFETCH(QString, message);
+    if (!testarchives::haveTool(QStringLiteral("wimlib-imagex")))
+        QSKIP("wimlib-imagex (package wimtools) is needed to make the test archive");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    testarchives::writeTree(tree,
+                            {{QStringLiteral("a.txt"), "a"}, {QStringLiteral("sub/b.bin"), QByteArray(5000, 'b')}});
+    const QString wim = dir.filePath(QStringLiteral("a.wim"));
+    QString why;
+    QVERIFY2(opsfixture::makeArchive(wim, {tree}, {QStringLiteral("one")}, &why), qPrintable(why));
+
+    FakeClock clock;
+    opsfixture::HostOnArchive h(wim);
+    QVERIFY(h.wim);
+    const ArchiveState state = h.host.OpenArchiveState();
+    const QString target = dir.filePath(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(target));
+    h.library.allowedApplyRoot = target;
+    h.run([&](OperationHost &host) -> std::unique_ptr<Operation> {
+        if (operation == QLatin1String("export")) {
+            h.prompts.answerSaveFile(dir.filePath(QStringLiteral("out.wim")));
+            ExportHandles handles;
+            return OpenExportHandles(host, &handles) ? std::make_unique<ExportOperation>(handles) : nullptr;
+        }
+        if (operation == QLatin1String("split")) {
+            h.prompts.answerSaveFile(dir.filePath(QStringLiteral("parts.swm")));
+            h.prompts.answerInput(QStringLiteral("1"));
+            return std::make_unique<SplitOperation>(state.wim, wim);
+        }
+        if (operation == QLatin1String("verify"))
+            return std::make_unique<VerifyOperation>(state.wim);
+        if (operation == QLatin1String("optimize"))
+            return std::make_unique<OptimizeOperation>(state.wim, 2);
+        if (operation == QLatin1String("apply")) {
+            h.prompts.answerFolder(target);
+            return std::make_unique<ApplyOperation>();
+        }
+        auto texts = std::make_unique<ImageInfo>();
+        texts->name = QStringLiteral("two");
+        return std::make_unique<CaptureOperation>(CaptureRequest{state.wim, tree, state.canonicalPath, state.workDir},
+                                                  std::move(texts));
+    });
+
+    QStringList shown;
+    for (const QString &call : h.host.calls()) {
+        static const QStringList kSteps{QStringLiteral("BeginBusy"),      QStringLiteral("EndBusy"),
+                                        QStringLiteral("HideBusyNow"),    QStringLiteral("ClearLog"),
+                                        QStringLiteral("ReportFinished"), QStringLiteral("ShowLog")};
+        if (kSteps.contains(call))
+            shown << call;
+    }
+    QCOMPARE(shown.join(QLatin1Char(' ')), steps);
+    // Each ran to its end: no failure was shown.
+    QCOMPARE(h.prompts.messageTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(h.finish(), QString());
 }
 
 QTEST_MAIN(TestLongOperation)

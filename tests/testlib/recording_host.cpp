@@ -1,6 +1,7 @@
 #include "recording_host.h"
 
 #include "operations/operation_runner.h"
+#include "operations/message_callback.h"
 #include "support/ui_thread.h"
 
 #include <QMutexLocker>
@@ -8,6 +9,8 @@
 RecordingHost::RecordingHost()
 {
     uiThread::setWindowOpen(true);
+    // Nor does a close confirmed there answer this host's library messages.
+    g_nAbort.store(0);
 }
 
 void RecordingHost::BeginBusy()

@@ -14,7 +14,8 @@ class OperationRunner;
 class RecordingHost : public OperationHost
 {
 public:
-    // Opens the UI hand-over, which a window closed earlier in the program shuts.
+    // Stands for a new window: a window a test closed earlier in the same
+    // program no longer keeps the workers' prompts from the UI thread.
     RecordingHost();
 
     void BeginBusy() override;
