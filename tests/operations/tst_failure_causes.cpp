@@ -219,7 +219,7 @@ void TestFailureCauses::damagedDataDuringApply()
     QVERIFY(QDir().mkpath(target));
     HostOnArchive w(m_wim);
     WIM_INFO info{};
-    QVERIFY(w.library.WIMGetAttributes(w.wim.get(), &info, sizeof info));
+    QVERIFY(w.library.WIMGetAttributes(w.wim, &info, sizeof info));
     QCOMPARE(info.ImageCount, 1u);
     w.library.allowedApplyRoot = target;
 

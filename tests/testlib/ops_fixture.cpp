@@ -304,6 +304,18 @@ void HostOnArchive::run(std::unique_ptr<Operation> operation)
     runner.waitForRelease();
 }
 
+void HostOnArchive::run(const std::function<std::unique_ptr<Operation>(OperationHost &)> &open)
+{
+    OperationRunner::Claim claim = runner.claim();
+    if (!claim)
+        return;
+    std::unique_ptr<Operation> operation = open(host);
+    if (!operation)
+        return;  // the claim is dropped, as the window's handler drops it
+    runner.start(std::move(claim), std::move(operation));
+    runner.waitForRelease();
+}
+
 QString HostOnArchive::finish()
 {
     runner.waitForRelease();

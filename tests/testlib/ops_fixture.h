@@ -126,6 +126,10 @@ struct HostOnArchive {
     HostOnArchive(const QString &wimPath, int selectedRow = 0);
     // Runs `operation` to its end on the runner's worker, claimed as a command does.
     void run(std::unique_ptr<Operation> operation);
+    // One command as the window's handler runs it: `open` on this thread
+    // with the runner claimed (its first half: choosers, handles), then the
+    // operation it returns, if any, on a worker. Returns at the run's end.
+    void run(const std::function<std::unique_ptr<Operation>(OperationHost &)> &open);
     // Closes the archive; "" when every handle came back once, as finish() above.
     QString finish();
 

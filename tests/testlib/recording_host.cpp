@@ -1,7 +1,7 @@
 #include "recording_host.h"
 
-#include "operations/operation_runner.h"
 #include "operations/message_callback.h"
+#include "operations/operation_runner.h"
 #include "support/ui_thread.h"
 
 #include <QMutexLocker>
