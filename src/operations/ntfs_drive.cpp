@@ -159,7 +159,7 @@ NtfsDriveOutcome ApplyOntoNtfsDrive(const NtfsDrive &drive, bool privileged, con
     if (const QString path = onDrive(drive, mustStayMounted); !path.isEmpty())
         return refused(QStringLiteral("%1 位于目标分区上，而释放期间该分区需要卸载。").arg(path));
     const DriveGuardian guardian(DriveGuardian::Taken::Unmounted, drive.device, drive.mountPoint,
-                                 mountBackCommand(drive));
+                                 NtfsMountBackAfterWriteCommand(drive));
     if (!guardian.error().isEmpty())
         return notReleased(guardian.error());
     if (auto failed = unmount(drive, run))
@@ -202,6 +202,13 @@ NtfsDriveOutcome CaptureFromNtfsDrive(const NtfsDrive &drive, bool privileged, c
         return *failed;
     const bool captured = capture(drive.device);
     return restoreAfter(drive, captured, false, run);
+}
+
+QString NtfsMountBackAfterWriteCommand(const NtfsDrive &drive)
+{
+    const QString mount = mountBackCommand(drive);
+    return mount + QStringLiteral(" || { ntfsfix -d ") + shellQuote(drive.device) + QStringLiteral(" && ") + mount
+           + QStringLiteral("; }");
 }
 
 QString NtfsMountBackMissing(const NtfsDrive &drive, const QString &helperDir)

@@ -94,6 +94,12 @@ NtfsDriveOutcome CaptureFromNtfsDrive(const NtfsDrive &drive, bool privileged, c
 // helper for ntfs-3g in `helperDir` (where mount looks for it). "" when
 // nothing is missing; else why, for the user. Asked before a drive is
 // unmounted, so that a missing ntfs-3g never leaves it unmounted.
+// The command a guardian gives the drive back with when the program dies while
+// writing the volume: after a kill in the middle of that (an apply) ntfs-3g
+// may refuse it ("$MFTMirr does not match $MFT"); ntfsfix then repairs what
+// the interrupted write left, and the drive is mounted with what it holds.
+QString NtfsMountBackAfterWriteCommand(const NtfsDrive &drive);
+
 QString NtfsMountBackMissing(const NtfsDrive &drive, const QString &helperDir = QStringLiteral("/sbin"));
 
 // Why a library call in NTFS-3G mode on `device` failed, for beneath the

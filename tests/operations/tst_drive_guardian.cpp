@@ -2,6 +2,7 @@
 // program killed while a drive is unmounted or read-only (on loop devices),
 // and what the next start says about it.
 #include "operations/drive_guardian.h"
+#include "operations/ntfs_drive.h"
 #include "ops_fixture.h"
 #include "support/platform.h"
 #include "test_archives.h"
@@ -35,6 +36,7 @@ private slots:
     void theWindowKilledWhileTheDriveIsTaken();
     void aRestoreThatFailsIsReportedWithItsCommand();
     void aNormalEndLeavesNothingToReport();
+    void aVolumeLeftHalfWrittenIsRepairedAndMounted();
 
 private:
     // Starts the child with `args`; true once it has taken the drive.
@@ -274,6 +276,43 @@ void TestDriveGuardian::aNormalEndLeavesNothingToReport()
     QVERIFY(!QFileInfo::exists(marker));
     QCOMPARE(QDir(m_records).entryList(QDir::Files), QStringList());
     QCOMPARE(DriveRestoreReport(), QString());
+}
+
+// A kill between an apply's writes of $MFT and of its mirror leaves a volume
+// ntfs-3g refuses; the command the guardian runs after an apply repairs it.
+void TestDriveGuardian::aVolumeLeftHalfWrittenIsRepairedAndMounted()
+{
+    if (const QString unavailable = loopDrivesUnavailable(true); !unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    LoopDrive loop(m_dir.filePath(u"half-written"_s), 32, u"ntfs"_s);
+    QVERIFY2(loop.ok(), qPrintable(loop.error()));
+    const QString mp = loop.mountPoint();
+    const auto before = platform::mountAt(mp);
+    QVERIFY(before);
+    const NtfsDrive drive{before->point, before->source, before->type, before->readOnly, before->flags};
+    QCOMPARE(testarchives::runTool(u"umount"_s, {mp}).exitCode, 0);
+    {
+        QFile device(loop.device());
+        QVERIFY(device.open(QIODevice::ReadWrite));
+        const QByteArray boot = device.read(512);
+        const auto bytesPerSector = quint16(uchar(boot[0x0B]) | uchar(boot[0x0C]) << 8);
+        const auto sectorsPerCluster = quint8(boot[0x0D]);
+        qint64 mirror = 0;
+        for (int i = 7; i >= 0; --i)
+            mirror = (mirror << 8) | uchar(boot[0x38 + i]);
+        // The mirror of $MFT's own record as it was before a write: a valid
+        // record with another sequence number.
+        const qint64 at = mirror * bytesPerSector * sectorsPerCluster;
+        QVERIFY(device.seek(at));
+        QCOMPARE(device.read(4), QByteArray("FILE"));
+        QVERIFY(device.seek(at + 0x10));
+        QCOMPARE(device.write("\x07\x00", 2), 2);
+    }
+    QVERIFY(testarchives::runTool(u"mount"_s, {u"-t"_s, u"ntfs-3g"_s, loop.device(), mp}).exitCode != 0);
+    const auto restored = testarchives::runTool(u"sh"_s, {u"-c"_s, NtfsMountBackAfterWriteCommand(drive)});
+    QVERIFY2(restored.exitCode == 0, qPrintable(restored.output));
+    const auto now = platform::mountAt(mp);
+    QVERIFY(now && now->source == before->source && !now->readOnly);
 }
 
 QTEST_GUILESS_MAIN(TestDriveGuardian)
