@@ -86,8 +86,7 @@ QString whyNotAMountFolder(const QString &directory, Kind *kind, int *systemErro
     return {};
 }
 
-// Unmounts a mount whose serving process is gone, which otherwise stays a
-// folder answering only "Transport endpoint is not connected".
+// What the changed files of a mount take in its staging folder.
 qint64 stagedBytes(const QString &staging)
 {
     qint64 total = 0;

@@ -214,9 +214,12 @@ void TestMountWindow::nextStartOffersWhatAKilledWindowLeft()
     window.setProcessChannelMode(QProcess::MergedChannels);
     window.start(QStringLiteral(PELLWICK_EXECUTABLE), {m_wim});
     QVERIFY(window.waitForStarted(10000));
+    // Generous: a mount waits for the system's other mounts and unmounts.
     QVERIFY2(
-        QTest::qWaitFor([&] { return mountRecords().size() == 1 && mountState(mount) == MountState::Served; }, 30000),
-        window.readAll().constData());
+        QTest::qWaitFor([&] { return mountRecords().size() == 1 && mountState(mount) == MountState::Served; }, 90000),
+        qPrintable(
+            QString::fromUtf8(window.readAll())
+            + QStringLiteral("\nrecords: %1, mount state: %2").arg(mountRecords().size()).arg(int(mountState(mount)))));
     testarchives::writeTree(mount, {{QStringLiteral("a.txt"), QByteArray("changed before the kill\n")}});
     window.kill();  // SIGKILL
     QVERIFY(window.waitForFinished(10000));
