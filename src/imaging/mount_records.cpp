@@ -30,6 +30,28 @@ QString recordPath(const QString &directory)
 
 const QLatin1String kStagingPrefix("pellwick-staging-");
 
+// When process `pid` started (clock ticks after boot, /proc/PID/stat's 22nd
+// field): with the pid it names one process, whatever reuses the pid later.
+// 0 when there is no such process.
+qint64 processStart(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    // The name in parentheses may hold spaces; the fields after it do not.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 19 ? fields[19].toLongLong() : 0;
+}
+
+// Whether the process that wrote a record is still running: until its mount
+// is up, a record's folder is not mounted yet and the record must stay.
+bool writerRunning(const QJsonObject &json)
+{
+    const qint64 start = json.value(QLatin1String("writerStart")).toInteger();
+    return start != 0 && processStart(json.value(QLatin1String("writer")).toInteger()) == start;
+}
+
 }  // namespace
 
 QString mountRecordFolder()
@@ -51,7 +73,9 @@ bool writeMountRecord(const MountRecord &record)
                      {QStringLiteral("archive"), record.archive},
                      {QStringLiteral("image"), qint64(record.image)},
                      {QStringLiteral("readWrite"), record.readWrite},
-                     {QStringLiteral("staging"), record.staging}};
+                     {QStringLiteral("staging"), record.staging},
+                     {QStringLiteral("writer"), qint64(::getpid())},
+                     {QStringLiteral("writerStart"), processStart(::getpid())}};
     QSaveFile file(recordPath(record.directory));
     return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(json).toJson()) >= 0 && file.commit();
 }
@@ -83,7 +107,8 @@ QList<MountRecord> mountRecords()
             uint32_t(json.value(QLatin1String("image")).toInteger()), json.value(QLatin1String("readWrite")).toBool(),
             json.value(QLatin1String("staging")).toString()};
         if (record.directory.isEmpty() || mountState(record.directory) == MountState::Gone) {
-            file.remove();
+            if (!writerRunning(json))  // else its mount is on the way
+                file.remove();
             continue;
         }
         records.append(record);

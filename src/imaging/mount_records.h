@@ -33,7 +33,8 @@ enum class MountState {
 MountState mountState(const QString &directory);
 
 // Every record whose mount is still there, Served or Dead; records of mounts
-// that are gone are removed.
+// that are gone are removed, unless the process that wrote the record runs
+// yet (its mount is on the way, or it failed and that process removes it).
 QList<MountRecord> mountRecords();
 
 // A private folder under `parent` (the working directory) for the staging

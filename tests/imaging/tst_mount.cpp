@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -121,6 +123,7 @@ private slots:
     void aKilledServerIsClearedWithItsStagingFiles();
     void refusedBeforeAnythingIsTouched_data();
     void refusedBeforeAnythingIsTouched();
+    void aRecordWaitsForItsMount();
 
 private:
     QString mountPoint(const QString &name);
@@ -454,4 +457,30 @@ void TestMount::refusedBeforeAnythingIsTouched()
 }
 
 QTEST_GUILESS_MAIN(TestMount)
+// A record is written before its mount is up; another Pellwick reading the
+// records meanwhile must not take it for the record of a mount that is gone.
+void TestMount::aRecordWaitsForItsMount()
+{
+    const QString dir = m_dir->filePath(QStringLiteral("on the way"));
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(writeMountRecord({dir, m_wim, 1, true, QString()}));
+    const QDir records(mountRecordFolder());
+    QCOMPARE(records.entryList(QDir::Files).size(), 1);
+    QVERIFY(mountRecords().isEmpty());  // not mounted yet: not offered
+    QCOMPARE(records.entryList(QDir::Files).size(), 1);
+
+    // Its writer gone (or its pid taken by another process), the mount never came.
+    QFile file(records.filePath(records.entryList(QDir::Files).first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    QVERIFY(json.value(QLatin1String("writerStart")).toInteger() > 0);
+    json.insert(QStringLiteral("writerStart"), json.value(QLatin1String("writerStart")).toInteger() + 1);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QJsonDocument(json).toJson());
+    file.close();
+    QVERIFY(mountRecords().isEmpty());
+    QCOMPARE(records.entryList(QDir::Files), QStringList());
+}
+
 #include "tst_mount.moc"
