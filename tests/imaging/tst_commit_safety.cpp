@@ -488,14 +488,26 @@ void TestCommitSafety::splitKilled()
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("set.swm"));
     const QStringList command{kTool, QStringLiteral("split"), m_big, first, QStringLiteral("0.25")};
+    // The older set is split once, beside the folder, and copied in before each run.
+    const QString olderFolder = dir.filePath(QStringLiteral("older"));
+    if (olderSet) {
+        QVERIFY(QDir().mkdir(olderFolder));
+        QVERIFY(run(kTool, {QStringLiteral("split"), m_bigger, olderFolder + QStringLiteral("/set.swm"),
+                            QStringLiteral("0.25")})
+                    .exitCode
+                == 0);
+    }
+    const QStringList olderParts = QDir(olderFolder).entryList({QStringLiteral("*.swm")}, QDir::Files);
     const auto setUpFolder = [&] {
+        bool ok = true;
         for (const QString &name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
-            QFile::remove(dir.filePath(name));
-        return !olderSet
-               || run(kTool, {QStringLiteral("split"), m_bigger, first, QStringLiteral("0.25")}).exitCode == 0;
+            ok &= QFile::remove(dir.filePath(name));
+        for (const QString &name : olderParts)
+            ok &= QFile::copy(olderFolder + QLatin1Char('/') + name, dir.filePath(name));
+        return ok;
     };
     QVERIFY(setUpFolder());
-    const QStringList olderParts = QDir(dir.path()).entryList({QStringLiteral("*.swm")}, QDir::Files);
+    QCOMPARE(setStateOf(first), olderSet ? QStringLiteral("bigger") : QStringLiteral("-"));
     Run clean;
     const QMap<QString, int> count = countCalls(command, QStringLiteral("write,pwrite64,rename,unlink,fsync"),
                                                 dir.filePath(QStringLiteral("calls.log")), &clean);
