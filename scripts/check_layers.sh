@@ -9,7 +9,8 @@ wrong=0
 while IFS=: read -r file line include; do
     own=${file#src/}
     own=${own%%/*}
-    other=$(sed -E 's/^#include "([a-z_]+)\/.*/\1/' <<<"$include")
+    [[ $include =~ ^#include\ \"([a-z_]+)/ ]] || continue
+    other=${BASH_REMATCH[1]}
     [ -n "${level[$own]:-}" ] && [ -n "${level[$other]:-}" ] || continue
     if [ "$other" != "$own" ] && [ "${level[$other]}" -ge "${level[$own]}" ]; then
         echo "$file:$line: $own includes $other, a folder not below it: $include"
