@@ -39,11 +39,17 @@ else
     $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-# The Chinese locale the program's users run, under which the window layouts
-# are tested and the screenshots rendered.
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; then
-    echo "install: generating the zh_CN.UTF-8 locale"
-    $SUDO sed -i 's/^# *\(zh_CN\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^zh_CN\.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+# The Chinese locales the program's users run: UTF-8, under which the window
+# layouts are tested and the screenshots rendered, and GB18030, in which the
+# output of the tools the program runs is decoded in a test.
+wanted=()
+locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8' || wanted+=("zh_CN.UTF-8 UTF-8")
+locale -a 2>/dev/null | grep -qix 'zh_CN\.gb18030' || wanted+=("zh_CN.GB18030 GB18030")
+if [ ${#wanted[@]} -gt 0 ]; then
+    for line in "${wanted[@]}"; do
+        echo "install: generating the ${line%% *} locale"
+        $SUDO sed -i "s/^# *\(${line//./\\.}\)\$/\1/" /etc/locale.gen
+        grep -qx "$line" /etc/locale.gen || echo "$line" | $SUDO tee -a /etc/locale.gen >/dev/null
+    done
     $SUDO locale-gen >/dev/null
 fi

@@ -25,7 +25,7 @@ namespace {
 constexpr char kGuardianName[] = "pellwick-drive-guardian";
 
 // $1 the record, $2 "unmounted" or "readonly", $3 the mount point, $4 the
-// command that gives the drive back. The program writes "done" when it gave
+// command that gives the drive back, $5 how many times to try it. The program writes "done" when it gave
 // the drive back itself; end of file without it means the program is gone.
 // The device may take a moment to be free of the dead program, whose own
 // mount command may still be at work and give the drive back first: try for
@@ -39,7 +39,7 @@ back() {
 }
 if back "$@"; then rm -f "$1"; exit 0; fi
 tries=0
-while [ $tries -lt 10 ]; do
+while [ $tries -lt "$5" ]; do
     [ $tries -gt 0 ] && sleep 0.5
     tries=$((tries + 1))
     if back "$@" || { out=$(sh -c "$4" 2>&1) && back "$@"; }; then
@@ -106,7 +106,7 @@ QString driveRecordFolder()
 }
 
 DriveGuardian::DriveGuardian(Taken taken, const QString &device, const QString &mountPoint,
-                             const QString &restoreCommand)
+                             const QString &restoreCommand, int tries)
 {
     const QString folder = driveRecordFolder();
     QString name = device;
@@ -145,6 +145,7 @@ DriveGuardian::DriveGuardian(Taken taken, const QString &device, const QString &
     const QByteArray point = QFile::encodeName(mountPoint);
     const QByteArray command = restoreCommand.toLocal8Bit();
     const QByteArray takenArg = takenText(unmounted).toLatin1();
+    const QByteArray triesArg = QByteArray::number(qMax(1, tries));
     const char *argv[] = {"sh",
                           "-c",
                           kScript,
@@ -153,6 +154,7 @@ DriveGuardian::DriveGuardian(Taken taken, const QString &device, const QString &
                           takenArg.constData(),
                           point.constData(),
                           command.constData(),
+                          triesArg.constData(),
                           nullptr};
     const int spawned = posix_spawn(&m_pid, "/bin/sh", &actions, &attributes, const_cast<char **>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -17,8 +17,10 @@ public:
     enum class Taken { Unmounted, ReadOnly };
 
     // Writes the record and starts the guardian, before the drive is taken.
-    // `restoreCommand` is the shell command that gives the drive back.
-    DriveGuardian(Taken taken, const QString &device, const QString &mountPoint, const QString &restoreCommand);
+    // `restoreCommand` is the shell command that gives the drive back; the
+    // guardian tries it `tries` times, half a second apart.
+    DriveGuardian(Taken taken, const QString &device, const QString &mountPoint, const QString &restoreCommand,
+                  int tries = 10);
     // The program gave the drive back itself, or tried to: the guardian ends
     // without doing anything and the record goes.
     ~DriveGuardian();

@@ -1,6 +1,7 @@
 // Takes a drive as the program does, says "released" and waits to be killed:
 //   drive_guard_child apply|capture MOUNTPOINT
-//   drive_guard_child guard MOUNTPOINT COMMAND   (a guardian alone, for a drive taken by COMMAND's opposite)
+//   drive_guard_child guard MOUNTPOINT COMMAND   (a guardian alone, for a drive taken by COMMAND's opposite;
+//                                                it tries COMMAND twice)
 //   drive_guard_child done MOUNTPOINT COMMAND    (a guardian dismissed at once, as after a normal end)
 #include "operations/drive_guardian.h"
 #include "operations/ntfs_drive.h"
@@ -32,7 +33,7 @@ int main(int argc, char **argv)
     const QString &mode = args[0];
     if (mode == QLatin1String("guard") || mode == QLatin1String("done")) {
         const DriveGuardian guardian(DriveGuardian::Taken::Unmounted, QStringLiteral("/dev/pellwick-test"), args[1],
-                                     args.value(2));
+                                     args.value(2), 2);  // a failing restore gives up in half a second
         if (!guardian.error().isEmpty())
             return 1;
         return mode == QLatin1String("done") ? 0 : int(released(QString()));
