@@ -52,10 +52,9 @@ QString probeOf(const QStringList &states)
 // Which of `count` calls to kill at: every one, or for many (an add of many
 // files, a split's writes) the first and last few and an even sample
 // between, which keeps it to seconds.
-QList<int> killPoints(int count, bool sample)
+QList<int> killPoints(int count, bool sample, int edge = 12)
 {
     QList<int> points;
-    const int edge = 12;
     const int step = sample && count > 4 * edge ? std::max(1, (count - 2 * edge) / (2 * edge)) : 1;
     for (int n = 1; n <= count; ++n) {
         if (n <= edge || n > count - edge || (n - edge) % step == 0)
@@ -524,7 +523,8 @@ void TestCommitSafety::splitKilled()
                                    ? QStringList{QStringLiteral("-"), QStringLiteral("bigger"), QStringLiteral("big")}
                                    : QStringList{QStringLiteral("-"), QStringLiteral("big")};
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
-        for (const int n : killPoints(it.value(), true)) {
+        // The writes within a part are alike: a thinner sample of them than of an add.
+        for (const int n : killPoints(it.value(), true, 6)) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
             QVERIFY(setUpFolder());
             const Run killed = killedAt(command, it.key(), n);
