@@ -1,18 +1,23 @@
 // The rules behind ESD files and split sets in the window: the form of an
 // export's new destination, the part size typed, the names of a set's parts,
-// the refusals, and what a verify reports.
+// the refusals, and what a verify reports; then split, verify and optimize
+// refused or failing on real archives, run on a recording host.
+#include "fault_injecting_imaging.h"
 #include "imaging/split_parts.h"
 #include "operations/export_operation.h"
 #include "operations/optimize_operation.h"
 #include "operations/split_operation.h"
 #include "operations/verify_operation.h"
+#include "ops_fixture.h"
 #include "support/file_filter.h"
 #include "support/widget_prompts.h"
+#include "test_archives.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -22,6 +27,7 @@ class TestMediaRules : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void exportTarget_data();
     void exportTarget();
     void partSize_data();
@@ -35,7 +41,36 @@ private slots:
     void verifyReport();
     void chosenTypeGivesTheExtension_data();
     void chosenTypeGivesTheExtension();
+    void operationRefusedOrFailing_data();
+    void operationRefusedOrFailing();
+
+private:
+    QTemporaryDir m_dir;  // a.wim (about 1.8 MB), a.esd and the set a.swm, a2.swm made of it by wimlib-imagex
 };
+
+void TestMediaRules::initTestCase()
+{
+    QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
+             "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
+    QMap<QString, QByteArray> files;
+    for (int i = 0; i < 6; ++i) {
+        QByteArray noise(300000, Qt::Uninitialized);
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        files.insert(QStringLiteral("data/f%1.bin").arg(i), noise);
+    }
+    testarchives::writeTree(m_dir.filePath(QStringLiteral("t")), files);
+    const QString wim = m_dir.filePath(QStringLiteral("a.wim"));
+    QString why;
+    QVERIFY2(opsfixture::makeArchive(wim, {m_dir.filePath(QStringLiteral("t"))}, {QStringLiteral("一")}, &why),
+             qPrintable(why));
+    QVERIFY2(opsfixture::wimlib({QStringLiteral("export"), wim, QStringLiteral("all"),
+                                 m_dir.filePath(QStringLiteral("a.esd")), QStringLiteral("--solid")},
+                                &why),
+             qPrintable(why));
+    QVERIFY2(opsfixture::wimlib(
+                 {QStringLiteral("split"), wim, m_dir.filePath(QStringLiteral("a.swm")), QStringLiteral("1")}, &why),
+             qPrintable(why));
+}
 
 void TestMediaRules::exportTarget_data()
 {
@@ -253,6 +288,69 @@ void TestMediaRules::chosenTypeGivesTheExtension()
     chooser.defaultExtension = QStringLiteral("wim");
     WidgetPrompts prompts;
     QCOMPARE(prompts.saveFile(nullptr, chooser), dir.filePath(chosen));
+}
+
+void TestMediaRules::operationRefusedOrFailing_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("kind");  // the open archive's extension
+    QTest::addColumn<int>("access");
+    QTest::addColumn<QString>("message");  // its start
+    QTest::newRow("split ESD") << "split"
+                               << "esd" << 2 << "ESD（LZMS 压缩）映像文件不能拆分";
+    QTest::newRow("split a set") << "split"
+                                 << "swm" << 1 << "当前文件已经是分卷映像";
+    QTest::newRow("split fails") << "split"
+                                 << "wim" << 2 << "映像文件拆分失败！";
+    QTest::newRow("verify fails") << "verify"
+                                  << "wim" << 2 << "无法校验映像文件！";
+    QTest::newRow("optimize read only") << "optimize"
+                                        << "wim" << 1 << "当前文件只能读取，不能优化！";
+    QTest::newRow("optimize a set") << "optimize"
+                                    << "swm" << 1 << "分卷映像文件不能优化！";
+    QTest::newRow("optimize fails") << "optimize"
+                                    << "wim" << 2 << "映像文件优化失败，原文件保持不变！";
+}
+
+// A refusal comes before anything is asked; a failure of the library is
+// shown with its cause, and the operation still ends as operations end.
+// Either way every file is as it was and nothing is added beside them.
+void TestMediaRules::operationRefusedOrFailing()
+{
+    using Fault = FaultInjectingImaging::Call;
+    QFETCH(QString, operation);
+    QFETCH(QString, kind);
+    QFETCH(int, access);
+    QFETCH(QString, message);
+    const QString opened = m_dir.filePath(u"a."_qs + kind);
+    const QMap<QString, QByteArray> before = testarchives::readTree(m_dir.path());
+
+    opsfixture::HostOnArchive h(opened, 0, access == 2 ? WIM_GENERIC_READ_WRITE : WIM_GENERIC_READ);
+    QVERIFY(h.wim);
+    for (Fault call : {Fault::SplitFile, Fault::VerifyFile, Fault::OptimizeFile})
+        h.faults.failOn(call);
+    h.prompts.answerSaveFile(m_dir.filePath(u"out.swm"_qs));
+    h.prompts.answerInput(u"1"_qs);
+    if (operation == u"split")
+        h.run(std::make_unique<SplitOperation>(h.wim, opened));
+    else if (operation == u"verify")
+        h.run(std::make_unique<VerifyOperation>(h.wim));
+    else
+        h.run(std::make_unique<OptimizeOperation>(h.wim, qint16(access)));
+
+    const QStringList texts = h.prompts.messageTexts();
+    QVERIFY2(texts.size() == 1 && texts[0].startsWith(message), qPrintable(texts.join(u'\n')));
+    if (message.contains(u"失败"_qs) || message.startsWith(u"无法"_qs)) {
+        QVERIFY(h.prompts.messageDetails()[0].contains(u"injected failure"_qs));
+        QCOMPARE(h.host.calls().mid(h.host.calls().size() - 2), (QStringList{u"ReportFinished"_qs, u"ShowLog"_qs}));
+    } else {
+        QCOMPARE(h.prompts.calls().size(), 1);
+        QVERIFY(!h.host.calls().contains(u"BeginBusy"_qs));
+    }
+    QCOMPARE(h.finish(), QString());
+    const QMap<QString, QByteArray> after = testarchives::readTree(m_dir.path());
+    QCOMPARE(after.keys(), before.keys());
+    QVERIFY(after == before);
 }
 
 QTEST_MAIN(TestMediaRules)

@@ -279,10 +279,9 @@ QString WindowOnArchive::finish()
     return problems.join(QStringLiteral("; "));
 }
 
-HostOnArchive::HostOnArchive(const QString &wimPath, int selectedRow)
+HostOnArchive::HostOnArchive(const QString &wimPath, int selectedRow, uint32_t access)
 {
-    wim = library.WIMCreateFile(wimPath, WIM_GENERIC_READ_WRITE, WIM_OPEN_EXISTING, WIM_FLAG_SHARE_WRITE,
-                                WIM_COMPRESS_LZX, nullptr);
+    wim = library.WIMCreateFile(wimPath, access, WIM_OPEN_EXISTING, WIM_FLAG_SHARE_WRITE, WIM_COMPRESS_LZX, nullptr);
     WIM_INFO info{};
     ArchiveState state;
     if (wim && library.WIMGetAttributes(wim, &info, sizeof info))

@@ -118,12 +118,12 @@ struct WindowOnArchive {
     std::unique_ptr<CTarnboxDlg> dlg;
 };
 
-// The same world without the window: `wimPath` opened for writing as the
-// window opens it, given to a recording host as the open archive with
-// `selectedRow` selected, and a runner of its own. What the opening called is
-// forgotten.
+// The same world without the window: `wimPath` opened with `access` (for
+// writing, as the window opens it, by default), given to a recording host as
+// the open archive with `selectedRow` selected, and a runner of its own. What
+// the opening called is forgotten.
 struct HostOnArchive {
-    HostOnArchive(const QString &wimPath, int selectedRow = 0);
+    HostOnArchive(const QString &wimPath, int selectedRow = 0, uint32_t access = WIM_GENERIC_READ_WRITE);
     // Runs `operation` to its end on the runner's worker, claimed as a command does.
     void run(std::unique_ptr<Operation> operation);
     // One command as the window's handler runs it: `open` on this thread
