@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
@@ -116,9 +117,10 @@ private:
 
     WimlibBackend m_lib;
     QTemporaryDir m_dir;
-    QString m_tree;    // about 3 MB: noise files, a hard-linked victim, the sample tree
-    QString m_victim;  // the file the verify tests damage
-    QString m_ours;    // m_tree twice, LZX, by our code
+    QString m_tree;                     // about 3 MB: noise files, a hard-linked victim, the sample tree
+    QString m_victim;                   // the file the verify tests damage
+    QString m_ours;                     // m_tree twice, LZX, by our code
+    QMap<QString, QString> m_captured;  // makeSource's captures by wimlib-imagex, by kind
 };
 
 void TestWimlibMedia::initTestCase()
@@ -149,9 +151,17 @@ QString TestWimlibMedia::makeSource(const QString &kind, const QTemporaryDir &di
         made = QFile::copy(m_ours, path);
     else if (kind == QLatin1String("swm"))
         made = imagex({QStringLiteral("split"), m_ours, path, QStringLiteral("1")});
-    else
-        made = imagex({QStringLiteral("capture"), m_tree, path, QStringLiteral("source"),
-                       kind == QLatin1String("esd") ? QStringLiteral("--solid") : QStringLiteral("--check")});
+    else {
+        // Captured once (a solid capture takes most of a second) and copied.
+        QString &capture = m_captured[kind];
+        if (capture.isEmpty()) {
+            const QString once = m_dir.filePath(kind + QStringLiteral(".wim"));
+            if (imagex({QStringLiteral("capture"), m_tree, once, QStringLiteral("source"),
+                        kind == QLatin1String("esd") ? QStringLiteral("--solid") : QStringLiteral("--check")}))
+                capture = once;
+        }
+        made = !capture.isEmpty() && QFile::copy(capture, path);
+    }
     return made ? path : QString();
 }
 
