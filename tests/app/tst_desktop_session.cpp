@@ -18,14 +18,9 @@
 #include <functional>
 
 using namespace opsfixture;
+using testarchives::fileBytes;
 
 namespace {
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Answers every prompt with its default, except that the first message box
 // stays open (a real dialog) until something ends it, as a user away from

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <sys/mount.h>
@@ -15,15 +14,6 @@
 #include <unistd.h>
 
 namespace imagingtest {
-
-QByteArray noise(int size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(random.bounded(256));
-    return bytes;
-}
 
 namespace {
 bool put(const QString &path, const QByteArray &bytes)
@@ -57,12 +47,6 @@ bool makeDataTree(const QString &root, int files, int size)
     for (int i = 0; i < files; ++i)
         ok &= put(QStringLiteral("%1/d%2/f%3.bin").arg(root).arg(i % 4).arg(i), noise(size / files, quint32(100 + i)));
     return ok;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool renameInArchive(const QString &wim, const QMap<QString, QString> &names)

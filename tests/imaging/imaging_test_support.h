@@ -2,6 +2,7 @@
 
 #include "imaging/imaging_library.h"
 #include "imaging/wim_handle.h"
+#include "test_archives.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -11,8 +12,8 @@
 // Helpers of the imaging tests: sample trees and handles that close themselves.
 namespace imagingtest {
 
-// Deterministic bytes that do not compress to nothing.
-QByteArray noise(int size, quint32 seed);
+using testarchives::fileBytes;
+using testarchives::noise;
 
 // A tree with nested folders, an empty folder, empty files, Chinese and other
 // Unicode names, a hard link (two names of one file) and a relative symbolic
@@ -21,8 +22,6 @@ bool makeSampleTree(const QString &root);
 
 // `size` bytes of noise spread over `files` files in a few folders.
 bool makeDataTree(const QString &root, int files, int size);
-
-QByteArray fileBytes(const QString &path);
 
 // Flips one byte inside the stored copy of `file`'s data in the archive
 // `wim`. The file must be noise (see noise()), which no compressor shrinks,

@@ -30,7 +30,6 @@ using Kind = RecordingPrompts::Kind;
 
 namespace {
 
-const QString kDone = QStringLiteral("操作完成，一共耗时 ");
 const QString kQuestion = QStringLiteral("你需要格式化目标分区吗(NTFS分区 4K自动对齐)？格式化后原有数据将会丢失！");
 const QString kSystemWarning = QStringLiteral("正在释放到当前系统盘，点击确定继续！");
 const QString kApplyFailed = QStringLiteral("无法释放映像到目标路径");
@@ -211,16 +210,7 @@ void TestApply::startApply()
 
 QStringList TestApply::messageTexts() const
 {
-    QStringList out;
-    for (const QString &text : m_prompts->messageTexts())
-        out << (text.startsWith(kDone) ? kDone : text);
-    if (m_h) {
-        for (const QString &call : m_h->host.calls()) {
-            if (call == QLatin1String("ReportFinished"))
-                out << kDone;
-        }
-    }
-    return out;
+    return shownMessages(*m_prompts, m_h ? &m_h->host : nullptr);
 }
 
 bool TestApply::started() const

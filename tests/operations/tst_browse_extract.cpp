@@ -34,11 +34,11 @@
 #include <QTreeView>
 
 using namespace opsfixture;
+using testarchives::fileBytes;
 using Phase = HeldOperation::Phase;
 
 namespace {
 
-const QString kDone = QStringLiteral("操作完成，一共耗时 ");
 const QString kImageName = QStringLiteral("Windows 10 专业版");
 
 QByteArray pattern(int size, char seed)
@@ -127,12 +127,6 @@ QByteArray extractedFile(const QString &wim, const QString &imagePath, const QSt
         return "(" + why.toUtf8() + ")";
     QFile file(dir + QLatin1Char('/') + imagePath.mid(imagePath.lastIndexOf(QLatin1Char('/')) + 1));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QPushButton *extractButton(const CBrowseImageDlg &browse)

@@ -10,6 +10,7 @@
 #include "operations/capture_operation.h"
 #include "operations/message_callback.h"
 #include "operations/operation_runner.h"
+#include "ops_fixture.h"
 #include "recording_host.h"
 #include "recording_prompts.h"
 #include "support/background_task.h"
@@ -30,13 +31,12 @@
 #include <atomic>
 #include <unistd.h>
 
+using opsfixture::kDone;
 using testarchives::wimDir;
 using testarchives::wimInfo;
 using Fault = FaultInjectingImaging::Call;
 
 namespace {
-
-const QString kDone = QStringLiteral("操作完成，一共耗时 ");
 
 struct Texts {
     QString displayName, displayDescription, name, description = {}, flags = {};

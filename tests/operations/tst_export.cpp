@@ -26,8 +26,6 @@ using Kind = RecordingPrompts::Kind;
 
 namespace {
 
-const QString kDone = QStringLiteral("操作完成，一共耗时 ");
-
 const QMap<QString, QByteArray> kTree1{
     {QStringLiteral("a.txt"), "image one\n"},
     {QStringLiteral("sub/b.bin"), QByteArray(50000, 'b')},
@@ -170,16 +168,7 @@ void TestExport::startExport(const QString &destination)
 
 QStringList TestExport::messageTexts() const
 {
-    QStringList out;
-    for (const QString &text : m_prompts->messageTexts())
-        out << (text.startsWith(kDone) ? kDone : text);
-    if (m_h) {
-        for (const QString &call : m_h->host.calls()) {
-            if (call == QLatin1String("ReportFinished"))
-                out << kDone;
-        }
-    }
-    return out;
+    return shownMessages(*m_prompts, m_h ? &m_h->host : nullptr);
 }
 
 bool TestExport::started() const

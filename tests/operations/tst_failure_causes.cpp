@@ -27,8 +27,6 @@ using namespace opsfixture;
 
 namespace {
 
-const QString kDone = QStringLiteral("操作完成，一共耗时 ");
-
 // The window's warning for `text` with `cause` is logged exactly once.
 void expectLoggedOnce(const QString &text, const QString &cause)
 {

@@ -17,7 +17,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -53,11 +52,8 @@ void TestMediaRules::initTestCase()
     QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
              "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
     QMap<QString, QByteArray> files;
-    for (int i = 0; i < 6; ++i) {
-        QByteArray noise(300000, Qt::Uninitialized);
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-        files.insert(QStringLiteral("data/f%1.bin").arg(i), noise);
-    }
+    for (int i = 0; i < 6; ++i)
+        files.insert(QStringLiteral("data/f%1.bin").arg(i), testarchives::noise(300000, quint32(i)));
     testarchives::writeTree(m_dir.filePath(QStringLiteral("t")), files);
     const QString wim = m_dir.filePath(QStringLiteral("a.wim"));
     QString why;

@@ -18,31 +18,9 @@
 #include <QTest>
 
 using namespace opsfixture;
+using testarchives::fileBytes;
 using Fault = FaultInjectingImaging::Call;
 using Kind = RecordingPrompts::Kind;
-
-namespace {
-
-const QString kDone = QStringLiteral("操作完成，一共耗时 ");
-
-QByteArray noise(int size)
-{
-    QByteArray bytes;
-    bytes.reserve(size);
-    while (bytes.size() < size) {
-        const quint32 word = QRandomGenerator::global()->generate();
-        bytes.append(reinterpret_cast<const char *>(&word), qMin<qsizetype>(4, size - bytes.size()));
-    }
-    return bytes;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-}  // namespace
 
 class TestMediaWindow : public QObject
 {
@@ -116,7 +94,8 @@ QString TestMediaWindow::tree(const QString &name, int files, int size)
 {
     QMap<QString, QByteArray> contents{{QStringLiteral("说明.txt"), name.toUtf8()}};
     for (int i = 0; i < files; ++i)
-        contents.insert(QStringLiteral("data/f%1.bin").arg(i), noise(size));
+        contents.insert(QStringLiteral("data/f%1.bin").arg(i),
+                        testarchives::noise(size, quint32(qHash(name)) + quint32(i)));
     const QString root = path(name);
     testarchives::writeTree(root, contents);
     return root;
@@ -151,10 +130,7 @@ void TestMediaWindow::run(int command)
 
 QStringList TestMediaWindow::messages() const
 {
-    QStringList out;
-    for (const QString &text : m_w->prompts.messageTexts())
-        out << (text.startsWith(kDone) ? kDone : text);
-    return out;
+    return shownMessages(m_w->prompts);
 }
 
 void TestMediaWindow::opensMedia_data()

@@ -27,7 +27,6 @@ using testarchives::runTool;
 namespace {
 
 const QString kQuestion = u"你需要格式化目标分区吗(NTFS分区 4K自动对齐)？格式化后原有数据将会丢失！"_s;
-const QString kDone = u"操作完成，一共耗时 "_s;
 
 // Owner Administrators, group SYSTEM; Everyone may read, Administrators everything.
 const QByteArray kAcl = QByteArray::fromHex(

@@ -328,6 +328,20 @@ QString HostOnArchive::finish()
     return problems.join(QStringLiteral("; "));
 }
 
+QStringList shownMessages(const RecordingPrompts &prompts, const RecordingHost *host)
+{
+    QStringList out;
+    for (const QString &text : prompts.messageTexts())
+        out << (text.startsWith(kDone) ? kDone : text);
+    if (host) {
+        for (const QString &call : host->calls()) {
+            if (call == QLatin1String("ReportFinished"))
+                out << kDone;
+        }
+    }
+    return out;
+}
+
 bool wimlib(const QStringList &arguments, QString *why)
 {
     const testarchives::ToolResult r = runTool(QStringLiteral("wimlib-imagex"), arguments);

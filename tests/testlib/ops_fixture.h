@@ -143,6 +143,14 @@ struct HostOnArchive {
     HWIM wim = nullptr;
 };
 
+// The start of the completion message; its time follows.
+inline const QString kDone = QStringLiteral("操作完成，一共耗时 ");
+
+// The message boxes shown, in order, the completion message cut to kDone; on
+// a recording host, which shows no completion message, its ReportFinished
+// counts as one.
+QStringList shownMessages(const RecordingPrompts &prompts, const RecordingHost *host = nullptr);
+
 // Runs wimlib-imagex; on failure `why` says what it printed.
 bool wimlib(const QStringList &arguments, QString *why);
 

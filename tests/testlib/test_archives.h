@@ -21,6 +21,12 @@ ToolResult runTool(const QString &program, const QStringList &arguments, int tim
 // True when `program` can be found on PATH.
 bool haveTool(const QString &program);
 
+// A file's bytes; empty when it cannot be read.
+QByteArray fileBytes(const QString &path);
+
+// `size` deterministic bytes of `seed` that no compressor shrinks.
+QByteArray noise(int size, quint32 seed);
+
 // Writes files under `root`: key = relative path ("a/b.txt"; a key ending in
 // "/" makes an empty folder), value = contents.
 void writeTree(const QString &root, const QMap<QString, QByteArray> &files);
