@@ -122,21 +122,11 @@ private slots:
 
 private:
     void startApply();
-    // The prompts' messages; on the host the completion message (the host's)
-    // counts as the last of its run.
-    QStringList messageTexts() const;
-    // The progress area was shown.
-    bool started() const;
     void setWorkDir(const QString &dir);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<WindowOnArchive> m_w;
-    std::unique_ptr<HostOnArchive> m_h;
-    RecordingPrompts *m_prompts = nullptr;
-    FaultInjectingImaging *m_faults = nullptr;
-    RecordingImaging *m_library = nullptr;
-    CTarnboxDlg *m_dlg = nullptr;
+    WindowOrHost m_on;
     FakeRunner m_runner;
     QString m_wim;
 };
@@ -165,22 +155,11 @@ void TestApply::init()
     // The window only for the tests of what it shows; the rest run the operation on a host.
     const QByteArrayList windowTests{"appliesThroughTheWindow", "failureThroughTheWindow",
                                      "libraryMessagesFollowCompletion"};
-    m_dlg = nullptr;
-    if (windowTests.contains(QTest::currentTestFunction())) {
-        m_w = std::make_unique<WindowOnArchive>(m_wim);
-        m_prompts = &m_w->prompts;
-        m_faults = &m_w->faults;
-        m_library = &m_w->library;
-        m_dlg = m_w->dlg.get();
-        QCOMPARE(m_dlg->m_List->rowCount(), 2);
-    } else {
-        m_h = std::make_unique<HostOnArchive>(m_wim);
-        QVERIFY(m_h->wim);
-        m_prompts = &m_h->prompts;
-        m_faults = &m_h->faults;
-        m_library = &m_h->library;
-    }
-    m_library->allowedApplyRoot = m_dir->path();
+    if (windowTests.contains(QTest::currentTestFunction()))
+        QVERIFY(m_on.openWindow(m_wim, 2));
+    else
+        QVERIFY(m_on.openHost(m_wim));
+    m_on.library->allowedApplyRoot = m_dir->path();
 }
 
 void TestApply::cleanup()
@@ -188,9 +167,7 @@ void TestApply::cleanup()
     QVERIFY(waitForOperations());
     setFormatCommandRunner({});
     // Every handle the apply opened was closed, exactly once.
-    const QString handles = m_w ? m_w->finish() : m_h ? m_h->finish() : QString();
-    m_w.reset();
-    m_h.reset();
+    const QString handles = m_on.finish();
     m_clock.reset();
     m_dir.reset();
     QVERIFY2(handles.isEmpty(), qPrintable(handles));
@@ -198,43 +175,33 @@ void TestApply::cleanup()
 
 void TestApply::startApply()
 {
-    if (m_h) {
-        m_h->run(std::make_unique<ApplyOperation>());
-        QVERIFY(!m_h->host.IsBusy());
+    if (m_on.h) {
+        m_on.h->run(std::make_unique<ApplyOperation>());
+        QVERIFY(!m_on.h->host.IsBusy());
         return;
     }
-    m_dlg->OnCommand(res::ID_APPLY_IMAGE);
+    m_on.dlg->OnCommand(res::ID_APPLY_IMAGE);
     QVERIFY(waitForOperations());
-    QVERIFY(!m_dlg->IsBusy());
-}
-
-QStringList TestApply::messageTexts() const
-{
-    return shownMessages(*m_prompts, m_h ? &m_h->host : nullptr);
-}
-
-bool TestApply::started() const
-{
-    return m_h ? m_h->host.calls().contains(QStringLiteral("BeginBusy")) : m_dlg->m_tStart != 0;
+    QVERIFY(!m_on.dlg->IsBusy());
 }
 
 void TestApply::setWorkDir(const QString &dir)
 {
-    ArchiveState state = m_h->host.OpenArchiveState();
+    ArchiveState state = m_on.h->host.OpenArchiveState();
     state.workDir = dir;
-    m_h->host.setArchive(state);
+    m_on.h->host.setArchive(state);
 }
 
 void TestApply::appliesThroughTheWindow()
 {
-    m_dlg->SelectAndFocusRow(1);
+    m_on.dlg->SelectAndFocusRow(1);
     const QString target = m_dir->filePath(QStringLiteral("target"));
     QVERIFY(QDir().mkpath(target));
-    m_prompts->answerFolder(target);
+    m_on.prompts->answerFolder(target);
     startApply();
     QCOMPARE(testarchives::readTree(target), testarchives::readTree(m_dir->filePath(QStringLiteral("tree2"))));
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
-    const auto calls = m_prompts->calls();
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[1].kind, Kind::MessageBox);
     // The pauses after the apply: 500 ms, then EndBusy's own 500 ms.
@@ -247,12 +214,12 @@ void TestApply::failureThroughTheWindow()
 {
     const QString target = m_dir->filePath(QStringLiteral("target"));
     QVERIFY(QDir().mkpath(target));
-    m_faults->failOn(Fault::ApplyImage);
-    m_prompts->answerFolder(target);
+    m_on.faults->failOn(Fault::ApplyImage);
+    m_on.prompts->answerFolder(target);
     startApply();
-    QCOMPARE(messageTexts(), (QStringList{kApplyFailed, kDone}));
-    QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
-    QVERIFY(m_dlg->m_tStart != 0);
+    QCOMPARE(m_on.messages(), (QStringList{kApplyFailed, kDone}));
+    QCOMPARE(m_on.prompts->messages().first().caption, QStringLiteral("错误提示"));
+    QVERIFY(m_on.dlg->m_tStart != 0);
     QVERIFY(testarchives::readTree(target).isEmpty());
 }
 
@@ -268,30 +235,30 @@ void TestApply::appliesSelectedImage()
 {
     QFETCH(int, row);
     QFETCH(int, tree);
-    ArchiveState state = m_h->host.OpenArchiveState();
+    ArchiveState state = m_on.h->host.OpenArchiveState();
     state.selectedRow = row;
-    m_h->host.setArchive(state);
+    m_on.h->host.setArchive(state);
     const QString target = m_dir->filePath(QStringLiteral("target"));
     QVERIFY(QDir().mkpath(target));
-    m_prompts->answerFolder(target + QLatin1Char('/'));  // the picker's separator is dropped
+    m_on.prompts->answerFolder(target + QLatin1Char('/'));  // the picker's separator is dropped
     startApply();
 
     QCOMPARE(testarchives::readTree(target),
              testarchives::readTree(m_dir->filePath(QStringLiteral("tree%1").arg(tree))));
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")),
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("LoadImage")),
              QStringList{QStringLiteral("LoadImage %1").arg(row + 1)});
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")),
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("ApplyImage")),
              QStringList{QStringLiteral("ApplyImage %1 6").arg(target)});
     // An ordinary folder asks nothing: the picker, then the completion alone.
-    const auto calls = m_prompts->calls();
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].kind, Kind::PickFolder);
     QCOMPARE(calls[0].text, QStringLiteral("选择目录"));
-    QCOMPARE(messageTexts(), QStringList{kDone});
+    QCOMPARE(m_on.messages(), QStringList{kDone});
     // The pause after the apply (EndBusy's own is the window's).
     QCOMPARE(m_clock->totalSleptMs(), 500);
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Register")).size(), 1);
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Unregister")).size(), 1);
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("Register")).size(), 1);
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("Unregister")).size(), 1);
     // The open archive is untouched.
     QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 2);
 }
@@ -299,11 +266,11 @@ void TestApply::appliesSelectedImage()
 void TestApply::cancelledPickerDoesNothing()
 {
     startApply();
-    const auto calls = m_prompts->calls();
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].kind, Kind::PickFolder);
-    QVERIFY(m_library->calls().isEmpty());
-    QVERIFY(!started());  // never busy
+    QVERIFY(m_on.library->calls().isEmpty());
+    QVERIFY(!m_on.started());  // never busy
 }
 
 void TestApply::failures_data()
@@ -332,13 +299,13 @@ void TestApply::failures()
     QFETCH(bool, busy);
     const QString target = m_dir->filePath(QStringLiteral("target"));
     QVERIFY(QDir().mkpath(target));
-    m_faults->failOn(Fault(fault));
-    m_prompts->answerFolder(target);
+    m_on.faults->failOn(Fault(fault));
+    m_on.prompts->answerFolder(target);
     startApply();
 
-    QCOMPARE(messageTexts(), messages);
-    QCOMPARE(m_prompts->messages().first().caption, caption);
-    QCOMPARE(started(), busy);
+    QCOMPARE(m_on.messages(), messages);
+    QCOMPARE(m_on.prompts->messages().first().caption, caption);
+    QCOMPARE(m_on.started(), busy);
     if (Fault(fault) == Fault::UnregisterMessageCallback) {
         // The apply itself went through.
         QCOMPARE(testarchives::readTree(target), testarchives::readTree(m_dir->filePath(QStringLiteral("tree1"))));
@@ -350,20 +317,20 @@ void TestApply::failures()
 void TestApply::libraryMessagesFollowCompletion()
 {
     QStringList shown;
-    m_prompts->onDialog([&](QDialog &d) {
+    m_on.prompts->onDialog([&](QDialog &d) {
         auto *edit = d.findChild<QPlainTextEdit *>(QStringLiteral("IDC_OUTPUT_TEXT"));
         shown << (edit ? edit->toPlainText() : QStringLiteral("<no text>"));
         return int(QDialog::Accepted);
     });
-    m_library->messagesDuringLongCalls = {{WIM_MSG_WARNING, QStringLiteral("/img/a.txt"), 32},
-                                          {WIM_MSG_ERROR, QStringLiteral("/img/b.txt"), 5}};
-    m_dlg->m_strLog = QStringLiteral("left over from before");
+    m_on.library->messagesDuringLongCalls = {{WIM_MSG_WARNING, QStringLiteral("/img/a.txt"), 32},
+                                             {WIM_MSG_ERROR, QStringLiteral("/img/b.txt"), 5}};
+    m_on.dlg->m_strLog = QStringLiteral("left over from before");
     const QString target = m_dir->filePath(QStringLiteral("target"));
     QVERIFY(QDir().mkpath(target));
-    m_prompts->answerFolder(target);
+    m_on.prompts->answerFolder(target);
     startApply();
 
-    const auto calls = m_prompts->calls();
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 3);
     QVERIFY(calls[1].text.startsWith(kDone));
     QCOMPARE(calls[2].kind, Kind::Dialog);
@@ -378,20 +345,20 @@ void TestApply::systemDriveWarnsThenAsks()
 {
     // Cancel to the question; the decorator refuses any apply outside the
     // test's folder, so nothing is ever written to "/".
-    m_prompts->answerFolder(QStringLiteral("/"));
-    m_prompts->answerMessage(IDOK);
-    m_prompts->answerMessage(IDCANCEL);
+    m_on.prompts->answerFolder(QStringLiteral("/"));
+    m_on.prompts->answerMessage(IDOK);
+    m_on.prompts->answerMessage(IDCANCEL);
     startApply();
 
-    const auto messages = m_prompts->messages();
-    QCOMPARE(messageTexts(), (QStringList{kSystemWarning, kQuestion, kApplyFailed, kDone}));
+    const auto messages = m_on.prompts->messages();
+    QCOMPARE(m_on.messages(), (QStringList{kSystemWarning, kQuestion, kApplyFailed, kDone}));
     QCOMPARE(messages[0].caption, QStringLiteral("警告"));
     QCOMPARE(messages[0].type & MB_TYPEMASK, MB_OK);
     QCOMPARE(messages[1].caption, QStringLiteral("温馨提示"));
     QCOMPARE(messages[1].type & MB_TYPEMASK, MB_OKCANCEL);
     QVERIFY(m_runner.lines.isEmpty());
     // The library was handed the root as it is, and refused by the guard.
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")),
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("ApplyImage")),
              QStringList{QStringLiteral("ApplyImage / 6 refused")});
 }
 
@@ -401,32 +368,32 @@ void TestApply::archiveDriveIsNeverFormatted()
     if (!platform::isDriveRoot(drive))
         QSKIP("the temporary folder is not on a block-device drive here, so there is no drive root to pick");
     // OK to every question: the refusal must come before any command runs.
-    m_prompts->answerFolder(drive);
-    m_prompts->answerMessage(IDOK);
-    m_prompts->answerMessage(IDOK);
+    m_on.prompts->answerFolder(drive);
+    m_on.prompts->answerMessage(IDOK);
+    m_on.prompts->answerMessage(IDOK);
     startApply();
 
     QStringList expected{kQuestion, QStringLiteral("目标分区上有当前打开的映像文件，不能格式化！")};
     if (platform::isSystemDriveRoot(drive))
         expected.prepend(kSystemWarning);
-    QCOMPARE(messageTexts(), expected);
-    QCOMPARE(m_prompts->messages().last().caption, QStringLiteral("错误提示"));
+    QCOMPARE(m_on.messages(), expected);
+    QCOMPARE(m_on.prompts->messages().last().caption, QStringLiteral("错误提示"));
     QVERIFY(m_runner.lines.isEmpty());
-    QVERIFY(m_library->calls().isEmpty());
-    QVERIFY(!started());
+    QVERIFY(m_on.library->calls().isEmpty());
+    QVERIFY(!m_on.started());
 }
 
 void TestApply::driveRootCancelAppliesUnformatted()
 {
     MAKE_DRIVE(drive, false, 16);
     testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("kept.txt"), "data that stays"}});
-    m_library->allowedApplyRoot = drive.mountPoint();
+    m_on.library->allowedApplyRoot = drive.mountPoint();
 
-    m_prompts->answerFolder(drive.mountPoint());
-    m_prompts->answerMessage(IDCANCEL);
+    m_on.prompts->answerFolder(drive.mountPoint());
+    m_on.prompts->answerMessage(IDCANCEL);
     startApply();
 
-    QCOMPARE(messageTexts(), (QStringList{kQuestion, kDone}));
+    QCOMPARE(m_on.messages(), (QStringList{kQuestion, kDone}));
     QVERIFY(m_runner.lines.isEmpty());
     QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
     const auto tree = testarchives::readTree(drive.mountPoint());
@@ -440,18 +407,18 @@ void TestApply::formatsAndApplies()
     MAKE_DRIVE(drive, true, 64);
     testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("old.txt"), "goes with the format"}});
     // Formatted, the drive holds NTFS: the image goes onto its device.
-    m_library->allowedApplyRoot = drive.device();
+    m_on.library->allowedApplyRoot = drive.device();
     setFormatCommandRunner({});  // the real unmount, mkntfs and ntfs-3g mount
 
-    ArchiveState state = m_h->host.OpenArchiveState();
+    ArchiveState state = m_on.h->host.OpenArchiveState();
     state.selectedRow = 1;
-    m_h->host.setArchive(state);
-    m_prompts->answerFolder(drive.mountPoint());
-    m_prompts->answerMessage(IDOK);
+    m_on.h->host.setArchive(state);
+    m_on.prompts->answerFolder(drive.mountPoint());
+    m_on.prompts->answerMessage(IDOK);
     startApply();
 
-    QCOMPARE(messageTexts(), (QStringList{kQuestion, kDone}));
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("ApplyImage")),
+    QCOMPARE(m_on.messages(), (QStringList{kQuestion, kDone}));
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("ApplyImage")),
              QStringList{QStringLiteral("ApplyImage %1 %2").arg(drive.device()).arg(6 | WIM_FLAG_NTFS_VOLUME)});
     QCOMPARE(drive.fsType(), QStringLiteral("ntfs"));
     QCOMPARE(drive.label(), QStringLiteral("ravo"));
@@ -466,25 +433,25 @@ void TestApply::failedFormatAppliesNothing()
 {
     MAKE_DRIVE(drive, true, 16);
     testarchives::writeTree(drive.mountPoint(), {{QStringLiteral("kept.txt"), "still here"}});
-    m_library->allowedApplyRoot = drive.mountPoint();
+    m_on.library->allowedApplyRoot = drive.mountPoint();
     setFormatCommandRunner({});
     // An open file keeps the drive busy: the real unmount fails.
     QFile busy(drive.mountPoint() + QStringLiteral("/kept.txt"));
     QVERIFY(busy.open(QIODevice::ReadOnly));
 
-    m_prompts->answerFolder(drive.mountPoint());
-    m_prompts->answerMessage(IDOK);
+    m_on.prompts->answerFolder(drive.mountPoint());
+    m_on.prompts->answerMessage(IDOK);
     startApply();
     busy.close();
 
-    const auto messages = m_prompts->messages();
+    const auto messages = m_on.prompts->messages();
     QCOMPARE(messages.size(), 2);
     QCOMPARE(messages[0].text, kQuestion);
     QCOMPARE(messages[1].text, QStringLiteral("格式化失败，未释放映像！"));
     QVERIFY2(messages[1].detail.contains(QStringLiteral("umount")), qPrintable(messages[1].detail));
     QCOMPARE(messages[1].caption, QStringLiteral("错误提示"));
-    QVERIFY(m_library->calls().isEmpty());
-    QVERIFY(!started());
+    QVERIFY(m_on.library->calls().isEmpty());
+    QVERIFY(!m_on.started());
     QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
     const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
     if (!out.isEmpty()) {
@@ -503,14 +470,14 @@ void TestApply::driveOfWorkDirIsNeverFormatted()
     QVERIFY(QDir().mkpath(work));
     setWorkDir(work);
 
-    m_prompts->answerFolder(drive.mountPoint());
-    m_prompts->answerMessage(IDOK);
+    m_on.prompts->answerFolder(drive.mountPoint());
+    m_on.prompts->answerMessage(IDOK);
     startApply();
 
-    QCOMPARE(messageTexts(),
+    QCOMPARE(m_on.messages(),
              (QStringList{kQuestion, QStringLiteral("目标分区上有临时目录，不能格式化！请先更改临时目录。")}));
     QVERIFY(m_runner.lines.isEmpty());
-    QVERIFY(m_library->calls().isEmpty());
+    QVERIFY(m_on.library->calls().isEmpty());
     QCOMPARE(drive.fsType(), QStringLiteral("ext2"));
     QVERIFY(QFileInfo(work).isDir());
 }

@@ -68,20 +68,10 @@ private:
     bool makeSource(const QString &compression);
     // The command's two halves, as the window runs them.
     void startExport(const QString &destination);
-    // The prompts' messages; on the host the completion message (the host's)
-    // counts as the last of its run.
-    QStringList messageTexts() const;
-    // The progress area was shown.
-    bool started() const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<WindowOnArchive> m_w;
-    std::unique_ptr<HostOnArchive> m_h;
-    RecordingPrompts *m_prompts = nullptr;
-    FaultInjectingImaging *m_faults = nullptr;
-    RecordingImaging *m_library = nullptr;
-    CTarnboxDlg *m_dlg = nullptr;
+    WindowOrHost m_on;
     QString m_wim;
     QStringList m_rowsBefore;
 };
@@ -113,38 +103,26 @@ bool TestExport::makeSource(const QString &compression)
 void TestExport::setUpHost(const QString &compression, int selectedRow)
 {
     QVERIFY(makeSource(compression));
-    m_h = std::make_unique<HostOnArchive>(m_wim, selectedRow);
-    QVERIFY(m_h->wim);
-    m_prompts = &m_h->prompts;
-    m_faults = &m_h->faults;
-    m_library = &m_h->library;
+    QVERIFY(m_on.openHost(m_wim, selectedRow));
 }
 
 void TestExport::setUp(const QString &compression)
 {
     QVERIFY(makeSource(compression));
-    m_w = std::make_unique<WindowOnArchive>(m_wim);
-    m_prompts = &m_w->prompts;
-    m_faults = &m_w->faults;
-    m_library = &m_w->library;
-    m_dlg = m_w->dlg.get();
-    QCOMPARE(m_dlg->m_List->rowCount(), 2);
-    m_rowsBefore = rows(*m_dlg);
+    QVERIFY(m_on.openWindow(m_wim, 2));
+    m_rowsBefore = rows(*m_on.dlg);
 }
 
 void TestExport::cleanup()
 {
     QVERIFY(waitForOperations());
-    if (!m_w && !m_h)
+    if (!m_on.w && !m_on.h)
         return;
     // The open archive and its list are as they were.
-    if (m_w)
-        QCOMPARE(rows(*m_dlg), m_rowsBefore);
+    if (m_on.w)
+        QCOMPARE(rows(*m_on.dlg), m_rowsBefore);
     QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 2);
-    const QString handles = m_w ? m_w->finish() : m_h->finish();
-    m_w.reset();
-    m_h.reset();
-    m_dlg = nullptr;
+    const QString handles = m_on.finish();
     m_clock.reset();
     m_dir.reset();
     QVERIFY2(handles.isEmpty(), qPrintable(handles));
@@ -153,27 +131,17 @@ void TestExport::cleanup()
 void TestExport::startExport(const QString &destination)
 {
     if (!destination.isEmpty())
-        m_prompts->answerSaveFile(destination);
-    if (m_h) {
+        m_on.prompts->answerSaveFile(destination);
+    if (m_on.h) {
         ExportHandles handles;
-        if (OpenExportHandles(m_h->host, &handles))
-            m_h->run(std::make_unique<ExportOperation>(handles));
-        QVERIFY(!m_h->host.IsBusy());
+        if (OpenExportHandles(m_on.h->host, &handles))
+            m_on.h->run(std::make_unique<ExportOperation>(handles));
+        QVERIFY(!m_on.h->host.IsBusy());
         return;
     }
-    m_dlg->OnCommand(res::ID_EXPORT_IMAGE);
+    m_on.dlg->OnCommand(res::ID_EXPORT_IMAGE);
     QVERIFY(waitForOperations());
-    QVERIFY(!m_dlg->IsBusy());
-}
-
-QStringList TestExport::messageTexts() const
-{
-    return shownMessages(*m_prompts, m_h ? &m_h->host : nullptr);
-}
-
-bool TestExport::started() const
-{
-    return m_h ? m_h->host.calls().contains(QStringLiteral("BeginBusy")) : m_dlg->m_tStart != 0;
+    QVERIFY(!m_on.dlg->IsBusy());
 }
 
 void TestExport::intoNewArchive()
@@ -181,19 +149,19 @@ void TestExport::intoNewArchive()
     setUp();
     if (QTest::currentTestFailed())
         return;
-    m_dlg->SelectAndFocusRow(1);
+    m_on.dlg->SelectAndFocusRow(1);
     const QString destination = m_dir->filePath(QStringLiteral("new.wim"));
     startExport(destination);
 
-    const auto calls = m_prompts->calls();
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0].kind, Kind::SaveFile);
     QCOMPARE(calls[1].text, kDone + QStringLiteral("0秒"));
     QCOMPARE(calls[1].caption, QStringLiteral("温馨提示"));
     // The selected row is the image exported; the window's working directory is the new archive's.
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("SetTemporaryPath")),
-             QStringList{QStringLiteral("SetTemporaryPath ") + m_dlg->m_strWorkDir});
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("SetTemporaryPath")),
+             QStringList{QStringLiteral("SetTemporaryPath ") + m_on.dlg->m_strWorkDir});
     QCOMPARE(testarchives::wimInfo(destination).names, QStringList{QStringLiteral("second")});
 }
 
@@ -203,13 +171,13 @@ void TestExport::failureThroughTheWindow()
     if (QTest::currentTestFailed())
         return;
     const QString destination = m_dir->filePath(QStringLiteral("failed.wim"));
-    m_faults->failOn(Fault::ExportImage);
+    m_on.faults->failOn(Fault::ExportImage);
     startExport(destination);
-    QCOMPARE(messageTexts(), (QStringList{QStringLiteral("文件导出失败！"), kDone}));
-    QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
-    QVERIFY(m_dlg->m_tStart != 0);
+    QCOMPARE(m_on.messages(), (QStringList{QStringLiteral("文件导出失败！"), kDone}));
+    QCOMPARE(m_on.prompts->messages().first().caption, QStringLiteral("错误提示"));
+    QVERIFY(m_on.dlg->m_tStart != 0);
     QVERIFY(!QFile::exists(destination));
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Close")).size(), 2);
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("Close")).size(), 2);
 }
 
 void TestExport::newArchiveForm_data()
@@ -232,21 +200,21 @@ void TestExport::newArchiveForm()
     QVERIFY(QDir().mkpath(QFileInfo(destination).path()));
     startExport(destination);
 
-    const auto calls = m_prompts->calls();
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 1);
-    QCOMPARE(messageTexts(), QStringList{kDone});
+    QCOMPARE(m_on.messages(), QStringList{kDone});
     QCOMPARE(calls[0].kind, Kind::SaveFile);
     QCOMPARE(calls[0].chooser.filter, QStringLiteral("Wim镜像(*.wim)|*.wim|ESD镜像(*.esd)|*.esd||"));
     QCOMPARE(calls[0].chooser.defaultExtension, QStringLiteral("wim"));
     QCOMPARE(calls[0].chooser.initialName, QStringLiteral("Wim镜像"));
     QVERIFY(!calls[0].chooser.overwritePrompt);
 
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("CreateFile")),
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("CreateFile")),
              QStringList{QStringLiteral("CreateFile %1 c0000000 4 0 %2").arg(destination).arg(code)});
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("SetTemporaryPath")),
-             QStringList{QStringLiteral("SetTemporaryPath ") + m_h->host.OpenArchiveState().workDir});
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Export")), QStringList{QStringLiteral("Export 1")});
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("SetTemporaryPath")),
+             QStringList{QStringLiteral("SetTemporaryPath ") + m_on.h->host.OpenArchiveState().workDir});
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("Export")), QStringList{QStringLiteral("Export 1")});
 
     const auto info = testarchives::wimInfo(destination);
     QVERIFY2(info.ok, qPrintable(info.raw));
@@ -274,7 +242,7 @@ void TestExport::intoExistingArchive()
     startExport(destination);
 
     // No question about the existing file: only the completion message.
-    QCOMPARE(messageTexts(), QStringList{kDone});
+    QCOMPARE(m_on.messages(), QStringList{kDone});
     const auto info = testarchives::wimInfo(destination);
     QCOMPARE(info.imageCount, 2);
     QCOMPARE(info.names, (QStringList{QStringLiteral("resident"), QStringLiteral("first")}));
@@ -290,7 +258,7 @@ void TestExport::sameImageTwice()
     const QString destination = m_dir->filePath(QStringLiteral("twice.wim"));
     startExport(destination);
     startExport(destination);
-    QCOMPARE(messageTexts(), (QStringList{kDone, kDone}));
+    QCOMPARE(m_on.messages(), (QStringList{kDone, kDone}));
     const auto info = testarchives::wimInfo(destination);
     QCOMPARE(info.imageCount, 2);
     QCOMPARE(info.names.size(), 2);
@@ -305,9 +273,9 @@ void TestExport::cancelledChooserDoesNothing()
     if (QTest::currentTestFailed())
         return;
     startExport(QString());
-    QCOMPARE(m_prompts->calls().size(), 1);
-    QVERIFY(m_library->calls().isEmpty());
-    QVERIFY(!started());
+    QCOMPARE(m_on.prompts->calls().size(), 1);
+    QVERIFY(m_on.library->calls().isEmpty());
+    QVERIFY(!m_on.started());
 }
 
 void TestExport::failures_data()
@@ -339,16 +307,16 @@ void TestExport::failures()
     if (QTest::currentTestFailed())
         return;
     const QString destination = m_dir->filePath(QStringLiteral("failed.wim"));
-    m_faults->failOn(Fault(fault));
+    m_on.faults->failOn(Fault(fault));
     startExport(destination);
 
-    QCOMPARE(messageTexts(), messages);
-    QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
-    QCOMPARE(started(), busy);
+    QCOMPARE(m_on.messages(), messages);
+    QCOMPARE(m_on.prompts->messages().first().caption, QStringLiteral("错误提示"));
+    QCOMPARE(m_on.started(), busy);
     // Nothing is left behind, and every handle opened for the export is
     // closed, each once (cleanup checks that none stays open).
     QVERIFY(!QFile::exists(destination));
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Close")).size(), closes);
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("Close")).size(), closes);
 }
 
 void TestExport::notAnArchiveLeftAlone()
@@ -359,10 +327,10 @@ void TestExport::notAnArchiveLeftAlone()
     const QString destination = m_dir->filePath(QStringLiteral("notes.wim"));
     testarchives::writeTree(m_dir->path(), {{QStringLiteral("notes.wim"), "not an archive, but precious"}});
     startExport(destination);
-    QCOMPARE(messageTexts(), QStringList{QStringLiteral("目标文件无法打开！")});
+    QCOMPARE(m_on.messages(), QStringList{QStringLiteral("目标文件无法打开！")});
     QCOMPARE(testarchives::readTree(m_dir->path()).value(QStringLiteral("notes.wim")),
              QByteArray("not an archive, but precious"));
-    QVERIFY(!started());
+    QVERIFY(!m_on.started());
 }
 
 void TestExport::openArchiveRefused_data()
@@ -384,10 +352,10 @@ void TestExport::openArchiveRefused()
         QVERIFY(QFile::link(m_wim, destination));
     }
     startExport(destination);
-    QCOMPARE(messageTexts(), QStringList{QStringLiteral("不能导出到当前打开的文件！")});
-    QCOMPARE(m_prompts->messages().first().caption, QStringLiteral("错误提示"));
-    QVERIFY(m_library->calls().isEmpty());
-    QVERIFY(!started());
+    QCOMPARE(m_on.messages(), QStringList{QStringLiteral("不能导出到当前打开的文件！")});
+    QCOMPARE(m_on.prompts->messages().first().caption, QStringLiteral("错误提示"));
+    QVERIFY(m_on.library->calls().isEmpty());
+    QVERIFY(!m_on.started());
 }
 
 void TestExport::libraryMessagesShown()
@@ -396,22 +364,22 @@ void TestExport::libraryMessagesShown()
     if (QTest::currentTestFailed())
         return;
     QStringList shown;
-    m_prompts->onDialog([&](QDialog &d) {
+    m_on.prompts->onDialog([&](QDialog &d) {
         auto *edit = d.findChild<QPlainTextEdit *>(QStringLiteral("IDC_OUTPUT_TEXT"));
         shown << (edit ? edit->toPlainText() : QStringLiteral("<no text>"));
         return int(QDialog::Accepted);
     });
     // Lines left from an earlier operation are not shown after an export.
-    m_dlg->m_strLog = QStringLiteral("\r\n警告: /earlier [err = 1]");
+    m_on.dlg->m_strLog = QStringLiteral("\r\n警告: /earlier [err = 1]");
     const QString destination = m_dir->filePath(QStringLiteral("quiet.wim"));
     startExport(destination);
-    QCOMPARE(messageTexts(), QStringList{kDone});
+    QCOMPARE(m_on.messages(), QStringList{kDone});
     QVERIFY(shown.isEmpty());
 
-    m_prompts->clear();
-    m_library->messagesDuringLongCalls = {{WIM_MSG_WARNING, QStringLiteral("/src/a.txt"), 17}};
+    m_on.prompts->clear();
+    m_on.library->messagesDuringLongCalls = {{WIM_MSG_WARNING, QStringLiteral("/src/a.txt"), 17}};
     startExport(destination);
-    const auto calls = m_prompts->calls();
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 3);
     QVERIFY(calls[1].text.startsWith(kDone));
     QCOMPARE(calls[2].kind, Kind::Dialog);

@@ -328,6 +328,47 @@ QString HostOnArchive::finish()
     return problems.join(QStringLiteral("; "));
 }
 
+bool WindowOrHost::openWindow(const QString &wimPath, int rows)
+{
+    w = std::make_unique<WindowOnArchive>(wimPath);
+    prompts = &w->prompts;
+    faults = &w->faults;
+    library = &w->library;
+    dlg = w->dlg.get();
+    return dlg->m_List->rowCount() == rows;
+}
+
+bool WindowOrHost::openHost(const QString &wimPath, int selectedRow)
+{
+    h = std::make_unique<HostOnArchive>(wimPath, selectedRow);
+    prompts = &h->prompts;
+    faults = &h->faults;
+    library = &h->library;
+    return h->wim != nullptr;
+}
+
+bool WindowOrHost::started() const
+{
+    return h ? h->host.calls().contains(QStringLiteral("BeginBusy")) : dlg->m_tStart != 0;
+}
+
+QStringList WindowOrHost::messages() const
+{
+    return shownMessages(*prompts, h ? &h->host : nullptr);
+}
+
+QString WindowOrHost::finish()
+{
+    const QString handles = w ? w->finish() : h ? h->finish() : QString();
+    w.reset();
+    h.reset();
+    prompts = nullptr;
+    faults = nullptr;
+    library = nullptr;
+    dlg = nullptr;
+    return handles;
+}
+
 QStringList shownMessages(const RecordingPrompts &prompts, const RecordingHost *host)
 {
     QStringList out;

@@ -143,6 +143,29 @@ struct HostOnArchive {
     HWIM wim = nullptr;
 };
 
+// An operation's test world with the window (its tests of what the window
+// shows) or on a recording host (the rest): the parts both have point into
+// whichever is open.
+struct WindowOrHost {
+    // Opens `wimPath` in a new window; false when its list is not `rows` long.
+    bool openWindow(const QString &wimPath, int rows);
+    // Gives `wimPath` to a recording host; false when it does not open.
+    bool openHost(const QString &wimPath, int selectedRow = 0);
+    // The progress area was shown.
+    bool started() const;
+    // shownMessages of whichever is open.
+    QStringList messages() const;
+    // finish() of whichever is open ("" when neither), then closes it.
+    QString finish();
+
+    std::unique_ptr<WindowOnArchive> w;
+    std::unique_ptr<HostOnArchive> h;
+    RecordingPrompts *prompts = nullptr;
+    FaultInjectingImaging *faults = nullptr;
+    RecordingImaging *library = nullptr;
+    CTarnboxDlg *dlg = nullptr;
+};
+
 // The start of the completion message; its time follows.
 inline const QString kDone = QStringLiteral("操作完成，一共耗时 ");
 
