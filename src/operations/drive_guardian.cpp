@@ -25,8 +25,9 @@ namespace {
 constexpr char kGuardianName[] = "pellwick-drive-guardian";
 
 // $1 the record, $2 "unmounted" or "readonly", $3 the mount point, $4 the
-// command that gives the drive back, $5 how many times to try it. The program writes "done" when it gave
-// the drive back itself; end of file without it means the program is gone.
+// command that gives the drive back, $5 how many times to try it. The
+// program writes "done" when it gave the drive back itself; end of file
+// without it means the program is gone.
 // The device may take a moment to be free of the dead program, whose own
 // mount command may still be at work and give the drive back first: try for
 // a few seconds, looking each time. A drive already as it was needs nothing,

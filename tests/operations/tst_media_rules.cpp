@@ -289,23 +289,16 @@ void TestMediaRules::chosenTypeGivesTheExtension()
 void TestMediaRules::operationRefusedOrFailing_data()
 {
     QTest::addColumn<QString>("operation");
-    QTest::addColumn<QString>("kind");  // the open archive's extension
     QTest::addColumn<int>("access");
+    QTest::addColumn<QString>("kind");     // the open archive's extension
     QTest::addColumn<QString>("message");  // its start
-    QTest::newRow("split ESD") << "split"
-                               << "esd" << 2 << "ESD（LZMS 压缩）映像文件不能拆分";
-    QTest::newRow("split a set") << "split"
-                                 << "swm" << 1 << "当前文件已经是分卷映像";
-    QTest::newRow("split fails") << "split"
-                                 << "wim" << 2 << "映像文件拆分失败！";
-    QTest::newRow("verify fails") << "verify"
-                                  << "wim" << 2 << "无法校验映像文件！";
-    QTest::newRow("optimize read only") << "optimize"
-                                        << "wim" << 1 << "当前文件只能读取，不能优化！";
-    QTest::newRow("optimize a set") << "optimize"
-                                    << "swm" << 1 << "分卷映像文件不能优化！";
-    QTest::newRow("optimize fails") << "optimize"
-                                    << "wim" << 2 << "映像文件优化失败，原文件保持不变！";
+    QTest::newRow("split ESD") << "split" << 2 << "esd" << QStringLiteral("ESD（LZMS 压缩）映像文件不能拆分");
+    QTest::newRow("split a set") << "split" << 1 << "swm" << QStringLiteral("当前文件已经是分卷映像");
+    QTest::newRow("split fails") << "split" << 2 << "wim" << QStringLiteral("映像文件拆分失败！");
+    QTest::newRow("verify fails") << "verify" << 2 << "wim" << QStringLiteral("无法校验映像文件！");
+    QTest::newRow("optimize read only") << "optimize" << 1 << "wim" << QStringLiteral("当前文件只能读取，不能优化！");
+    QTest::newRow("optimize a set") << "optimize" << 1 << "swm" << QStringLiteral("分卷映像文件不能优化！");
+    QTest::newRow("optimize fails") << "optimize" << 2 << "wim" << QStringLiteral("映像文件优化失败，原文件保持不变！");
 }
 
 // A refusal comes before anything is asked; a failure of the library is
@@ -315,8 +308,8 @@ void TestMediaRules::operationRefusedOrFailing()
 {
     using Fault = FaultInjectingImaging::Call;
     QFETCH(QString, operation);
-    QFETCH(QString, kind);
     QFETCH(int, access);
+    QFETCH(QString, kind);
     QFETCH(QString, message);
     const QString opened = m_dir.filePath(u"a."_qs + kind);
     const QMap<QString, QByteArray> before = testarchives::readTree(m_dir.path());

@@ -104,11 +104,7 @@ private:
     QStringList reopenedRows();
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<WindowOnArchive> m_w;
-    RecordingPrompts *m_prompts = nullptr;
-    FaultInjectingImaging *m_faults = nullptr;
-    RecordingImaging *m_library = nullptr;
-    CTarnboxDlg *m_dlg = nullptr;
+    WindowOrHost m_on;  // the window only
     QString m_wim;
     Texts m_given;
     bool m_givenEditMode = false;
@@ -144,27 +140,21 @@ void TestQuickEdits::setUp(int images, int boot, bool readOnly)
         QVERIFY2(wimlib({QStringLiteral("info"), m_wim, QString::number(boot), QStringLiteral("--boot")}, &why),
                  qPrintable(why));
 
-    m_w = std::make_unique<WindowOnArchive>(m_wim, readOnly);
-    m_prompts = &m_w->prompts;
-    m_faults = &m_w->faults;
-    m_library = &m_w->library;
-    m_dlg = m_w->dlg.get();
-    QCOMPARE(m_dlg->m_nAccess, qint16(readOnly ? 1 : 2));
-    QCOMPARE(m_dlg->m_List->rowCount(), images);
-    QCOMPARE(m_dlg->m_Images.bootRow, boot - 1);
+    QVERIFY(m_on.openWindow(m_wim, images, readOnly));
+    QCOMPARE(m_on.dlg->m_nAccess, qint16(readOnly ? 1 : 2));
+    QCOMPARE(m_on.dlg->m_Images.bootRow, boot - 1);
 }
 
 void TestQuickEdits::cleanup()
 {
-    const QString handles = m_w ? m_w->finish() : QString();
-    m_w.reset();
+    const QString handles = m_on.finish();
     m_dir.reset();
     QVERIFY2(handles.isEmpty(), qPrintable(handles));
 }
 
 void TestQuickEdits::answerEdit(const Texts &texts)
 {
-    m_prompts->onDialog([this, texts](QDialog &d) {
+    m_on.prompts->onDialog([this, texts](QDialog &d) {
         auto *info = qobject_cast<CWIM_Image_Info *>(&d);
         if (!info)
             return int(QDialog::Rejected);
@@ -209,48 +199,48 @@ void TestQuickEdits::deleteRows()
     QFETCH(QStringList, names);
     QFETCH(int, bootRow);
     SET_UP(3, boot);
-    m_dlg->SelectAndFocusRow(row);
-    m_prompts->answerMessage(IDYES);
-    m_dlg->OnCommand(res::ID_DELETE_IMAGE);
+    m_on.dlg->SelectAndFocusRow(row);
+    m_on.prompts->answerMessage(IDYES);
+    m_on.dlg->OnCommand(res::ID_DELETE_IMAGE);
 
     // The question, answered "是"; no message after it.
-    QCOMPARE(m_prompts->calls().size(), 1);
-    QCOMPARE(m_prompts->calls()[0].type & MB_TYPEMASK, MB_YESNO);
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("Delete")),
+    QCOMPARE(m_on.prompts->calls().size(), 1);
+    QCOMPARE(m_on.prompts->calls()[0].type & MB_TYPEMASK, MB_YESNO);
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("Delete")),
              QStringList{QStringLiteral("Delete %1").arg(row + 1)});
-    QCOMPARE(column(*m_dlg, kNameColumn), names);
-    QCOMPARE(m_dlg->m_Images.count, 2);
-    QCOMPARE(m_dlg->m_Images.records[0].name, names[0]);
-    QCOMPARE(m_dlg->m_Images.records[1].name, names[1]);
-    QCOMPARE(m_dlg->m_Images.bootRow, bootRow);
+    QCOMPARE(column(*m_on.dlg, kNameColumn), names);
+    QCOMPARE(m_on.dlg->m_Images.count, 2);
+    QCOMPARE(m_on.dlg->m_Images.records[0].name, names[0]);
+    QCOMPARE(m_on.dlg->m_Images.records[1].name, names[1]);
+    QCOMPARE(m_on.dlg->m_Images.bootRow, bootRow);
     QStringList bootTexts{QStringLiteral("否"), QStringLiteral("否")};
     if (bootRow >= 0)
         bootTexts[bootRow] = QStringLiteral("是");
-    QCOMPARE(column(*m_dlg, kBootColumn), bootTexts);
-    QCOMPARE(m_dlg->m_nImageCount, 2);
-    QCOMPARE(labelText(*m_dlg, "IDC_1004"), QStringLiteral("2"));
-    QCOMPARE(m_dlg->SelectedRow(), 0);
-    QCOMPARE(m_dlg->m_List->currentRow(), 0);
+    QCOMPARE(column(*m_on.dlg, kBootColumn), bootTexts);
+    QCOMPARE(m_on.dlg->m_nImageCount, 2);
+    QCOMPARE(labelText(*m_on.dlg, "IDC_1004"), QStringLiteral("2"));
+    QCOMPARE(m_on.dlg->SelectedRow(), 0);
+    QCOMPARE(m_on.dlg->m_List->currentRow(), 0);
 
     const auto info = testarchives::wimInfo(m_wim);
     QCOMPARE(info.imageCount, 2);
     QCOMPARE(info.names, names);
     QCOMPARE(info.bootIndex, bootRow + 1);
-    QCOMPARE(reopenedRows(), rows(*m_dlg));
+    QCOMPARE(reopenedRows(), rows(*m_on.dlg));
 }
 
 void TestQuickEdits::deleteOnlyImage()
 {
     SET_UP(1, 1);
-    m_dlg->SelectAndFocusRow(0);
-    m_prompts->answerMessage(IDYES);
-    m_dlg->DeleteImage();
-    QCOMPARE(m_prompts->calls().size(), 1);  // the question only
-    QCOMPARE(m_dlg->m_List->rowCount(), 0);
-    QCOMPARE(m_dlg->SelectedRow(), -1);
-    QCOMPARE(m_dlg->m_Images.count, 0);
-    QCOMPARE(m_dlg->m_Images.bootRow, -1);
-    QCOMPARE(labelText(*m_dlg, "IDC_1004"), QStringLiteral("0"));
+    m_on.dlg->SelectAndFocusRow(0);
+    m_on.prompts->answerMessage(IDYES);
+    m_on.dlg->DeleteImage();
+    QCOMPARE(m_on.prompts->calls().size(), 1);  // the question only
+    QCOMPARE(m_on.dlg->m_List->rowCount(), 0);
+    QCOMPARE(m_on.dlg->SelectedRow(), -1);
+    QCOMPARE(m_on.dlg->m_Images.count, 0);
+    QCOMPARE(m_on.dlg->m_Images.bootRow, -1);
+    QCOMPARE(labelText(*m_on.dlg, "IDC_1004"), QStringLiteral("0"));
     const auto info = testarchives::wimInfo(m_wim);
     QVERIFY2(info.ok, qPrintable(info.raw));
     QCOMPARE(info.imageCount, 0);
@@ -293,23 +283,23 @@ void TestQuickEdits::refusals()
     QFETCH(QString, libraryCall);
     SET_UP(3, 1, readOnly);
     if (emptyWorkDir)
-        m_dlg->m_strWorkDir.clear();
+        m_on.dlg->m_strWorkDir.clear();
     if (fault >= 0)
-        m_faults->failOn(Fault(fault));
-    const QStringList before = rows(*m_dlg);
-    m_dlg->SelectAndFocusRow(2);
-    m_prompts->answerMessage(IDYES);  // a delete's question, where it is asked
-    m_dlg->OnCommand(command);
+        m_on.faults->failOn(Fault(fault));
+    const QStringList before = rows(*m_on.dlg);
+    m_on.dlg->SelectAndFocusRow(2);
+    m_on.prompts->answerMessage(IDYES);  // a delete's question, where it is asked
+    m_on.dlg->OnCommand(command);
 
-    const QList<RecordingPrompts::Call> messages = toldNotAsked(*m_prompts);
+    const QList<RecordingPrompts::Call> messages = toldNotAsked(*m_on.prompts);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0].text, message);
     QCOMPARE(messages[0].caption, caption.isEmpty() ? QCoreApplication::applicationName() : caption);
     QCOMPARE(messages[0].type & MB_TYPEMASK, MB_OK);
-    QCOMPARE(m_library->calls(), libraryCall.isEmpty() ? QStringList() : QStringList{libraryCall});
-    QCOMPARE(rows(*m_dlg), before);
-    QCOMPARE(m_dlg->m_Images.count, 3);
-    QCOMPARE(m_dlg->m_Images.bootRow, 0);
+    QCOMPARE(m_on.library->calls(), libraryCall.isEmpty() ? QStringList() : QStringList{libraryCall});
+    QCOMPARE(rows(*m_on.dlg), before);
+    QCOMPARE(m_on.dlg->m_Images.count, 3);
+    QCOMPARE(m_on.dlg->m_Images.bootRow, 0);
     const auto info = testarchives::wimInfo(m_wim);
     QCOMPARE(info.imageCount, 3);
     QCOMPARE(info.bootIndex, 1);
@@ -334,46 +324,46 @@ void TestQuickEdits::setBoot()
     QFETCH(int, row);
     QFETCH(QStringList, bootTexts);
     SET_UP(3, boot);
-    m_dlg->SelectAndFocusRow(row);
-    m_dlg->OnCommand(res::ID_SET_BOOT_IMAGE);
+    m_on.dlg->SelectAndFocusRow(row);
+    m_on.dlg->OnCommand(res::ID_SET_BOOT_IMAGE);
 
-    QVERIFY(m_prompts->calls().isEmpty());
-    QCOMPARE(m_library->calls(), QStringList{QStringLiteral("SetBoot %1").arg(row + 1)});
-    QCOMPARE(column(*m_dlg, kBootColumn), bootTexts);
-    QCOMPARE(m_dlg->m_Images.bootRow, row);
+    QVERIFY(m_on.prompts->calls().isEmpty());
+    QCOMPARE(m_on.library->calls(), QStringList{QStringLiteral("SetBoot %1").arg(row + 1)});
+    QCOMPARE(column(*m_on.dlg, kBootColumn), bootTexts);
+    QCOMPARE(m_on.dlg->m_Images.bootRow, row);
     QCOMPARE(testarchives::wimInfo(m_wim).bootIndex, row + 1);
-    QCOMPARE(reopenedRows(), rows(*m_dlg));
+    QCOMPARE(reopenedRows(), rows(*m_on.dlg));
 }
 
 void TestQuickEdits::editOnlyDisplayName()
 {
     SET_UP(2, 0);
-    m_dlg->SelectAndFocusRow(1);
-    const ImageInfo before = m_dlg->m_Images.records[1];
+    m_on.dlg->SelectAndFocusRow(1);
+    const ImageInfo before = m_on.dlg->m_Images.records[1];
     answerEdit(
         {QStringLiteral("新的显示名称"), before.displayDescription, before.name, before.description, before.flags});
-    m_dlg->OnCommand(res::ID_EDIT_IMAGE);
+    m_on.dlg->OnCommand(res::ID_EDIT_IMAGE);
 
     QCOMPARE(m_given.name, QStringLiteral("b"));
     QCOMPARE(m_given.description, QStringLiteral("说明 2"));
     QVERIFY(m_givenEditMode);
-    QVERIFY(m_prompts->messages().isEmpty());
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
+    QVERIFY(m_on.prompts->messages().isEmpty());
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("LoadImage")), QStringList{QStringLiteral("LoadImage 2")});
     // Exactly one element differs from what the library gave.
-    const QStringList read = m_library->xmlRead();
-    const QStringList written = m_library->xmlWritten();
+    const QStringList read = m_on.library->xmlRead();
+    const QStringList written = m_on.library->xmlWritten();
     QCOMPARE(read.size(), 1);
     QCOMPARE(written.size(), 1);
     QString expected = cutAtNul(read[0]);
     QVERIFY(SetMetadataTag(expected, QStringLiteral("新的显示名称"), MetadataTag::DisplayName));
     QCOMPARE(written[0], expected);
-    QCOMPARE(m_library->callsStartingWith(QStringLiteral("SetImageInformation")),
+    QCOMPARE(m_on.library->callsStartingWith(QStringLiteral("SetImageInformation")),
              QStringList{QStringLiteral("SetImageInformation %1").arg(expected.size() * 2)});
 
-    QCOMPARE(column(*m_dlg, 0), (QStringList{QString(), QStringLiteral("新的显示名称")}));
-    QCOMPARE(column(*m_dlg, kNameColumn), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
-    QCOMPARE(m_dlg->m_Images.records[1].displayName, QStringLiteral("新的显示名称"));
-    QCOMPARE(reopenedRows(), rows(*m_dlg));
+    QCOMPARE(column(*m_on.dlg, 0), (QStringList{QString(), QStringLiteral("新的显示名称")}));
+    QCOMPARE(column(*m_on.dlg, kNameColumn), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    QCOMPARE(m_on.dlg->m_Images.records[1].displayName, QStringLiteral("新的显示名称"));
+    QCOMPARE(reopenedRows(), rows(*m_on.dlg));
     QCOMPARE(infoField(testarchives::wimInfo(m_wim).raw, QStringLiteral("Display Name")),
              QStringList{QStringLiteral("新的显示名称")});
 }
@@ -381,48 +371,48 @@ void TestQuickEdits::editOnlyDisplayName()
 void TestQuickEdits::editNothingWritesOnce()
 {
     SET_UP(2, 0);
-    m_dlg->SelectAndFocusRow(0);
-    const ImageInfo before = m_dlg->m_Images.records[0];
-    const QStringList rowsBefore = rows(*m_dlg);
+    m_on.dlg->SelectAndFocusRow(0);
+    const ImageInfo before = m_on.dlg->m_Images.records[0];
+    const QStringList rowsBefore = rows(*m_on.dlg);
     answerEdit({before.displayName, before.displayDescription, before.name, before.description, before.flags});
-    m_dlg->EditImage();
+    m_on.dlg->EditImage();
 
-    QCOMPARE(m_library->xmlWritten().size(), 1);
-    QCOMPARE(m_library->xmlWritten()[0], cutAtNul(m_library->xmlRead().value(0)));
-    QCOMPARE(rows(*m_dlg), rowsBefore);
-    QVERIFY(m_prompts->messages().isEmpty());
+    QCOMPARE(m_on.library->xmlWritten().size(), 1);
+    QCOMPARE(m_on.library->xmlWritten()[0], cutAtNul(m_on.library->xmlRead().value(0)));
+    QCOMPARE(rows(*m_on.dlg), rowsBefore);
+    QVERIFY(m_on.prompts->messages().isEmpty());
 }
 
 void TestQuickEdits::editAllTexts()
 {
     SET_UP(2, 0);
-    m_dlg->SelectAndFocusRow(0);
+    m_on.dlg->SelectAndFocusRow(0);
     const Texts texts{QStringLiteral("显示 <名>"), QStringLiteral("显示说明 & 更多"), QStringLiteral("A&B <x>"),
                       QStringLiteral("新说明"), QStringLiteral("Professional")};
     answerEdit(texts);
-    m_dlg->EditImage();
+    m_on.dlg->EditImage();
 
-    QVERIFY(m_prompts->messages().isEmpty());
+    QVERIFY(m_on.prompts->messages().isEmpty());
     // Written in the order description, name, flags, display description,
     // display name: elements the image lacked are added in that order.
-    QString expected = cutAtNul(m_library->xmlRead().value(0));
+    QString expected = cutAtNul(m_on.library->xmlRead().value(0));
     QVERIFY(SetMetadataTag(expected, texts.description, MetadataTag::Description));
     QVERIFY(SetMetadataTag(expected, texts.name, MetadataTag::Name));
     QVERIFY(SetMetadataTag(expected, texts.flags, MetadataTag::Flags));
     QVERIFY(SetMetadataTag(expected, texts.displayDescription, MetadataTag::DisplayDescription));
     QVERIFY(SetMetadataTag(expected, texts.displayName, MetadataTag::DisplayName));
-    QCOMPARE(m_library->xmlWritten(), QStringList{expected});
+    QCOMPARE(m_on.library->xmlWritten(), QStringList{expected});
     QVERIFY(expected.indexOf(QStringLiteral("<FLAGS>")) < expected.indexOf(QStringLiteral("<DISPLAYDESCRIPTION>")));
     QVERIFY(expected.indexOf(QStringLiteral("<DISPLAYDESCRIPTION>"))
             < expected.indexOf(QStringLiteral("<DISPLAYNAME>")));
 
-    const QString row0 = rows(*m_dlg).value(0);
+    const QString row0 = rows(*m_on.dlg).value(0);
     QVERIFY2(row0.startsWith(QStringLiteral("显示 <名>|显示说明 & 更多|A&B <x>|新说明|Professional|")),
              qPrintable(row0));
-    QCOMPARE(reopenedRows(), rows(*m_dlg));
+    QCOMPARE(reopenedRows(), rows(*m_on.dlg));
     const QString out = qEnvironmentVariable("PELLWICK_SCREENSHOT_DIR");
     if (!out.isEmpty())
-        QVERIFY(m_dlg->grab().save(out + QStringLiteral("/edited-texts.png")));
+        QVERIFY(m_on.dlg->grab().save(out + QStringLiteral("/edited-texts.png")));
     const auto info = testarchives::wimInfo(m_wim);
     QCOMPARE(info.names, (QStringList{QStringLiteral("A&B <x>"), QStringLiteral("b")}));
     QCOMPARE(info.descriptions.value(0), QStringLiteral("新说明"));
@@ -448,78 +438,78 @@ void TestQuickEdits::editRefusedShowsArchiveTexts()
     QFETCH(bool, readBackFails);
     QFETCH(QString, name);
     SET_UP(2, 0, readOnly);
-    m_dlg->SelectAndFocusRow(1);
-    const QStringList before = rows(*m_dlg);
+    m_on.dlg->SelectAndFocusRow(1);
+    const QStringList before = rows(*m_on.dlg);
     if (injected)
-        m_faults->failOn(Fault::SetImageInformation);
+        m_on.faults->failOn(Fault::SetImageInformation);
     if (readBackFails)
-        m_faults->failOn(Fault::GetImageInformation, 2);
+        m_on.faults->failOn(Fault::GetImageInformation, 2);
     answerEdit({QStringLiteral("x"), QStringLiteral("y"), name, QStringLiteral("w"), QStringLiteral("v")});
-    m_dlg->EditImage();
+    m_on.dlg->EditImage();
 
-    QCOMPARE(m_prompts->messageTexts(), QStringList{QStringLiteral("修改失败！")});
-    QCOMPARE(m_prompts->messages()[0].caption, QStringLiteral("错误提示"));
-    QCOMPARE(m_library->xmlWritten().size(), 1);
-    QCOMPARE(rows(*m_dlg), before);
-    QCOMPARE(m_dlg->m_Images.records[1].name, QStringLiteral("b"));
+    QCOMPARE(m_on.prompts->messageTexts(), QStringList{QStringLiteral("修改失败！")});
+    QCOMPARE(m_on.prompts->messages()[0].caption, QStringLiteral("错误提示"));
+    QCOMPARE(m_on.library->xmlWritten().size(), 1);
+    QCOMPARE(rows(*m_on.dlg), before);
+    QCOMPARE(m_on.dlg->m_Images.records[1].name, QStringLiteral("b"));
     QCOMPARE(reopenedRows(), before);
 }
 
 void TestQuickEdits::editCancelled()
 {
     SET_UP(2, 0);
-    m_dlg->SelectAndFocusRow(0);
-    const QStringList before = rows(*m_dlg);
-    m_prompts->onDialog([](QDialog &d) {
+    m_on.dlg->SelectAndFocusRow(0);
+    const QStringList before = rows(*m_on.dlg);
+    m_on.prompts->onDialog([](QDialog &d) {
         if (auto *info = qobject_cast<CWIM_Image_Info *>(&d))
             info->m_imageName = QStringLiteral("typed, then cancelled");
         return int(QDialog::Rejected);
     });
-    m_dlg->EditImage();
-    QCOMPARE(m_prompts->calls().size(), 1);
-    QVERIFY(m_library->calls().isEmpty());
-    QCOMPARE(rows(*m_dlg), before);
+    m_on.dlg->EditImage();
+    QCOMPARE(m_on.prompts->calls().size(), 1);
+    QVERIFY(m_on.library->calls().isEmpty());
+    QCOMPARE(rows(*m_on.dlg), before);
 }
 
 void TestQuickEdits::editDroppedWhileBusy()
 {
     SET_UP(2, 0);
-    m_dlg->SelectAndFocusRow(0);
-    const QStringList before = rows(*m_dlg);
-    m_prompts->onDialog([this](QDialog &d) {
+    m_on.dlg->SelectAndFocusRow(0);
+    const QStringList before = rows(*m_on.dlg);
+    m_on.prompts->onDialog([this](QDialog &d) {
         // An operation starts while the dialog is open.
-        m_dlg->BeginBusy();
+        m_on.dlg->BeginBusy();
         if (auto *info = qobject_cast<CWIM_Image_Info *>(&d))
             info->m_imageName = QStringLiteral("dropped");
         return int(QDialog::Accepted);
     });
-    m_dlg->OnListDblClk();
-    m_dlg->HideBusyNow();
-    QCOMPARE(m_prompts->calls().size(), 1);
-    QVERIFY(m_prompts->messages().isEmpty());
-    QVERIFY(m_library->calls().isEmpty());
-    QCOMPARE(rows(*m_dlg), before);
+    m_on.dlg->OnListDblClk();
+    m_on.dlg->HideBusyNow();
+    QCOMPARE(m_on.prompts->calls().size(), 1);
+    QVERIFY(m_on.prompts->messages().isEmpty());
+    QVERIFY(m_on.library->calls().isEmpty());
+    QCOMPARE(rows(*m_on.dlg), before);
 }
 
 void TestQuickEdits::editStopsOnUnclosedValue()
 {
     SET_UP(2, 0);
-    m_dlg->SelectAndFocusRow(0);
-    const QStringList before = rows(*m_dlg);
+    m_on.dlg->SelectAndFocusRow(0);
+    const QStringList before = rows(*m_on.dlg);
     // A text that ends inside the NAME value.
-    m_library->xmlFilter = [](const QString &xml) {
+    m_on.library->xmlFilter = [](const QString &xml) {
         const qsizetype at = xml.indexOf(QStringLiteral("<NAME>"));
         return at < 0 ? xml : xml.left(at + 7);
     };
     answerEdit({QString(), QString(), QStringLiteral("renamed"), QStringLiteral("说明 1"), QString()});
-    m_dlg->EditImage();
+    m_on.dlg->EditImage();
 
-    QCOMPARE(m_prompts->messageTexts(),
+    QCOMPARE(m_on.prompts->messageTexts(),
              QStringList{QStringLiteral("映像信息格式错误，无法修改映像信息！(0x80070057)")});
-    QCOMPARE(m_prompts->messages()[0].caption, QStringLiteral("错误提示"));
-    QVERIFY(m_library->xmlWritten().isEmpty());
-    QCOMPARE(rows(*m_dlg), before);
-    QCOMPARE(m_dlg->m_Images.records[0].name, QStringLiteral("a"));
+    QCOMPARE(m_on.prompts->messages()[0].caption, QStringLiteral("错误提示"));
+    QVERIFY(m_on.library->xmlWritten().isEmpty());
+    QCOMPARE(rows(*m_on.dlg), before);
+    QCOMPARE(m_on.dlg->m_Images.records[0].name, QStringLiteral("a"));
     QCOMPARE(testarchives::wimInfo(m_wim).names, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
 }
 
@@ -528,22 +518,22 @@ void TestQuickEdits::doubleClick()
     SET_UP(2, 0);
     answerEdit({QString(), QString(), QStringLiteral("b"), QStringLiteral("说明 2"), QString()});
     // No selected row: nothing opens.
-    m_dlg->m_List->clearSelection();
-    m_dlg->m_List->setCurrentIndex(QModelIndex());
-    QCOMPARE(m_dlg->SelectedRow(), -1);
-    m_dlg->OnListDblClk();
-    QVERIFY(m_prompts->calls().isEmpty());
-    QVERIFY(m_library->calls().isEmpty());
+    m_on.dlg->m_List->clearSelection();
+    m_on.dlg->m_List->setCurrentIndex(QModelIndex());
+    QCOMPARE(m_on.dlg->SelectedRow(), -1);
+    m_on.dlg->OnListDblClk();
+    QVERIFY(m_on.prompts->calls().isEmpty());
+    QVERIFY(m_on.library->calls().isEmpty());
 
     // A focused row that is not selected is no selected row either.
-    m_dlg->m_List->setCurrentCell(1, 0, QItemSelectionModel::NoUpdate);
-    m_dlg->m_List->clearSelection();
-    m_dlg->OnListDblClk();
-    QVERIFY(m_prompts->calls().isEmpty());
+    m_on.dlg->m_List->setCurrentCell(1, 0, QItemSelectionModel::NoUpdate);
+    m_on.dlg->m_List->clearSelection();
+    m_on.dlg->OnListDblClk();
+    QVERIFY(m_on.prompts->calls().isEmpty());
 
-    m_dlg->SelectAndFocusRow(1);
-    m_dlg->OnListDblClk();
-    const auto calls = m_prompts->calls();
+    m_on.dlg->SelectAndFocusRow(1);
+    m_on.dlg->OnListDblClk();
+    const auto calls = m_on.prompts->calls();
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].kind, Kind::Dialog);
     QCOMPARE(calls[0].text, QStringLiteral("CWIM_Image_Info"));
@@ -572,42 +562,43 @@ void TestQuickEdits::changedByAnotherProgram()
     SET_UP(3, 0);
     QString why;
     QVERIFY2(wimlib({QStringLiteral("delete"), m_wim, QStringLiteral("1")}, &why), qPrintable(why));
-    m_dlg->SelectAndFocusRow(1);
+    m_on.dlg->SelectAndFocusRow(1);
     answerEdit({QStringLiteral("D"), QString(), QStringLiteral("renamed"), QString(), QString()});
-    m_prompts->answerMessage(IDYES);  // a delete's question
-    m_dlg->OnCommand(command);
+    m_on.prompts->answerMessage(IDYES);  // a delete's question
+    m_on.dlg->OnCommand(command);
 
     const auto info = testarchives::wimInfo(m_wim);
     QCOMPARE(info.names, (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
     QCOMPARE(info.bootIndex, 0);
-    QCOMPARE(column(*m_dlg, kNameColumn), info.names);
-    QCOMPARE(m_dlg->m_nImageCount, 2);
-    QCOMPARE(m_dlg->SelectedRow(), 0);
-    const auto messages = toldNotAsked(*m_prompts);
+    QCOMPARE(column(*m_on.dlg, kNameColumn), info.names);
+    QCOMPARE(m_on.dlg->m_nImageCount, 2);
+    QCOMPARE(m_on.dlg->SelectedRow(), 0);
+    const auto messages = toldNotAsked(*m_on.prompts);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0].text, message);
     QCOMPARE(messages[0].detail, QStringLiteral("映像文件已被其他程序修改，列表已重新读取，请重新选择"));
     // From the list read again, the same command goes through.
-    m_prompts->answerMessage(IDYES);
-    m_dlg->OnCommand(command);
-    QCOMPARE(toldNotAsked(*m_prompts).size(), 1);
+    m_on.prompts->answerMessage(IDYES);
+    m_on.dlg->OnCommand(command);
+    QCOMPARE(toldNotAsked(*m_on.prompts).size(), 1);
 }
 
 void TestQuickEdits::idleWindowFollowsTheArchive()
 {
     SET_UP(3, 0);
-    m_dlg->SelectAndFocusRow(1);
+    m_on.dlg->SelectAndFocusRow(1);
     QString why;
     QVERIFY2(wimlib({QStringLiteral("delete"), m_wim, QStringLiteral("1")}, &why), qPrintable(why));
-    QTRY_COMPARE_WITH_TIMEOUT(column(*m_dlg, kNameColumn), (QStringList{QStringLiteral("b"), QStringLiteral("c")}),
+    QTRY_COMPARE_WITH_TIMEOUT(column(*m_on.dlg, kNameColumn), (QStringList{QStringLiteral("b"), QStringLiteral("c")}),
                               10000);
-    QCOMPARE(m_dlg->SelectedRow(), 0);  // still "b"
+    QCOMPARE(m_on.dlg->SelectedRow(), 0);  // still "b"
     const QString tree = m_dir->filePath(QStringLiteral("tree0"));
     QVERIFY2(wimlib({QStringLiteral("append"), tree, m_wim, QStringLiteral("d")}, &why), qPrintable(why));
-    QTRY_COMPARE_WITH_TIMEOUT(m_dlg->m_nImageCount, 3, 10000);
-    QCOMPARE(column(*m_dlg, kNameColumn), (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
-    QCOMPARE(m_dlg->SelectedRow(), 0);
-    QVERIFY(m_prompts->messages().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(m_on.dlg->m_nImageCount, 3, 10000);
+    QCOMPARE(column(*m_on.dlg, kNameColumn),
+             (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    QCOMPARE(m_on.dlg->SelectedRow(), 0);
+    QVERIFY(m_on.prompts->messages().isEmpty());
 }
 
 // Another program holds the archive's lock (a lock of its own description
@@ -618,19 +609,19 @@ void TestQuickEdits::lockedByAnotherProgram()
     ArchiveFileLock other;
     ImagingError error;
     QVERIFY(other.take(QFile::encodeName(m_wim), ArchiveFileLock::Mode::Shared, false, &error));
-    m_dlg->SelectAndFocusRow(1);
-    m_prompts->answerMessage(IDYES);
-    m_dlg->OnCommand(res::ID_DELETE_IMAGE);
-    const auto messages = toldNotAsked(*m_prompts);
+    m_on.dlg->SelectAndFocusRow(1);
+    m_on.prompts->answerMessage(IDYES);
+    m_on.dlg->OnCommand(res::ID_DELETE_IMAGE);
+    const auto messages = toldNotAsked(*m_on.prompts);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0].text, QStringLiteral("删除失败！"));
     QCOMPARE(messages[0].detail, QStringLiteral("映像文件正被另一个程序使用，请稍后再试"));
     QCOMPARE(testarchives::wimInfo(m_wim).imageCount, 3);
-    QCOMPARE(m_dlg->m_Images.count, 3);
+    QCOMPARE(m_on.dlg->m_Images.count, 3);
     // Once it lets go, the delete goes through.
     other.release();
-    m_prompts->answerMessage(IDYES);
-    m_dlg->OnCommand(res::ID_DELETE_IMAGE);
+    m_on.prompts->answerMessage(IDYES);
+    m_on.dlg->OnCommand(res::ID_DELETE_IMAGE);
     QCOMPARE(testarchives::wimInfo(m_wim).names, (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
 }
 

@@ -328,9 +328,9 @@ QString HostOnArchive::finish()
     return problems.join(QStringLiteral("; "));
 }
 
-bool WindowOrHost::openWindow(const QString &wimPath, int rows)
+bool WindowOrHost::openWindow(const QString &wimPath, int rows, bool readOnly)
 {
-    w = std::make_unique<WindowOnArchive>(wimPath);
+    w = std::make_unique<WindowOnArchive>(wimPath, readOnly);
     prompts = &w->prompts;
     faults = &w->faults;
     library = &w->library;

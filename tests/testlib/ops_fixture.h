@@ -147,8 +147,9 @@ struct HostOnArchive {
 // shows) or on a recording host (the rest): the parts both have point into
 // whichever is open.
 struct WindowOrHost {
-    // Opens `wimPath` in a new window; false when its list is not `rows` long.
-    bool openWindow(const QString &wimPath, int rows);
+    // Opens `wimPath` in a new window (read only when `readOnly`); false when
+    // its list is not `rows` long.
+    bool openWindow(const QString &wimPath, int rows, bool readOnly = false);
     // Gives `wimPath` to a recording host; false when it does not open.
     bool openHost(const QString &wimPath, int selectedRow = 0);
     // The progress area was shown.
