@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/ctarnbox_dlg.h"
 #include "archive/archive_files.h"
+#include "fake_clock.h"
 #include "held_operation.h"
 #include "ops_fixture.h"
 #include "resources/resource_ids.h"
@@ -55,6 +56,7 @@ private slots:
     void largerWindowGivesTheListTheRoom();
 
 private:
+    FakeClock m_clock;  // the pause before an operation ends passes at once
     QTemporaryDir m_dir;
     QString m_wim;
 };

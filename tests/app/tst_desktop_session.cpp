@@ -2,6 +2,7 @@
 // the menu's shortcut, delete's question, and a logout while only a message
 // of a finished operation is open. Real archives made by wimlib-imagex.
 #include "app/ctarnbox_dlg.h"
+#include "fake_clock.h"
 #include "ops_fixture.h"
 #include "resources/resource_ids.h"
 #include "test_archives.h"
@@ -61,6 +62,7 @@ private slots:
     void logoutWithOnlyAMessageOpen();
 
 private:
+    FakeClock m_clock;  // the pause before an operation ends passes at once
     QTemporaryDir m_dir;
     QString m_wim;
 };

@@ -110,9 +110,12 @@ private slots:
 private:
     // The three-image archive: boot image 2, Chinese names, a name with "&".
     QString makeThreeImageArchive();
+    QString makeThreeImageArchiveOnce();
     void open(CTarnboxDlg &dlg, const QString &path);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_shared;
+    QString m_three;  // the archive of makeThreeImageArchive, in m_shared
     std::unique_ptr<RecordingPrompts> m_prompts;
 };
 
@@ -137,10 +140,19 @@ void TestArchiveFiles::cleanup()
 
 QString TestArchiveFiles::makeThreeImageArchive()
 {
-    const QString root = m_dir->path();
+    // Made once by wimlib-imagex, copied into each test's own folder.
+    const QString copy = m_dir->path() + QStringLiteral("/three.wim");
+    if (m_three.isEmpty())
+        m_three = makeThreeImageArchiveOnce();
+    if (m_three.isEmpty() || !(QFile::exists(copy) || QFile::copy(m_three, copy)))
+        return {};
+    return copy;
+}
+
+QString TestArchiveFiles::makeThreeImageArchiveOnce()
+{
+    const QString root = m_shared.path();
     const QString wim = root + QStringLiteral("/three.wim");
-    if (QFile::exists(wim))
-        return wim;
     // Image 1: 3 MiB. Image 2: 1 MiB with a hard link to it (expanded 1 MiB).
     // Image 3: 1536 bytes.
     writeFile(root + QStringLiteral("/t1/data.bin"), QByteArray(3 << 20, 'a'));

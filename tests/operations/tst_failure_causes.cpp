@@ -3,6 +3,7 @@
 // through the window, the apply's causes on a recording host.
 #include "app/ctarnbox_dlg.h"
 #include "capture_settings/cwim_image_info.h"
+#include "fake_clock.h"
 #include "operations/apply_operation.h"
 #include "ops_fixture.h"
 #include "resources/resource_ids.h"
@@ -74,6 +75,7 @@ private slots:
     void applyOverItsOwnArchive();
 
 private:
+    FakeClock m_clock;  // the pause before an operation ends passes at once
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_tree;
     QString m_wim;

@@ -2,6 +2,7 @@
 // a refused folder; the close with a mount; the next start after a kill.
 #include "app/ctarnbox_dlg.h"
 #include "app/main_window_commands.h"
+#include "fake_clock.h"
 #include "imaging/mount_records.h"
 #include "operations/mounted_image.h"
 #include "ops_fixture.h"
@@ -73,6 +74,7 @@ private slots:
     void nextStartOffersWhatAKilledWindowLeft();
 
 private:
+    FakeClock m_clock;  // the pause before an operation ends passes at once
     // Mounts row 0 through the window at a new folder; "" on failure.
     QString mountThroughWindow(WindowOnArchive &w, bool readWrite);
     QByteArray aTxtByThePeer();
