@@ -523,8 +523,9 @@ void TestCommitSafety::splitKilled()
                                    ? QStringList{QStringLiteral("-"), QStringLiteral("bigger"), QStringLiteral("big")}
                                    : QStringList{QStringLiteral("-"), QStringLiteral("big")};
     for (auto it = count.cbegin(); it != count.cend(); ++it) {
-        // The writes within a part are alike: a thinner sample of them than of an add.
-        for (const int n : killPoints(it.value(), true, 6)) {
+        // The writes within a part are alike: a thin sample of them (still
+        // more than one in each part); every rename, removal and sync.
+        for (const int n : killPoints(it.value(), true, 3)) {
             const QString at = QStringLiteral("%1 %2 of %3").arg(it.key()).arg(n).arg(it.value());
             QVERIFY(setUpFolder());
             const Run killed = killedAt(command, it.key(), n);

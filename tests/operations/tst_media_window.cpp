@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -47,8 +48,9 @@ private slots:
     void closeAbortsAndLeavesNothing();
 
 private:
-    // A folder of `files` incompressible files of `size` bytes under the test's folder.
-    QString tree(const QString &name, int files, int size);
+    // A folder of `files` incompressible files of `size` bytes under `under`
+    // (the test's folder when empty).
+    QString tree(const QString &name, int files, int size, const QString &under = {});
     // a.wim of one image "一" of `files` files of 300000 bytes (the tree m_tree),
     // made by wimlib-imagex, or the ESD a.esd or the split set a.swm, a2.swm, ...
     // (parts of 1 MiB) made of it; its path.
@@ -64,6 +66,7 @@ private:
     std::unique_ptr<WindowOnArchive> m_w;
     QStringList m_shown;  // what the output dialogs showed
     QString m_tree;
+    QTemporaryDir m_made;  // what archive() made, by kind and size
 };
 
 void TestMediaWindow::initTestCase()
@@ -90,30 +93,38 @@ void TestMediaWindow::cleanup()
     QVERIFY2(handles.isEmpty(), qPrintable(handles));
 }
 
-QString TestMediaWindow::tree(const QString &name, int files, int size)
+QString TestMediaWindow::tree(const QString &name, int files, int size, const QString &under)
 {
     QMap<QString, QByteArray> contents{{QStringLiteral("说明.txt"), name.toUtf8()}};
     for (int i = 0; i < files; ++i)
         contents.insert(QStringLiteral("data/f%1.bin").arg(i),
                         testarchives::noise(size, quint32(qHash(name)) + quint32(i)));
-    const QString root = path(name);
+    const QString root = (under.isEmpty() ? m_dir->path() : under) + QLatin1Char('/') + name;
     testarchives::writeTree(root, contents);
     return root;
 }
 
 QString TestMediaWindow::archive(const QString &kind, int files)
 {
-    m_tree = tree(QStringLiteral("t"), files, 300000);
-    const QString wim = path(QStringLiteral("a.wim"));
-    QString why;
-    if (!makeArchive(wim, {m_tree}, {QStringLiteral("一")}, &why))
-        qFatal("%s", qPrintable(why));
-    const QString made = path(QStringLiteral("a.") + kind);
-    if ((kind == u"esd"
-         && !wimlib({QStringLiteral("export"), wim, QStringLiteral("all"), made, QStringLiteral("--solid")}, &why))
-        || (kind == u"swm" && !wimlib({QStringLiteral("split"), wim, made, QStringLiteral("1")}, &why)))
-        qFatal("%s", qPrintable(why));
-    return made;
+    // Made once for each kind and size (a solid export takes a while) and copied.
+    const QString made = m_made.filePath(QStringLiteral("%1-%2").arg(kind).arg(files));
+    m_tree = made + QStringLiteral("/t");
+    if (!QFileInfo::exists(made)) {
+        const QString wim = made + QStringLiteral("/a.wim");
+        const QString other = made + QStringLiteral("/a.") + kind;
+        QString why;
+        if (!makeArchive(wim, {tree(QStringLiteral("t"), files, 300000, made)}, {QStringLiteral("一")}, &why)
+            || (kind == u"esd"
+                && !wimlib({QStringLiteral("export"), wim, QStringLiteral("all"), other, QStringLiteral("--solid")},
+                           &why))
+            || (kind == u"swm" && !wimlib({QStringLiteral("split"), wim, other, QStringLiteral("1")}, &why)))
+            qFatal("%s", qPrintable(why));
+    }
+    for (const QString &name : QDir(made).entryList({QStringLiteral("a.*"), QStringLiteral("a*.swm")}, QDir::Files)) {
+        if (!QFile::copy(made + QLatin1Char('/') + name, path(name)))
+            qFatal("cannot copy %s", qPrintable(name));
+    }
+    return path(QStringLiteral("a.") + kind);
 }
 
 void TestMediaWindow::run(int command)
