@@ -183,7 +183,8 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeClock> m_clock;
-    QString m_wim;
+    QTemporaryDir m_made;  // the tree and its archive
+    QString m_wim;         // the test's copy of the archive
     QString m_tree;
 };
 
@@ -191,18 +192,21 @@ void TestBrowseExtract::initTestCase()
 {
     QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
              "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
+    // Made once; each test changes a copy of the archive and only reads the tree.
+    QVERIFY(m_made.isValid());
+    m_tree = m_made.filePath(QStringLiteral("tree"));
+    testarchives::writeTree(m_tree, kTree);
+    QVERIFY(QFile::link(QStringLiteral("Users"), m_tree + QStringLiteral("/Documents and Settings")));
+    QString why;
+    QVERIFY2(makeArchive(m_made.filePath(QStringLiteral("source.wim")), {m_tree}, {kImageName}, &why), qPrintable(why));
 }
 
 void TestBrowseExtract::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_tree = m_dir->filePath(QStringLiteral("tree"));
-    testarchives::writeTree(m_tree, kTree);
-    QVERIFY(QFile::link(QStringLiteral("Users"), m_tree + QStringLiteral("/Documents and Settings")));
     m_wim = m_dir->filePath(QStringLiteral("source.wim"));
-    QString why;
-    QVERIFY2(makeArchive(m_wim, {m_tree}, {kImageName}, &why), qPrintable(why));
+    QVERIFY(QFile::copy(m_made.filePath(QStringLiteral("source.wim")), m_wim));
     m_clock = std::make_unique<FakeClock>();
 }
 
