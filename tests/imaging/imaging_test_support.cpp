@@ -185,4 +185,10 @@ qint64 ScopedMount::freeBytes() const
     return ::statvfs(m_path.constData(), &fs) == 0 ? qint64(fs.f_bavail) * qint64(fs.f_frsize) : -1;
 }
 
+qint64 ScopedMount::blockBytes() const
+{
+    struct statvfs fs;
+    return ::statvfs(m_path.constData(), &fs) == 0 ? qint64(fs.f_frsize) : -1;
+}
+
 }  // namespace imagingtest

@@ -64,6 +64,8 @@ public:
     bool mounted() const { return m_mounted; }
     // Space left for an unprivileged writer, in bytes.
     qint64 freeBytes() const;
+    // The file system's unit of space: free space moves by whole blocks.
+    qint64 blockBytes() const;
 
 private:
     explicit ScopedMount(const QString &path) : m_path(QFile::encodeName(path)) {}
