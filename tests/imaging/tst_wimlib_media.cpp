@@ -111,8 +111,9 @@ private slots:
 
 private:
     // An archive in `dir` of m_tree: "ours" (a copy of m_ours), or by
-    // wimlib-imagex "esd" (solid), "check" (with an integrity table) or "swm"
-    // (m_ours split into 1 MiB parts; the first part's path).
+    // wimlib-imagex "check" (with an integrity table) or "swm" (m_ours split
+    // into 1 MiB parts; the first part's path); or "esd", m_small's files
+    // captured solid by wimlib-imagex.
     QString makeSource(const QString &kind, const QTemporaryDir &dir);
 
     WimlibBackend m_lib;
@@ -120,6 +121,7 @@ private:
     QString m_tree;                     // about 3 MB: noise files, a hard-linked victim, the sample tree
     QString m_victim;                   // the file the verify tests damage
     QString m_ours;                     // m_tree twice, LZX, by our code
+    QString m_small;                    // four noise files of 150 KiB, by wimlib-imagex
     QMap<QString, QString> m_captured;  // makeSource's captures by wimlib-imagex, by kind
 };
 
@@ -140,6 +142,9 @@ void TestWimlibMedia::initTestCase()
              0);
     m_ours = m_dir.filePath(QStringLiteral("ours.wim"));
     QVERIFY(captureWith(m_lib, m_ours, m_tree, 2));
+    const QString small = m_dir.filePath(QStringLiteral("small"));
+    m_small = m_dir.filePath(QStringLiteral("small.wim"));
+    QVERIFY(makeDataTree(small, 4, 600 * 1024) && imagex({QStringLiteral("capture"), small, m_small}));
 }
 
 QString TestWimlibMedia::makeSource(const QString &kind, const QTemporaryDir &dir)
@@ -149,15 +154,23 @@ QString TestWimlibMedia::makeSource(const QString &kind, const QTemporaryDir &di
     bool made = false;
     if (kind == QLatin1String("ours"))
         made = QFile::copy(m_ours, path);
-    else if (kind == QLatin1String("swm"))
-        made = imagex({QStringLiteral("split"), m_ours, path, QStringLiteral("1")});
-    else {
-        // Captured once (a solid capture takes most of a second) and copied.
+    else if (kind == QLatin1String("swm")) {
+        // Split once and copied part by part.
+        const QString parts = m_dir.filePath(QStringLiteral("swm"));
+        made = QFileInfo::exists(parts)
+               || (QDir().mkpath(parts)
+                   && imagex(
+                       {QStringLiteral("split"), m_ours, parts + QStringLiteral("/source.swm"), QStringLiteral("1")}));
+        for (const QString &part : QDir(parts).entryList({QStringLiteral("source*.swm")}, QDir::Files))
+            made &= QFile::copy(parts + QLatin1Char('/') + part, dir.filePath(part));
+    } else {
+        // Captured once and copied; solid, the smaller tree (LZMS costs by the byte).
         QString &capture = m_captured[kind];
         if (capture.isEmpty()) {
+            const bool solid = kind == QLatin1String("esd");
             const QString once = m_dir.filePath(kind + QStringLiteral(".wim"));
-            if (imagex({QStringLiteral("capture"), m_tree, once, QStringLiteral("source"),
-                        kind == QLatin1String("esd") ? QStringLiteral("--solid") : QStringLiteral("--check")}))
+            if (imagex({QStringLiteral("capture"), solid ? m_dir.filePath(QStringLiteral("small")) : m_tree, once,
+                        QStringLiteral("source"), solid ? QStringLiteral("--solid") : QStringLiteral("--check")}))
                 capture = once;
         }
         made = !capture.isEmpty() && QFile::copy(capture, path);
@@ -186,7 +199,7 @@ void TestWimlibMedia::partNamesAreWimlibs()
     QTemporaryDir dir;
     const QString path = dir.filePath(first);
     QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QVERIFY(imagex({QStringLiteral("split"), m_ours, path, QStringLiteral("1")}));
+    QVERIFY(imagex({QStringLiteral("split"), m_small, path, QStringLiteral("0.25")}));
     QCOMPARE(wimsplit::partPath(path, 1), path);
     for (unsigned number = 2; number <= 3; ++number) {
         QCOMPARE(wimsplit::partPath(path, number),
