@@ -196,6 +196,8 @@ private:
     // The row's arguments for `wim`; commands for standard input ("<...")
     // go into *stdinFile, beside the archive.
     QStringList argumentsFor(QStringList args, const QString &wim, QString *stdinFile) const;
+    // Makes m_big and m_bigger the first time (only the split sweeps use them).
+    bool makeBigArchives();
 
     QTemporaryDir m_dir;
     QString m_tree;    // what the captures take
@@ -227,14 +229,26 @@ void TestCommitSafety::initTestCase()
     QVERIFY(peer({QStringLiteral("capture"), other + QStringLiteral("/a"), m_one, QStringLiteral("first")}));
     QVERIFY(QFile::copy(m_one, m_two));
     QVERIFY(peer({QStringLiteral("append"), other + QStringLiteral("/a/b"), m_two, QStringLiteral("second")}));
+}
+
+bool TestCommitSafety::makeBigArchives()
+{
+    if (!m_big.isEmpty())
+        return true;
     const QString big = m_dir.filePath(QStringLiteral("big"));
     const QString bigger = m_dir.filePath(QStringLiteral("bigger"));
-    QVERIFY(makeDataTree(big, 4, 600 * 1024));
-    QVERIFY(makeDataTree(bigger, 6, 900 * 1024));
-    m_big = m_dir.filePath(QStringLiteral("big.wim"));
-    m_bigger = m_dir.filePath(QStringLiteral("bigger.wim"));
-    QVERIFY(peer({QStringLiteral("capture"), big, m_big, QStringLiteral("big")}));
-    QVERIFY(peer({QStringLiteral("capture"), bigger, m_bigger, QStringLiteral("bigger")}));
+    const QString bigWim = m_dir.filePath(QStringLiteral("big.wim"));
+    const QString biggerWim = m_dir.filePath(QStringLiteral("bigger.wim"));
+    const auto peer = [](const QStringList &args) {
+        return runTool(QStringLiteral("wimlib-imagex"), args).exitCode == 0;
+    };
+    if (!makeDataTree(big, 4, 600 * 1024) || !makeDataTree(bigger, 6, 900 * 1024)
+        || !peer({QStringLiteral("capture"), big, bigWim, QStringLiteral("big")})
+        || !peer({QStringLiteral("capture"), bigger, biggerWim, QStringLiteral("bigger")}))
+        return false;
+    m_big = bigWim;
+    m_bigger = biggerWim;
+    return true;
 }
 
 void TestCommitSafety::commands()
@@ -486,6 +500,7 @@ void TestCommitSafety::splitKilled()
     QFETCH(bool, olderSet);
     if (!testarchives::haveTool(QStringLiteral("strace")))
         QSKIP("strace is needed to kill the driver at a chosen write (scripts/install.sh installs it)");
+    QVERIFY(makeBigArchives());
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("set.swm"));
     const QStringList command{kTool, QStringLiteral("split"), m_big, first, QStringLiteral("0.25")};

@@ -62,7 +62,7 @@ struct HeldWindow {
         w.dlg->CloseApp();
         if (!QTest::qWaitFor([this] { return w.prompts.messageTexts().contains(kAskClose); }, 20000))
             return false;
-        QTest::qWait(200);  // a close that does not wait would be done by now
+        QTest::qWait(100);  // a close that does not wait would be done by now
         const bool stayedOpen = w.dlg->isVisible();
         held.release();
         return QTest::qWaitFor([this] { return !w.dlg->isVisible(); }, 60000) && stayedOpen && !claimedAtClose;
