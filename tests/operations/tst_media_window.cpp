@@ -53,7 +53,8 @@ private:
     QString tree(const QString &name, int files, int size, const QString &under = {});
     // a.wim of one image "一" of `files` files of 300000 bytes (the tree m_tree),
     // made by wimlib-imagex, or the ESD a.esd or the split set a.swm, a2.swm, ...
-    // (parts of 1 MiB) made of it; its path.
+    // (parts of 1 MiB) made of it; its path. Copies in the test's folder of
+    // what the first call for that kind and size made.
     QString archive(const QString &kind, int files = 6);
     QString path(const QString &name) const { return m_dir->filePath(name); }
     // Runs a window command and waits for the operation it started.
