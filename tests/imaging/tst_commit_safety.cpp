@@ -63,6 +63,12 @@ QList<int> killPoints(int count, bool sample, int edge = 12)
     return points;
 }
 
+// Runs wimlib-imagex, which makes the starting archives; true when it succeeded.
+bool peer(const QStringList &args)
+{
+    return runTool(QStringLiteral("wimlib-imagex"), args).exitCode == 0;
+}
+
 // Our temporary files left in a folder.
 QStringList leftovers(const QString &folder)
 {
@@ -222,9 +228,6 @@ void TestCommitSafety::initTestCase()
     m_source = m_dir.filePath(QStringLiteral("source.wim"));
     m_one = m_dir.filePath(QStringLiteral("one.wim"));
     m_two = m_dir.filePath(QStringLiteral("two.wim"));
-    const auto peer = [](const QStringList &args) {
-        return runTool(QStringLiteral("wimlib-imagex"), args).exitCode == 0;
-    };
     QVERIFY(peer({QStringLiteral("capture"), other, m_source, QStringLiteral("source")}));
     QVERIFY(peer({QStringLiteral("capture"), other + QStringLiteral("/a"), m_one, QStringLiteral("first")}));
     QVERIFY(QFile::copy(m_one, m_two));
@@ -239,9 +242,6 @@ bool TestCommitSafety::makeBigArchives()
     const QString bigger = m_dir.filePath(QStringLiteral("bigger"));
     const QString bigWim = m_dir.filePath(QStringLiteral("big.wim"));
     const QString biggerWim = m_dir.filePath(QStringLiteral("bigger.wim"));
-    const auto peer = [](const QStringList &args) {
-        return runTool(QStringLiteral("wimlib-imagex"), args).exitCode == 0;
-    };
     if (!makeDataTree(big, 4, 600 * 1024) || !makeDataTree(bigger, 6, 900 * 1024)
         || !peer({QStringLiteral("capture"), big, bigWim, QStringLiteral("big")})
         || !peer({QStringLiteral("capture"), bigger, biggerWim, QStringLiteral("bigger")}))

@@ -112,7 +112,7 @@ private slots:
 private:
     // An archive in `dir` of m_tree: "ours" (a copy of m_ours), or by
     // wimlib-imagex "check" (with an integrity table) or "swm" (m_ours split
-    // into 1 MiB parts; the first part's path); or "esd", m_small's files
+    // into 1 MiB parts; the first part's path); or "esd", m_smallTree
     // captured solid by wimlib-imagex.
     QString makeSource(const QString &kind, const QTemporaryDir &dir);
 
@@ -121,7 +121,8 @@ private:
     QString m_tree;                     // about 3 MB: noise files, a hard-linked victim, the sample tree
     QString m_victim;                   // the file the verify tests damage
     QString m_ours;                     // m_tree twice, LZX, by our code
-    QString m_small;                    // four noise files of 150 KiB, by wimlib-imagex
+    QString m_smallTree;                // four noise files of 150 KiB
+    QString m_small;                    // m_smallTree by wimlib-imagex
     QMap<QString, QString> m_captured;  // makeSource's captures by wimlib-imagex, by kind
 };
 
@@ -142,9 +143,9 @@ void TestWimlibMedia::initTestCase()
              0);
     m_ours = m_dir.filePath(QStringLiteral("ours.wim"));
     QVERIFY(captureWith(m_lib, m_ours, m_tree, 2));
-    const QString small = m_dir.filePath(QStringLiteral("small"));
+    m_smallTree = m_dir.filePath(QStringLiteral("small"));
     m_small = m_dir.filePath(QStringLiteral("small.wim"));
-    QVERIFY(makeDataTree(small, 4, 600 * 1024) && imagex({QStringLiteral("capture"), small, m_small}));
+    QVERIFY(makeDataTree(m_smallTree, 4, 600 * 1024) && imagex({QStringLiteral("capture"), m_smallTree, m_small}));
 }
 
 QString TestWimlibMedia::makeSource(const QString &kind, const QTemporaryDir &dir)
@@ -169,8 +170,8 @@ QString TestWimlibMedia::makeSource(const QString &kind, const QTemporaryDir &di
         if (capture.isEmpty()) {
             const bool solid = kind == QLatin1String("esd");
             const QString once = m_dir.filePath(kind + QStringLiteral(".wim"));
-            if (imagex({QStringLiteral("capture"), solid ? m_dir.filePath(QStringLiteral("small")) : m_tree, once,
-                        QStringLiteral("source"), solid ? QStringLiteral("--solid") : QStringLiteral("--check")}))
+            if (imagex({QStringLiteral("capture"), solid ? m_smallTree : m_tree, once, QStringLiteral("source"),
+                        solid ? QStringLiteral("--solid") : QStringLiteral("--check")}))
                 capture = once;
         }
         made = !capture.isEmpty() && QFile::copy(capture, path);

@@ -51,20 +51,8 @@ void TestMediaRules::initTestCase()
 {
     QVERIFY2(testarchives::haveTool(QStringLiteral("wimlib-imagex")),
              "wimlib-imagex (package wimtools, installed by scripts/install.sh) is needed to make test archives");
-    QMap<QString, QByteArray> files;
-    for (int i = 0; i < 6; ++i)
-        files.insert(QStringLiteral("data/f%1.bin").arg(i), testarchives::noise(300000, quint32(i)));
-    testarchives::writeTree(m_dir.filePath(QStringLiteral("t")), files);
-    const QString wim = m_dir.filePath(QStringLiteral("a.wim"));
     QString why;
-    QVERIFY2(opsfixture::makeArchive(wim, {m_dir.filePath(QStringLiteral("t"))}, {QStringLiteral("一")}, &why),
-             qPrintable(why));
-    QVERIFY2(opsfixture::wimlib({QStringLiteral("export"), wim, QStringLiteral("all"),
-                                 m_dir.filePath(QStringLiteral("a.esd")), QStringLiteral("--solid")},
-                                &why),
-             qPrintable(why));
-    QVERIFY2(opsfixture::wimlib(
-                 {QStringLiteral("split"), wim, m_dir.filePath(QStringLiteral("a.swm")), QStringLiteral("1")}, &why),
+    QVERIFY2(opsfixture::makeMediaArchives(m_dir.path(), 6, {QStringLiteral("esd"), QStringLiteral("swm")}, &why),
              qPrintable(why));
 }
 

@@ -48,13 +48,11 @@ private slots:
     void closeAbortsAndLeavesNothing();
 
 private:
-    // A folder of `files` incompressible files of `size` bytes under `under`
-    // (the test's folder when empty).
-    QString tree(const QString &name, int files, int size, const QString &under = {});
-    // a.wim of one image "一" of `files` files of 300000 bytes (the tree m_tree),
-    // made by wimlib-imagex, or the ESD a.esd or the split set a.swm, a2.swm, ...
-    // (parts of 1 MiB) made of it; its path. Copies in the test's folder of
-    // what the first call for that kind and size made.
+    // A folder of `files` incompressible files of `size` bytes under the test's folder.
+    QString tree(const QString &name, int files, int size);
+    // A copy in the test's folder of makeMediaArchives' a.wim of `files`
+    // files (its tree is m_tree), or of a.esd or the set a.swm made of it;
+    // its path. Made by the first call for that kind and size.
     QString archive(const QString &kind, int files = 6);
     QString path(const QString &name) const { return m_dir->filePath(name); }
     // Runs a window command and waits for the operation it started.
@@ -94,13 +92,13 @@ void TestMediaWindow::cleanup()
     QVERIFY2(handles.isEmpty(), qPrintable(handles));
 }
 
-QString TestMediaWindow::tree(const QString &name, int files, int size, const QString &under)
+QString TestMediaWindow::tree(const QString &name, int files, int size)
 {
     QMap<QString, QByteArray> contents{{QStringLiteral("说明.txt"), name.toUtf8()}};
     for (int i = 0; i < files; ++i)
         contents.insert(QStringLiteral("data/f%1.bin").arg(i),
                         testarchives::noise(size, quint32(qHash(name)) + quint32(i)));
-    const QString root = (under.isEmpty() ? m_dir->path() : under) + QLatin1Char('/') + name;
+    const QString root = path(name);
     testarchives::writeTree(root, contents);
     return root;
 }
@@ -110,17 +108,9 @@ QString TestMediaWindow::archive(const QString &kind, int files)
     // Made once for each kind and size (a solid export takes a while) and copied.
     const QString made = m_made.filePath(QStringLiteral("%1-%2").arg(kind).arg(files));
     m_tree = made + QStringLiteral("/t");
-    if (!QFileInfo::exists(made)) {
-        const QString wim = made + QStringLiteral("/a.wim");
-        const QString other = made + QStringLiteral("/a.") + kind;
-        QString why;
-        if (!makeArchive(wim, {tree(QStringLiteral("t"), files, 300000, made)}, {QStringLiteral("一")}, &why)
-            || (kind == u"esd"
-                && !wimlib({QStringLiteral("export"), wim, QStringLiteral("all"), other, QStringLiteral("--solid")},
-                           &why))
-            || (kind == u"swm" && !wimlib({QStringLiteral("split"), wim, other, QStringLiteral("1")}, &why)))
-            qFatal("%s", qPrintable(why));
-    }
+    QString why;
+    if (!QFileInfo::exists(made) && !makeMediaArchives(made, files, {kind}, &why))
+        qFatal("%s", qPrintable(why));
     for (const QString &name : QDir(made).entryList({QStringLiteral("a.*"), QStringLiteral("a*.swm")}, QDir::Files)) {
         if (!QFile::copy(made + QLatin1Char('/') + name, path(name)))
             qFatal("cannot copy %s", qPrintable(name));

@@ -407,6 +407,26 @@ bool makeArchive(const QString &wimPath, const QList<QString> &trees, const QStr
     return true;
 }
 
+bool makeMediaArchives(const QString &folder, int files, const QStringList &kinds, QString *why)
+{
+    QMap<QString, QByteArray> tree;
+    for (int i = 0; i < files; ++i)
+        tree.insert(QStringLiteral("data/f%1.bin").arg(i), testarchives::noise(300000, quint32(i)));
+    const QString t = folder + QStringLiteral("/t");
+    testarchives::writeTree(t, tree);
+    const QString wim = folder + QStringLiteral("/a.wim");
+    if (!makeArchive(wim, {t}, {QStringLiteral("一")}, why))
+        return false;
+    for (const QString &kind : kinds) {
+        const QString made = folder + QStringLiteral("/a.") + kind;
+        if ((kind == u"esd"
+             && !wimlib({QStringLiteral("export"), wim, QStringLiteral("all"), made, QStringLiteral("--solid")}, why))
+            || (kind == u"swm" && !wimlib({QStringLiteral("split"), wim, made, QStringLiteral("1")}, why)))
+            return false;
+    }
+    return true;
+}
+
 void openInWindow(CTarnboxDlg &dlg, const QString &wimPath)
 {
     auto *recording = dynamic_cast<RecordingPrompts *>(&prompts());

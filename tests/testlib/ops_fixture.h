@@ -183,6 +183,11 @@ bool wimlib(const QStringList &arguments, QString *why);
 bool makeArchive(const QString &wimPath, const QList<QString> &trees, const QStringList &names, QString *why,
                  const QString &compression = QStringLiteral("LZX"));
 
+// In `folder`: t, `files` noise files of 300000 bytes; a.wim, one image "一"
+// of t made by wimlib-imagex; and made of a.wim for each of `kinds`: "esd"
+// (a.esd, solid) and "swm" (the set a.swm, a2.swm, ... of 1 MiB parts).
+bool makeMediaArchives(const QString &folder, int files, const QStringList &kinds, QString *why);
+
 // Opens `wimPath` in the window through its own command, answering the chooser.
 void openInWindow(CTarnboxDlg &dlg, const QString &wimPath);
 
